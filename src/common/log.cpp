@@ -1,0 +1,266 @@
+#include "common/log.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+
+#include "common/strformat.h"
+#include "common/utf8.h"
+#include "platform/clock.h"
+#include "platform/namedlock.h"
+
+namespace {
+
+constexpr char kLevelLetters[] = "ENNNIWNRNT";
+constexpr size_t kLineBufferBytes = 1100;      // a line and its terminating zero
+constexpr size_t kMaxTextChars = 1023;         // characters kept of a formatted text
+constexpr int kSizeCheckEvery = 100;           // lines between two size checks
+constexpr int64_t kMaxLogBytes = 104857600;    // a larger file is deleted
+constexpr int64_t kSecondsPerDay = 86400;
+
+std::string ExecutablePath() {
+  char buf[4096];
+  ssize_t n = readlink("/proc/self/exe", buf, sizeof(buf) - 1);
+  if (n <= 0) return "ostrel";
+  buf[n] = '\0';
+  return buf;
+}
+
+std::string BaseName(const char* path) {
+  if (!path) return std::string();
+  const char* slash = std::strrchr(path, '/');
+  return slash ? slash + 1 : path;
+}
+
+class ZLogFile {
+ public:
+  static ZLogFile& Instance() {
+    // Immortal: static destructors of other units may still log at exit.
+    static ZLogFile* instance = new ZLogFile();
+    return *instance;
+  }
+
+  int Init(const std::string& program, const std::string& path, int level, uint32_t flags, int days) {
+    {
+      std::lock_guard<std::mutex> guard(m_state);
+      m_program = program;
+      m_basePath = path;
+      m_threshold.store(level, std::memory_order_relaxed);
+      m_flags = flags;
+    }
+    {
+      std::lock_guard<CNamedLock> guard(m_lock);
+      m_dayYear = -1;  // the next line builds a new current path from the new base
+      m_dayOfYear = -1;
+    }
+    if (flags & 1) Sweep(days);
+    return 0;
+  }
+
+  bool IsEnabled(int level) const {
+    return level >= 0 && level <= 9 && level <= m_threshold.load(std::memory_order_relaxed);
+  }
+
+  void Write(int level, const char* sourceFile, int line, const std::string& text) {
+    Clock* clock = GetClock();
+    int pause = m_pauseMs.load(std::memory_order_relaxed);
+    if (pause > 0) clock->SleepFor(std::chrono::milliseconds(pause));
+    if (!IsEnabled(level)) return;
+
+    std::string program;
+    int threshold;
+    {
+      std::lock_guard<std::mutex> guard(m_state);
+      program = m_program;
+      threshold = m_threshold.load(std::memory_order_relaxed);
+    }
+
+    std::lock_guard<CNamedLock> guard(m_lock);
+    LocalTime now = ToLocalTime(clock->Now());
+    RollDay(now);
+    CheckSize();
+
+    std::string out = FormatLine(now, level, program, sourceFile, line, text, threshold);
+    int fd = ::open(m_currentPath.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+    if (fd < 0) return;
+    const char* p = out.data();
+    size_t left = out.size();
+    while (left > 0) {
+      ssize_t n = ::write(fd, p, left);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) break;
+      p += n;
+      left -= static_cast<size_t>(n);
+    }
+    ::close(fd);
+    if (m_observer) m_observer(level, out);
+  }
+
+  void SetClock(Clock* c) { m_clock.store(c, std::memory_order_release); }
+  void SetPauseMs(int ms) { m_pauseMs.store(ms, std::memory_order_relaxed); }
+  void SetObserver(std::function<void(int, const std::string&)> f) {
+    std::lock_guard<CNamedLock> guard(m_lock);
+    m_observer = std::move(f);
+  }
+  std::string CurrentPath() {
+    std::lock_guard<CNamedLock> guard(m_lock);
+    RollDay(ToLocalTime(GetClock()->Now()));
+    return m_currentPath;
+  }
+  std::string BasePath() {
+    std::lock_guard<std::mutex> guard(m_state);
+    return m_basePath;
+  }
+  int Threshold() const { return m_threshold.load(std::memory_order_relaxed); }
+
+ Clock* GetClock() const {
+    Clock* c = m_clock.load(std::memory_order_acquire);
+    return c ? c : Clock::System();
+  }
+
+ private:
+  ZLogFile() : m_lock("_#_LogFile_Z_MutxName_#_") {
+    m_basePath = ExecutablePath();
+    m_program = BaseName(m_basePath.c_str());
+    m_basePath += ".log";
+  }
+
+  // Under m_lock. The current path changes when the calendar day (year and day of
+  // the year) differs from the stored one.
+  void RollDay(const LocalTime& now) {
+    if (now.year == m_dayYear && now.dayOfYear == m_dayOfYear) return;
+    std::string base = BasePath();
+    size_t slash = base.rfind('/');
+    std::string folder = slash == std::string::npos ? std::string() : base.substr(0, slash + 1);
+    std::string file = slash == std::string::npos ? base : base.substr(slash + 1);
+    size_t dot = file.rfind('.');
+    std::string name = dot == std::string::npos ? file : file.substr(0, dot);
+    std::string ext = dot == std::string::npos ? std::string() : file.substr(dot);
+    char date[32];
+    std::snprintf(date, sizeof(date), "_%d_%02d_%02d", now.year, now.month, now.day);
+    m_currentPath = folder + name + date + ext;
+    m_dayYear = now.year;
+    m_dayOfYear = now.dayOfYear;
+  }
+
+  // Under m_lock. Every 100th line, a file past 100 MiB is deleted so that the line
+  // starts a new one. The full 64-bit size is compared.
+  void CheckSize() {
+    if (++m_lineCounter < kSizeCheckEvery) return;
+    m_lineCounter = 0;
+    struct stat st {};
+    if (::stat(m_currentPath.c_str(), &st) == 0 && static_cast<int64_t>(st.st_size) > kMaxLogBytes)
+      ::unlink(m_currentPath.c_str());
+  }
+
+  static std::string FormatLine(const LocalTime& t, int level, const std::string& program,
+                                const char* sourceFile, int line, const std::string& text,
+                                int threshold) {
+    char head[128];
+    std::snprintf(head, sizeof(head), "%d/%02d/%02d %02d:%02d:%02d \t%c \t", t.year, t.month, t.day,
+                  t.hour, t.minute, t.second, kLevelLetters[level]);
+    char ids[32];
+    std::snprintf(ids, sizeof(ids), " \t%08x:%08x \t", static_cast<unsigned>(getpid()),
+                  static_cast<unsigned>(syscall(SYS_gettid)));
+    std::string tail;
+    if (threshold > 4) {
+      tail = " \tFL:" + BaseName(sourceFile) + "(" + std::to_string(line) + ")";
+    }
+    std::string out = head + program + ids;
+    // The whole line, CRLF included, fits the line buffer less its terminating zero;
+    // the text is cut first, on a character boundary.
+    const size_t limit = kLineBufferBytes - 1;
+    size_t fixed = out.size() + tail.size() + 2;
+    if (fixed >= limit) {
+      out = Utf8CutBytes(out + tail, limit - 2);
+      return out + "\r\n";
+    }
+    out += Utf8CutBytes(text, limit - fixed);
+    out += tail;
+    out += "\r\n";
+    return out;
+  }
+
+  void Sweep(int days) {
+    if (days < 0) return;
+    std::string base = BasePath();
+    size_t slash = base.rfind('/');
+    std::string folder = slash == std::string::npos ? std::string(".") : base.substr(0, slash);
+    if (folder.empty()) folder = "/";
+    int64_t now = std::chrono::duration_cast<std::chrono::seconds>(GetClock()->Now().time_since_epoch()).count();
+    int64_t oldest = now - static_cast<int64_t>(days) * kSecondsPerDay;
+    DIR* dir = ::opendir(folder.c_str());
+    if (!dir) return;
+    while (struct dirent* e = ::readdir(dir)) {
+      std::string name = e->d_name;
+      if (name == "." || name == "..") continue;
+      struct stat st {};
+      std::string path = folder + "/" + name;
+      if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+      if (static_cast<int64_t>(st.st_mtim.tv_sec) < oldest) ::unlink(path.c_str());
+    }
+    ::closedir(dir);
+  }
+
+  CNamedLock m_lock;                 // serialises whole lines across processes and threads
+  std::mutex m_state;                // guards the program name, base path and flags
+  std::string m_program;
+  std::string m_basePath;
+  uint32_t m_flags = 0;
+  std::atomic<int> m_threshold{4};
+  std::atomic<int> m_pauseMs{3};
+  std::atomic<Clock*> m_clock{nullptr};
+  // Under m_lock:
+  std::string m_currentPath;
+  int m_dayYear = -1;                // "none": the first line always builds the path
+  int m_dayOfYear = -1;
+  int m_lineCounter = 0;
+  std::function<void(int, const std::string&)> m_observer;
+};
+
+}  // namespace
+
+int LogInit(const std::string& programName, const std::string& logFilePath, int level,
+            uint32_t flags, int daysToKeep) {
+  return ZLogFile::Instance().Init(programName, logFilePath, level, flags, daysToKeep);
+}
+
+void LogWrite(int level, const char* sourceFile, int line, const std::string& text) {
+  ZLogFile::Instance().Write(level, sourceFile, line, text);
+}
+
+void LogWriteFormatV(int level, const char* sourceFile, int line, const char* format, va_list args) {
+  ZLogFile& log = ZLogFile::Instance();
+  if (!log.IsEnabled(level) || format == nullptr) return;
+  log.Write(level, sourceFile, line, Utf8CutChars(StringFormatV(format, args), kMaxTextChars));
+}
+
+void LogWriteFormat(int level, const char* sourceFile, int line, const char* format, ...) {
+  if (!LogIsEnabled(level)) return;
+  va_list args;
+  va_start(args, format);
+  LogWriteFormatV(level, sourceFile, line, format, args);
+  va_end(args);
+}
+
+bool LogIsEnabled(int level) { return ZLogFile::Instance().IsEnabled(level); }
+
+namespace logcontrol {
+void SetClock(Clock* clock) { ZLogFile::Instance().SetClock(clock); }
+void SetPauseMs(int ms) { ZLogFile::Instance().SetPauseMs(ms); }
+void SetLineObserver(std::function<void(int, const std::string&)> observer) {
+  ZLogFile::Instance().SetObserver(std::move(observer));
+}
+Clock* GetClock() { return ZLogFile::Instance().GetClock(); }
+std::string CurrentPath() { return ZLogFile::Instance().CurrentPath(); }
+std::string BasePath() { return ZLogFile::Instance().BasePath(); }
+int Threshold() { return ZLogFile::Instance().Threshold(); }
+}  // namespace logcontrol

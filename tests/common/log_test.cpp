@@ -1,0 +1,280 @@
+// The log writer: exact line formats, level handling, the dated file and its day roll,
+// the size rule and the start-up sweep, all on real files with a fake clock.
+#include "common/log.h"
+
+#include <sys/stat.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <regex>
+
+#include "common/checks.h"
+#include "common/tracestack.h"
+#include "support/fakeclock.h"
+#include "support/logcapture.h"
+#include "support/testenv.h"
+
+namespace {
+
+class LogTest : public OstrelTest {
+ protected:
+  void SetUp() override {
+    OstrelTest::SetUp();
+    logcontrol::SetClock(&m_clock);
+    m_base = PathIn("log/ostrel.log");
+  }
+  void Init(int level, uint32_t flags = 0, int days = -1) { LogInit("Ostrel", m_base, level, flags, days); }
+  std::string Dated(const char* date) { return PathIn(std::string("log/ostrel_") + date + ".log"); }
+
+  FakeClock m_clock{1709632800};  // 2024-03-05 10:00:00 UTC
+  std::string m_base;
+};
+
+TEST_F(LogTest, LineFormatWithoutSourceBelowThreshold5) {
+  Init(4);
+  LogWriteFormat(kLogInfo, "/src/common/some_unit.cpp", 42, "hello %s %d", "world", 7);
+  std::string text = ReadFileBytes(Dated("2024_03_05"));
+  std::regex re("^2024/03/05 10:00:00 \tI \tOstrel \t[0-9a-f]{8}:[0-9a-f]{8} \thello world 7\r\n$");
+  EXPECT_TRUE(std::regex_match(text, re)) << text;
+}
+
+TEST_F(LogTest, LineFormatWithSourceAboveThreshold4) {
+  Init(5);
+  LogWriteFormat(kLogWarn, "/src/common/some_unit.cpp", 42, "x");
+  std::string text = ReadFileBytes(Dated("2024_03_05"));
+  std::regex re("^2024/03/05 10:00:00 \tW \tOstrel \t[0-9a-f]{8}:[0-9a-f]{8} \tx \tFL:some_unit\\.cpp\\(42\\)\r\n$");
+  EXPECT_TRUE(std::regex_match(text, re)) << text;
+}
+
+TEST_F(LogTest, LevelLettersAndDroppedLevels) {
+  Init(9);
+  struct Row {
+    int level;
+    const char* letter;
+  } rows[] = {{0, "E"}, {1, "N"}, {4, "I"}, {5, "W"}, {6, "N"}, {7, "R"}, {8, "N"}, {9, "T"}};
+  LogCapture cap;
+  for (const auto& r : rows) LogWrite(r.level, "f.cpp", 1, "m");
+  LogWrite(-1, "f.cpp", 1, "negative");
+  LogWrite(10, "f.cpp", 1, "ten");
+  auto lines = cap.Lines();
+  ASSERT_EQ(lines.size(), std::size(rows));
+  for (size_t i = 0; i < lines.size(); ++i)
+    EXPECT_NE(lines[i].find(std::string(" \t") + rows[i].letter + " \t"), std::string::npos) << lines[i];
+}
+
+TEST_F(LogTest, PauseComesBeforeTheLevelTestForLogWriteOnly) {
+  logcontrol::SetPauseMs(3);
+  Init(4);
+  int before = m_clock.SleepCount();
+  LogWriteFormat(kLogTrace, "f.cpp", 1, "dropped %d", 1);
+  EXPECT_EQ(m_clock.SleepCount(), before) << "a dropped formatted line must not pause";
+  LogWrite(kLogTrace, "f.cpp", 1, "dropped");
+  EXPECT_EQ(m_clock.SleepCount(), before + 1);
+  EXPECT_EQ(m_clock.TotalSlept(), std::chrono::milliseconds(3));
+  EXPECT_FALSE(FileExists(Dated("2024_03_05")));
+}
+
+TEST_F(LogTest, DayRollsAtMidnightAndAcrossYears) {
+  Init(4);
+  m_clock.SetNow(1709683199);  // 2024-03-05 23:59:59
+  LogWrite(kLogInfo, "f.cpp", 1, "before");
+  m_clock.SetNow(1709683200);  // 2024-03-06 00:00:00
+  LogWrite(kLogInfo, "f.cpp", 1, "after");
+  EXPECT_NE(ReadFileBytes(Dated("2024_03_05")).find("before"), std::string::npos);
+  EXPECT_NE(ReadFileBytes(Dated("2024_03_06")).find("after"), std::string::npos);
+  // The same day of the year one year later is a new day.
+  m_clock.SetNow(1741219200);  // 2025-03-06 00:00:00, also day 64 of its year
+  LogWrite(kLogInfo, "f.cpp", 1, "next year");
+  EXPECT_NE(ReadFileBytes(Dated("2025_03_06")).find("next year"), std::string::npos);
+}
+
+TEST_F(LogTest, FirstOfJanuaryStartWrites) {
+  m_clock.SetNow(1704067200);  // 2024-01-01 00:00:00, day 0 of the year
+  Init(4);
+  LogWrite(kLogInfo, "f.cpp", 1, "new year");
+  EXPECT_NE(ReadFileBytes(Dated("2024_01_01")).find("new year"), std::string::npos);
+}
+
+TEST_F(LogTest, InitMovesTodaysLinesToTheNewBase) {
+  LogInit("Ostrel", PathIn("log/early.log"), 4, 0, -1);
+  LogWrite(kLogInfo, "f.cpp", 1, "early");
+  Init(4);
+  LogWrite(kLogInfo, "f.cpp", 1, "late");
+  EXPECT_NE(ReadFileBytes(PathIn("log/early_2024_03_05.log")).find("early"), std::string::npos);
+  EXPECT_NE(ReadFileBytes(Dated("2024_03_05")).find("late"), std::string::npos);
+}
+
+TEST_F(LogTest, SizeRuleComparesTheFull64BitSize) {
+  struct Row {
+    int64_t size;
+    bool deleted;
+  } rows[] = {
+      {104857600, false},
+      {104857601, true},
+      {(int64_t(1) << 32) + 1, true},  // low 32 bits would read as 1 byte
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.size);
+    Init(4);
+    std::string path = Dated("2024_03_05");
+    ::unlink(path.c_str());
+    // The line counter is process-wide, so one of 100 lines meets the check; before
+    // each line the (sparse) file is set to the size under test.
+    bool gone = false;
+    for (int i = 0; i < 100 && !gone; ++i) {
+      WriteFileBytes(path, "");
+      ASSERT_EQ(::truncate(path.c_str(), r.size), 0);
+      LogWrite(kLogInfo, "f.cpp", 1, "line");
+      struct stat now {};
+      gone = ::stat(path.c_str(), &now) == 0 && now.st_size < r.size;
+    }
+    struct stat st {};
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    if (r.deleted)
+      EXPECT_LT(st.st_size, 100 * 200);
+    else
+      EXPECT_GE(st.st_size, r.size);
+  }
+}
+
+TEST_F(LogTest, StartupSweepDeletesOldFilesOfAnyName) {
+  std::string folder = PathIn("log");
+  int64_t now = 1709632800;
+  struct Row {
+    const char* name;
+    int64_t age;
+    bool kept;
+  } rows[] = {
+      {"old.log", 3 * 86400 + 1, false},
+      {"old.txt", 3 * 86400 + 1, false},
+      {"recent.log", 3 * 86400 - 60, true},
+      {"today.dmp", 0, true},
+  };
+  for (const auto& r : rows) {
+    std::string p = folder + "/" + r.name;
+    WriteFileBytes(p, "x");
+    struct timeval tv[2] = {{static_cast<time_t>(now - r.age), 0}, {static_cast<time_t>(now - r.age), 0}};
+    ASSERT_EQ(::utimes(p.c_str(), tv), 0);
+  }
+  ::mkdir((folder + "/sub").c_str(), 0700);
+  struct timeval old[2] = {{static_cast<time_t>(now - 10 * 86400), 0}, {static_cast<time_t>(now - 10 * 86400), 0}};
+  ::utimes((folder + "/sub").c_str(), old);
+
+  Init(4, 0x10000001, 3);
+  for (const auto& r : rows) EXPECT_EQ(FileExists(folder + "/" + r.name), r.kept) << r.name;
+  EXPECT_TRUE(FileExists(folder + "/sub"));
+}
+
+TEST_F(LogTest, SweepWithMinusOneKeepsEverything) {
+  std::string p = PathIn("log/ancient.log");
+  WriteFileBytes(p, "x");
+  struct timeval tv[2] = {{1000, 0}, {1000, 0}};
+  ASSERT_EQ(::utimes(p.c_str(), tv), 0);
+  Init(4, 1, -1);
+  EXPECT_TRUE(FileExists(p));
+}
+
+TEST_F(LogTest, LongChineseTextIsCutOnACharacterBoundary) {
+  Init(4);
+  std::string text;
+  for (int i = 0; i < 1500; ++i) text += "中";
+  LogCapture cap;
+  LogWriteFormat(kLogInfo, "f.cpp", 1, "%s", text.c_str());
+  auto lines = cap.Lines();
+  ASSERT_EQ(lines.size(), 1u);
+  const std::string& line = lines[0];
+  EXPECT_LE(line.size(), 1099u);
+  EXPECT_EQ(line.substr(line.size() - 2), "\r\n");
+  std::string body = line.substr(0, line.size() - 2);
+  // Every character of the text part is whole.
+  size_t start = body.find("中");
+  ASSERT_NE(start, std::string::npos);
+  EXPECT_EQ((body.size() - start) % 3, 0u);
+}
+
+TEST_F(LogTest, LogFileIsPrivate) {
+  Init(4);
+  LogWrite(kLogInfo, "f.cpp", 1, "x");
+  struct stat st {};
+  ASSERT_EQ(::stat(Dated("2024_03_05").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+}
+
+// The check conventions: texts, levels and what each returns.
+HRESULT BoolCheck(bool ok) {
+  ERROR_CHECK_BOOL(ok);
+  return S_OK;
+}
+bool FlagCheck(bool ok) {
+  ERROR_CHECK_BOOL_FLAG(ok);
+  return true;
+}
+HRESULT BoolExCheck(bool ok) {
+  ERROR_CHECK_BOOLEX_MSG(ok, "path %s", "/x");
+  return S_OK;
+}
+HRESULT ComCheck(HRESULT hRt) {
+  ERROR_CHECK_COM(hRt);
+  return S_OK;
+}
+HRESULT ComMsgCheck(HRESULT hr) {
+  ERROR_CHECK_COM_MSG(hr, "call %d failed", 3);
+  return S_OK;
+}
+HRESULT SuccessCheck(HRESULT hr) {
+  ERROR_CHECK_SUCCESS_MSG(hr, "%s", "must be S_OK");
+  return hr;
+}
+HRESULT Traced(HRESULT result, FakeClock& clock) {
+  HRESULT hr = E_FAIL;
+  TRACE_SCOPE("CUnit::Traced()", &hr);
+  clock.Advance(std::chrono::milliseconds(1050));
+  hr = result;
+  return hr;
+}
+
+TEST_F(LogTest, ChecksWriteTheirTextsAndReturnTheFailure) {
+  Init(9);
+  LogCapture cap;
+  EXPECT_EQ(BoolCheck(true), S_OK);
+  EXPECT_EQ(BoolCheck(false), E_FAIL);
+  EXPECT_FALSE(FlagCheck(false));
+  EXPECT_EQ(BoolExCheck(false), E_FAIL);
+  EXPECT_EQ(ComCheck(E_CV_TARGET_EXISTS), E_CV_TARGET_EXISTS);
+  EXPECT_EQ(ComCheck(S_FALSE), S_OK);
+  EXPECT_EQ(ComMsgCheck(E_CV_DB_FULL), E_CV_DB_FULL);
+  EXPECT_EQ(SuccessCheck(S_FALSE), S_FALSE);
+  EXPECT_EQ(Traced(E_CV_LOCAL_LOCKED, m_clock), E_CV_LOCAL_LOCKED);
+  int x = 0;
+  ASSERT(x == 1);
+  CHECK_COM(E_CV_CURL_CANCEL);
+  CHECK_BOOL_MSG(x == 1, "url %s", "http://h/");
+
+  struct Row {
+    const char* letter;
+    const char* text;
+  } rows[] = {
+      {"W", "\tERROR_CHECK_BOOL:ok \tFL:log_test.cpp("},
+      {"W", "\tERROR_CHECK_BOOLEX:okMSG: path /x \tFL:"},
+      {"W", "\tERROR_CHECK_COM hr = 80041018: hRt \tFL:"},
+      {"E", "\tERROR_CHECK_COM: hr = 80048003 MSG: call 3 failed \tFL:"},
+      {"E", "\tERROR_CHECK_BOOL:hr == S_OK--MSG:must be S_OK \tFL:"},
+      {"T", "\tCTraceStack In, CUnit::Traced() : (null) \tFL:"},
+      {"T", "\tCTraceStack Out,CUnit::Traced() : hr = 80046002, UserTime: 1'.50' \tFL:"},
+      {"E", "\t*ASSERT*: x == 1 \tFL:"},
+      {"T", "\tCHECK_COM hr = 80041014: E_CV_CURL_CANCEL \tFL:"},
+      {"W", "\tCHECK_BOOL:x == 1MSG: url http://h/ \tFL:"},
+  };
+  std::string all = cap.All();
+  for (const auto& r : rows) {
+    bool found = false;
+    for (const auto& l : cap.Lines())
+      if (l.find(r.text) != std::string::npos && l.find(std::string(" \t") + r.letter + " \t") != std::string::npos)
+        found = true;
+    EXPECT_TRUE(found) << r.text << "\n" << all;
+  }
+  EXPECT_EQ(cap.Count("ERROR_CHECK_COM hr"), 1) << "a success code is not logged";
+}
+
+}  // namespace

@@ -1,0 +1,27 @@
+// Collects every log line written while it lives (the lines also go to the file).
+#pragma once
+
+#include <mutex>
+#include <string>
+#include <vector>
+
+class LogCapture {
+ public:
+  LogCapture();
+  ~LogCapture();
+  LogCapture(const LogCapture&) = delete;
+  LogCapture& operator=(const LogCapture&) = delete;
+
+  std::vector<std::string> Lines();
+  // True when some line contains the text.
+  bool Contains(const std::string& text);
+  // Number of lines that contain the text.
+  int Count(const std::string& text);
+  // Every captured line joined, for failure messages and "never logged" checks.
+  std::string All();
+  void Clear();
+
+ private:
+  std::mutex m_mutex;
+  std::vector<std::string> m_lines;
+};
