@@ -192,8 +192,10 @@ bool DeleteFolderTree(const std::string& folder, bool toRecycleBin, bool goOnAft
       if (::lstat(path.c_str(), &st) == 0) {
         if (S_ISDIR(st.st_mode))
           ::rmdir(path.c_str());
-        else if (S_ISLNK(st.st_mode))  // the folder given was a link: the link goes
-          toRecycleBin ? static_cast<void>(DeleteToRecycleBin(path)) : static_cast<void>(::unlink(path.c_str()));
+        else if (S_ISLNK(st.st_mode) && toRecycleBin)  // the folder given was a link: the link goes
+          DeleteToRecycleBin(path);
+        else if (S_ISLNK(st.st_mode))
+          ::unlink(path.c_str());
       }
       bRet = !Exists(path);
       if (!bRet) OSTREL_LOG(kLogWarn, "%s", "ERROR_CHECK_BOOLEX:!path.IsDirectory()");

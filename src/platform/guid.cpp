@@ -1,13 +1,10 @@
 #include "platform/guid.h"
 
-#include <fcntl.h>
 #include <sys/random.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <random>
 
 namespace {

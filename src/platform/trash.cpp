@@ -101,12 +101,11 @@ bool PrepareTrash(const std::string& trash, dev_t dev) {
 std::string ChooseTrash(const std::string& parent, dev_t dev) {
   std::string home = HomeTrash();
   if (!home.empty()) {
+    // An item on the home Trash's file system goes there or nowhere.
+    std::string data = FolderOfPath(home);
     struct stat st {};
-    bool sameDevice = false;
-    std::string probe = FolderOfPath(home);
-    if (::stat(probe.c_str(), &st) != 0 && MakeParents(probe)) ::stat(probe.c_str(), &st);
-    sameDevice = st.st_dev == dev && st.st_ino != 0;
-    if (sameDevice && PrepareTrash(home, dev)) return home;
+    bool ready = ::stat(data.c_str(), &st) == 0 || (MakeParents(data) && ::stat(data.c_str(), &st) == 0);
+    if (ready && st.st_dev == dev) return PrepareTrash(home, dev) ? home : std::string();
   }
   std::string top = TopDirOf(parent, dev);
   if (top.empty()) return std::string();
@@ -172,13 +171,6 @@ struct ErrnoKeeper {
 };
 
 }  // namespace
-
-std::string TrashFolderFor(const std::string& path) {
-  std::string abs = AbsolutePath(path);
-  struct stat st {};
-  if (abs.empty() || abs == "/" || ::lstat(abs.c_str(), &st) != 0) return std::string();
-  return ChooseTrash(FolderOfPath(abs), st.st_dev);
-}
 
 bool MoveToTrash(const std::string& path, Clock* clock) {
   std::string abs = AbsolutePath(path);

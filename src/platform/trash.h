@@ -15,6 +15,3 @@ class Clock;
 // local deletion time from the clock (the system clock when null). True on success;
 // false with errno set and the item untouched, with no trace left in the Trash.
 bool MoveToTrash(const std::string& path, Clock* clock = nullptr);
-
-// The Trash folder MoveToTrash would use for the path, or "" when there is none.
-std::string TrashFolderFor(const std::string& path);

@@ -113,12 +113,6 @@ TEST(StrHelperTest, StrCompareTable) {
   }
 }
 
-TEST(StrHelperTest, IsStrEmpty) {
-  EXPECT_TRUE(IsStrEmpty(nullptr));
-  EXPECT_TRUE(IsStrEmpty(""));
-  EXPECT_FALSE(IsStrEmpty(" "));
-}
-
 TEST(StrHelperTest, SystemTimeLessComparesToTheSecond) {
   LocalTime base{2024, 3, 5, 10, 20, 30, 64, 0};
   auto with = [&](int field, int delta) {

@@ -43,19 +43,6 @@ TEST_F(PosixFileTest, OpenAddsCloseOnExecAndKeepsThePath) {
   EXPECT_EQ(ReadFileBytes(PathIn("a")), "hello");
 }
 
-TEST_F(PosixFileTest, MoveHandsTheDescriptorOver) {
-  PosixFile a;
-  ASSERT_TRUE(a.Open(PathIn("m"), O_WRONLY | O_CREAT, 0600));
-  int fd = a.fd();
-  PosixFile b(std::move(a));
-  EXPECT_FALSE(a.IsOpen());
-  EXPECT_EQ(b.fd(), fd);
-  PosixFile c;
-  c = std::move(b);
-  EXPECT_EQ(c.fd(), fd);
-  EXPECT_TRUE(c.WriteFull("x", 1));
-}
-
 TEST_F(PosixFileTest, FailuresReportErrno) {
   PosixFile f;
   EXPECT_FALSE(f.Open(PathIn("missing/x"), O_RDONLY));
@@ -101,14 +88,6 @@ TEST_F(PosixFileTest, RenameWithoutReplaceKeepsTheTarget) {
   EXPECT_TRUE(RenamePath(PathIn("from"), PathIn("to2"), true));
   EXPECT_TRUE(RenamePath(PathIn("to2"), PathIn("to")));
   EXPECT_EQ(ReadFileBytes(PathIn("to")), "new");
-}
-
-TEST(FolderOfPathTest, Table) {
-  struct Row {
-    const char* in;
-    const char* out;
-  } rows[] = {{"/a/b", "/a"}, {"/a", "/"}, {"a", ""}, {"a/b", "a"}, {"", ""}, {"/a/b/", "/a/b"}};
-  for (const auto& r : rows) EXPECT_EQ(FolderOfPath(r.in), r.out) << r.in;
 }
 
 }  // namespace
