@@ -208,7 +208,6 @@ HRESULT CDB::DeleteRows(const std::string& table, const std::string& condition, 
 }
 
 HRESULT CDB::DeleteById(const std::string& table, int64_t id) {
-  DB_ASSERT(!table.empty(), "szTableName");
   return DeleteRows(table, StringFormat("id = %lld", static_cast<long long>(id)));
 }
 
