@@ -45,6 +45,23 @@ int FindConnectionSocket(const httplib::Request& req) {
   return found;
 }
 
+void ShutdownAllConnections(int localPort) {
+  DIR* dir = ::opendir("/proc/self/fd");
+  if (!dir) return;
+  while (dirent* e = ::readdir(dir)) {
+    if (e->d_name[0] < '0' || e->d_name[0] > '9') continue;
+    int fd = std::atoi(e->d_name);
+    if (fd == ::dirfd(dir)) continue;
+    sockaddr_storage local{}, peer{};
+    socklen_t localLen = sizeof(local), peerLen = sizeof(peer);
+    if (::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &localLen) != 0) continue;
+    if (PortOf(local) != localPort) continue;
+    if (::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &peerLen) != 0) continue;
+    ::shutdown(fd, SHUT_RDWR);
+  }
+  ::closedir(dir);
+}
+
 bool SendAll(int fd, std::string_view bytes) {
   while (!bytes.empty()) {
     ssize_t n = ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);

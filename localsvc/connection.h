@@ -23,4 +23,8 @@ bool SendAll(int fd, std::string_view bytes);
 // the library's own reply is discarded.
 void ShutdownConnection(int fd);
 
+// Shuts down every connection accepted on the local port (not the listening socket),
+// so that workers waiting on kept-alive connections end at once.
+void ShutdownAllConnections(int localPort);
+
 }  // namespace localsvc

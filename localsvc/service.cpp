@@ -102,8 +102,11 @@ bool Service::Valid(std::string* error) const {
 }
 
 int Service::Bind() {
-  if (m_options.port == 0) return m_server->bind_to_any_port("127.0.0.1");
-  return m_server->bind_to_port("127.0.0.1", m_options.port) ? m_options.port : -1;
+  if (m_options.port == 0)
+    m_port = m_server->bind_to_any_port("127.0.0.1");
+  else
+    m_port = m_server->bind_to_port("127.0.0.1", m_options.port) ? m_options.port : -1;
+  return m_port;
 }
 
 bool Service::Serve() { return m_server->listen_after_bind(); }
@@ -111,6 +114,8 @@ bool Service::Serve() { return m_server->listen_after_bind(); }
 void Service::Stop() {
   StopFlag::Get().Set();
   m_server->stop();
+  // Workers wait on kept-alive connections until their time-out; end those now.
+  if (m_port > 0) ShutdownAllConnections(m_port);
 }
 
 void Service::Get(const std::string& pattern, RouteFn fn) {

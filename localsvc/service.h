@@ -59,6 +59,7 @@ class Service {
   void AddCatchAll();
 
   ServiceOptions m_options;
+  int m_port = -1;
   std::unique_ptr<httplib::Server> m_server;
   RequestLog m_log;
   FaultTable m_faults;

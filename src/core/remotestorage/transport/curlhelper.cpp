@@ -240,20 +240,24 @@ bool CCurlHelper::_BuildForm(const std::vector<FormPart>& parts) {
 
 // ---- results ----------------------------------------------------------------------
 
-CurlStatus CCurlHelper::_MapCurlResult(CURLcode code, long httpCode) {
+CurlStatus MapCurlResult(CURLcode code, long httpCode, bool cancelled, bool localFileFailed) {
   if (httpCode != 200) return httpCode == 504 ? kCurlTimedOut : E_CV_SRV_SERVER_ERROR;
-  if (m_ioFailed) {
+  if (localFileFailed) {
     OSTREL_LOG(kLogWarn, "CCurlHelper Visit Network Failded. CURLcode = %d (local file error)", static_cast<int>(code));
     return kCurlFailed;
   }
   if (code == CURLE_OK) return kCurlOk;
   if (code == CURLE_OPERATION_TIMEDOUT) return kCurlTimedOut;
   if (code == CURLE_ABORTED_BY_CALLBACK) return kCurlCancelled;
-  if (m_cancel.load() != 0) return kCurlCancelled;
+  if (cancelled) return kCurlCancelled;
   if (code == CURLE_COULDNT_RESOLVE_PROXY || code == CURLE_COULDNT_RESOLVE_HOST || code == CURLE_COULDNT_CONNECT)
     return kCurlNoConnection;
   OSTREL_LOG(kLogWarn, "CCurlHelper Visit Network Failded. CURLcode = %d", static_cast<int>(code));
   return kCurlFailed;
+}
+
+CurlStatus CCurlHelper::_MapCurlResult(CURLcode code, long httpCode) {
+  return MapCurlResult(code, httpCode, m_cancel.load() != 0, m_ioFailed);
 }
 
 void CCurlHelper::_ReleaseRequestResources() {

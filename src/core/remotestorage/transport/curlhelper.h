@@ -119,6 +119,9 @@ class CCurlHelper {
   // A multipart form of the object's parts, then of extraParts; success needs an HTTP
   // status of 200..299.
   CurlStatus PostMutiForm(const char* url, const std::vector<FormPart>* extraParts, long timeoutSec);
+  CurlStatus PostMutiForm(const char* url, std::nullptr_t, long timeoutSec) {
+    return PostMutiForm(url, static_cast<const std::vector<FormPart>*>(nullptr), timeoutSec);
+  }
   // The file's content as the raw body, with libcurl's Accept, Expect and Content-Type
   // lines removed (the header text is not sent). E_FAIL when the file cannot be opened
   // or measured; success needs an HTTP status of 200..299.
@@ -128,6 +131,8 @@ class CCurlHelper {
   // "Content-Encoding:" in exact case, value from the second character after the colon
   // exactly "gzip"), cut at the first NUL byte, invalid UTF-8 replaced by U+FFFD.
   const std::string& GetResponseText();
+  // The reply as received (not inflated, not cut).
+  const std::string& ReplyBytes() const { return m_reply; }
   // The final response's header lines, as received.
   const std::string& ReplyHeaders() const { return m_replyHeaders; }
 
@@ -189,6 +194,14 @@ class CCurlHelper {
   bool m_overCap = false;      // the reply passed the cap
   OptionHook m_optionHook;
 };
+
+// The status of a finished transfer, decided in this order: an HTTP code other than
+// 200 (504: kCurlTimedOut, else E_CV_SRV_SERVER_ERROR); a failed read or write of the
+// local file: kCurlFailed; CURLE_OK: kCurlOk; a time-out: kCurlTimedOut; an abort by
+// the progress function: kCurlCancelled; any failure after a cancel: kCurlCancelled;
+// no proxy or host name, no connection: kCurlNoConnection; anything else: kCurlFailed
+// (logged). So a time-out that meets a cancel is a time-out.
+CurlStatus MapCurlResult(CURLcode code, long httpCode, bool cancelled, bool localFileFailed);
 
 // The URL as it may be logged: values of query parameters that carry secrets (names
 // holding "token", "password" or "key", ignoring case) are replaced by placeholders.

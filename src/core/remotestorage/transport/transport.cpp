@@ -1,20 +1,22 @@
 #include "core/remotestorage/transport/transport.h"
 
-#include <filesystem>
 #include <new>
 
 #include "common/checks.h"
+#include "common/filehelper.h"
 #include "common/log.h"
+#include "common/strhelper.h"
 #include "core/remotestorage/transport/formfields.h"
 #include "core/remotestorage/transport/networkstate.h"
 
 namespace {
 
-// The folder that will hold the file, with every missing level.
+// The folder that will hold the file, with every missing level. New levels get the
+// usual 0777 less the umask, like the file (0666 less the umask): downloads are the
+// user's files. A folder that cannot be made fails the open of the file.
 void EnsureParentFolder(const std::string& path) {
-  std::error_code ec;
-  std::filesystem::path parent = std::filesystem::path(path).parent_path();
-  if (!parent.empty()) std::filesystem::create_directories(parent, ec);
+  std::string parent = GetParentPath(path);
+  if (!parent.empty()) EnsureDirectory(parent, 0777);
 }
 
 }  // namespace
