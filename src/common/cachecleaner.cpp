@@ -33,7 +33,8 @@ std::string RealPath(const std::string& path) {
 
 }  // namespace
 
-int64_t TrimCacheFolder(const std::string& folder, int64_t limitBytes) {
+int64_t TrimCacheFolder(const std::string& folder, int64_t limitBytes,
+                        const std::function<bool(const std::string& path)>& removeFile) {
   std::vector<CachedFile> files;
   int64_t total = 0;
   WalkFolder(folder, "*.*", [&](WalkKind kind, const std::string& parent, const std::string& name) {
@@ -54,10 +55,11 @@ int64_t TrimCacheFolder(const std::string& folder, int64_t limitBytes) {
   int64_t deleted = 0;
   for (const CachedFile& f : files) {
     if (total <= limitBytes) break;
-    bool bRet = ::unlink(f.path.c_str()) == 0;
+    bool bRet = removeFile ? removeFile(f.path) : ::unlink(f.path.c_str()) == 0;
     if (!bRet) {
+      int err = errno;
       OSTREL_LOG(kLogError, "%s", "*ASSERT*: bRet");
-      OSTREL_LOG(kLogWarn, "cache trim: cannot delete %s: %s", f.path.c_str(), std::strerror(errno));
+      OSTREL_LOG(kLogWarn, "cache trim: cannot delete %s: %s", f.path.c_str(), std::strerror(err));
       continue;
     }
     total -= f.size;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 inline constexpr int64_t kCacheLimitBytes = 524288000;
@@ -20,4 +21,7 @@ inline constexpr int64_t kCacheLimitBytes = 524288000;
 void CleanCache();
 
 // The same trim on a given folder with a given limit; returns the bytes deleted.
-int64_t TrimCacheFolder(const std::string& folder, int64_t limitBytes);
+// removeFile deletes one file and says whether it did (default: unlink); tests use it
+// to make deletes fail.
+int64_t TrimCacheFolder(const std::string& folder, int64_t limitBytes,
+                        const std::function<bool(const std::string& path)>& removeFile = nullptr);

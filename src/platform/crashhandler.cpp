@@ -130,7 +130,9 @@ void WriteReport(int sig, const siginfo_t* info) {
   WriteText(fd, " (");
   WriteText(fd, NameOf(sig));
   WriteText(fd, ")\ncode: ");
-  WriteNumber(fd, static_cast<uint64_t>(static_cast<uint32_t>(info ? info->si_code : 0)), 10);
+  int code = info ? info->si_code : 0;
+  if (code < 0) WriteText(fd, "-");
+  WriteNumber(fd, code < 0 ? 0 - static_cast<uint64_t>(static_cast<int64_t>(code)) : static_cast<uint64_t>(code), 10);
   WriteText(fd, "\naddress: 0x");
   WriteNumber(fd, reinterpret_cast<uintptr_t>(info ? info->si_addr : nullptr), 16);
   WriteText(fd, "\npid: ");
