@@ -8,8 +8,10 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <set>
 
 #include "platform/registrystore.h"
+#include "support/filefault.h"
 #include "support/logcapture.h"
 #include "support/testenv.h"
 
@@ -138,6 +140,30 @@ TEST_F(RegistryTest, WriteFailuresAreLoggedAtLevelZero) {
             2);
   // Reads of a store that cannot be had give the defaults.
   EXPECT_EQ(Get("", "UserId", "d"), "d");
+}
+
+TEST_F(RegistryTest, FailedReplaceLeavesTheStoreAsItWas) {
+  ASSERT_EQ(SetRegString("", kRegUserId, "u1"), S_OK);
+  ASSERT_EQ(SaveProxySettings("a", "1", "u", "p", 1), S_OK);
+  std::string before = ReadFileBytes(CRegistryStore::DefaultPath());
+  struct Row {
+    FileOp op;
+    int err;
+  } rows[] = {{FileOp::kWrite, ENOSPC}, {FileOp::kSync, EIO}, {FileOp::kRename, EXDEV}};
+  for (const Row& r : rows) {
+    ScopedFileFault fault(r.op, "", r.err);
+    LogCapture cap;
+    EXPECT_EQ(SetRegString("", "userid", "u2"), E_FAIL);
+    EXPECT_EQ(SaveProxySettings("b", "2", "v", "q", 2), E_FAIL);
+    EXPECT_GE(fault.Injected(), 2);
+    EXPECT_TRUE(cap.Contains("ERROR_CHECK_BOOLEX:lResult == ERROR_SUCCESSL\"Set Register Key/Value "
+                             "HKEY_CURRENT_USER\\\\Software\\\\Ostrel\\\\userid Failed!\""))
+        << cap.All();
+    EXPECT_EQ(ReadFileBytes(CRegistryStore::DefaultPath()), before) << "none of the five may change";
+  }
+  std::set<std::string> names;
+  for (const auto& e : std::filesystem::directory_iterator(PathIn("config"))) names.insert(e.path().filename());
+  EXPECT_EQ(names, (std::set<std::string>{"registry", "registry.lock"})) << "no temp file is left";
 }
 
 TEST_F(RegistryTest, ReadFailuresAreLoggedOnlyWhenAsked) {
