@@ -8,7 +8,6 @@
 #include <chrono>
 #include <cstring>
 
-#include "common/checks.h"
 #include "common/config.h"
 #include "common/filehelper.h"
 #include "common/log.h"

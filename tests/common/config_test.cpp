@@ -92,15 +92,6 @@ TEST_F(ConfigTest, RegistryStoreIsNeverInsideTheConfigFolder) {
   }
 }
 
-TEST_F(ConfigTest, HomeFolderWithoutHomeVariable) {
-  unsetenv("HOME");
-  unsetenv("XDG_DATA_HOME");
-  std::string home = GetHomeFolder();
-  EXPECT_FALSE(home.empty());
-  EXPECT_EQ(home.front(), '/');
-  EXPECT_EQ(GetConfigFolder(), (home == "/" ? std::string("/") : home + "/") + ".local/share/Tarvelin/ostrel/");
-}
-
 TEST_F(ConfigTest, FormatStringKeeps1023CharactersWhole) {
   std::string out = "old";
   FormatString(&out, "%s-%d", "名", 42);

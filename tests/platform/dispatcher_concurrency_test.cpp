@@ -79,16 +79,4 @@ TEST_F(DispatcherTest, RunPendingRunsOnlyWhatWasQueued) {
   EXPECT_EQ(dispatcher.QueuedCount(), 1u);
 }
 
-TEST_F(DispatcherTest, QuitFromAnotherThreadWakesAnIdleLoop) {
-  CDispatcher dispatcher;
-  std::atomic<bool> worked{false};
-  std::thread other([&] {
-    dispatcher.Post([&] { worked = true; });
-    dispatcher.Quit(5);
-  });
-  EXPECT_EQ(dispatcher.Run(), 5);
-  other.join();
-  EXPECT_TRUE(worked.load());
-}
-
 }  // namespace
