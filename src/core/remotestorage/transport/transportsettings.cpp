@@ -3,12 +3,18 @@
 #include <cstdlib>
 
 #include "common/checks.h"
+#include "common/registry.h"
 
 TransportSettings DefaultTransportSettings() {
   TransportSettings s;
-  s.loadProxy = [](ProxySettings* p) { *p = ProxySettings(); };
-  s.uploadSpeed = [] { return uint32_t(1048576); };
-  s.downloadSpeed = [] { return uint32_t(1048576); };
+  s.loadProxy = [](ProxySettings* p) {
+    *p = ProxySettings();
+    uint32_t type = static_cast<uint32_t>(kProxyUnset);
+    LoadProxySettings(&p->host, &p->port, &p->userName, &p->password, &type);
+    p->type = static_cast<int32_t>(type);
+  };
+  s.uploadSpeed = GetUploadSpeed;
+  s.downloadSpeed = GetDownloadSpeed;
   s.systemProxy = GetEnvironmentProxy;
   return s;
 }

@@ -7,6 +7,7 @@
 
 #include <cstdlib>
 
+#include "common/registry.h"
 #include "core/remotestorage/transport/networkstate.h"
 #include "support/localservice.h"
 #include "support/logcapture.h"
@@ -276,6 +277,41 @@ TEST(EnvironmentProxyTest, ParsesHttpProxy) {
   }
   ::unsetenv("http_proxy");
   ::unsetenv("no_proxy");
+}
+
+TEST_F(TransportTest, CreateTransportUsesTheUsersSettings) {
+  // Nothing stored: the system proxy (none here) and 1 MiB/s each way.
+  ::unsetenv("http_proxy");
+  ITransport* raw = nullptr;
+  ASSERT_EQ(S_OK, CreateTransport(&raw));
+  RefPtr<CTransport> first(static_cast<CTransport*>(raw));
+  raw->Release();
+  OptionLog a;
+  a.Attach(first.get());
+  EXPECT_EQ(S_OK, first->Request(Url("/test/status/200"), nullptr, nullptr, nullptr, 10, false));
+  EXPECT_EQ("", a.Last(CURLOPT_PROXY));
+  EXPECT_EQ("1048576", a.Last(CURLOPT_MAX_SEND_SPEED_LARGE));
+  EXPECT_EQ("1048576", a.Last(CURLOPT_MAX_RECV_SPEED_LARGE));
+
+  // The stored values: an HTTP proxy with credentials and no limits.
+  ASSERT_EQ(S_OK, SaveProxySettings("127.0.0.1", std::to_string(Service().Port()), "user", "secret", 2));
+  ASSERT_EQ(S_OK, SetUploadSpeed(0));
+  ASSERT_EQ(S_OK, SetDownloadSpeed(0));
+  ASSERT_EQ(S_OK, CreateTransport(&raw));
+  RefPtr<CTransport> second(static_cast<CTransport*>(raw));
+  raw->Release();
+  OptionLog b;
+  b.Attach(second.get());
+  EXPECT_EQ(S_OK, second->Request("http://origin.invalid/test/echo", nullptr, nullptr, nullptr, 10, false));
+  EXPECT_EQ("0", b.Last(CURLOPT_MAX_SEND_SPEED_LARGE));
+  EXPECT_EQ("0", b.Last(CURLOPT_MAX_RECV_SPEED_LARGE));
+  auto log = Service().Requests("/test/echo");
+  ASSERT_EQ(1u, log.size());
+  EXPECT_TRUE(log[0].proxied);
+  EXPECT_EQ("Basic " + Base64("user:secret"), log[0].Header("Proxy-Authorization"));
+  // A change takes effect at the next transfer of the same transport.
+  ASSERT_EQ(S_OK, SaveProxySettings("", "", "", "", 0));
+  EXPECT_EQ(E_CV_NETWORK_ERROR2, second->Request("http://origin.invalid/test/echo", nullptr, nullptr, nullptr, 10, false));
 }
 
 TEST_F(TransportTest, SettingsAreReadForEveryTransfer) {
