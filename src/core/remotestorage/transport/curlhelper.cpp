@@ -287,38 +287,39 @@ CurlStatus CCurlHelper::_Finish(CURLcode code, long httpCode, bool decodeReply) 
   return status;
 }
 
-bool CCurlHelper::_ParseHeaderLine() const {
+bool IsGzipReply(std::string_view headers) {
   static constexpr std::string_view kName = "Content-Encoding:";
-  size_t pos = m_replyHeaders.find(kName);
-  if (pos == std::string::npos) return false;
+  size_t pos = headers.find(kName);
+  if (pos == std::string_view::npos) return false;
   // The value starts at the second character after the colon (one blank assumed).
   size_t start = pos + kName.size() + 1;
-  if (start >= m_replyHeaders.size()) return false;
-  size_t end = m_replyHeaders.find("\r\n", start);
-  std::string_view value = std::string_view(m_replyHeaders).substr(start, end == std::string::npos ? std::string::npos : end - start);
-  return value == "gzip";
+  if (start >= headers.size()) return false;
+  size_t end = headers.find("\r\n", start);
+  return headers.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start) == "gzip";
+}
+
+bool DecodeReplyText(std::string_view headers, std::string_view bytes, size_t cap, std::string* text) {
+  text->clear();
+  std::string inflated;
+  if (!bytes.empty() && IsGzipReply(headers)) {
+    GzipBuffer gzip(1024);
+    // Whatever was inflated is used, also when the stream stops early; output that
+    // reaches the cap fails.
+    if (!gzip.Inflate(bytes.data(), bytes.size(), &inflated, cap) && inflated.size() >= cap) {
+      OSTREL_LOG(kLogWarn, "CCurlHelper: the inflated reply is over the cap of %zu bytes", cap);
+      return false;
+    }
+    bytes = inflated;
+  }
+  bytes = bytes.substr(0, bytes.find('\0'));
+  *text = IsValidUtf8(bytes) ? std::string(bytes) : Utf16ToUtf8(Utf8ToUtf16(bytes));
+  return true;
 }
 
 void CCurlHelper::_DecodeReply() {
   if (m_textReady) return;
   m_textReady = true;
-  std::string inflated;
-  std::string_view bytes = m_reply;
-  if (!m_reply.empty() && _ParseHeaderLine()) {
-    GzipBuffer gzip(1024);
-    // Whatever was inflated is used, also when the stream stops early; output that
-    // reaches the cap fails the transfer.
-    if (!gzip.Inflate(m_reply.data(), m_reply.size(), &inflated, m_policy.replyCap) &&
-        inflated.size() >= m_policy.replyCap) {
-      OSTREL_LOG(kLogWarn, "CCurlHelper: the inflated reply is over the cap of %zu bytes", m_policy.replyCap);
-      m_overCap = true;
-      m_text.clear();
-      return;
-    }
-    bytes = inflated;
-  }
-  bytes = bytes.substr(0, bytes.find('\0'));
-  m_text = IsValidUtf8(bytes) ? std::string(bytes) : Utf16ToUtf8(Utf8ToUtf16(bytes));
+  if (!DecodeReplyText(m_replyHeaders, m_reply, m_policy.replyCap, &m_text)) m_overCap = true;
 }
 
 const std::string& CCurlHelper::GetResponseText() {

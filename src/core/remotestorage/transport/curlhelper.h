@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "common/resultcodes.h"
@@ -165,7 +166,6 @@ class CCurlHelper {
   CurlStatus _MapCurlResult(CURLcode code, long httpCode);
   CurlStatus _Finish(CURLcode code, long httpCode, bool decodeReply);
   void _ReleaseRequestResources();
-  bool _ParseHeaderLine() const;
   void _DecodeReply();
 
   static size_t _WriteProc(char* data, size_t size, size_t count, void* self);
@@ -202,6 +202,16 @@ class CCurlHelper {
 // no proxy or host name, no connection: kCurlNoConnection; anything else: kCurlFailed
 // (logged). So a time-out that meets a cancel is a time-out.
 CurlStatus MapCurlResult(CURLcode code, long httpCode, bool cancelled, bool localFileFailed);
+
+// True when the reply's header lines say gzip: the first "Content-Encoding:" (exact
+// case, anywhere in the lines), its value taken from the second character after the
+// colon up to the line's end, is exactly "gzip".
+bool IsGzipReply(std::string_view headers);
+
+// The reply as text: inflated when IsGzipReply (zlib or gzip framing; what a damaged
+// stream gave is used), cut at the first NUL byte, invalid UTF-8 replaced by U+FFFD.
+// False, with *text empty, when the inflated reply reaches cap bytes.
+bool DecodeReplyText(std::string_view headers, std::string_view bytes, size_t cap, std::string* text);
 
 // The URL as it may be logged: values of query parameters that carry secrets (names
 // holding "token", "password" or "key", ignoring case) are replaced by placeholders.
