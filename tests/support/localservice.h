@@ -64,7 +64,9 @@ class LocalService {
   LocalService& operator=(const LocalService&) = delete;
 
   // Starts the program with the extra arguments and waits (at most 30 s) until it
-  // listens. False, with a test failure, when it does not.
+  // listens. False, with a test failure, when it does not. The service ends with the
+  // thread that started it (call from the test's main thread). Inject, Requests and
+  // Reset speak plain HTTP: they cannot reach a service started with --tls-cert.
   bool Start(const std::vector<std::string>& args = {});
   // Sends SIGTERM and waits (at most 30 s, then SIGKILL) for the exit. Returns the exit
   // status, or -1 when it was not running or ended by a signal.

@@ -314,24 +314,6 @@ TEST_F(TransportTest, CreateTransportUsesTheUsersSettings) {
   EXPECT_EQ(E_CV_NETWORK_ERROR2, second->Request("http://origin.invalid/test/echo", nullptr, nullptr, nullptr, 10, false));
 }
 
-TEST_F(TransportTest, SettingsAreReadForEveryTransfer) {
-  int reads = 0;
-  TransportSettings s = DirectSettings();
-  s.loadProxy = [&reads](ProxySettings* p) {
-    ++reads;
-    *p = ProxySettings();
-    p->type = 0;
-  };
-  auto t = Make(s);
-  std::string file = PathIn("f");
-  WriteFileBytes(file, "x");
-  t->Request(Url("/test/echo"), nullptr, nullptr, nullptr, 10, false);
-  t->Download(Url("/test/echo"), PathIn("d"), "", "", 10);
-  t->Upload(Url("/test/echo"), file, "v:2", "", nullptr, 10);
-  t->PostStream(Url("/test/echo"), file, "", nullptr, 10);
-  EXPECT_EQ(4, reads);
-}
-
 TEST_F(TransportTest, UploadSendsDecodedFieldsInOrderBeforeTheFile) {
   std::string file = PathIn("sub/{0A1B}");
   RunCommand("mkdir -p " + ShellQuote(PathIn("sub")));
