@@ -4,40 +4,40 @@
 
 namespace localsvc {
 
-bool FaultTable::Add(const nlohmann::json& spec, std::string* error) {
+bool FaultTable::Add(const nlohmann::json& desc, std::string* error) {
   try {
-    if (!spec.is_object()) {
+    if (!desc.is_object()) {
       *error = "a fault is a JSON object";
       return false;
     }
-    std::string path = spec.value("path", "");
+    std::string path = desc.value("path", "");
     if (path.empty() || path[0] != '/') {
       *error = "path must start with /";
       return false;
     }
     Fault f;
-    f.remaining = spec.value("count", 1);
-    f.delayMs = spec.value("delay_ms", 0);
-    f.drop = spec.value("drop", false);
-    if (spec.contains("status")) f.status = spec["status"].get<int>();
-    if (spec.contains("word")) {
-      f.body = "<?xml version=\"1.0\" encoding=\"utf-8\"?><nuvra result=\"" + spec["word"].get<std::string>() + "\"/>";
+    f.remaining = desc.value("count", 1);
+    f.delayMs = desc.value("delay_ms", 0);
+    f.drop = desc.value("drop", false);
+    if (desc.contains("status")) f.status = desc["status"].get<int>();
+    if (desc.contains("word")) {
+      f.body = "<?xml version=\"1.0\" encoding=\"utf-8\"?><nuvra result=\"" + desc["word"].get<std::string>() + "\"/>";
       f.contentType = "text/xml";
     }
-    if (spec.contains("body")) f.body = spec["body"].get<std::string>();
-    if (spec.contains("body_base64")) {
-      auto bytes = Base64Decode(spec["body_base64"].get<std::string>());
+    if (desc.contains("body")) f.body = desc["body"].get<std::string>();
+    if (desc.contains("body_base64")) {
+      auto bytes = Base64Decode(desc["body_base64"].get<std::string>());
       if (!bytes) {
         *error = "body_base64 is not base64";
         return false;
       }
       f.body = *bytes;
     }
-    if (spec.value("garbage", false)) f.body = "%%% not a document \x01\x7f\xfe <<<&&&";
-    if (spec.contains("zeros")) f.body = std::string(spec["zeros"].get<size_t>(), '\0');
-    f.contentType = spec.value("content_type", f.contentType);
-    f.gzip = spec.value("gzip", false);
-    if (spec.contains("headers")) f.headerLines = spec["headers"].get<std::vector<std::string>>();
+    if (desc.value("garbage", false)) f.body = "%%% not a document \x01\x7f\xfe <<<&&&";
+    if (desc.contains("zeros")) f.body = std::string(desc["zeros"].get<size_t>(), '\0');
+    f.contentType = desc.value("content_type", f.contentType);
+    f.gzip = desc.value("gzip", false);
+    if (desc.contains("headers")) f.headerLines = desc["headers"].get<std::vector<std::string>>();
     if (f.remaining < 1 || f.delayMs < 0 || (f.status && (*f.status < 100 || *f.status > 999))) {
       *error = "count, delay_ms or status out of range";
       return false;

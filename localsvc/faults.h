@@ -46,7 +46,7 @@ struct Fault {
 class FaultTable {
  public:
   // Arms a fault; false with a reason for a malformed one.
-  bool Add(const nlohmann::json& spec, std::string* error);
+  bool Add(const nlohmann::json& desc, std::string* error);
   // The fault that applies to this request of the path, if any (its count is used up).
   std::optional<Fault> Take(const std::string& path);
   void Clear();

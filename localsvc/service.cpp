@@ -229,12 +229,12 @@ void Service::AddControlRoutes() {
     std::string error;
     bool ok = false;
     try {
-      nlohmann::json spec = nlohmann::json::parse(readAll(reader));
-      if (spec.is_array()) {
+      nlohmann::json desc = nlohmann::json::parse(readAll(reader));
+      if (desc.is_array()) {
         ok = true;
-        for (const auto& one : spec) ok = ok && m_faults.Add(one, &error);
+        for (const auto& one : desc) ok = ok && m_faults.Add(one, &error);
       } else {
-        ok = m_faults.Add(spec, &error);
+        ok = m_faults.Add(desc, &error);
       }
     } catch (const std::exception& e) {
       error = e.what();
