@@ -13,13 +13,17 @@ bool NeedsPercentEncoding(unsigned char c);
 // Copies src, replacing each byte that needs it by "%" and two lower-case hex digits.
 void PercentEncode(std::string_view src, std::string* out);
 // Copies src, replacing "%" and up to two hex digits by that byte ("?" when no hex
-// digit follows); the two characters after "%" are consumed either way.
+// digit follows); the two characters after "%" (fewer at the end) are consumed either
+// way. out must not be null.
 void PercentDecode(std::string_view src, std::string* out);
 
 // Each appends "&" first when *text is not empty.
+// Ready "k=v&k2=v2" or "f:v" text, unchanged; an empty one appends nothing.
 void AppendKeyValuePairs(std::string* text, std::string_view pairs);
 // key "=" value (the value percent-encoded with encode; nothing after "=" when empty).
 void AppendKeyValue(std::string* text, std::string_view key, std::string_view value, bool encode);
+// The same with UTF-16 key and value, converted to UTF-8 first.
+void AppendKeyValueW(std::string* text, std::u16string_view key, std::u16string_view value, bool encode);
 // key ":" value, as AppendKeyValue.
 void AppendHeaderField(std::string* text, std::string_view field, std::string_view value, bool encode);
 // "v:<version>&User-Agent:ostrel".
@@ -34,7 +38,8 @@ class CKeyValueMap {
   CKeyValueMap();
   // Empties the map, then reads pairs up to the first segment without "=" (it and
   // all later segments are ignored). A value may hold "="; with decode, non-empty
-  // values are percent-decoded ("+" stays "+"). A repeated key keeps its last value.
+  // values are percent-decoded ("+" stays "+"), cut at a decoded NUL, and bytes that
+  // are not UTF-8 become U+FFFD. A repeated key keeps its last value.
   void Parse(std::string_view text, bool decode);
   std::string GetValue(const std::string& key, const std::string& defaultValue) const;
   const std::map<std::string, std::string>& Items() const { return m_items; }

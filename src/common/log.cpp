@@ -194,7 +194,7 @@ class ZLogFile {
     std::string base = BasePath();
     size_t slash = base.rfind('/');
     std::string folder = slash == std::string::npos ? std::string(".") : base.substr(0, slash);
-    if (folder.empty()) folder = "/";
+    if (folder.empty()) folder.assign(1, '/');  // not = "/": g++ 12 -O3 warns falsely (-Wrestrict)
     int64_t now = std::chrono::duration_cast<std::chrono::seconds>(GetClock()->Now().time_since_epoch()).count();
     int64_t oldest = now - static_cast<int64_t>(days) * kSecondsPerDay;
     DIR* dir = ::opendir(folder.c_str());

@@ -25,6 +25,16 @@ std::string Sha1ToHex(const uint8_t digest[20]);
 // SHA-1 text of a byte string.
 std::string Sha1Hex(const void* data, size_t length);
 
+// Which block function Sha1Update uses. kAuto takes the CPU's SHA instructions when
+// the CPU has them (checked once), else the portable code; kPortable always takes the
+// portable code (tests and benchmarks of that path). Affects every thread at once;
+// both give the same digests, so switching between two updates is harmless.
+enum class Sha1Engine { kAuto, kPortable };
+void Sha1SetEngine(Sha1Engine engine);
+// True when Sha1Update now runs on the CPU's SHA instructions.
+bool Sha1UsesShaInstructions();
+
 // The SHA-1 text of a file, read in 64 KiB blocks, yielding after each block and asking
-// cancel (may be empty; false stops with E_FAIL and no digest). 0 or E_FAIL.
+// cancel (may be empty; false stops with E_FAIL and no digest). 0 or E_FAIL; *sha1 is
+// emptied first and holds the digest only on success.
 HRESULT GetFileSha1(const std::string& path, const std::function<bool()>& cancel, std::string* sha1);

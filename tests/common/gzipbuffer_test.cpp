@@ -1,0 +1,207 @@
+// Inflation of gzip and zlib streams made by the gzip program and by zlib: payloads
+// of every size through small and large windows, the output cap, and damaged,
+// truncated and over-long input.
+#include "common/gzipbuffer.h"
+
+#include <zlib.h>
+
+#include <string>
+
+#include "support/logcapture.h"
+#include "support/testenv.h"
+
+namespace {
+
+class GzipBufferTest : public OstrelTest {
+ protected:
+  // The gzip program's output for a payload.
+  std::string GzipProgram(const std::string& payload, const std::string& level = "-6") {
+    const std::string path = PathIn("payload");
+    WriteFileBytes(path, payload);
+    std::string out;
+    EXPECT_EQ(0, RunCommand("gzip -c -n " + level + " " + ShellQuote(path), &out));
+    return out;
+  }
+
+  // zlib's deflate with the given window bits (15: zlib wrapper, 31: gzip, -15: raw).
+  static std::string Deflate(const std::string& payload, int windowBits, int level = Z_DEFAULT_COMPRESSION) {
+    z_stream zs{};
+    EXPECT_EQ(Z_OK, deflateInit2(&zs, level, Z_DEFLATED, windowBits, 8, Z_DEFAULT_STRATEGY));
+    std::string out(deflateBound(&zs, payload.size()), '\0');
+    zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(payload.data()));
+    zs.avail_in = static_cast<uInt>(payload.size());
+    zs.next_out = reinterpret_cast<Bytef*>(out.data());
+    zs.avail_out = static_cast<uInt>(out.size());
+    EXPECT_EQ(Z_STREAM_END, deflate(&zs, Z_FINISH));
+    out.resize(zs.total_out);
+    deflateEnd(&zs);
+    return out;
+  }
+
+  static bool Inflate(const std::string& in, std::string* out, size_t window = 1024,
+                      size_t cap = GzipBuffer::kDefaultMaxOutput) {
+    GzipBuffer buffer(window);
+    return buffer.Inflate(in.data(), in.size(), out, cap);
+  }
+};
+
+TEST_F(GzipBufferTest, StreamsOfTheGzipProgramAndOfZlib) {
+  const std::string payloads[] = {
+      "",
+      "hello, world\n",
+      RandomBytes(1000000, 11),  // incompressible: many window refills
+      std::string(3000000, 'x') + RandomBytes(1000, 2),
+  };
+  for (const auto& payload : payloads) {
+    struct Source {
+      const char* name;
+      std::string stream;
+    } sources[] = {
+        {"gzip -6", GzipProgram(payload)},
+        {"gzip -1", GzipProgram(payload, "-1")},
+        {"gzip -9", GzipProgram(payload, "-9")},
+        {"zlib wrapper", Deflate(payload, 15)},
+        {"zlib gzip wrapper", Deflate(payload, 31, 9)},
+    };
+    for (const auto& s : sources) {
+      for (size_t window : {size_t(1), size_t(1024), size_t(65536)}) {
+        if (window == 1 && payload.size() > 100000) continue;  // slow, nothing new
+        std::string out = "stale";
+        ASSERT_TRUE(Inflate(s.stream, &out, window)) << s.name << ", " << payload.size() << " bytes";
+        ASSERT_EQ(payload.size(), out.size()) << s.name;
+        ASSERT_TRUE(payload == out) << s.name << ", window " << window;
+      }
+    }
+  }
+}
+
+TEST_F(GzipBufferTest, OutputCap) {
+  const std::string zeros(50000000, '\0');
+  const std::string stream = Deflate(zeros, 31, 1);
+  ASSERT_LT(stream.size(), size_t(1) << 20);
+  std::string out;
+  EXPECT_TRUE(Inflate(stream, &out, 1024));
+  EXPECT_EQ(zeros.size(), out.size());
+  EXPECT_TRUE(out == zeros);
+
+  struct Row {
+    size_t cap;
+    bool ok;
+  } rows[] = {{zeros.size(), true}, {zeros.size() - 1, false}, {size_t(1) << 20, false}, {0, false}};
+  for (const auto& r : rows) {
+    out.clear();
+    EXPECT_EQ(r.ok, Inflate(stream, &out, 65536, r.cap)) << r.cap;
+    EXPECT_EQ(r.ok ? zeros.size() : r.cap, out.size()) << r.cap;  // filled up to the cap
+  }
+  // An empty payload fits a cap of 0.
+  EXPECT_TRUE(Inflate(Deflate("", 15), &out, 1024, 0));
+}
+
+TEST_F(GzipBufferTest, TruncatedStreamsFailAndKeepWhatWasInflated) {
+  LogCapture cap;
+  const std::string payload = "The quick brown fox jumps over the lazy dog, again and again.";
+  for (const std::string& stream : {GzipProgram(payload), Deflate(payload, 15)}) {
+    for (size_t cut = 0; cut < stream.size(); ++cut) {
+      std::string out;
+      ASSERT_FALSE(Inflate(stream.substr(0, cut), &out)) << "cut at " << cut << " of " << stream.size();
+      ASSERT_EQ(payload.substr(0, out.size()), out);
+    }
+  }
+  EXPECT_TRUE(cap.Contains("GzipBuffer::Inflate: stream truncated")) << cap.All();
+
+  const std::string big = RandomBytes(1000000, 4);
+  const std::string stream = GzipProgram(big);
+  std::string out;
+  EXPECT_FALSE(Inflate(stream.substr(0, stream.size() / 2), &out, 4096));
+  EXPECT_GT(out.size(), big.size() / 4);
+  EXPECT_TRUE(big.compare(0, out.size(), out) == 0);
+}
+
+TEST_F(GzipBufferTest, DamagedInputFails) {
+  const std::string payload = RandomBytes(5000, 8) + std::string(5000, 'a');
+  std::string gz = GzipProgram(payload);
+  std::string badCrc = gz;
+  badCrc[badCrc.size() - 6] ^= 0x01;  // the CRC-32 in the trailer
+  std::string badSize = gz;
+  badSize[badSize.size() - 1] ^= 0x01;  // ISIZE in the trailer
+  std::string badAdler = Deflate(payload, 15);
+  badAdler.back() ^= 0x01;
+  std::string badBody = gz;
+  badBody[gz.size() / 2] ^= 0x55;
+
+  struct Row {
+    const char* name;
+    std::string input;
+  } rows[] = {
+      {"empty input", ""},
+      {"text", "this is not compressed at all, just some text"},
+      {"random bytes", RandomBytes(4096, 9)},
+      {"raw deflate, no header", Deflate(payload, -15)},
+      {"gzip CRC", badCrc},
+      {"gzip length", badSize},
+      {"zlib Adler-32", badAdler},
+      {"damaged body", badBody},
+  };
+  for (const auto& r : rows) {
+    std::string out;
+    EXPECT_FALSE(Inflate(r.input, &out)) << r.name;
+  }
+}
+
+TEST_F(GzipBufferTest, MutatedStreamsStayWithinBoundsAndCap) {
+  const std::string payload = RandomBytes(3000, 21) + std::string(20000, 'z');
+  const std::string streams[] = {GzipProgram(payload), Deflate(payload, 15)};
+  constexpr size_t kCap = 16384;
+  uint32_t seed = 77;
+  auto next = [&seed] {
+    seed = seed * 1664525u + 1013904223u;
+    return seed >> 8;
+  };
+  for (int round = 0; round < 3000; ++round) {
+    std::string input = streams[round % 2];
+    int edits = 1 + static_cast<int>(next() % 3);
+    for (int i = 0; i < edits; ++i) {
+      size_t at = next() % input.size();
+      switch (next() % 3) {
+        case 0: input[at] = static_cast<char>(input[at] ^ (1 << (next() % 8))); break;
+        case 1: input.erase(at, 1 + next() % 8); break;
+        default: input.insert(at, 1, static_cast<char>(next())); break;
+      }
+      if (input.empty()) input = "x";
+    }
+    std::string out;
+    GzipBuffer buffer(1 + next() % 4096);
+    bool ok = buffer.Inflate(input.data(), input.size(), &out, kCap);
+    ASSERT_LE(out.size(), kCap) << "round " << round;
+    ASSERT_FALSE(ok) << "round " << round;  // the payload is larger than the cap
+    std::string full;
+    if (buffer.Inflate(input.data(), input.size(), &full)) {
+      ASSERT_TRUE(full == payload) << "round " << round;  // the checksums hold
+    }
+  }
+}
+
+TEST_F(GzipBufferTest, BytesAfterTheEndOfTheStreamAreIgnored) {
+  const std::string payload = "payload before the garbage";
+  for (const std::string& stream : {GzipProgram(payload), Deflate(payload, 15)}) {
+    for (const std::string& tail : {std::string("\n"), RandomBytes(10000, 3), GzipProgram("second member")}) {
+      std::string out;
+      EXPECT_TRUE(Inflate(stream + tail, &out));
+      EXPECT_EQ(payload, out);
+    }
+  }
+}
+
+TEST_F(GzipBufferTest, OneBufferServesManyCalls) {
+  GzipBuffer buffer(512);
+  std::string out;
+  for (int i = 0; i < 3; ++i) {
+    const std::string payload = RandomBytes(10000 + i, i);
+    const std::string stream = Deflate(payload, 31);
+    ASSERT_TRUE(buffer.Inflate(stream.data(), stream.size(), &out));
+    EXPECT_EQ(payload, out);
+    ASSERT_FALSE(buffer.Inflate(stream.data(), stream.size() - 1, &out));
+  }
+}
+
+}  // namespace

@@ -1,0 +1,174 @@
+// SHA-1: published vectors, incremental updates, the two block functions against each
+// other, and GetFileSha1 against sha1sum with its cancel and failure paths. Every case
+// runs once with the CPU's SHA instructions (where the CPU has them) and once with the
+// portable code.
+#include "common/sha1.h"
+
+#include <algorithm>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "support/logcapture.h"
+#include "support/testenv.h"
+
+// Readable parameter names in failure messages.
+void PrintTo(Sha1Engine engine, std::ostream* os) {
+  *os << (engine == Sha1Engine::kAuto ? "Auto" : "Portable");
+}
+
+namespace {
+
+std::string Sha1Of(const std::string& s) { return Sha1Hex(s.data(), s.size()); }
+
+class Sha1Test : public OstrelTest, public ::testing::WithParamInterface<Sha1Engine> {
+ protected:
+  void SetUp() override {
+    OstrelTest::SetUp();
+    Sha1SetEngine(GetParam());
+  }
+  void TearDown() override {
+    Sha1SetEngine(Sha1Engine::kAuto);
+    OstrelTest::TearDown();
+  }
+
+  // The peer's digest of a file.
+  static std::string PeerSha1(const std::string& path) {
+    std::string out;
+    EXPECT_EQ(0, RunCommand("sha1sum " + ShellQuote(path), &out));
+    return out.substr(0, 40);
+  }
+};
+
+TEST_P(Sha1Test, PublishedVectors) {
+  struct Row {
+    std::string input;
+    const char* sha1;
+  } rows[] = {
+      {"", "da39a3ee5e6b4b0d3255bfef95601890afd80709"},
+      {"abc", "a9993e364706816aba3e25717850c26c9cd0d89d"},
+      {"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq", "84983e441c3bd26ebaae4aa1f95129e5e54670f1"},
+      {"abcdefghbcdefghicdefghijdefghijkefghijklfghijklmghijklmnhijklmnoijklmnopjklmnopqklmnopqrlmnopqrsmnopqrstnopqrstu",
+       "a49b2446a02c645bf419f995b67091253a04a259"},
+      {std::string(1000000, 'a'), "34aa973cd4c4daa4f61eeb2bdbad27316534016f"},
+  };
+  for (const auto& r : rows) EXPECT_EQ(r.sha1, Sha1Of(r.input)) << r.input.size() << " bytes";
+}
+
+TEST_P(Sha1Test, SplitUpdatesEqualOneCall) {
+  const std::string data = RandomBytes(5000, 7);
+  // Every split into two parts around the block boundaries of the first 200 bytes.
+  for (size_t len : {size_t(0), size_t(1), size_t(55), size_t(56), size_t(64), size_t(130), size_t(200)}) {
+    const std::string whole = Sha1Of(data.substr(0, len));
+    for (size_t cut = 0; cut <= len; ++cut) {
+      SHA1_CTX ctx;
+      Sha1Init(&ctx);
+      Sha1Update(&ctx, data.data(), cut);
+      Sha1Update(&ctx, data.data() + cut, len - cut);
+      uint8_t digest[20];
+      Sha1Final(&ctx, digest);
+      ASSERT_EQ(whole, Sha1ToHex(digest)) << "length " << len << " cut " << cut;
+    }
+  }
+  // Many random pieces, some empty, over the whole buffer.
+  const std::string whole = Sha1Of(data);
+  uint32_t seed = 12345;
+  for (int round = 0; round < 50; ++round) {
+    SHA1_CTX ctx;
+    Sha1Init(&ctx);
+    size_t pos = 0;
+    while (pos < data.size()) {
+      seed = seed * 1103515245u + 12345u;
+      size_t piece = std::min<size_t>((seed >> 8) % 300, data.size() - pos);
+      Sha1Update(&ctx, data.data() + pos, piece);
+      pos += piece;
+    }
+    uint8_t digest[20];
+    Sha1Final(&ctx, digest);
+    ASSERT_EQ(whole, Sha1ToHex(digest)) << "round " << round;
+  }
+}
+
+TEST_P(Sha1Test, FileDigestsEqualSha1sum) {
+  const size_t sizes[] = {0, 1, 55, 56, 63, 64, 65535, 65536, 65537, (size_t(3) << 20) + 17};
+  for (size_t size : sizes) {
+    const std::string path = PathIn("f" + std::to_string(size));
+    WriteFileBytes(path, RandomBytes(size, static_cast<uint32_t>(size)));
+    std::string sha1;
+    ASSERT_EQ(S_OK, GetFileSha1(path, nullptr, &sha1)) << size;
+    EXPECT_EQ(PeerSha1(path), sha1) << size << " bytes";
+  }
+}
+
+TEST_P(Sha1Test, CancelIsPolledAfterEveryBlock) {
+  const std::string path = PathIn("f");
+  WriteFileBytes(path, RandomBytes(3 * 65536 + 100, 3));
+  // Blocks: 64 KiB three times, then the 100-byte tail.
+  int calls = 0;
+  std::string sha1;
+  ASSERT_EQ(S_OK, GetFileSha1(path, [&] { return ++calls > 0; }, &sha1));
+  EXPECT_EQ(4, calls);
+  EXPECT_EQ(PeerSha1(path), sha1);
+
+  // Cancelled after the first block, and after the last one: no digest either time.
+  for (int stopAt : {1, 4}) {
+    calls = 0;
+    sha1 = "stale";
+    EXPECT_EQ(E_FAIL, GetFileSha1(path, [&] { return ++calls < stopAt; }, &sha1));
+    EXPECT_EQ(stopAt, calls);
+    EXPECT_EQ("", sha1);
+  }
+}
+
+TEST_P(Sha1Test, EmptyFileIsTheDigestOfNoData) {
+  const std::string path = PathIn("empty");
+  WriteFileBytes(path, "");
+  int calls = 0;
+  std::string sha1;
+  ASSERT_EQ(S_OK, GetFileSha1(path, [&] { return ++calls > 0; }, &sha1));
+  EXPECT_EQ("da39a3ee5e6b4b0d3255bfef95601890afd80709", sha1);
+  EXPECT_EQ(1, calls);
+}
+
+TEST_P(Sha1Test, FailuresLogTheirCheckAndGiveNoDigest) {
+  LogCapture cap;
+  std::string sha1 = "stale";
+  EXPECT_EQ(E_FAIL, GetFileSha1(PathIn("missing"), nullptr, &sha1));
+  EXPECT_EQ("", sha1);
+  EXPECT_TRUE(cap.Contains("ERROR_CHECK_BOOLEX:pf")) << cap.All();
+
+  // A folder opens but cannot be read: the read error ends the hash.
+  cap.Clear();
+  EXPECT_EQ(E_FAIL, GetFileSha1(Root(), nullptr, &sha1));
+  EXPECT_EQ("", sha1);
+  EXPECT_TRUE(cap.Contains("ERROR_CHECK_BOOLEX:0 == ferror(pf)")) << cap.All();
+}
+
+INSTANTIATE_TEST_SUITE_P(Engines, Sha1Test, ::testing::Values(Sha1Engine::kAuto, Sha1Engine::kPortable),
+                         [](const ::testing::TestParamInfo<Sha1Engine>& info) {
+                           return info.param == Sha1Engine::kAuto ? "Auto" : "Portable";
+                         });
+
+// The two block functions give the same digests for every length around the block
+// boundaries and for long inputs.
+TEST(Sha1EnginesTest, ShaInstructionsAgreeWithPortableCode) {
+  Sha1SetEngine(Sha1Engine::kAuto);
+  if (!Sha1UsesShaInstructions()) GTEST_SKIP() << "this CPU has no SHA instructions";
+  const std::string data = RandomBytes(300000, 99);
+  std::vector<size_t> lengths;
+  for (size_t n = 0; n <= 300; ++n) lengths.push_back(n);
+  lengths.push_back(65536);
+  lengths.push_back(data.size());
+  for (size_t n : lengths) {
+    Sha1SetEngine(Sha1Engine::kAuto);
+    ASSERT_TRUE(Sha1UsesShaInstructions());
+    std::string fast = Sha1Hex(data.data(), n);
+    Sha1SetEngine(Sha1Engine::kPortable);
+    ASSERT_FALSE(Sha1UsesShaInstructions());
+    std::string portable = Sha1Hex(data.data(), n);
+    ASSERT_EQ(portable, fast) << n << " bytes";
+  }
+  Sha1SetEngine(Sha1Engine::kAuto);
+}
+
+}  // namespace
