@@ -127,4 +127,27 @@ inline Rtv0File ReadRtv0(const std::string& file, const std::string& key) {
   return r;
 }
 
+inline std::string PutLe32(uint32_t v) {
+  std::string s;
+  for (int i = 0; i < 4; ++i) s.push_back(static_cast<char>(v >> (8 * i)));
+  return s;
+}
+
+// Writers of both formats, for files "from another client".
+inline std::string WriteFileHeader(const std::string& plain, const std::string& key) {
+  std::string filled = plain + std::string((16 - plain.size() % 16) % 16, '\0');
+  std::string cipher = AesEcb(key, filled, true);
+  return std::string("Tarvelin_FileHeader") + PutLe32(1) + Md5(cipher) + PutLe32(static_cast<uint32_t>(plain.size())) +
+         PutLe32(static_cast<uint32_t>(filled.size())) + cipher;
+}
+
+inline std::string WriteRtv0(const std::string& plain, const std::string& key, bool packed, uint32_t plainSize,
+                             const std::string& sha1) {
+  size_t fill = (16 - plain.size() % 16) % 16;
+  std::string header = std::string("RTV0") + '\x01' + static_cast<char>(packed ? 3 : 2) + std::string(2, '\0') +
+                       PutLe32(plainSize) + sha1 + std::string(8, '\0') + static_cast<char>(fill) +
+                       std::string(23, '\0');
+  return header + AesEcb(key, plain + std::string(fill, '\0'), true);
+}
+
 }  // namespace peer

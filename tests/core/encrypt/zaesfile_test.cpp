@@ -144,7 +144,9 @@ TEST_F(ZAesFileTest, GetFileFormatProbesBothMagics) {
     WriteFileBytes(PathIn("f"), r.bytes);
     int format = 99;
     EXPECT_EQ(r.ok, ZAesFile::GetFileFormat(PathIn("f"), &format)) << r.name;
-    if (r.ok) EXPECT_EQ(r.format, format) << r.name;
+    if (r.ok) {
+      EXPECT_EQ(r.format, format) << r.name;
+    }
   }
   int format = 99;
   EXPECT_FALSE(ZAesFile::GetFileFormat(PathIn("missing"), &format));
@@ -198,8 +200,12 @@ TEST_F(ZAesFileTest, DamagedFilesAreRefused) {
     LogCapture log;
     int format = 77;
     EXPECT_EQ(r.ok, ZAesFile::DecryptFile(U8(m_key), 32, PathIn("bad"), PathIn("out"), &format));
-    if (!r.ok) EXPECT_EQ(77, format) << "the format code is left alone on failure";
-    if (*r.logText) EXPECT_TRUE(log.Contains(r.logText)) << log.All();
+    if (!r.ok) {
+      EXPECT_EQ(77, format) << "the format code is left alone on failure";
+    }
+    if (*r.logText) {
+      EXPECT_TRUE(log.Contains(r.logText)) << log.All();
+    }
   }
   // The grown file gives exactly its plain size.
   WriteFileBytes(PathIn("bad"), grown);
