@@ -7,10 +7,11 @@
 #include <string>
 
 #include "common/resultcodes.h"
+#include "platform/posixfile.h"
 
 // Creates the folder and every missing parent ("/" creates nothing). 0, or E_FAIL
-// with "ERROR_CHECK_BOOL:path.IsDirectory()" when the path is still no folder.
-// New folders are 0700 unless mode says otherwise.
+// with "ERROR_CHECK_BOOL:path.IsDirectory()" when the path is still no folder (a
+// link to a folder counts as one). New folders are 0700 unless mode says otherwise.
 HRESULT EnsureDirectory(const std::string& path, unsigned mode = 0700);
 
 // Visit kinds of WalkFolder.
@@ -18,37 +19,47 @@ enum WalkKind { kWalkFile = 0, kWalkEnter = 1, kWalkLeave = 2 };
 // folder always ends in "/"; name is the entry's name for kWalkFile, else "".
 using WalkVisit = std::function<bool(WalkKind kind, const std::string& folder, const std::string& name)>;
 
-// Enters the folder, visits each file matching the pattern ("*.*" matches every
-// name, case-insensitive, Windows rules) and walks each sub-folder, then leaves.
-// Symbolic links and special files are visited as files, never entered. True when
-// every visit said go on (the leaving visit is made in every case).
+// Enters the folder, visits each file matching the pattern ("*.*" and "*" match every
+// name; otherwise "*" and "?" wildcards, ASCII case-insensitive) and walks each
+// matching sub-folder, in byte order of the names, then leaves. Symbolic links and
+// special files are visited as files, never entered; a folder that is itself a link
+// is entered and left but not listed. True when every visit said go on (the leaving
+// visit is made in every case); false for an empty folder path, with no visit.
+// A folder that cannot be listed is logged and its listing skipped.
 bool WalkFolder(const std::string& folder, const std::string& pattern, const WalkVisit& visit);
 
 // Deletes the folder and everything in it; with toRecycleBin each file goes to the
-// Trash. With goOnAfterErrors a failure is logged and the walk continues. True when
-// everything went.
+// Trash (and the emptied folders are removed). A symbolic link, inside the tree or as
+// the folder itself, is removed as a link; its target is never touched. Folders of
+// the user without write permission are made writable first. With goOnAfterErrors a
+// failure is logged and the walk continues, else it stops there. True when
+// everything went; false for "" and "/", which are never deleted. A missing folder
+// counts as deleted.
 bool DeleteFolderTree(const std::string& folder, bool toRecycleBin, bool goOnAfterErrors);
 
-// Moves a file or folder to the user's Trash. 0, or E_FAIL with the file untouched;
-// never deletes permanently.
+// Moves a file, folder or link to the user's Trash (see platform/trash.h). 0, or
+// E_FAIL with the item untouched and the cause logged; never deletes permanently.
 HRESULT DeleteToRecycleBin(const std::string& path);
 
-// 0 with the size, or E_FAIL ("ERROR_CHECK_BOOLEX:bRet").
+// 0 with the size (of the link's target for a link; 0 for a folder), or E_FAIL
+// ("ERROR_CHECK_BOOLEX:bRet").
 HRESULT GetFileSizeByPath(const std::string& path, int64_t* size);
 
 // Creation and last-write times as local time "YYYY-MM-DD hh:mm:ss.fffffff" (the last
 // field in units of 100 ns). Where the file system keeps no creation time the
-// last-write time stands for it. Both outs must be empty on entry. 0 or E_FAIL.
+// last-write time stands for it. A link's own times. Both outs must be empty on
+// entry. 0 or E_FAIL.
 HRESULT GetFileTimeStrings(const std::string& path, std::string* creationTime, std::string* lastWriteTime);
 
-// Moves source onto target, replacing it; across file systems by copy to a temp file
-// beside the target, fsync and rename, so the target is never half-written. True only
-// when the source is gone and the target exists.
+// Moves source onto target, replacing it; across file systems (regular files only)
+// by copy to a temp file beside the target, fsync and rename, so the target is never
+// half-written. True only when the source is gone and the target exists; a failure
+// is logged.
 bool MoveFileReplace(const std::string& source, const std::string& target);
 
-// Deletes a file whatever its permission bits. S_OK when it no longer exists
-// (also when it never did); else E_FAIL with
-// "ERROR_CHECK_BOOLEX:!::PathFileExistsW(szFilePath)".
+// Deletes a file (a link itself) whatever its permission bits; a folder is never
+// deleted. S_OK when nothing exists at the path any more (also when nothing did);
+// else E_FAIL with "ERROR_CHECK_BOOLEX:!::PathFileExistsW(szFilePath)".
 HRESULT ForceDeleteFile(const std::string& path);
 
 // The file's size and its SHA-1 text (40 lower-case hex digits); cancel may be empty
@@ -57,38 +68,43 @@ HRESULT GetFileSizeAndSha1(const std::string& path, int64_t* size, std::string* 
                            const std::function<bool()>& cancel);
 
 // A file read from the start, opened on the first Read (read-only, existing only).
+// The file is closed when the object goes.
 class CReadFileHandle {
  public:
   explicit CReadFileHandle(std::string path);
   ~CReadFileHandle();
   CReadFileHandle(const CReadFileHandle&) = delete;
   CReadFileHandle& operator=(const CReadFileHandle&) = delete;
-  // Bytes read (fewer only at the end of the file); 0 at the end or on failure.
+  // Bytes read (fewer only at the end of the file); 0 at the end or on failure. After
+  // a failure every later Read gives 0.
   size_t Read(void* buffer, size_t count);
   const std::string& Path() const { return m_path; }
 
  private:
   std::string m_path;
-  int m_fd = -1;
+  PosixFile m_file;
   bool m_failed = false;
 };
 
-// A file written from the start, created (or emptied) on the first Write.
+// A file written from the start, created (or emptied) on the first Write with mode
+// (less the umask). The file is closed, without a flush to disk, when the object goes.
 class CWriteFileHandle {
  public:
   explicit CWriteFileHandle(std::string path, unsigned mode = 0666);
   ~CWriteFileHandle();
   CWriteFileHandle(const CWriteFileHandle&) = delete;
   CWriteFileHandle& operator=(const CWriteFileHandle&) = delete;
-  // Bytes written: count, or 0 on failure.
+  // Bytes written: count, or 0 on failure. After a failure every later Write gives 0,
+  // so that the file never holds a gap.
   size_t Write(const void* buffer, size_t count);
-  // Flushes to disk and closes; false when a write or the close failed.
+  // Flushes to disk and closes; false when a write, the flush or the close failed.
+  // True when nothing was ever written (no file is created then).
   bool Close();
   const std::string& Path() const { return m_path; }
 
  private:
   std::string m_path;
   unsigned m_mode;
-  int m_fd = -1;
+  PosixFile m_file;
   bool m_failed = false;
 };

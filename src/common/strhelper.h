@@ -11,29 +11,36 @@
 // True for null or "".
 bool IsStrEmpty(const char* s);
 
-// Three-way comparison (<0, 0, >0); with ignoreCase, ASCII letters compare without case.
+// Three-way comparison of the bytes (<0, 0, >0); with ignoreCase, ASCII letters
+// compare without case.
 int StrCompare(std::string_view a, std::string_view b, bool ignoreCase);
 
-// Pieces between separators; empty pieces between two separators are kept, the tail
-// after the last separator only when it is not empty ("a||b" -> a,"",b; "a|" -> a).
+// Replaces *out with the pieces between separators; empty pieces between two
+// separators are kept, the tail after the last separator only when it is not empty
+// ("a||b" -> a,"",b; "a|" -> a; "|a" -> "",a; "" -> none).
 void SplitString(std::string_view text, char separator, std::vector<std::string>* out);
 
-// Appends one "/" unless the path already ends in one.
+// Appends one "/" unless the path already ends in one; "" stays "" (it names no
+// folder, and must never become the root).
 void AddBackslash(std::string* path);
 
-// The path less a trailing "/" and less its last element ("" for "" and "/").
+// The path less one trailing "/" and less its last element: "/a/b/" -> "/a",
+// "/a" -> "/", "a" -> "", and "" for "" and "/".
 std::string GetParentPath(const std::string& fullPath);
 
-// The text after the last "/" (a trailing "/" removed first), or the whole text.
+// The text after the last "/" (one trailing "/" removed first), or the whole text;
+// "" for "" and "/".
 std::string GetFileNameFromPath(const std::string& fullPath);
 
 // The byte index of the dot that begins the extension of the last path element, or -1.
-// The extension starts at the last '.' of the last element; a space after that dot
-// means no extension; ".profile" has the extension ".profile"; "file." has ".".
+// The extension starts at the last '.' of the last element (elements end at "/" or
+// "\"); a space after that dot means no extension; ".profile" has the extension
+// ".profile"; "file." has ".".
 int GetFileExtensionPos(std::string_view path);
 
 // The extension with its dot, or "" when there is none.
 std::string GetFileExtension(const std::string& path);
 
-// True when a is earlier than b, comparing year, month, day, hour, minute and second.
+// True when a is earlier than b, comparing year, month, day, hour, minute and second
+// (nothing finer).
 bool SystemTimeLess(const LocalTime& a, const LocalTime& b);

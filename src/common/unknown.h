@@ -59,6 +59,7 @@ inline constexpr IID IID_IUnknown = GuidFromString("{00000000-0000-0000-C000-000
 // Release, never by delete through the interface.
 class IUnknown {
  public:
+  static constexpr IID kIID = IID_IUnknown;
   virtual HRESULT QueryInterface(REFIID riid, void** ppv) = 0;
   virtual uint32_t AddRef() = 0;
   virtual uint32_t Release() = 0;

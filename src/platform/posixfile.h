@@ -1,11 +1,13 @@
 // An owned POSIX file descriptor (always O_CLOEXEC) with whole-buffer read and write
-// loops that retry on EINTR and short transfers.
+// loops that retry on EINTR and short transfers, and the fault seam through which
+// tests make writes, fsyncs and renames of this layer fail.
 #pragma once
 
 #include <sys/types.h>
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 class PosixFile {
@@ -18,22 +20,42 @@ class PosixFile {
   PosixFile(const PosixFile&) = delete;
   PosixFile& operator=(const PosixFile&) = delete;
 
-  // open(2) with O_CLOEXEC added; false with errno set on failure.
+  // open(2) with O_CLOEXEC added (a file open before is closed first); false with
+  // errno set on failure.
   bool Open(const std::string& path, int flags, mode_t mode = 0600);
   bool IsOpen() const { return m_fd >= 0; }
   int fd() const { return m_fd; }
+  // The path given to Open ("" for a descriptor handed in).
+  const std::string& path() const { return m_path; }
 
   // Reads until count bytes or the end of the file; the number read, or -1 on error.
   ssize_t ReadFull(void* buffer, size_t count);
   // Writes all count bytes; false on error (errno set).
   bool WriteFull(const void* buffer, size_t count);
+  // fsync; false with errno set on failure.
   bool Sync();
-  // Closes; false when close reported an error.
+  // Closes; false when close reported an error. Closing a closed file is true.
   bool Close();
 
  private:
   int m_fd = -1;
+  std::string m_path;
 };
 
 // fsync of a folder, so that a rename in it is durable.
 bool SyncFolder(const std::string& folder);
+
+// rename(2) through the fault seam. With noReplace an existing target is an error
+// (EEXIST) and is never replaced.
+bool RenamePath(const std::string& from, const std::string& to, bool noReplace = false);
+
+// The folder part of a path: "" for a name without "/", "/" for "/name".
+std::string FolderOfPath(const std::string& path);
+
+// Failure injection. The hook is asked before each write (once per write call of a
+// loop), fsync and rename of this layer, with the path concerned (the source path of
+// a rename); it returns 0 to let the operation run or an errno value that the
+// operation then fails with. One hook per process; an empty function removes it.
+enum class FileOp { kWrite, kSync, kRename };
+using FileFaultHook = std::function<int(FileOp op, const std::string& path)>;
+void SetFileFaultHook(FileFaultHook hook);

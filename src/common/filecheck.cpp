@@ -1,0 +1,12 @@
+#include "common/checks.h"
+#include "common/filehelper.h"
+#include "common/sha1.h"
+
+HRESULT GetFileSizeAndSha1(const std::string& path, int64_t* size, std::string* sha1,
+                           const std::function<bool()>& cancel) {
+  HRESULT hr = GetFileSizeByPath(path, size);
+  ERROR_CHECK_COM(hr);
+  hr = GetFileSha1(path, cancel, sha1);
+  ERROR_CHECK_COM(hr);
+  return S_OK;
+}

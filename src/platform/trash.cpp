@@ -1,0 +1,228 @@
+#include "platform/trash.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+#include "platform/clock.h"
+#include "platform/posixfile.h"
+
+namespace {
+
+constexpr int kMaxNameTries = 10000;
+constexpr size_t kMaxNameBytes = NAME_MAX - 10;  // room for ".trashinfo"
+
+bool IsRealFolder(const std::string& path, struct stat* st) {
+  return ::lstat(path.c_str(), st) == 0 && S_ISDIR(st->st_mode);
+}
+
+// Creates the folder when missing (0700). True when it is then a real folder
+// (not a link) owned by the user.
+bool EnsureOwnFolder(const std::string& path) {
+  if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) return false;
+  struct stat st {};
+  if (!IsRealFolder(path, &st)) {
+    errno = ENOTDIR;
+    return false;
+  }
+  if (st.st_uid != ::getuid()) {
+    errno = EPERM;
+    return false;
+  }
+  return true;
+}
+
+// Creates every missing folder of an absolute path, 0700.
+bool MakeParents(const std::string& path) {
+  for (size_t pos = 1; pos <= path.size(); ++pos) {
+    if (pos != path.size() && path[pos] != '/') continue;
+    std::string part = path.substr(0, pos);
+    if (::mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) return false;
+  }
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+std::string HomeTrash() {
+  const char* data = std::getenv("XDG_DATA_HOME");
+  if (data && *data == '/') return std::string(data) + "/Trash";
+  const char* home = std::getenv("HOME");
+  if (home && *home == '/') return std::string(home) + "/.local/share/Trash";
+  return std::string();
+}
+
+// The absolute form of the path, with trailing "/" removed; "" when there is none.
+std::string AbsolutePath(const std::string& path) {
+  std::string abs = path;
+  if (abs.empty()) return abs;
+  if (abs[0] != '/') {
+    char cwd[PATH_MAX];
+    if (!::getcwd(cwd, sizeof(cwd))) return std::string();
+    abs = std::string(cwd) + "/" + abs;
+  }
+  while (abs.size() > 1 && abs.back() == '/') abs.pop_back();
+  return abs;
+}
+
+// The top folder of the file system that holds the folder (its mount point).
+std::string TopDirOf(const std::string& folder, dev_t dev) {
+  char real[PATH_MAX];
+  if (!::realpath(folder.c_str(), real)) return std::string();
+  std::string cur = real;
+  while (cur != "/") {
+    std::string parent = FolderOfPath(cur);
+    struct stat st {};
+    if (::stat(parent.c_str(), &st) != 0 || st.st_dev != dev) break;
+    cur = parent;
+  }
+  return cur;
+}
+
+// Ready files/ and info/ inside a Trash folder, on the device dev.
+bool PrepareTrash(const std::string& trash, dev_t dev) {
+  if (!EnsureOwnFolder(trash) || !EnsureOwnFolder(trash + "/files") || !EnsureOwnFolder(trash + "/info"))
+    return false;
+  struct stat st {};
+  if (::stat((trash + "/files").c_str(), &st) != 0) return false;
+  if (st.st_dev != dev) {
+    errno = EXDEV;
+    return false;
+  }
+  return true;
+}
+
+// The Trash folder for an item on device dev in folder parent; "" when none can be used.
+std::string ChooseTrash(const std::string& parent, dev_t dev) {
+  std::string home = HomeTrash();
+  if (!home.empty()) {
+    // An item on the home Trash's file system goes there or nowhere.
+    std::string data = FolderOfPath(home);
+    struct stat st {};
+    bool ready = ::stat(data.c_str(), &st) == 0 || (MakeParents(data) && ::stat(data.c_str(), &st) == 0);
+    if (ready && st.st_dev == dev) return PrepareTrash(home, dev) ? home : std::string();
+  }
+  std::string top = TopDirOf(parent, dev);
+  if (top.empty()) return std::string();
+  if (top.back() != '/') top += '/';
+  std::string uid = std::to_string(::getuid());
+  // $topdir/.Trash shared by all users: only a real folder with the sticky bit.
+  struct stat st {};
+  if (IsRealFolder(top + ".Trash", &st) && (st.st_mode & S_ISVTX) && PrepareTrash(top + ".Trash/" + uid, dev))
+    return top + ".Trash/" + uid;
+  if (PrepareTrash(top + ".Trash-" + uid, dev)) return top + ".Trash-" + uid;
+  return std::string();
+}
+
+// Percent-encodes every byte outside the unreserved set and "/" (RFC 2396).
+std::string EncodePath(const std::string& path) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  for (unsigned char c : path) {
+    bool keep = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '_' ||
+                c == '.' || c == '~' || c == '/';
+    if (keep) {
+      out += static_cast<char>(c);
+    } else {
+      out += '%';
+      out += kHex[c >> 4];
+      out += kHex[c & 15];
+    }
+  }
+  return out;
+}
+
+// The name to try for the n-th attempt: "name", "name.2.ext", "name.3.ext" ...
+// cut so that "<name>.trashinfo" fits a file name, never inside a UTF-8 character.
+std::string CandidateName(const std::string& name, int n) {
+  size_t dot = name.find_last_of('.');
+  std::string stem = (dot == std::string::npos || dot == 0) ? name : name.substr(0, dot);
+  std::string ext = (dot == std::string::npos || dot == 0) ? std::string() : name.substr(dot);
+  std::string suffix = n <= 1 ? std::string() : "." + std::to_string(n);
+  if (ext.size() > 32) {  // a long "extension" is part of the stem
+    stem += ext;
+    ext.clear();
+  }
+  size_t room = kMaxNameBytes - suffix.size() - ext.size();
+  if (stem.size() > room) {
+    size_t cut = room;
+    while (cut > 0 && (static_cast<unsigned char>(stem[cut]) & 0xC0) == 0x80) --cut;
+    stem.resize(cut);
+  }
+  return stem + suffix + ext;
+}
+
+std::string DeletionDate(Clock* clock) {
+  LocalTime t = ToLocalTime((clock ? clock : Clock::System())->Now());
+  char text[32];
+  std::snprintf(text, sizeof(text), "%04d-%02d-%02dT%02d:%02d:%02d", t.year, t.month, t.day, t.hour, t.minute,
+                t.second);
+  return text;
+}
+
+struct ErrnoKeeper {
+  int saved = errno;
+  ~ErrnoKeeper() { errno = saved; }
+};
+
+}  // namespace
+
+bool MoveToTrash(const std::string& path, Clock* clock) {
+  std::string abs = AbsolutePath(path);
+  if (abs.empty() || abs == "/") {
+    errno = EINVAL;
+    return false;
+  }
+  struct stat st {};
+  if (::lstat(abs.c_str(), &st) != 0) return false;
+  std::string parent = FolderOfPath(abs);
+  std::string trash = ChooseTrash(parent, st.st_dev);
+  if (trash.empty()) {
+    if (errno == 0) errno = EXDEV;
+    return false;
+  }
+  std::string name = abs.substr(abs.find_last_of('/') + 1);
+  std::string info = "[Trash Info]\nPath=" + EncodePath(abs) + "\nDeletionDate=" + DeletionDate(clock) + "\n";
+
+  for (int n = 1; n <= kMaxNameTries; ++n) {
+    std::string candidate = CandidateName(name, n);
+    std::string infoPath = trash + "/info/" + candidate + ".trashinfo";
+    std::string filesPath = trash + "/files/" + candidate;
+    // The info file reserves the name (O_EXCL), as the Trash specification requires.
+    PosixFile out;
+    if (!out.Open(infoPath, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0600)) {
+      if (errno == EEXIST) continue;
+      return false;
+    }
+    struct stat taken {};
+    if (::lstat(filesPath.c_str(), &taken) == 0) {  // a leftover without its info file
+      out.Close();
+      ::unlink(infoPath.c_str());
+      continue;
+    }
+    if (!out.WriteFull(info.data(), info.size()) || !out.Sync() || !out.Close()) {
+      ErrnoKeeper keep;
+      out.Close();
+      ::unlink(infoPath.c_str());
+      return false;
+    }
+    if (RenamePath(abs, filesPath, /*noReplace=*/true)) {
+      SyncFolder(trash + "/files");
+      SyncFolder(parent);
+      return true;
+    }
+    bool taken2 = errno == EEXIST;
+    {
+      ErrnoKeeper keep;
+      ::unlink(infoPath.c_str());
+    }
+    if (!taken2) return false;
+  }
+  errno = EEXIST;
+  return false;
+}

@@ -1,0 +1,140 @@
+// String and path helpers, table by table.
+#include "common/strhelper.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+namespace {
+
+TEST(StrHelperTest, SplitStringTable) {
+  struct Row {
+    const char* text;
+    std::vector<std::string> pieces;
+  } rows[] = {
+      {"a||b", {"a", "", "b"}}, {"a|", {"a"}},      {"", {}},          {"|a", {"", "a"}},
+      {"|", {""}},              {"a||", {"a", ""}}, {"abc", {"abc"}},  {"a|b|c", {"a", "b", "c"}},
+      {"||", {"", ""}},
+  };
+  for (const auto& r : rows) {
+    std::vector<std::string> out = {"stale"};
+    SplitString(r.text, '|', &out);
+    EXPECT_EQ(out, r.pieces) << '"' << r.text << '"';
+  }
+}
+
+TEST(StrHelperTest, SplitStringRandomInputsRejoin) {
+  std::mt19937 gen(11);
+  for (int i = 0; i < 5000; ++i) {
+    std::string text;
+    int len = static_cast<int>(gen() % 12);
+    for (int k = 0; k < len; ++k) text += "ab|"[gen() % 3];
+    std::vector<std::string> out;
+    SplitString(text, '|', &out);
+    std::string joined;
+    for (size_t k = 0; k < out.size(); ++k) joined += (k ? "|" : "") + out[k];
+    // Rejoining gives the text less one trailing separator.
+    std::string expect = (!text.empty() && text.back() == '|') ? text.substr(0, text.size() - 1) : text;
+    ASSERT_EQ(joined, expect) << text;
+  }
+}
+
+TEST(StrHelperTest, FileExtensionTable) {
+  struct Row {
+    const char* path;
+    int pos;
+    const char* ext;
+  } rows[] = {
+      {"a.txt", 1, ".txt"},
+      {"/home/u/a.tar.gz", 13, ".gz"},
+      {"/home/u.d/file", -1, ""},  // a dot only in a folder name
+      {"/x/.bashrc", 3, ".bashrc"},
+      {".profile", 0, ".profile"},
+      {"file.", 4, "."},
+      {"a.b c", -1, ""},  // a space after the dot: no extension
+      {"a b.c", 3, ".c"},
+      {"a.b c.d", 5, ".d"},
+      {"", -1, ""},
+      {"noext", -1, ""},
+      {"dir.x/", -1, ""},
+      {"cloud\\dir.x\\name", -1, ""},
+      {"cloud\\dir\\name.Doc", 14, ".Doc"},
+      {"\xe4\xb8\xad.\xe6\x96\x87", 3, ".\xe6\x96\x87"},
+  };
+  for (const auto& r : rows) {
+    EXPECT_EQ(GetFileExtensionPos(r.path), r.pos) << r.path;
+    EXPECT_EQ(GetFileExtension(r.path), r.ext) << r.path;
+  }
+}
+
+TEST(StrHelperTest, PathPiecesTable) {
+  struct Row {
+    const char* path;
+    const char* parent;
+    const char* name;
+  } rows[] = {
+      {"/a/b/c", "/a/b", "c"}, {"/a/b/", "/a", "b"}, {"/a", "/", "a"}, {"/", "", ""}, {"", "", ""},
+      {"a", "", "a"},          {"a/b", "a", "b"},    {"/a/b//", "/a/b", ""},
+  };
+  for (const auto& r : rows) {
+    EXPECT_EQ(GetParentPath(r.path), r.parent) << r.path;
+    EXPECT_EQ(GetFileNameFromPath(r.path), r.name) << r.path;
+  }
+}
+
+TEST(StrHelperTest, AddBackslash) {
+  struct Row {
+    const char* in;
+    const char* out;
+  } rows[] = {{"/a", "/a/"}, {"/a/", "/a/"}, {"/", "/"}, {"", ""}, {"a", "a/"}};
+  for (const auto& r : rows) {
+    std::string s = r.in;
+    AddBackslash(&s);
+    EXPECT_EQ(s, r.out) << r.in;
+  }
+}
+
+TEST(StrHelperTest, StrCompareTable) {
+  struct Row {
+    const char* a;
+    const char* b;
+    bool ignoreCase;
+    int sign;
+  } rows[] = {
+      {"abc", "abc", false, 0},  {"abc", "ABC", false, 1},   {"abc", "ABC", true, 0},  {"abc", "abd", true, -1},
+      {"ab", "abc", false, -1},  {"abc", "ab", true, 1},     {"", "", false, 0},       {"", "a", true, -1},
+      {"[", "a", true, -1},      // '[' lies between 'Z' and 'a': folding to lower puts it below 'a'
+      {"\xc3\xa9", "\xc3\x89", true, 1},  // non-ASCII letters are compared as bytes
+      {"\xff", "a", false, 1},   // bytes are unsigned
+  };
+  for (const auto& r : rows) {
+    int c = StrCompare(r.a, r.b, r.ignoreCase);
+    EXPECT_EQ((c > 0) - (c < 0), r.sign) << r.a << " vs " << r.b;
+  }
+}
+
+TEST(StrHelperTest, SystemTimeLessComparesToTheSecond) {
+  LocalTime base{2024, 3, 5, 10, 20, 30, 64, 0};
+  auto with = [&](int field, int delta) {
+    LocalTime t = base;
+    int* fields[] = {&t.year, &t.month, &t.day, &t.hour, &t.minute, &t.second};
+    *fields[field] += delta;
+    return t;
+  };
+  for (int f = 0; f < 6; ++f) {
+    EXPECT_TRUE(SystemTimeLess(base, with(f, 1))) << f;
+    EXPECT_FALSE(SystemTimeLess(with(f, 1), base)) << f;
+    // A larger lower field never outweighs a smaller higher one.
+    LocalTime later = with(f, 1), earlier = base;
+    int* lower[] = {&earlier.year, &earlier.month, &earlier.day, &earlier.hour, &earlier.minute, &earlier.second};
+    for (int g = f + 1; g < 6; ++g) *lower[g] = 9999;
+    EXPECT_TRUE(SystemTimeLess(earlier, later)) << f;
+  }
+  LocalTime finer = base;
+  finer.nanosecond = 999;
+  finer.dayOfYear = 200;
+  EXPECT_FALSE(SystemTimeLess(base, finer));
+  EXPECT_FALSE(SystemTimeLess(finer, base));
+}
+
+}  // namespace
