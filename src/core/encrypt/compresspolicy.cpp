@@ -3,7 +3,6 @@
 #include <minizip/unzip.h>
 
 #include <algorithm>
-#include <array>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>

@@ -150,7 +150,6 @@ void TableDecrypt(const uint32_t* rk, int rounds, const uint8_t* in, uint8_t* ou
 #ifdef ZAES_HAVE_AESNI
 #define ZAES_NI __attribute__((target("aes,sse2")))
 
-// Blocks are processed eight at a time so that the instruction latencies overlap.
 template <bool kEncrypt>
 ZAES_NI inline __m128i NiRound(__m128i x, __m128i key) {
   if constexpr (kEncrypt) return _mm_aesenc_si128(x, key);
@@ -163,6 +162,7 @@ ZAES_NI inline __m128i NiLast(__m128i x, __m128i key) {
   else return _mm_aesdeclast_si128(x, key);
 }
 
+// Blocks are processed eight at a time so that the instruction latencies overlap.
 template <bool kEncrypt>
 ZAES_NI void NiBlocks(const uint32_t* keys, int rounds, const uint8_t* in, uint8_t* out, size_t count) {
   __m128i k[15];

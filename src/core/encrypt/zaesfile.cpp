@@ -30,19 +30,19 @@ constexpr size_t kV0Version = 4, kV0Flags = 5, kV0PlainSize = 8, kV0Sha1 = 12, k
 // The FileHeader code yields the processor before every twentieth chunk.
 constexpr size_t kYieldEvery = 20;
 
-#define AES_ASSERT(cond, text)                                 \
-  do {                                                         \
+#define AES_ASSERT(cond, text)                                   \
+  do {                                                           \
     if (!(cond)) OSTREL_LOG(kLogError, "%s", "*ASSERT*: " text); \
   } while (0)
-#define AES_FAIL(text)                                          \
-  do {                                                          \
-    OSTREL_LOG(kLogWarn, "%s", "ERROR_CHECK_BOOL:" text);       \
-    return false;                                               \
+#define AES_FAIL(text)                                    \
+  do {                                                    \
+    OSTREL_LOG(kLogWarn, "%s", "ERROR_CHECK_BOOL:" text); \
+    return false;                                         \
   } while (0)
-#define AES_FAIL_EX(text)                                       \
-  do {                                                          \
-    OSTREL_LOG(kLogWarn, "%s", "ERROR_CHECK_BOOLEX:" text);     \
-    return false;                                               \
+#define AES_FAIL_EX(text)                                   \
+  do {                                                      \
+    OSTREL_LOG(kLogWarn, "%s", "ERROR_CHECK_BOOLEX:" text); \
+    return false;                                           \
   } while (0)
 
 void PutLe32(uint8_t* p, uint32_t v) {
@@ -57,8 +57,8 @@ uint64_t RoundUpToBlock(uint64_t n) { return (n + kBlock - 1) / kBlock * kBlock;
 // with zeros. Feeds the cipher text to md5 when given and yields before every
 // twentieth chunk when asked. *counted gets the plain bytes read; more than limit
 // fails.
-bool EncipherStream(const ZAES& aes, PosixFile& in, PosixFile& out, RizirMD5::MD5* md5, bool yield,
-                    uint64_t limit, uint64_t* counted) {
+bool EncipherStream(const ZAES& aes, PosixFile& in, PosixFile& out, RizirMD5::MD5* md5, bool yield, uint64_t limit,
+                    uint64_t* counted) {
   std::vector<uint8_t> buf(ZAesFile::kChunkSize);
   *counted = 0;
   for (size_t chunk = 1;; ++chunk) {
@@ -81,8 +81,8 @@ bool EncipherStream(const ZAES& aes, PosixFile& in, PosixFile& out, RizirMD5::MD
 // Deciphers the data section of `in` (from its position to its end) into `out`,
 // writing at most plainBytes bytes. Feeds the cipher text to md5 when given.
 // *deciphered gets the cipher bytes read.
-bool DecipherStream(const ZAES& aes, PosixFile& in, PosixFile& out, RizirMD5::MD5* md5, bool yield,
-                    uint64_t plainBytes, uint64_t* deciphered) {
+bool DecipherStream(const ZAES& aes, PosixFile& in, PosixFile& out, RizirMD5::MD5* md5, bool yield, uint64_t plainBytes,
+                    uint64_t* deciphered) {
   std::vector<uint8_t> cipher(ZAesFile::kChunkSize), plain(ZAesFile::kChunkSize);
   *deciphered = 0;
   uint64_t toWrite = plainBytes;
@@ -179,7 +179,8 @@ bool ZAesFile::GetFileFormat(const std::string& path, int* format) {
   uint8_t head[kFileHeaderMagicSize] = {};
   ssize_t n = file.ReadFull(head, sizeof(head));
   if (n < 0) AES_FAIL("bRet");
-  if (static_cast<size_t>(n) == kFileHeaderMagicSize && std::memcmp(head, kFileHeaderMagic, kFileHeaderMagicSize) == 0) {
+  if (static_cast<size_t>(n) == kFileHeaderMagicSize &&
+      std::memcmp(head, kFileHeaderMagic, kFileHeaderMagicSize) == 0) {
     *format = kFormatFileHeader;
     return true;
   }

@@ -10,6 +10,7 @@
 
 #include "encrypttestutil.h"
 #include "peerdecoder.h"
+#include "platform/posixfile.h"
 #include "support/logcapture.h"
 #include "support/testenv.h"
 
@@ -55,8 +56,8 @@ class EncodeFileTest : public OstrelTest {
     return ReadFileBytes(PathIn("peer.out"));
   }
 
-  HRESULT EncodeUfa(const std::string& name, const std::string& src, const std::string& dst,
-                    uint32_t orgSize, const std::string& sha1Text) {
+  HRESULT EncodeUfa(const std::string& name, const std::string& src, const std::string& dst, uint32_t orgSize,
+                    const std::string& sha1Text) {
     return EncodeFile_UFA(orgSize, name, sha1Text, src, dst, kKeyText, "0000000000000000");
   }
 
@@ -70,14 +71,12 @@ TEST_F(EncodeFileTest, HexTextToBytes) {
     bool swap;
     std::string bytes;
   } rows[] = {
-      {"1a2B", 2, false, std::string("\x1a\x2b", 2)},
-      {"1a2B", 2, true, std::string("\xa1\xb2", 2)},
+      {"1a2B", 2, false, std::string("\x1a\x2b", 2)}, {"1a2B", 2, true, std::string("\xa1\xb2", 2)},
       {"g1", 1, false, std::string("\x00", 1)},       // first not a digit: 0
       {"1g", 1, false, std::string("\x01", 1)},       // second not a digit: the first alone
       {"1g", 1, true, std::string("\x00", 1)},        // swapped, 'g' comes first
       {"abc", 2, false, std::string("\xab\x0c", 2)},  // past the end counts as no digit
-      {"", 2, true, std::string("\x00\x00", 2)},
-      {"0000000000000000", 8, false, std::string(8, '\0')},
+      {"", 2, true, std::string("\x00\x00", 2)},      {"0000000000000000", 8, false, std::string(8, '\0')},
   };
   for (const auto& r : rows) {
     std::string out(r.count, '\x55');
@@ -239,8 +238,8 @@ TEST_F(EncodeFileTest, FailedDecodeKeepsTheDestination) {
   ASSERT_TRUE(inner.ok);
   const std::string badContainer = peer::WriteFileHeader(enctest::FlipByte(inner.plain, 40), key);
   peer::Rtv0File innerV0 = peer::ReadRtv0(goodV0, key);
-  const std::string badLzma = peer::WriteRtv0(innerV0.plain.substr(0, innerV0.plain.size() - 20), key, true, 30000,
-                                              peer::Sha1(data));
+  const std::string badLzma =
+      peer::WriteRtv0(innerV0.plain.substr(0, innerV0.plain.size() - 20), key, true, 30000, peer::Sha1(data));
   struct Row {
     const char* name;
     std::string file;
@@ -304,6 +303,61 @@ TEST_F(EncodeFileTest, EncodeFailuresLeaveNothingBehind) {
   EXPECT_EQ((std::set<std::string>{"encoded"}), ListFolder(PathIn("enc")));
   EXPECT_EQ("earlier encoded file", ReadFileBytes(m_enc));
   EXPECT_TRUE(ListFolder(PathIn("dst")).empty());
+}
+
+// Writes, fsyncs and renames made to fail in one folder: the call fails, an earlier
+// destination stays as it was, and no temporary file remains.
+TEST_F(EncodeFileTest, InjectedFileFailures) {
+  const std::string data = enctest::TextBytes(30000, 12);
+  WriteFileBytes(m_src, data);
+  struct HookGuard {
+    ~HookGuard() { SetFileFaultHook(nullptr); }
+  } guard;
+  struct Row {
+    const char* name;
+    int call;  // 0 EncodeFile, 1 EncodeFile_UFA, 2 DecodeFile of a FileHeader file, 3 of an RTV0 file
+    FileOp op;
+    const char* folder;
+    const char* message;  // expected in the log, or ""
+  } rows[] = {
+      {"packed copy not written", 0, FileOp::kWrite, "src", ""},
+      {"lzma copy not written", 1, FileOp::kWrite, "src", ""},
+      {"encoded file not written", 0, FileOp::kWrite, "enc", ""},
+      {"encoded block not written", 1, FileOp::kWrite, "enc", ""},
+      {"encoded file not synced", 0, FileOp::kSync, "enc", ""},
+      {"encoded file not renamed", 1, FileOp::kRename, "enc", ""},
+      {"deciphered file not written", 2, FileOp::kWrite, "enc", "DecryptFile File Failded!"},
+      {"unpacked file not written", 2, FileOp::kWrite, "dst", "UnCompress File Failded!"},
+      {"unpacked block not written", 3, FileOp::kWrite, "dst", "UnCompress File Failded!"},
+      {"plain file not synced", 3, FileOp::kSync, "dst", ""},
+      {"plain file not renamed", 2, FileOp::kRename, "dst", ""},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.name);
+    ASSERT_EQ(S_OK, r.call == 3 ? EncodeUfa("a.txt", m_src, m_enc, 30000, "")
+                                : EncodeFile("a.txt", m_src, m_enc, kKeyText, false));
+    const std::string encoded = ReadFileBytes(m_enc);
+    WriteFileBytes(m_dst, "old plain");
+    const std::string folder = PathIn(r.folder) + "/";
+    const FileOp op = r.op;
+    SetFileFaultHook([folder, op](FileOp o, const std::string& path) {
+      return o == op && path.compare(0, folder.size(), folder) == 0 ? EIO : 0;
+    });
+    LogCapture log;
+    HRESULT hr = r.call == 0   ? EncodeFile("a.txt", m_src, m_enc, kKeyText, false)
+                 : r.call == 1 ? EncodeUfa("a.txt", m_src, m_enc, 30000, "")
+                               : DecodeFile(m_enc, m_dst, kKeyText);
+    SetFileFaultHook(nullptr);
+    EXPECT_EQ(E_FAIL, hr);
+    if (*r.message) {
+      EXPECT_TRUE(log.Contains(r.message)) << log.All();
+    }
+    EXPECT_EQ(encoded, ReadFileBytes(m_enc));
+    EXPECT_EQ("old plain", ReadFileBytes(m_dst));
+    EXPECT_EQ((std::set<std::string>{"source"}), ListFolder(PathIn("src")));
+    EXPECT_EQ((std::set<std::string>{"encoded"}), ListFolder(PathIn("enc")));
+    EXPECT_EQ((std::set<std::string>{"plain"}), ListFolder(PathIn("dst")));
+  }
 }
 
 TEST_F(EncodeFileTest, SourcesOf4GiBAreRefused) {

@@ -256,6 +256,29 @@ TEST_F(SevenZipTest, WriterReportsWriteAndSeekFailures) {
   EXPECT_EQ(kSzErrorRead, Write7zArchive(out, "src", dir));
 }
 
+// Each write of the archive made to fail in turn, the first (the place holder of the
+// start header) and the last (the header) among them.
+TEST_F(SevenZipTest, EveryFailedWriteIsAFailure) {
+  WriteFileBytes(PathIn("src/f.bin"), RandomBytes(200000, 33));
+  const std::string archive = PathIn("a.7z");
+  int writes = 0;
+  SetFileFaultHook([&](FileOp op, const std::string& path) {
+    if (op == FileOp::kWrite && path == archive) ++writes;
+    return 0;
+  });
+  ASSERT_TRUE(PackFileTo7z(archive, PathIn("src/f.bin")));
+  ASSERT_GE(writes, 3);
+  const int total = writes;
+  for (int fail = 1; fail <= total; ++fail) {
+    int n = 0;
+    SetFileFaultHook([&](FileOp op, const std::string& path) {
+      return op == FileOp::kWrite && path == archive && ++n == fail ? ENOSPC : 0;
+    });
+    EXPECT_FALSE(PackFileTo7z(archive, PathIn("src/f.bin"))) << "write " << fail << " of " << total;
+  }
+  SetFileFaultHook(nullptr);
+}
+
 // The file-size limit makes the header's write fail after the stream went out: the
 // writer must not report a broken archive as written.
 TEST_F(SevenZipTest, FailedHeaderWriteIsAFailure) {
