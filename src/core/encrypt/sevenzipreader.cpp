@@ -3,6 +3,7 @@
 #include <archive.h>
 #include <archive_entry.h>
 #include <unistd.h>
+#include <zlib.h>
 
 #include <cstring>
 #include <vector>
@@ -14,6 +15,28 @@ namespace {
 
 constexpr size_t kReadBlock = 16384;
 constexpr size_t kChunk = 1 << 16;
+constexpr size_t kStartHeaderSize = 32;
+
+uint64_t Le(const unsigned char* p, int bytes) {
+  uint64_t v = 0;
+  for (int i = bytes - 1; i >= 0; --i) v = (v << 8) | p[i];
+  return v;
+}
+
+// The start header: the signature at offset 0, format version 0.x, its CRC right, and
+// the next header inside the file. The library is given nothing else, so a damaged
+// size never becomes an allocation.
+bool ValidStartHeader(const PosixFile& file) {
+  unsigned char h[kStartHeaderSize];
+  if (pread(file.fd(), h, sizeof(h), 0) != static_cast<ssize_t>(sizeof(h))) return false;
+  if (std::memcmp(h, k7zSignature, sizeof(k7zSignature)) != 0 || h[6] != 0) return false;
+  if (crc32(crc32(0L, Z_NULL, 0), h + 12, 20) != Le(h + 8, 4)) return false;
+  uint64_t fileSize = 0;
+  if (!encrypt_io::FileSize(file, &fileSize) || fileSize < kStartHeaderSize) return false;
+  const uint64_t offset = Le(h + 12, 8), size = Le(h + 20, 8);
+  const uint64_t room = fileSize - kStartHeaderSize;
+  return offset <= room && size <= room - offset;
+}
 
 // One archive open for reading, positioned by NextFileEntry.
 class SevenZipReader {
@@ -23,10 +46,7 @@ class SevenZipReader {
   }
 
   bool Open(const std::string& path) {
-    if (!encrypt_io::OpenSource(path, &m_file)) return false;
-    unsigned char sig[sizeof(k7zSignature)];
-    if (pread(m_file.fd(), sig, sizeof(sig), 0) != static_cast<ssize_t>(sizeof(sig))) return false;
-    if (std::memcmp(sig, k7zSignature, sizeof(sig)) != 0) return false;
+    if (!encrypt_io::OpenSource(path, &m_file) || !ValidStartHeader(m_file)) return false;
     m_archive = archive_read_new();
     if (!m_archive) return false;
     if (archive_read_support_format_7zip(m_archive) != ARCHIVE_OK) return false;

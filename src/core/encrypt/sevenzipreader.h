@@ -1,6 +1,7 @@
 // Reading 7z archives, through libarchive restricted to the 7z format. A file is an
 // archive only when the 7z signature stands at its very start, so a program with an
-// archive appended (a self-extracting file) is not one. Entry names are never used
+// archive appended (a self-extracting file) is not one, and when its start header is
+// sound (its CRC right, the header it points to inside the file). Entry names are never used
 // as paths: the caller names the destination. Paths are UTF-8; nothing here logs.
 #pragma once
 

@@ -187,12 +187,27 @@ TEST_F(SevenZipTest, DamagedArchivesAndProgramsAreRefused) {
   for (int i = 0; i < 4; ++i) empty.push_back(static_cast<char>(c >> (8 * i)));
   empty += tail;
 
+  // A start header whose next header lies beyond the file, its own CRC made right.
+  auto withNextHeader = [&](uint64_t offset, uint64_t size) {
+    std::string a = ours;
+    for (int i = 0; i < 8; ++i) a[12 + i] = static_cast<char>(offset >> (8 * i));
+    for (int i = 0; i < 8; ++i) a[20 + i] = static_cast<char>(size >> (8 * i));
+    uint32_t crc = Crc(a.substr(12, 20));
+    for (int i = 0; i < 4; ++i) a[8 + i] = static_cast<char>(crc >> (8 * i));
+    return a;
+  };
+  const uint64_t packedSize = Le(ours, 12, 8), headerSize = Le(ours, 20, 8);
+
   struct Row {
     const char* name;
     std::string bytes;
     bool isArchive;  // Get7zEntryInfo
   } rows[] = {
+      {"damaged start header CRC", enctest::FlipByte(ours, 9), false},
       {"damaged header CRC", enctest::FlipByte(ours, 30), false},
+      {"next header one byte past the end", withNextHeader(packedSize, headerSize + 1), false},
+      {"next header size of 2^63", withNextHeader(packedSize, 1ull << 63), false},
+      {"next header offset of 2^64 - 1", withNextHeader(~0ull, headerSize), false},
       {"damaged header byte", enctest::FlipByte(ours, ours.size() - 5), false},
       {"truncated header", ours.substr(0, ours.size() - 8), false},
       {"flipped data byte, no CRC stored", enctest::FlipByte(ours, 32 + 500), true},
