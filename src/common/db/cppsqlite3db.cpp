@@ -1,0 +1,134 @@
+#include "common/db/cppsqlite3db.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <memory>
+
+#include "common/db/cppsqlite3internal.h"
+
+namespace {
+
+struct FinalizeVM {
+  void operator()(sqlite3_stmt* vm) const { sqlite3_finalize(vm); }
+};
+using VMHolder = std::unique_ptr<sqlite3_stmt, FinalizeVM>;
+
+// Files the engine keeps for itself are private: create a missing data-base file 0600
+// before SQLite opens it (its journal files take the same mode).
+void CreatePrivateFile(const std::string& file) {
+  if (file.empty() || file == ":memory:") return;
+  int fd = ::open(file.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  if (fd >= 0) ::close(fd);
+}
+
+}  // namespace
+
+CppSQLite3DB::CppSQLite3DB() = default;
+
+CppSQLite3DB::~CppSQLite3DB() { close(); }
+
+void CppSQLite3DB::checkDB() const {
+  if (!mpDB) throw CppSQLite3Exception(CPPSQLITE_ERROR, "Database not open");
+}
+
+void CppSQLite3DB::open(const std::string& file) {
+  close();
+  if (!sqlite3_threadsafe()) throw CppSQLite3Exception(CPPSQLITE_ERROR, "SQLite library is not thread-safe");
+  CreatePrivateFile(file);
+  sqlite3* db = nullptr;
+  int rc = sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
+                           nullptr);
+  if (rc != SQLITE_OK) {
+    std::string message = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
+    sqlite3_close_v2(db);
+    throw CppSQLite3Exception(rc, message.c_str());
+  }
+  mpDB = db;
+  sqlite3_busy_handler(mpDB, &CppSQLite3DB::BusyHandler, this);
+}
+
+void CppSQLite3DB::close() {
+  if (!mpDB) return;
+  // Statements that outlive the connection must not call back into this object.
+  sqlite3_busy_handler(mpDB, nullptr, nullptr);
+  sqlite3_close_v2(mpDB);
+  mpDB = nullptr;
+}
+
+bool CppSQLite3DB::isAutoCommit() const { return !mpDB || sqlite3_get_autocommit(mpDB) != 0; }
+
+void CppSQLite3DB::setBusyTimeout(int ms) { m_busyPolicy.maxWait = std::chrono::milliseconds(ms); }
+
+int CppSQLite3DB::BusyHandler(void* context, int count) {
+  auto* self = static_cast<CppSQLite3DB*>(context);
+  return CppSQLite3BusyScope::OnBusy(self->mpDB, self->m_busyPolicy, count) ? 1 : 0;
+}
+
+bool CppSQLite3DB::tableExists(const std::string& table) {
+  CppSQLite3Query q = execQuery("select count(*) from sqlite_master where type='table' and name=?", {table});
+  return !q.eof() && q.getIntField(0) > 0;
+}
+
+int CppSQLite3DB::execDML(const std::string& sql, const CppSQLite3Params& params) {
+  checkDB();
+  CppSQLite3BusyScope scope(mpDB, m_busyPolicy, "CppSQLite3DB::execDML()...sqlite3_exec() SQLString:", sql.c_str());
+  const char* tail = nullptr;
+  VMHolder vm(CppSQLite3Prepare(mpDB, sql.c_str(), static_cast<int>(sql.size() + 1), &tail));
+  if (tail && *tail) {
+    VMHolder next(CppSQLite3Prepare(mpDB, tail, -1, nullptr));
+    if (next) throw CppSQLite3Exception(CPPSQLITE_ERROR, "Only one statement may be executed at a time");
+  }
+  if (!vm) return 0;  // nothing but white space and comments
+  CppSQLite3BindAll(vm.get(), params);
+  std::string message;
+  int changes = 0;
+  int rc = scope.Step(vm.get(), true, &message, &changes);
+  // Rows (of a PRAGMA, say) are passed over; only the first step is ever re-run.
+  while (rc == SQLITE_ROW) rc = scope.Step(vm.get(), false, &message, &changes);
+  if (rc != SQLITE_DONE) throw CppSQLite3Exception(rc, message.c_str());
+  return changes;
+}
+
+CppSQLite3Query CppSQLite3DB::execQuery(const std::string& sql, const CppSQLite3Params& params) {
+  checkDB();
+  CppSQLite3BusyScope scope(mpDB, m_busyPolicy, "CppSQLite3DB::execQuery()...sqlite3_step() SQLString:", sql.c_str());
+  VMHolder vm(CppSQLite3Prepare(mpDB, sql.c_str(), static_cast<int>(sql.size() + 1), nullptr));
+  if (!vm) throw CppSQLite3Exception(CPPSQLITE_ERROR, "Null Virtual Machine pointer");
+  CppSQLite3BindAll(vm.get(), params);
+  std::string message;
+  int rc = scope.Step(vm.get(), true, &message);
+  if (rc == SQLITE_DONE || rc == SQLITE_ROW)
+    return CppSQLite3Query(mpDB, vm.release(), rc == SQLITE_DONE, true, m_busyPolicy);
+  throw CppSQLite3Exception(rc, message.c_str());
+}
+
+int CppSQLite3DB::execScalar(const std::string& sql) {
+  CppSQLite3Query q = execQuery(sql);
+  if (q.eof() || q.numFields() < 1) throw CppSQLite3Exception(CPPSQLITE_ERROR, "Invalid scalar query");
+  return q.getIntField(0);
+}
+
+CppSQLite3Table CppSQLite3DB::getTable(const std::string& sql) {
+  checkDB();
+  CppSQLite3BusyScope scope(mpDB, m_busyPolicy, "CppSQLite3DB::getTable()...sqlite3_get_table() SQLString:",
+                            sql.c_str());
+  char** results = nullptr;
+  int rows = 0, cols = 0;
+  char* message = nullptr;
+  int rc = sqlite3_get_table(mpDB, sql.c_str(), &results, &rows, &cols, &message);
+  if (rc != SQLITE_OK) {
+    sqlite3_free_table(results);
+    throw CppSQLite3Exception(rc, message, true);
+  }
+  return CppSQLite3Table(results, rows, cols);
+}
+
+CppSQLite3Statement CppSQLite3DB::compileStatement(const std::string& sql) {
+  checkDB();
+  CppSQLite3BusyScope scope(mpDB, m_busyPolicy, "CppSQLite3DB::compileStatement()...sqlite3_prepare_v2() SQLString:",
+                            sql.c_str());
+  sqlite3_stmt* vm = CppSQLite3Prepare(mpDB, sql.c_str(), static_cast<int>(sql.size() + 1), nullptr);
+  if (!vm) throw CppSQLite3Exception(CPPSQLITE_ERROR, "Null Virtual Machine pointer");
+  return CppSQLite3Statement(mpDB, vm, m_busyPolicy);
+}

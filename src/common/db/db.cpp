@@ -1,0 +1,246 @@
+#include "common/db/db.h"
+
+#include <strings.h>
+
+#include "common/checks.h"
+#include "common/log.h"
+#include "common/strformat.h"
+#include "platform/clock.h"
+
+// A logged assertion whose text names the Part's argument, not our expression.
+#define DB_ASSERT(cond, text)                                   \
+  do {                                                          \
+    if (!(cond)) OSTREL_LOG(kLogError, "%s", "*ASSERT*: " text); \
+  } while (0)
+
+void LogDBException(const char* source, const CppSQLite3Exception& e, const std::string& sql) {
+  OSTREL_LOG(kLogError, "Src:%s -- %s -- SQL:%s", source, e.errorMessage(), sql.c_str());
+}
+
+HRESULT DBResultFromException(const CppSQLite3Exception& e) {
+  return e.errorCode() == SQLITE_FULL ? E_CV_DB_FULL : E_CV_DB_ERROR;
+}
+
+std::string EscapeSqlString(const std::string& value) {
+  std::string out;
+  out.reserve(value.size() + 8);
+  for (char c : value) {
+    out.push_back(c);
+    if (c == '\'') out.push_back('\'');
+  }
+  return out;
+}
+
+CDB::CDB() : m_spLock(std::make_shared<std::recursive_mutex>()) { OSTREL_LOG(kLogInfo, "%s", "CDB::CDB"); }
+
+CDB::~CDB() {
+  std::lock_guard<std::recursive_mutex> guard(*m_spLock);
+  close();
+}
+
+HRESULT CDB::Init(const std::string& dbPath) {
+  HRESULT hr = E_FAIL;
+  std::lock_guard<std::recursive_mutex> guard(*m_spLock);
+  try {
+    open(dbPath);
+    hr = S_OK;
+  } catch (const CppSQLite3Exception& e) {
+    ASSERT(!L"CDB::Init throw Exception!");
+    LogDBException("CDB::Init", e, std::string());
+  } catch (...) {
+    ASSERT(!L"CDB::Init throw Exception!");
+  }
+  return hr;
+}
+
+HRESULT CDB::UnInit() {
+  std::lock_guard<std::recursive_mutex> guard(*m_spLock);
+  close();
+  return S_OK;
+}
+
+HRESULT CDB::ExecOnce(const std::string& sql, const DBParams& params) {
+  DB_ASSERT(!sql.empty(), "szSQL");
+  if (sql.find("(null)") != std::string::npos)
+    OSTREL_LOG(kLogError, "%s", "*ASSERT*: wcsstr(szSQL, L\"(null)\") == 0");
+  std::lock_guard<std::recursive_mutex> guard(*m_spLock);
+  try {
+    CppSQLite3DB::execDML(sql, params);
+    return S_OK;
+  } catch (const CppSQLite3Exception& e) {
+    ASSERT(!L"CDB::execDML throw Exception!");
+    LogDBException("CDB::execDML", e, sql);
+    return DBResultFromException(e);
+  } catch (...) {
+    ASSERT(!L"execDML Failed!");
+    OSTREL_LOG(kLogError, "execDML Failed:%s", sql.c_str());
+    return E_FAIL;
+  }
+}
+
+void CDB::RollbackAfterFailure() {
+  // Called under the data-base lock. SQLite may have ended the transaction itself.
+  if (!InTransaction()) {
+    OSTREL_LOG(kLogWarn, "%s", "Sql Execute Failed, Transaction Ended By SQLite!");
+    return;
+  }
+  HRESULT hr = ExecOnce("ROLLBACK TRANSACTION;", {});
+  OSTREL_LOG(kLogWarn, "Sql Execute Failed, Transaction Rolled Back! hr = %x", static_cast<unsigned>(hr));
+}
+
+HRESULT CDB::execDML(const std::string& sql, const DBParams& params) {
+  std::lock_guard<std::recursive_mutex> guard(*m_spLock);
+  bool inTransaction = InTransaction();
+  HRESULT hr = ExecOnce(sql, params);
+  if (FAILED(hr) && inTransaction) RollbackAfterFailure();
+  return hr;
+}
+
+HRESULT CDB::ExecWithRetry(const std::string& sql, const DBParams& params, bool rollbackOnFailure) {
+  bool inTransaction;
+  HRESULT hr;
+  {
+    std::lock_guard<std::recursive_mutex> guard(*m_spLock);
+    inTransaction = InTransaction();
+    hr = ExecOnce(sql, params);
+    if (SUCCEEDED(hr)) return hr;
+    if (inTransaction && !InTransaction()) {
+      // SQLite rolled the transaction back: running the statement again would run it
+      // outside the transaction it belongs to.
+      if (rollbackOnFailure) RollbackAfterFailure();
+      return hr;
+    }
+  }
+  // The pause holds none of this layer's locks.
+  Clock* clock = busyPolicy().clock ? busyPolicy().clock : Clock::System();
+  clock->SleepFor(m_retryPause);
+  std::lock_guard<std::recursive_mutex> guard(*m_spLock);
+  hr = ExecOnce(sql, params);
+  if (SUCCEEDED(hr)) {
+    OSTREL_LOG(kLogWarn, "%s", "Sql Execute Failed And Retry Succeeded!");
+    return hr;
+  }
+  if (inTransaction && rollbackOnFailure) RollbackAfterFailure();
+  return hr;
+}
+
+HRESULT CDB::ExecDMLRetry(const std::string& sql, const DBParams& params) {
+  return ExecWithRetry(sql, params, true);
+}
+
+HRESULT CDB::execQuery(const std::string& sql, CDBQueryHelper& out, const DBParams& params) {
+  if (sql.find("(null)") != std::string::npos)
+    OSTREL_LOG(kLogError, "%s", "*ASSERT*: wcsstr(szSQL, L\"(null)\") == 0");
+  out = CDBQueryHelper();  // its old statement goes under its own lock, not under ours
+  std::lock_guard<std::recursive_mutex> guard(*m_spLock);
+  try {
+    out.Attach(CppSQLite3DB::execQuery(sql, params), m_spLock);
+    return S_OK;
+  } catch (const CppSQLite3Exception& e) {
+    ASSERT(!L"CDB::execQuery throw Exception!");
+    LogDBException("CDB::execQuery", e, sql);
+    return DBResultFromException(e);
+  } catch (...) {
+    ASSERT(!L"execQuery Failed!");
+    OSTREL_LOG(kLogError, "execQuery Failed:%s", sql.c_str());
+    return E_FAIL;
+  }
+}
+
+HRESULT CDB::tableExists(const std::string& table, bool* pExists) {
+  std::lock_guard<std::recursive_mutex> guard(*m_spLock);
+  try {
+    *pExists = CppSQLite3DB::tableExists(table);
+    return S_OK;
+  } catch (const CppSQLite3Exception& e) {
+    ASSERT(!L"CDB::tableExists throw Exception!");
+    LogDBException("CDB::tableExists", e, std::string());
+    return DBResultFromException(e);
+  } catch (...) {
+    ASSERT(!L"CDB::tableExists throw Exception!");
+    return E_FAIL;
+  }
+}
+
+HRESULT CDB::BeginTransaction() {
+  // A failed BEGIN leaves any transaction already open to its owner.
+  return ExecWithRetry("BEGIN TRANSACTION;", {}, false);
+}
+
+HRESULT CDB::CommitTransaction() { return ExecWithRetry("COMMIT TRANSACTION;", {}, true); }
+
+HRESULT CDB::RollbackTransaction() {
+  std::lock_guard<std::recursive_mutex> guard(*m_spLock);
+  if (!InTransaction()) return S_FALSE;
+  return ExecOnce("ROLLBACK TRANSACTION;", {});
+}
+
+HRESULT CDB::CreateTable(const std::string& table, const std::string& columns) {
+  return ExecDMLRetry(StringFormat("CREATE TABLE %s (%s)", table.c_str(), columns.c_str()));
+}
+
+HRESULT CDB::SelectWhere(const std::string& table, CDBQueryHelper& out, const std::string& condition,
+                         const std::string& tail, const DBParams& params) {
+  DB_ASSERT(!table.empty(), "szTableName");
+  return execQuery(StringFormat("SELECT * FROM %s WHERE %s %s", table.c_str(), condition.c_str(), tail.c_str()),
+                   out, params);
+}
+
+HRESULT CDB::InsertRow(const std::string& table, const std::string& fields, const std::string& values,
+                       const DBParams& params) {
+  DB_ASSERT(!table.empty() && !fields.empty() && !values.empty(), "szTableName && szFields && szValues");
+  return ExecDMLRetry(StringFormat("INSERT INTO %s (%s) VALUES (%s)", table.c_str(), fields.c_str(), values.c_str()),
+                      params);
+}
+
+HRESULT CDB::UpdateRows(const std::string& table, const std::string& fieldsAndValues, const std::string& condition,
+                        const DBParams& params) {
+  DB_ASSERT(!table.empty() && !fieldsAndValues.empty() && !condition.empty(),
+            "szTableName && szFieldsAndValues && szCondition");
+  return ExecDMLRetry(
+      StringFormat("UPDATE %s SET %s WHERE %s", table.c_str(), fieldsAndValues.c_str(), condition.c_str()), params);
+}
+
+HRESULT CDB::DeleteRows(const std::string& table, const std::string& condition, const DBParams& params) {
+  DB_ASSERT(!table.empty(), "szTableName");
+  if (condition.empty()) return ExecDMLRetry(StringFormat("DELETE FROM %s", table.c_str()), params);
+  return ExecDMLRetry(StringFormat("DELETE FROM %s WHERE %s", table.c_str(), condition.c_str()), params);
+}
+
+HRESULT CDB::DeleteById(const std::string& table, int64_t id) {
+  return DeleteRows(table, StringFormat("id = %lld", static_cast<long long>(id)));
+}
+
+HRESULT CDB::ColumnExists(const std::string& table, const std::string& column, bool* pExists) {
+  *pExists = false;
+  CDBQueryHelper rows;
+  HRESULT hr = execQuery(StringFormat("PRAGMA table_info(%s)", table.c_str()), rows);
+  if (FAILED(hr)) return hr;
+  for (;;) {
+    bool end = true;
+    hr = rows.eof(&end);
+    if (FAILED(hr)) return hr;
+    if (end) return S_OK;
+    std::string name;
+    hr = rows.getStringField(1, &name, std::string());
+    if (FAILED(hr)) return hr;
+    if (strcasecmp(name.c_str(), column.c_str()) == 0) {
+      *pExists = true;
+      return S_OK;
+    }
+    hr = rows.nextRow();
+    if (FAILED(hr)) return hr;
+  }
+}
+
+HRESULT CDB::AddColumn(const std::string& table, const std::string& field, const std::string& type,
+                       const std::string& defaultValue) {
+  DB_ASSERT(!table.empty() && !field.empty() && !type.empty() && !defaultValue.empty(),
+            "szTableName && szField && szType && szDefault");
+  bool exists = false;
+  HRESULT hr = ColumnExists(table, field, &exists);
+  if (FAILED(hr)) return hr;
+  if (exists) return S_FALSE;
+  return ExecDMLRetry(StringFormat("ALTER table %s add %s %s default %s", table.c_str(), field.c_str(), type.c_str(),
+                                   defaultValue.c_str()));
+}

@@ -1,0 +1,170 @@
+// Busy data bases: while a sqlite3 shell holds BEGIN EXCLUSIVE on the file, a
+// statement waits within its time bound and then fails with SQLITE_BUSY, or succeeds
+// once the lock goes; busy lines are sparse; an operation's busy lines carry its own
+// text, never one of an operation that has ended.
+#include <chrono>
+#include <string>
+#include <thread>
+
+#include "common/db/cppsqlite3db.h"
+#include "dbtestutil.h"
+#include "support/logcapture.h"
+#include "support/testenv.h"
+
+namespace {
+
+using std::chrono::milliseconds;
+
+class CppSQLite3BusyTest : public OstrelTest {
+ protected:
+  void SetUp() override {
+    OstrelTest::SetUp();
+    m_path = PathIn("busy.db");
+    m_db.open(m_path);
+    m_db.execDML("CREATE TABLE t (a)");
+    BusyPolicy policy;
+    policy.maxWait = milliseconds(1000);
+    policy.logEvery = 10;
+    policy.clock = &m_clock;
+    m_db.setBusyPolicy(policy);
+  }
+  static std::pair<int, std::string> Thrown(const std::function<void()>& fn) {
+    try {
+      fn();
+    } catch (const CppSQLite3Exception& e) {
+      return {e.errorCode(), e.errorMessage()};
+    }
+    return {-1, "nothing thrown"};
+  }
+
+  std::string m_path;
+  HookClock m_clock;
+  CppSQLite3DB m_db;
+};
+
+TEST_F(CppSQLite3BusyTest, WriteFailsWithBusyWithinTheBound) {
+  SqliteCli holder(m_path);
+  holder.Run("BEGIN EXCLUSIVE;");
+  LogCapture log;
+
+  auto [code, text] = Thrown([&] { m_db.execDML("INSERT INTO t VALUES (1)"); });
+  EXPECT_EQ(code, SQLITE_BUSY);
+  EXPECT_EQ(text.rfind("SQLITE_BUSY[5]: ", 0), 0u) << text;
+  // Pauses 1, 2, 4, 8 ms, then 10 ms, the last one cut to the bound: exactly the bound.
+  EXPECT_EQ(m_clock.Slept(), milliseconds(1000));
+  EXPECT_EQ(m_clock.Sleeps(), 4 + 98 + 1);
+  // Handler lines on the first, every 10th and the last try; one line of the re-run
+  // loop, which finds the bound already reached.
+  EXPECT_EQ(log.Count("DataBase BUSY! DB:BusyHandler() OPT:CppSQLite3DB::execDML()...sqlite3_exec() "
+                      "SQLString:INSERT INTO t VALUES (1) LoopCount:"),
+            11 + 1);
+  EXPECT_TRUE(log.Contains("OPT:CppSQLite3DB::execDML()...sqlite3_exec() SQLString:INSERT INTO t VALUES (1) "
+                           "LoopCount:0"));
+  EXPECT_TRUE(log.Contains("LoopCount:103"));
+  EXPECT_EQ(log.Count("DataBase BUSY! CppSQLite3DB::execDML()...sqlite3_exec() SQLString:INSERT INTO t VALUES (1) "
+                      "LoopCount: 0"),
+            1);
+
+  // The next call waits its own bound again, counting from 0.
+  log.Clear();
+  EXPECT_EQ(Thrown([&] { m_db.execQuery("SELECT count(*) FROM t"); }).first, SQLITE_BUSY);
+  EXPECT_EQ(m_clock.Slept(), milliseconds(2000));
+  EXPECT_TRUE(log.Contains("OPT:CppSQLite3DB::execQuery()...sqlite3_step() SQLString:SELECT count(*) FROM t "
+                           "LoopCount:0"));
+
+  holder.Run("COMMIT;");
+  EXPECT_EQ(m_db.execDML("INSERT INTO t VALUES (2)"), 1);
+}
+
+TEST_F(CppSQLite3BusyTest, WriteSucceedsOnceTheLockIsReleased) {
+  SqliteCli holder(m_path);
+  holder.Run("BEGIN EXCLUSIVE; INSERT INTO t VALUES (1);");
+  // The holder commits during the fifth pause of our wait.
+  m_clock.SetHook([&](int n, milliseconds) {
+    if (n == 5) holder.Run("COMMIT;");
+  });
+  EXPECT_EQ(m_db.execDML("INSERT INTO t VALUES (2)"), 1);
+  EXPECT_GE(m_clock.Sleeps(), 5);
+  EXPECT_LT(m_clock.Slept(), milliseconds(1000));
+  m_clock.SetHook(nullptr);
+  EXPECT_EQ(CliQuery(m_path, "SELECT a FROM t ORDER BY a"), "1\n2\n");
+}
+
+TEST_F(CppSQLite3BusyTest, StatementAndQueryWaitToo) {
+  CppSQLite3Statement ins = m_db.compileStatement("INSERT INTO t VALUES (?)");
+  CppSQLite3Statement sel = m_db.compileStatement("SELECT count(*) FROM t");
+  SqliteCli holder(m_path);
+  holder.Run("BEGIN EXCLUSIVE;");
+  LogCapture log;
+  ins.bind(1, 1);
+  EXPECT_EQ(Thrown([&] { ins.execDML(); }).first, SQLITE_BUSY);
+  EXPECT_TRUE(log.Contains("OPT:CppSQLite3Statement::execDML()...sqlite3_step(mpVM) LoopCount:0"));
+  EXPECT_EQ(Thrown([&] { sel.execQuery(); }).first, SQLITE_BUSY);
+  EXPECT_TRUE(log.Contains("OPT:CppSQLite3Statement::execQuery()...sqlite3_step(mpVM) LoopCount:0"));
+  holder.Run("ROLLBACK;");
+  EXPECT_EQ(ins.execDML(), 1);  // reset after the failure, ready to run again
+  EXPECT_EQ(sel.execQuery().getIntField(0), 1);
+}
+
+TEST_F(CppSQLite3BusyTest, LaterOperationsLogTheirOwnText) {
+  // A long statement on the heap, gone once execDML returns. A handler that kept a
+  // pointer to it would read freed memory below (the sanitizers catch that).
+  std::string longSql = "INSERT INTO t VALUES ('" + std::string(2000, 'v') + "')";
+  EXPECT_EQ(m_db.execDML(longSql), 1);
+  longSql.assign(longSql.size(), 'X');
+  longSql.clear();
+  longSql.shrink_to_fit();
+
+  SqliteCli holder(m_path);
+  holder.Run("BEGIN EXCLUSIVE;");
+  LogCapture log;
+  EXPECT_EQ(Thrown([&] { m_db.getTable("SELECT * FROM t"); }).first, SQLITE_BUSY);
+  EXPECT_TRUE(log.Contains("OPT:CppSQLite3DB::getTable()...sqlite3_get_table() SQLString:SELECT * FROM t "
+                           "LoopCount:0"));
+
+  // A new connection must read the schema to compile: busy as well.
+  CppSQLite3DB fresh;
+  fresh.open(m_path);
+  BusyPolicy policy = m_db.busyPolicy();
+  fresh.setBusyPolicy(policy);
+  EXPECT_EQ(Thrown([&] { fresh.compileStatement("SELECT a FROM t"); }).first, SQLITE_BUSY);
+  EXPECT_TRUE(log.Contains("OPT:CppSQLite3DB::compileStatement()...sqlite3_prepare_v2() SQLString:SELECT a FROM t "
+                           "LoopCount:0"));
+  EXPECT_FALSE(log.Contains("vvvv"));
+  EXPECT_FALSE(log.Contains("XXXX"));
+}
+
+TEST_F(CppSQLite3BusyTest, ThreadsOnOneConnectionEachLogTheirOwnOperation) {
+  SqliteCli holder(m_path);
+  holder.Run("BEGIN EXCLUSIVE;");
+  LogCapture log;
+  std::thread a([&] { EXPECT_EQ(Thrown([&] { m_db.execDML("INSERT INTO t VALUES ('thread a')"); }).first, 5); });
+  std::thread b([&] { EXPECT_EQ(Thrown([&] { m_db.execQuery("SELECT 'thread b' FROM t"); }).first, 5); });
+  a.join();
+  b.join();
+  for (const std::string& line : log.Lines()) {
+    if (line.find("DataBase BUSY!") == std::string::npos) continue;
+    bool isA = line.find("thread a") != std::string::npos;
+    bool isB = line.find("thread b") != std::string::npos;
+    EXPECT_TRUE(isA != isB) << line;
+    if (isA) {
+      EXPECT_NE(line.find("execDML()"), std::string::npos) << line;
+    } else {
+      EXPECT_NE(line.find("execQuery()"), std::string::npos) << line;
+    }
+  }
+}
+
+// The real clock: a bound of a few hundred milliseconds is waited and then given up.
+TEST_F(CppSQLite3BusyTest, RealClockBoundEnds) {
+  BusyPolicy policy;
+  policy.maxWait = milliseconds(300);
+  m_db.setBusyPolicy(policy);
+  SqliteCli holder(m_path);
+  holder.Run("BEGIN EXCLUSIVE;");
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(Thrown([&] { m_db.execDML("INSERT INTO t VALUES (1)"); }).first, SQLITE_BUSY);
+  EXPECT_GE(std::chrono::steady_clock::now() - start, milliseconds(300));
+}
+
+}  // namespace

@@ -1,0 +1,164 @@
+// The key-value table and the per-user data base: what is written is what the sqlite3
+// shell finds in "tevok.db", one row per key, numbers read back as the settings
+// always read them.
+#include <climits>
+#include <string>
+
+#include "common/db/dbhelper.h"
+#include "dbtestutil.h"
+#include "support/logcapture.h"
+#include "support/testenv.h"
+
+namespace {
+
+class CKVDBTest : public OstrelTest {
+ protected:
+  void SetUp() override {
+    OstrelTest::SetUp();
+    ASSERT_EQ(m_db.Init(Root()), S_OK);
+    m_path = Root() + "/tevok.db";
+  }
+  void TearDown() override {
+    m_db.UnInit();
+    OstrelTest::TearDown();
+  }
+  CKVDB& Config() { return GetConfigTable(); }
+
+  CDBHelper m_db;
+  std::string m_path;
+};
+
+TEST_F(CKVDBTest, ShellReadsTheConfigTable) {
+  EXPECT_EQ(m_db.GetDBPath(), m_path);
+  ASSERT_EQ(Config().GetDB(), &m_db);
+  ASSERT_EQ(Config().SetInt64Item("LocalStorage", "CacheVersion", 1099511627776), S_OK);
+  ASSERT_EQ(Config().SetIntItem("LocalStorage", "RootCacheVersion", -42), S_OK);
+  ASSERT_EQ(Config().SetItem("LocalStorage", "Note", "it's"), S_OK);
+  EXPECT_EQ(CliQuery(m_path, "SELECT sql FROM sqlite_master WHERE name = 'config'"),
+            "CREATE TABLE config (section TEXT, field TEXT, value TEXT)\n");
+  EXPECT_EQ(CliQuery(m_path, "SELECT section, field, value, typeof(value) FROM config ORDER BY rowid"),
+            "LocalStorage|CacheVersion|1099511627776|text\n"
+            "LocalStorage|RootCacheVersion|-42|text\n"
+            "LocalStorage|Note|it's|text\n");
+}
+
+TEST_F(CKVDBTest, ReadsWhatTheShellWrote) {
+  CliQuery(m_path, "INSERT INTO config VALUES ('S', 'F', '123'), ('S', 'Q', 'a''b')");
+  int n = 0;
+  std::string s;
+  EXPECT_EQ(Config().GetIntItem("S", "F", &n, -1), S_OK);
+  EXPECT_EQ(n, 123);
+  EXPECT_EQ(Config().GetItem("S", "Q", &s, ""), S_OK);
+  EXPECT_EQ(s, "a'b");
+}
+
+TEST_F(CKVDBTest, SetItemKeepsOneRowPerKey) {
+  ASSERT_EQ(Config().SetItem("S", "F", "first"), S_OK);
+  ASSERT_EQ(Config().SetItem("S", "F", "second 'quoted'"), S_OK);
+  ASSERT_EQ(Config().SetItem("S", "G", "other"), S_OK);
+  ASSERT_EQ(Config().SetItem("T", "F", "other section"), S_OK);
+  EXPECT_EQ(CliQuery(m_path, "SELECT count(*) FROM config WHERE section = 'S' AND field = 'F'"), "1\n");
+  std::string v;
+  EXPECT_EQ(Config().GetItem("S", "F", &v, "dflt"), S_OK);
+  EXPECT_EQ(v, "second 'quoted'");
+  EXPECT_EQ(Config().GetItem("S", "missing", &v, "dflt"), S_OK);
+  EXPECT_EQ(v, "dflt");
+  // Section and field are exact keys, not patterns.
+  EXPECT_EQ(Config().GetItem("S' OR '1'='1", "F", &v, "none"), S_OK);
+  EXPECT_EQ(v, "none");
+}
+
+TEST_F(CKVDBTest, NumbersReadAsTheSettingsAlwaysRead) {
+  struct Case {
+    const char* stored;  // null: no row
+    int int32;
+    int64_t int64;
+  };
+  const Case cases[] = {
+      {nullptr, -1, -1},
+      {"", -1, -1},
+      {"abc", 0, 0},
+      {"12abc", 12, 12},
+      {"  -7", -7, -7},
+      {"+8", 8, 8},
+      {"2147483647", INT_MAX, INT_MAX},
+      {"2147483648", INT_MAX, 2147483648LL},
+      {"-2147483649", INT_MIN, -2147483649LL},
+      {"1099511627776", INT_MAX, 1099511627776LL},
+      {"9223372036854775807", INT_MAX, LLONG_MAX},
+      {"99999999999999999999", INT_MAX, LLONG_MAX},
+      {"-9223372036854775808", INT_MIN, LLONG_MIN},
+      {"-99999999999999999999", INT_MIN, LLONG_MIN},
+  };
+  for (const Case& c : cases) {
+    std::string field = c.stored ? std::string("f") + c.stored : "never written";
+    if (c.stored) {
+      ASSERT_EQ(Config().SetItem("N", field, c.stored), S_OK);
+    }
+    int v32 = 99;
+    int64_t v64 = 99;
+    EXPECT_EQ(Config().GetIntItem("N", field, &v32, -1), S_OK);
+    EXPECT_EQ(Config().GetInt64Item("N", field, &v64, -1), S_OK);
+    EXPECT_EQ(v32, c.int32) << field;
+    EXPECT_EQ(v64, c.int64) << field;
+  }
+  ASSERT_EQ(Config().SetInt64Item("N", "big", -1099511627776), S_OK);
+  int64_t v64 = 0;
+  EXPECT_EQ(Config().GetInt64Item("N", "big", &v64, 0), S_OK);
+  EXPECT_EQ(v64, -1099511627776);
+}
+
+TEST_F(CKVDBTest, FailedReadLeavesTheValue) {
+  m_db.CDB::UnInit();  // the table stays bound to a closed data base
+  int v = 5;
+  int64_t v64 = 6;
+  std::string s = "kept";
+  EXPECT_EQ(Config().GetIntItem("S", "F", &v, 0), E_CV_DB_ERROR);
+  EXPECT_EQ(Config().GetInt64Item("S", "F", &v64, 0), E_CV_DB_ERROR);
+  EXPECT_EQ(Config().GetItem("S", "F", &s, ""), E_CV_DB_ERROR);
+  EXPECT_EQ(Config().SetItem("S", "F", "x"), E_CV_DB_ERROR);
+  EXPECT_EQ(v, 5);
+  EXPECT_EQ(v64, 6);
+  EXPECT_EQ(s, "kept");
+}
+
+TEST_F(CKVDBTest, UnInitUnbindsAndInitBindsAgain) {
+  ASSERT_EQ(Config().SetItem("S", "F", "v"), S_OK);
+  EXPECT_EQ(m_db.UnInit(), S_OK);
+  EXPECT_EQ(Config().GetDB(), nullptr);
+  LogCapture log;
+  EXPECT_EQ(Config().SetItem("S", "F", "w"), E_FAIL);
+  EXPECT_TRUE(log.Contains("ERROR_CHECK_BOOLEX:m_pDB"));
+
+  ASSERT_EQ(m_db.Init(Root() + "/"), S_OK);  // a trailing "/" names the same file
+  EXPECT_EQ(m_db.GetDBPath(), m_path);
+  std::string v;
+  EXPECT_EQ(Config().GetItem("S", "F", &v, ""), S_OK);
+  EXPECT_EQ(v, "v");
+
+  // Binding twice is logged and done.
+  CDB other;
+  ASSERT_EQ(other.Init(PathIn("other.db")), S_OK);
+  EXPECT_EQ(Config().Init(&other, "kv"), S_OK);
+  EXPECT_TRUE(log.Contains("*ASSERT*: !m_pDB && pDB && szTableName"));
+  EXPECT_EQ(Config().GetDB(), &other);
+  Config().UnInit();
+  ASSERT_EQ(Config().Init(&m_db, "config"), S_OK);
+}
+
+TEST_F(CKVDBTest, UserDataBaseIsOneInstance) {
+  EXPECT_EQ(&GetUserDB(), &GetUserDB());
+  EXPECT_EQ(&GetConfigTable(), &GetConfigTable());
+  CDBHelper& user = GetUserDB();
+  m_db.UnInit();
+  ASSERT_EQ(user.Init(PathIn("user")), E_FAIL);  // the folder is not there
+  EXPECT_EQ(Config().GetDB(), nullptr);
+  ASSERT_EQ(user.Init(Root()), S_OK);
+  EXPECT_EQ(Config().GetDB(), &user);
+  ASSERT_EQ(Config().SetItem("S", "F", "user"), S_OK);
+  EXPECT_EQ(user.UnInit(), S_OK);
+  EXPECT_EQ(CliQuery(m_path, "SELECT value FROM config"), "user\n");
+  ASSERT_EQ(m_db.Init(Root()), S_OK);
+}
+
+}  // namespace
