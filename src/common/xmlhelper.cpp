@@ -131,16 +131,21 @@ HRESULT ParseXmlToRecordTree(RecordTree* node, std::string_view xml) {
   // wide text would. TinyXML must never see a broken sequence.
   std::string text = IsValidUtf8(xml) ? std::string(xml) : Utf16ToUtf8(Utf8ToUtf16(xml));
   XmlScanResult scan = ScanXmlStructure(text, kXmlMaxDepth);
-  if (!scan.ok)
-    OSTREL_LOG(kLogWarn, "XML text refused before parsing (%zu bytes): malformed, or nested deeper than %d",
-               text.size(), kXmlMaxDepth);
-
   bool bRet = scan.ok;
   TiXmlDocument doc;
-  if (bRet) {
+  if (!bRet) {
+    OSTREL_LOG(kLogWarn, "XML text refused before parsing (%zu bytes): malformed, or nested deeper than %d",
+               text.size(), kXmlMaxDepth);
+  } else {
     doc.SetTabSize(0);  // no row/column tracking
     doc.Parse(text.c_str(), nullptr, TIXML_ENCODING_UTF8);
-    bRet = !doc.Error() && doc.RootElement() != nullptr;
+    if (doc.Error()) {
+      bRet = false;
+      OSTREL_LOG(kLogWarn, "XML text does not parse (%zu bytes): %s", text.size(), doc.ErrorDesc());
+    } else if (!doc.RootElement()) {
+      bRet = false;
+      OSTREL_LOG(kLogWarn, "XML text has no root element (%zu bytes)", text.size());
+    }
   }
   ERROR_CHECK_BOOLEX(bRet);
 

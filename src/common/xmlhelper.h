@@ -43,4 +43,5 @@ std::string RecordTreeToXmlDocument(const RecordTree& node);
 // has no root element, nests elements deeper than kXmlMaxDepth, or that the
 // structure check refuses (see common/xmlscan.h). On failure *node is untouched.
 // Existing content of *node is kept and added to; callers pass an empty node.
+// Safe to call from any thread.
 HRESULT ParseXmlToRecordTree(RecordTree* node, std::string_view xml);
