@@ -14,6 +14,11 @@ if(OSTREL_SANITIZE AND CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
 endif()
 
 function(ostrel_apply_sanitizers)
+  if(OSTREL_BUILD_FUZZ)
+    # Coverage feedback from every library a fuzz target links, not only from the
+    # target's own source.
+    add_compile_options(-fsanitize=fuzzer-no-link)
+  endif()
   if(OSTREL_SANITIZE STREQUAL "address")
     set(flags -fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer)
   elseif(OSTREL_SANITIZE STREQUAL "thread")

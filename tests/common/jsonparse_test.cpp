@@ -1,0 +1,150 @@
+// The JSON reply reader: the subset the service sends, its mapping onto the tree,
+// the cases that must fail, and the nesting limit.
+#include "common/jsonparse.h"
+
+#include <string>
+
+#include "support/testenv.h"
+
+namespace {
+
+// name{attr=v,...}(child)(child)... (the reader never fills pairs)
+std::string Dump(const RecordTree& t) {
+  std::string s = t.GetName();
+  if (!t.GetAttributeMap().empty()) {
+    s += '{';
+    bool first = true;
+    for (const auto& [k, v] : t.GetAttributeMap()) {
+      if (!first) s += ',';
+      first = false;
+      s += k + "=" + v;
+    }
+    s += '}';
+  }
+  if (t.GetPairCount() > 0) s += "[pairs!]";
+  for (size_t i = 0; i < t.GetChildCount(); ++i) s += "(" + Dump(t.GetChild(i)) + ")";
+  return s;
+}
+
+// An object nested `depth` levels deep, counting the top-level object.
+std::string NestedObjects(int depth) {
+  std::string s;
+  for (int i = 1; i < depth; ++i) s += "{\"a\":";
+  s += "{\"v\":\"x\"}";
+  for (int i = 1; i < depth; ++i) s += "}";
+  return s;
+}
+
+class JsonParseTest : public OstrelTest {};
+
+TEST_F(JsonParseTest, AcceptedTextsAndTheirTrees) {
+  struct Row {
+    std::string json;
+    std::string want;
+  } rows[] = {
+      {R"({"code":"ok"})", "{code=ok}"},
+      {R"(  {"code":"ok"}   )", "{code=ok}"},
+      {R"({ "code" : "ok" , "b" : "2" })", "{b=2,code=ok}"},
+      {R"({"code":"0"})", "{code=0}"},
+      {R"({"code":"ok","metas":[{"index":"1"},{"index":"2"}]})", "{code=ok}(metas({index=1})({index=2}))"},
+      {R"({"list":[]})", "(list)"},
+      {R"({"list":[ ]})", "(list)"},
+      {R"({"o":{}})", "(o)"},
+      {R"({"o":{"x":{"y":"z"}},"o":{}})", "(o(x{y=z}))(o)"},
+      {R"({"a":"1","a":"2"})", "{a=2}"},
+      {R"({})", ""},
+      {R"({"s":"a\/b\"c\\d\ne\rf"})", "{s=a/b\"c\\d\ne\rf}"},
+      {"{\"s\":\"tab\there\"}", "{s=tab\there}"},  // raw control characters are kept
+      {R"({"":""})", "{=}"},
+      {"{\"\xE4\xB8\xAD\":\"\xF0\x9F\x98\x80 \xE6\x96\x87\"}", "{\xE4\xB8\xAD=\xF0\x9F\x98\x80 \xE6\x96\x87}"},
+      {"{\"s\":\"a\xff" "b\"}", "{s=a\xEF\xBF\xBD" "b}"},  // not UTF-8: U+FFFD
+  };
+  for (const auto& r : rows) {
+    RecordTree node;
+    ASSERT_EQ(JsonParse(&node, r.json), S_OK) << r.json;
+    EXPECT_EQ(Dump(node), r.want) << r.json;
+  }
+}
+
+TEST_F(JsonParseTest, RejectedTexts) {
+  const std::string rows[] = {
+      "",
+      "   ",
+      "{\"code\":\"ok\"}\n",
+      "\t{\"code\":\"ok\"}",
+      "{\"code\":\r\"ok\"}",
+      "{\"code\":0}",
+      "{\"code\":true}",
+      "{\"code\":null}",
+      "{\"code\":-1}",
+      "{\"s\":\"\\u0041\"}",
+      "{\"s\":\"\\t\"}",
+      "{\"s\":\"\\b\"}",
+      "{\"s\":\"\\\"}",
+      "{\"s\":\"open}",
+      "{\"list\":[\"x\"]}",
+      "{\"list\":[[]]}",
+      "{\"list\":[{\"a\":\"1\"},]}",
+      "{\"list\":[{\"a\":\"1\"}}",
+      "[{\"a\":\"1\"}]",
+      "{\"a\":\"1\",}",
+      "{\"a\":\"1\" \"b\":\"2\"}",
+      "{a:\"1\"}",
+      "{\"a\" \"1\"}",
+      "{\"a\":\"1\"}{}",
+      "{\"a\":\"1\"} x",
+      "{\"a\":\"1\"",
+      "{",
+      "\"a\"",
+      std::string("{\"a\":\"1\"}\0", 10),
+      std::string("{\"a\":\"x\0y\"}", 11),
+  };
+  for (const auto& json : rows) {
+    RecordTree node;
+    EXPECT_EQ(JsonParse(&node, json), E_FAIL) << json;
+  }
+  EXPECT_EQ(JsonParse(nullptr, "{}"), E_FAIL);
+}
+
+TEST_F(JsonParseTest, MembersReadBeforeAnErrorStayInTheNode) {
+  RecordTree node;
+  EXPECT_EQ(JsonParse(&node, R"({"code":"ok","n":1})"), E_FAIL);
+  EXPECT_EQ(node.GetAttribute("code"), "ok");
+}
+
+TEST_F(JsonParseTest, NestingLimit) {
+  RecordTree node;
+  ASSERT_EQ(JsonParse(&node, NestedObjects(kJsonMaxDepth)), S_OK);
+  const RecordTree* t = &node;
+  for (int i = 1; i < kJsonMaxDepth; ++i) t = &t->GetChild(0);
+  EXPECT_EQ(t->GetAttribute("v"), "x");
+
+  RecordTree refused;
+  EXPECT_EQ(JsonParse(&refused, NestedObjects(kJsonMaxDepth + 1)), E_FAIL);
+  EXPECT_TRUE(refused.IsEmpty()) << "refused before anything is read";
+
+  // Arrays count as a level: object, array, element object, ...
+  std::string arrays;
+  for (int i = 0; i < 16; ++i) arrays += "{\"l\":[";
+  arrays += "{}";
+  for (int i = 0; i < 16; ++i) arrays += "]}";
+  EXPECT_EQ(JsonParse(&refused, arrays), E_FAIL);  // 33 levels
+  // Brackets inside strings do not count.
+  RecordTree quoted;
+  EXPECT_EQ(JsonParse(&quoted, "{\"s\":\"" + std::string(100, '{') + "\\\"" + std::string(100, '[') + "\"}"), S_OK);
+}
+
+TEST_F(JsonParseTest, DepthBombOf50000LevelsFailsWithoutACrash) {
+  std::string objects, arrays;
+  for (int i = 0; i < 50000; ++i) {
+    objects += "{\"a\":";
+    arrays += "{\"a\":[";
+  }
+  for (const std::string* bomb : {&objects, &arrays}) {
+    RecordTree node;
+    EXPECT_EQ(JsonParse(&node, *bomb), E_FAIL);
+    EXPECT_TRUE(node.IsEmpty());
+  }
+}
+
+}  // namespace

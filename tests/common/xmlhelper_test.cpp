@@ -1,0 +1,261 @@
+// The XML request writer and reply reader: exact bytes of request bodies, escapes,
+// how reply documents map onto the tree, white space kept, and refusal of texts
+// that do not parse or nest too deep, with the node left as it was.
+#include "common/xmlhelper.h"
+
+#include <string>
+
+#include "common/utf8.h"
+#include "support/logcapture.h"
+#include "support/testenv.h"
+
+namespace {
+
+// A compact picture of a tree: name{attr=v,...}[key=value;...](child)(child)...
+std::string Dump(const RecordTree& t) {
+  std::string s = t.GetName();
+  if (!t.GetAttributeMap().empty()) {
+    s += '{';
+    bool first = true;
+    for (const auto& [k, v] : t.GetAttributeMap()) {
+      if (!first) s += ',';
+      first = false;
+      s += k + "=" + v;
+    }
+    s += '}';
+  }
+  if (t.GetPairCount() > 0) {
+    s += '[';
+    for (size_t i = 0; i < t.GetPairCount(); ++i) {
+      if (i > 0) s += ';';
+      s += t.GetPair(i).Key + "=" + t.GetPair(i).Value;
+    }
+    s += ']';
+  }
+  for (size_t i = 0; i < t.GetChildCount(); ++i) s += "(" + Dump(t.GetChild(i)) + ")";
+  return s;
+}
+
+std::string Nested(int depth) {
+  std::string s;
+  for (int i = 0; i < depth; ++i) s += "<a>";
+  s += "<v>x</v>";
+  for (int i = 0; i < depth; ++i) s += "</a>";
+  return s;
+}
+
+int TreeDepth(const RecordTree& t) {
+  int deepest = 0;
+  for (size_t i = 0; i < t.GetChildCount(); ++i) deepest = std::max(deepest, TreeDepth(t.GetChild(i)));
+  return deepest + 1;
+}
+
+constexpr const char* kDecl = "<?xml version=\"1.0\" encoding=\"utf-8\" ?>";
+
+class XmlWriterTest : public OstrelTest {};
+class XmlReaderTest : public OstrelTest {};
+
+TEST_F(XmlWriterTest, RequestBodyByteForByte) {
+  RecordTree request("nuvra");
+  request.AddValue("parentId", "x&y");
+  request.AddValue("name", "a<b");
+  EXPECT_EQ(RecordTreeToXmlDocument(request),
+            "<?xml version=\"1.0\" encoding=\"utf-8\" ?>"
+            "<nuvra><parentId>x&amp;y</parentId><name>a&lt;b</name></nuvra>");
+}
+
+TEST_F(XmlWriterTest, Escapes) {
+  struct Row {
+    const char* in;
+    bool quotes;
+    const char* want;
+  } rows[] = {
+      {"x&y", false, "x&amp;y"},
+      {"&lt;", false, "&amp;lt;"},  // an entity in the text is escaped again
+      {"a<b>c", true, "a&lt;b&gt;c"},
+      {"say \"hi\"", true, "say &quot;hi&quot;"},
+      {"say \"hi\"", false, "say \"hi\""},
+      {"it's", true, "it's"},
+      {"<>&\"", true, "&lt;&gt;&amp;&quot;"},
+      {"\xE4\xB8\xAD\xE6\x96\x87 \xF0\x9F\x98\x80  x", true, "\xE4\xB8\xAD\xE6\x96\x87 \xF0\x9F\x98\x80  x"},
+      {"", true, ""},
+  };
+  for (const auto& r : rows) EXPECT_EQ(XmlEscape(r.in, r.quotes), r.want) << r.in;
+}
+
+TEST_F(XmlWriterTest, AttributesInOrderAndNoEmptyElementTags) {
+  RecordTree node("r");
+  node.SetAttribute("b", "1");
+  node.SetAttribute("a", "x\"y<");
+  node.SetAttribute("B", "3");
+  node.AddValue("k", "");
+  node.AddValue("t", "say \"hi\" > 'x'");
+  node.AddChild("c");
+  node.AddChild("d").SetAttribute("e", "f");
+  EXPECT_EQ(RecordTreeToXmlDocument(node), std::string(kDecl) +
+                                               "<r B=\"3\" a=\"x&quot;y&lt;\" b=\"1\"><k></k>"
+                                               "<t>say \"hi\" &gt; 'x'</t><c></c><d e=\"f\"></d></r>");
+  EXPECT_EQ(RecordTreeToXmlDocument(RecordTree("nuvra")), std::string(kDecl) + "<nuvra></nuvra>");
+}
+
+TEST_F(XmlWriterTest, SafeTextAndTheAssertionForControlCharacters) {
+  struct Row {
+    const char* text;
+    bool safe;
+  } rows[] = {
+      {"", true},          {"plain text", true}, {"\xE4\xB8\xAD \xF0\x9F\x98\x80", true}, {"&<>\"'", true},
+      {"a\tb", false},     {"a\nb", false},      {"a\rb", false},                          {"\x1f", false},
+      {"\x7f", false},     {"\xff", false},      {"\xC0\xAF", false},  // overlong "/"
+  };
+  for (const auto& r : rows) EXPECT_EQ(IsXmlSafeText(r.text), r.safe) << r.text;
+
+  LogCapture cap;
+  EXPECT_EQ(XmlEscape("a\x01<", false), "a\x01&lt;") << "the writer never fails";
+  EXPECT_TRUE(cap.Contains("*ASSERT*: IsXmlSafeText(text)")) << cap.All();
+
+  RecordTree tree("nuvra");
+  tree.AddValue("name", "ok");
+  EXPECT_TRUE(IsRecordTreeXmlSafe(tree));
+  tree.AddChild("c").AddChild("d").SetAttribute("a", "line\nbreak");
+  EXPECT_FALSE(IsRecordTreeXmlSafe(tree));
+}
+
+TEST_F(XmlReaderTest, ReplyDocumentMapsOntoTheTree) {
+  RecordTree node;
+  ASSERT_EQ(ParseXmlToRecordTree(&node, "<r result=\"ok\"><stub>s1</stub><list><item>1</item></list><empty/></r>"),
+            S_OK);
+  EXPECT_EQ(Dump(node), "r{result=ok}[stub=s1](list[item=1])(empty)");
+  EXPECT_EQ(node.GetValue("STUB"), "s1");
+  EXPECT_EQ(node.GetAttribute("Result"), "");
+  EXPECT_EQ(node.GetAttribute("result"), "ok");
+  EXPECT_EQ(node.GetValue("empty"), "") << "an empty element is a child node, not a pair";
+}
+
+TEST_F(XmlReaderTest, Structures) {
+  struct Row {
+    const char* xml;
+    const char* want;
+  } rows[] = {
+      {"<r><e></e><b>   </b></r>", "r(e)(b)"},  // no text, blank text: child nodes
+      {"<r><e><!--c-->t</e></r>", "r(e)"},      // first content is not text
+      {"<r>loose<k>v</k>tail</r>", "r[k=v]"},  // text directly in a node is dropped
+      {"<?xml version=\"1.0\" encoding=\"utf-8\" ?><!--c--><r><k>v</k></r>", "r[k=v]"},
+      {"<r>\n  <k>v</k>\n  <list>\n    <i>1</i>\n  </list>\n</r>\n", "r[k=v](list[i=1])"},
+      {"<r><item id=\"7\" x='a&amp;b'><n>x</n></item></r>", "r(item{id=7,x=a&b}[n=x])"},
+      {"<r><v a=\"1\">t<x>y</x>u</v></r>", "r[v=t]"},  // a pair keeps only its first text
+      {"<r><k>1</k><K>2</K><k>3</k></r>", "r[k=1;K=2;k=3]"},
+      {"<r a=\"1\" b=\"2\"/>", "r{a=1,b=2}"},
+      {"<r/>", "r"},
+      {"<r></r><s><t>1</t></s>", "r"},  // the first root element is read
+      {"<r>x</r>trailing junk", "r"},
+  };
+  for (const auto& r : rows) {
+    RecordTree node;
+    ASSERT_EQ(ParseXmlToRecordTree(&node, r.xml), S_OK) << r.xml;
+    EXPECT_EQ(Dump(node), r.want) << r.xml;
+  }
+}
+
+TEST_F(XmlReaderTest, ValuesKeepWhiteSpaceAndDecodeEntities) {
+  struct Row {
+    std::string inner;
+    std::string want;
+  } rows[] = {
+      {"  a  b ", "  a  b "},
+      {" x ", " x "},
+      {"a\nb\tc", "a\nb\tc"},
+      {"&#x4e2d;&#25991;", "\xE4\xB8\xAD\xE6\x96\x87"},
+      {"&amp;lt;", "&lt;"},
+      {"&lt;&gt;&amp;&quot;&apos;", "<>&\"'"},
+      {"<![CDATA[a<b>&c]]>", "a<b>&c"},
+      {"\xE4\xB8\xAD \xF0\x9F\x98\x80", "\xE4\xB8\xAD \xF0\x9F\x98\x80"},
+      {"a\xff" "b", "a\xEF\xBF\xBD" "b"},  // a byte that is not UTF-8 reads as U+FFFD
+      {"a&#0;b", "a"},
+      {"x<!--c-->y", "x"},
+  };
+  for (const auto& r : rows) {
+    RecordTree node;
+    std::string xml = "<r><v>" + r.inner + "</v></r>";
+    ASSERT_EQ(ParseXmlToRecordTree(&node, xml), S_OK) << xml;
+    EXPECT_EQ(node.GetValue("v"), r.want) << xml;
+  }
+  RecordTree node;
+  ASSERT_EQ(ParseXmlToRecordTree(&node, "<r><v>&#xD800;&#x110000;</v></r>"), S_OK);
+  EXPECT_TRUE(IsValidUtf8(node.GetValue("v"))) << "decoded text is always valid UTF-8";
+}
+
+TEST_F(XmlReaderTest, FailuresReturnEFailAndLeaveTheNodeAlone) {
+  const std::string rows[] = {
+      "",
+      "   ",
+      "not xml",
+      "<r>",
+      "<r><k>v</k>",
+      "<r></s>",
+      "<r></r >",
+      "<!-- only a comment -->",
+      "<?xml version=\"1.0\" encoding=\"utf-8\" ?>",
+      "<r a=\"1\" a=\"2\"/>",
+      "<r a=\"1></r>",
+      std::string("<r>\0</r>", 8),
+      "<r><!-- unterminated</r>",
+      "<r><![CDATA[x</r>",
+      "<r>&#x\"><a><a>x41;</r>",  // a reference that TinyXML would read across markup
+      "<r>&#12a;</r>",
+      "<r/ >",
+  };
+  for (const auto& xml : rows) {
+    RecordTree node("before");
+    node.AddValue("k", "v");
+    RecordTree copy(node);
+    LogCapture cap;
+    EXPECT_EQ(ParseXmlToRecordTree(&node, xml), E_FAIL) << xml;
+    EXPECT_EQ(node, copy) << xml;
+    EXPECT_TRUE(cap.Contains("ERROR_CHECK_BOOLEX:bRet")) << xml << "\n" << cap.All();
+  }
+  EXPECT_EQ(ParseXmlToRecordTree(nullptr, "<r/>"), E_FAIL);
+}
+
+TEST_F(XmlReaderTest, NestingUpToTheLimitParsesAndDeeperIsRefused) {
+  RecordTree node;
+  ASSERT_EQ(ParseXmlToRecordTree(&node, Nested(kXmlMaxDepth - 1)), S_OK);
+  EXPECT_EQ(TreeDepth(node), kXmlMaxDepth - 1);  // the innermost element is a pair
+
+  RecordTree deepest;
+  std::string atLimit;
+  for (int i = 0; i < kXmlMaxDepth; ++i) atLimit += "<a>";
+  for (int i = 0; i < kXmlMaxDepth; ++i) atLimit += "</a>";
+  ASSERT_EQ(ParseXmlToRecordTree(&deepest, atLimit), S_OK);
+  EXPECT_EQ(TreeDepth(deepest), kXmlMaxDepth);
+
+  RecordTree refused;
+  EXPECT_EQ(ParseXmlToRecordTree(&refused, Nested(kXmlMaxDepth)), E_FAIL);
+  EXPECT_TRUE(refused.IsEmpty());
+}
+
+TEST_F(XmlReaderTest, DepthBombOf50000ElementsFailsWithoutACrash) {
+  std::string open, closed;
+  for (int i = 0; i < 50000; ++i) open += "<a x=\"1\">";
+  closed = open + std::string(50000 * 4, ' ');
+  for (int i = 0; i < 50000; ++i) closed.replace(open.size() + 4 * i, 4, "</a>");
+  for (const std::string* bomb : {&open, &closed}) {
+    RecordTree node;
+    EXPECT_EQ(ParseXmlToRecordTree(&node, *bomb), E_FAIL);
+    EXPECT_TRUE(node.IsEmpty());
+  }
+}
+
+TEST_F(XmlReaderTest, WrittenDocumentsReadBack) {
+  RecordTree tree("nuvra");
+  tree.SetAttribute("result", "o\"k & <more>");
+  tree.AddValue("name", "  two  spaces & <tags> \"q\" 'a' \xE4\xB8\xAD\xF0\x9F\x98\x80 ");
+  tree.AddValue("entity", "&lt;&#x41;");
+  RecordTree& item = tree.AddChild("item");
+  item.SetAttribute("id", "1");
+  item.AddValue("n", "x");
+  RecordTree read;
+  ASSERT_EQ(ParseXmlToRecordTree(&read, RecordTreeToXmlDocument(tree)), S_OK);
+  EXPECT_EQ(read, tree) << Dump(read);
+}
+
+}  // namespace
