@@ -33,6 +33,9 @@ enum ItemColumn {
   kColSharers,
 };
 
+// Rows read in one run under the data-base lock.
+constexpr size_t kRowsPerRun = 64;
+
 constexpr char kInsertFields[] =
     "size, fileversion, sha1, svrparentid, svrid, localpath, localname, isdir, local_ctime, local_mtime, sharers, "
     "bshared, itemversion";
@@ -125,26 +128,33 @@ bool BySvrId(const CFileItemRecord& a, const CFileItemRecord& b) { return a.strS
 }  // namespace
 
 HRESULT CLocalStorage::ReadItems(const std::string& table, const std::string& condition, const DBParams& params,
-                                 bool listing, bool withDetails, bool firstOnly, std::vector<CFileItemRecord>* items) {
+                                 bool listing, bool withDetails, std::vector<CFileItemRecord>* items) {
   CDBQueryHelper rows;
   HRESULT hr =
       m_pDB->execQuery(StringFormat("SELECT %s FROM %s WHERE %s", kItemColumns, table.c_str(), condition.c_str()),
                        rows, params);
   ERROR_CHECK_COM(hr);
-  for (;;) {
+  // Rows are read in runs under the data-base lock (each read would take it on its own
+  // otherwise); between runs the lock is let go and the thread yields, so that a long
+  // listing does not starve the threads that wait for the data base.
+  auto dbLock = m_pDB->Lock();
+  for (size_t n = 1;; ++n) {
     bool end = true;
     hr = rows.eof(&end);
     ERROR_CHECK_COM(hr);
     if (end) return S_OK;
-    CFileItemRecord item;
-    hr = ReadItemRow(rows, listing ? kListingChecks : kItemChecks, withDetails, &item);
-    if (FAILED(hr)) return hr;
-    items->push_back(std::move(item));
-    if (firstOnly) return S_OK;
+    hr = ReadItemRow(rows, listing ? kListingChecks : kItemChecks, withDetails, &items->emplace_back());
+    if (FAILED(hr)) {
+      items->pop_back();
+      return hr;
+    }
     hr = rows.nextRow();
     ERROR_CHECK_COM(hr);
-    // A long listing leaves room to threads that wait for the data base.
-    sched_yield();
+    if (n % kRowsPerRun == 0) {
+      dbLock.unlock();
+      sched_yield();
+      dbLock.lock();
+    }
   }
 }
 
@@ -155,11 +165,25 @@ HRESULT CLocalStorage::GetLastSyncSnapshot(const std::string& parentId, std::vec
   std::lock_guard<std::recursive_mutex> storage(m_storageLock);
   // Collected apart and appended only whole: a failed read adds nothing.
   std::vector<CFileItemRecord> found;
+  {
+    // Sized once: a large folder's records are not moved again and again.
+    CDBQueryHelper count;
+    int rows = 0;
+    if (SUCCEEDED(m_pDB->execQuery(StringFormat("SELECT count(*) FROM %s WHERE svrparentid = ?",
+                                                space == ItemSpace::ShareToOther ? "files" : ReadTable(space)),
+                                   count, {parentId})) &&
+        SUCCEEDED(count.getIntField(0, &rows, 0)) && rows > 0)
+      found.reserve(static_cast<size_t>(rows));
+  }
   if (space == ItemSpace::ShareToOther)
-    hr = ReadItems("files", "svrparentid = ? AND bshared = ?", {parentId, 1}, true, true, false, &found);
+    hr = ReadItems("files", "svrparentid = ? AND bshared = ?", {parentId, 1}, true, true, &found);
   else
-    hr = ReadItems(ReadTable(space), "svrparentid = ?", {parentId}, true, true, false, &found);
+    hr = ReadItems(ReadTable(space), "svrparentid = ?", {parentId}, true, true, &found);
   if (FAILED(hr)) return hr;
+  if (items->empty()) {
+    items->swap(found);
+    return hr;
+  }
   items->reserve(items->size() + found.size());
   for (CFileItemRecord& item : found) items->push_back(std::move(item));
   return hr;
@@ -431,9 +455,9 @@ HRESULT CLocalStorage::LocalFullTextSearch(const std::string& searchText, std::v
   const std::string condition = "Localname like ? ESCAPE '\\'";
   const std::string pattern = LikePattern(searchText);
   std::vector<CFileItemRecord> own, shared;
-  hr = ReadItems("files", condition, {pattern}, true, false, false, &own);
+  hr = ReadItems("files", condition, {pattern}, true, false, &own);
   ERROR_CHECK_COM(hr);
-  hr = ReadItems("shareinfiles", condition, {pattern}, true, false, false, &shared);
+  hr = ReadItems("shareinfiles", condition, {pattern}, true, false, &shared);
   ERROR_CHECK_COM(hr);
   std::stable_sort(own.begin(), own.end(), BySvrId);
   std::stable_sort(shared.begin(), shared.end(), BySvrId);

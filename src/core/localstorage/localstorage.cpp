@@ -1,9 +1,14 @@
 // CLocalStorage: creation, tables, version counters, transactions and freshness.
 #include "core/localstorage/localstorage.h"
 
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <initializer_list>
 #include <limits>
 #include <new>
+#include <vector>
 
 #include "common/checks.h"
 #include "common/db/dbhelper.h"
@@ -28,6 +33,35 @@ constexpr UpgradeColumn kViewModeColumn{"viewmode", "INT", "0"};
 constexpr UpgradeColumn kSharedColumn{"bshared", "TINYINT", "0"};
 
 constexpr int64_t kMissingVersion = std::numeric_limits<int64_t>::min();
+
+// The temp folder's contents never outlive a session: everything in it goes, going on
+// past failures; the folder itself stays. Anything but a folder in its place (a link
+// too, never followed) is removed.
+void EmptyTempFolder(const std::string& tempFolder) {
+  std::string folder = tempFolder;
+  while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+  struct stat st {};
+  if (::lstat(folder.c_str(), &st) != 0) return;
+  if (!S_ISDIR(st.st_mode)) {
+    ::unlink(folder.c_str());
+    return;
+  }
+  DIR* dir = ::opendir(folder.c_str());
+  if (!dir) return;
+  std::vector<std::string> names;
+  while (struct dirent* e = ::readdir(dir)) {
+    std::string name = e->d_name;
+    if (name != "." && name != "..") names.push_back(std::move(name));
+  }
+  ::closedir(dir);
+  for (const std::string& name : names) {
+    std::string path = folder + "/" + name;
+    if (::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+      DeleteFolderTree(path, false, true);
+    else
+      ForceDeleteFile(path);
+  }
+}
 
 }  // namespace
 
@@ -73,10 +107,8 @@ HRESULT CLocalStorage::Init(const std::string& configPath, const std::string& lo
   hr = EnsureDirectory(syncPath);
   ERROR_CHECK_COM(hr);
 
-  // The temp folder's contents never outlive a session. A link in its place is removed
-  // as a link, never followed.
-  DeleteFolderTree(tempFolder, false, true);
-  bool bRet = SUCCEEDED(EnsureDirectory(tempFolder, 0700));
+  EmptyTempFolder(tempFolder);
+  bool bRet = SUCCEEDED(EnsureDirectory(tempFolder, 0700)) && ::chmod(tempFolder.c_str(), 0700) == 0;
   ASSERT(bRet);
 
   hr = CreateDbTables();

@@ -108,7 +108,7 @@ class CLocalStorage final : public CUnknownImpl<ILocalStorage> {
   // Rows read with the item columns; the check texts name "fileInfo" (one item) or
   // "fileinfo" (listings). withDetails adds the path text, shared flag and share list.
   HRESULT ReadItems(const std::string& table, const std::string& condition, const DBParams& params,
-                    bool listing, bool withDetails, bool firstOnly, std::vector<CFileItemRecord>* items);
+                    bool listing, bool withDetails, std::vector<CFileItemRecord>* items);
   HRESULT DeleteFolderRows(const char* table, const std::string& folderId);
 
   // The path for a file service: relative ones through GetFullPath; E_INVALIDARG when
