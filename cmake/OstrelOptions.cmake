@@ -8,12 +8,6 @@ if(OSTREL_SANITIZE AND CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
   list(APPEND OSTREL_WARNINGS -Wno-maybe-uninitialized)
 endif()
 
-# g++ 12 at -O3 (the Release build of the benchmarks) reports false -Wrestrict overlaps
-# inside std::string's operator+ and assignment (GCC bug 105329).
-if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU" AND CMAKE_CXX_COMPILER_VERSION VERSION_LESS 13)
-  list(APPEND OSTREL_WARNINGS -Wno-restrict)
-endif()
-
 function(ostrel_apply_sanitizers)
   if(OSTREL_SANITIZE STREQUAL "address")
     set(flags -fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer)
