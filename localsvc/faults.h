@@ -1,0 +1,59 @@
+// Faults armed by tests (POST /test/inject) for the next requests to one path. Each
+// fault is a JSON object:
+//
+//   path         the request path it applies to, without the query (required)
+//   count        how many requests it applies to (default 1)
+//   delay_ms     wait this long before anything else (ends early when the service stops)
+//   drop         close the connection without a reply
+//   status       the HTTP status of the reply
+//   word         the reply body <?xml ...?><nuvra result="WORD"/>
+//   body         the reply body as text (may hold NUL characters)
+//   body_base64  the reply body as base64
+//   garbage      a reply body that is neither XML nor JSON
+//   zeros        a reply body of this many zero bytes
+//   gzip         compress the reply body (gzip framing); sends "Content-Encoding: gzip"
+//                unless header lines are given
+//   headers      reply header lines sent exactly as written (e.g. "Content-Encoding:gzip");
+//                the reply is then written byte for byte and the connection closed
+//   content_type the Content-Type of a replaced body
+//
+// Without a replacement body the endpoint's own handler makes the reply, and status,
+// gzip and header lines apply to it. Faults for one path queue up in the order armed.
+#pragma once
+
+#include <deque>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+namespace localsvc {
+
+struct Fault {
+  int remaining = 1;
+  int delayMs = 0;
+  bool drop = false;
+  std::optional<int> status;
+  std::optional<std::string> body;
+  std::string contentType;
+  bool gzip = false;
+  std::vector<std::string> headerLines;
+};
+
+class FaultTable {
+ public:
+  // Arms a fault; false with a reason for a malformed one.
+  bool Add(const nlohmann::json& desc, std::string* error);
+  // The fault that applies to this request of the path, if any (its count is used up).
+  std::optional<Fault> Take(const std::string& path);
+  void Clear();
+
+ private:
+  std::mutex m_mutex;
+  std::map<std::string, std::deque<Fault>> m_faults;
+};
+
+}  // namespace localsvc

@@ -1,0 +1,57 @@
+#include "requestlog.h"
+
+#include "codec.h"
+
+namespace localsvc {
+
+nlohmann::json ToJson(const RecordedRequest& r) {
+  nlohmann::json j;
+  j["seq"] = r.seq;
+  j["method"] = r.method;
+  j["target"] = r.target;
+  j["path"] = r.path;
+  j["query"] = r.query;
+  j["proxied"] = r.proxied;
+  nlohmann::json headers = nlohmann::json::array();
+  for (const auto& [k, v] : r.headers) headers.push_back({k, v});
+  j["headers"] = headers;
+  j["body_base64"] = Base64Encode(std::string_view(r.body).substr(0, kLogBodyCap));
+  j["body_size"] = r.bodySize;
+  j["multipart"] = r.multipart;
+  nlohmann::json parts = nlohmann::json::array();
+  for (const auto& p : r.parts) {
+    parts.push_back({{"name", p.name},
+                     {"filename", p.filename},
+                     {"content_type", p.contentType},
+                     {"data_base64", Base64Encode(std::string_view(p.data).substr(0, kLogBodyCap))},
+                     {"size", p.size}});
+  }
+  j["parts"] = parts;
+  return j;
+}
+
+uint64_t RequestLog::Add(const RecordedRequest& r) {
+  RecordedRequest copy = r;
+  if (copy.body.size() > kLogBodyCap) copy.body.resize(kLogBodyCap);
+  for (auto& p : copy.parts)
+    if (p.data.size() > kLogBodyCap) p.data.resize(kLogBodyCap);
+  std::lock_guard<std::mutex> lock(m_mutex);
+  copy.seq = m_next++;
+  m_records.push_back(std::move(copy));
+  return m_records.back().seq;
+}
+
+nlohmann::json RequestLog::ToJson(const std::string& pathFilter) {
+  nlohmann::json list = nlohmann::json::array();
+  std::lock_guard<std::mutex> lock(m_mutex);
+  for (const auto& r : m_records)
+    if (pathFilter.empty() || r.path == pathFilter) list.push_back(localsvc::ToJson(r));
+  return nlohmann::json{{"requests", list}};
+}
+
+void RequestLog::Clear() {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  m_records.clear();
+}
+
+}  // namespace localsvc

@@ -1,0 +1,59 @@
+// The record of every request the service answered, for tests to read back through
+// GET /test/log. Bodies and part contents are kept up to kLogBodyCap bytes each; the
+// full sizes are kept beside them.
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+namespace localsvc {
+
+inline constexpr size_t kLogBodyCap = size_t(1) << 20;
+
+struct RecordedPart {
+  std::string name;
+  std::string filename;
+  std::string contentType;
+  std::string data;  // the part's bytes (all of them while handling; capped in the log)
+  uint64_t size = 0;
+};
+
+// One request as it arrived. path and query are cut from the raw request target,
+// without percent-decoding; for an absolute-form target (a request sent to the
+// service as a proxy) the scheme and authority are removed and proxied is set.
+struct RecordedRequest {
+  uint64_t seq = 0;
+  std::string method;
+  std::string target;
+  std::string path;
+  std::string query;
+  bool proxied = false;
+  std::vector<std::pair<std::string, std::string>> headers;
+  std::string body;
+  uint64_t bodySize = 0;
+  bool multipart = false;
+  std::vector<RecordedPart> parts;
+};
+
+nlohmann::json ToJson(const RecordedRequest& r);
+
+class RequestLog {
+ public:
+  // Stores a copy (bodies capped) and returns its sequence number, from 1.
+  uint64_t Add(const RecordedRequest& r);
+  // Every record, oldest first; with a path, only the records of that path.
+  nlohmann::json ToJson(const std::string& pathFilter);
+  void Clear();
+
+ private:
+  std::mutex m_mutex;
+  uint64_t m_next = 1;
+  std::vector<RecordedRequest> m_records;
+};
+
+}  // namespace localsvc

@@ -1,0 +1,256 @@
+#include "service.h"
+
+#include <httplib.h>
+
+#include <chrono>
+
+#include "codec.h"
+#include "connection.h"
+#include "stopflag.h"
+
+namespace localsvc {
+namespace {
+
+// Route patterns also match absolute-form targets ("http://host:port/path"), which
+// clients send to a proxy: the service then answers as the origin would.
+const std::string kAnyOrigin = "(?:[A-Za-z][A-Za-z0-9+.-]*://[^/]*)?";
+
+// Splits the raw request target into path and query; drops the scheme and authority
+// of an absolute-form target.
+void SplitTarget(const std::string& target, RecordedRequest* rec) {
+  std::string rest = target;
+  size_t scheme = rest.find("://");
+  if (!rest.empty() && rest[0] != '/' && scheme != std::string::npos) {
+    size_t slash = rest.find('/', scheme + 3);
+    rest = slash == std::string::npos ? "/" : rest.substr(slash);
+    rec->proxied = true;
+  }
+  size_t q = rest.find('?');
+  rec->path = rest.substr(0, q);
+  rec->query = q == std::string::npos ? "" : rest.substr(q + 1);
+}
+
+RecordedRequest Record(const httplib::Request& req) {
+  RecordedRequest rec;
+  rec.method = req.method;
+  rec.target = req.target;
+  SplitTarget(req.target, &rec);
+  for (const auto& [k, v] : req.headers) {
+    // The library adds the connection's addresses as pseudo header lines.
+    if (k == "LOCAL_ADDR" || k == "LOCAL_PORT" || k == "REMOTE_ADDR" || k == "REMOTE_PORT") continue;
+    rec.headers.emplace_back(k, v);
+  }
+  return rec;
+}
+
+const char* Reason(int status) {
+  switch (status) {
+    case 200: return "OK";
+    case 201: return "Created";
+    case 204: return "No Content";
+    case 301: return "Moved Permanently";
+    case 302: return "Found";
+    case 400: return "Bad Request";
+    case 404: return "Not Found";
+    case 500: return "Internal Server Error";
+    case 503: return "Service Unavailable";
+    case 504: return "Gateway Timeout";
+    default: return "Status";
+  }
+}
+
+void DropConnectionOf(const httplib::Request& req, httplib::Response& res) {
+  ShutdownConnection(FindConnectionSocket(req));
+  res.status = 500;  // never reaches the client
+}
+
+}  // namespace
+
+std::string QueryValue(const std::string& query, const std::string& key, const std::string& def) {
+  size_t pos = 0;
+  while (pos <= query.size()) {
+    size_t amp = query.find('&', pos);
+    std::string item = query.substr(pos, amp == std::string::npos ? std::string::npos : amp - pos);
+    size_t eq = item.find('=');
+    if (item.substr(0, eq) == key) return eq == std::string::npos ? "" : item.substr(eq + 1);
+    if (amp == std::string::npos) break;
+    pos = amp + 1;
+  }
+  return def;
+}
+
+Service::Service(ServiceOptions options) : m_options(std::move(options)) {
+  if (!m_options.tlsCert.empty())
+    m_server = std::make_unique<httplib::SSLServer>(m_options.tlsCert.c_str(), m_options.tlsKey.c_str());
+  else
+    m_server = std::make_unique<httplib::Server>();
+  int threads = m_options.threads;
+  m_server->new_task_queue = [threads] { return new httplib::ThreadPool(static_cast<size_t>(threads)); };
+  m_server->set_tcp_nodelay(true);
+  AddControlRoutes();
+  AddTestRoutes();
+  AddCatchAll();
+}
+
+Service::~Service() = default;
+
+bool Service::Valid(std::string* error) const {
+  if (m_server->is_valid()) return true;
+  *error = m_options.tlsCert.empty() ? "the server cannot be set up"
+                                      : "the certificate or key cannot be loaded";
+  return false;
+}
+
+int Service::Bind() {
+  if (m_options.port == 0)
+    m_port = m_server->bind_to_any_port("127.0.0.1");
+  else
+    m_port = m_server->bind_to_port("127.0.0.1", m_options.port) ? m_options.port : -1;
+  return m_port;
+}
+
+bool Service::Serve() { return m_server->listen_after_bind(); }
+
+void Service::Stop() {
+  StopFlag::Get().Set();
+  m_server->stop();
+  // Workers wait on kept-alive connections until their time-out; end those now.
+  if (m_port > 0) ShutdownAllConnections(m_port);
+}
+
+void Service::Get(const std::string& pattern, RouteFn fn) {
+  m_server->Get(kAnyOrigin + pattern, [this, fn](const httplib::Request& req, httplib::Response& res) {
+    RecordedRequest rec = Record(req);
+    rec.body = req.body;
+    rec.bodySize = req.body.size();
+    Dispatch(req, rec, res, fn);
+  });
+}
+
+void Service::Post(const std::string& pattern, RouteFn fn, BodyMode mode) {
+  m_server->Post(kAnyOrigin + pattern, [this, fn, mode](const httplib::Request& req, httplib::Response& res,
+                                                         const httplib::ContentReader& reader) {
+    RecordedRequest rec = Record(req);
+    bool keep = mode == BodyMode::kKeep;
+    if (req.is_multipart_form_data()) {
+      rec.multipart = true;
+      reader(
+          [&](const httplib::MultipartFormData& part) {
+            rec.parts.push_back({part.name, part.filename, part.content_type, "", 0});
+            return true;
+          },
+          [&](const char* data, size_t n) {
+            if (rec.parts.empty()) return false;
+            if (keep) rec.parts.back().data.append(data, n);
+            rec.parts.back().size += n;
+            rec.bodySize += n;
+            return true;
+          });
+    } else {
+      reader([&](const char* data, size_t n) {
+        if (keep) rec.body.append(data, n);
+        rec.bodySize += n;
+        return true;
+      });
+    }
+    Dispatch(req, rec, res, fn);
+  });
+}
+
+void Service::Dispatch(const httplib::Request& req, RecordedRequest& rec, httplib::Response& res,
+                       const RouteFn& fn) {
+  rec.seq = m_log.Add(rec);
+  if (auto fault = m_faults.Take(rec.path)) {
+    ApplyFault(*fault, req, rec, res, fn);
+    return;
+  }
+  fn(req, rec, res);
+}
+
+void Service::ApplyFault(const Fault& fault, const httplib::Request& req, const RecordedRequest& rec,
+                         httplib::Response& res, const RouteFn& fn) {
+  if (fault.delayMs > 0 && !StopFlag::Get().WaitFor(std::chrono::milliseconds(fault.delayMs))) {
+    DropConnectionOf(req, res);
+    return;
+  }
+  if (fault.drop) {
+    DropConnectionOf(req, res);
+    return;
+  }
+  if (fault.body) {
+    res.status = 200;
+    res.set_content(*fault.body, fault.contentType.empty() ? "application/octet-stream" : fault.contentType);
+  } else {
+    fn(req, rec, res);
+  }
+  if (fault.status) res.status = *fault.status;
+  if (!fault.gzip && fault.headerLines.empty()) return;
+
+  // A reply written byte for byte: status line, the content type, the given header
+  // lines exactly as written, the length, then the connection is closed.
+  std::string body = fault.gzip ? GzipCompress(res.body) : res.body;
+  std::string raw = "HTTP/1.1 " + std::to_string(res.status) + " " + Reason(res.status) + "\r\n";
+  std::string type = res.get_header_value("Content-Type");
+  if (!type.empty()) raw += "Content-Type: " + type + "\r\n";
+  if (fault.headerLines.empty()) raw += "Content-Encoding: gzip\r\n";
+  for (const auto& line : fault.headerLines) raw += line + "\r\n";
+  raw += "Content-Length: " + std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n";
+  raw += body;
+  int fd = FindConnectionSocket(req);
+  if (fd >= 0) SendAll(fd, raw);
+  ShutdownConnection(fd);
+  res.status = 500;  // the library's own reply fails on the closed connection
+}
+
+void Service::AddControlRoutes() {
+  // Control endpoints: neither recorded nor subject to faults.
+  m_server->Get("/test/log", [this](const httplib::Request& req, httplib::Response& res) {
+    std::string path = req.has_param("path") ? req.get_param_value("path") : "";
+    res.set_content(m_log.ToJson(path).dump(), "application/json");
+  });
+  // POST handlers that read their body themselves are matched before the others, so
+  // the control routes read theirs the same way to stay ahead of the catch-all.
+  auto readAll = [](const httplib::ContentReader& reader) {
+    std::string body;
+    reader([&](const char* data, size_t n) {
+      body.append(data, n);
+      return true;
+    });
+    return body;
+  };
+  m_server->Post("/test/reset", [this](const httplib::Request&, httplib::Response& res,
+                                       const httplib::ContentReader&) {
+    m_log.Clear();
+    m_faults.Clear();
+    res.set_content("{}", "application/json");
+  });
+  m_server->Post("/test/inject", [this, readAll](const httplib::Request&, httplib::Response& res,
+                                                 const httplib::ContentReader& reader) {
+    std::string error;
+    bool ok = false;
+    try {
+      nlohmann::json desc = nlohmann::json::parse(readAll(reader));
+      if (desc.is_array()) {
+        ok = true;
+        for (const auto& one : desc) ok = ok && m_faults.Add(one, &error);
+      } else {
+        ok = m_faults.Add(desc, &error);
+      }
+    } catch (const std::exception& e) {
+      error = e.what();
+    }
+    res.status = ok ? 200 : 400;
+    res.set_content(ok ? "{}" : nlohmann::json{{"error", error}}.dump(), "application/json");
+  });
+}
+
+void Service::AddCatchAll() {
+  auto notFound = [](const httplib::Request&, const RecordedRequest&, httplib::Response& res) {
+    res.status = 404;
+    res.set_content("not found", "text/plain");
+  };
+  Get(".*", notFound);
+  Post(".*", notFound);
+}
+
+}  // namespace localsvc

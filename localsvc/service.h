@@ -1,0 +1,71 @@
+// The local service: one HTTP server on a loopback port that records every request,
+// applies the faults tests arm, and answers the test endpoints (and, in later stages,
+// the storage service's API).
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "faults.h"
+#include "requestlog.h"
+
+namespace httplib {
+class Server;
+struct Request;
+struct Response;
+}  // namespace httplib
+
+namespace localsvc {
+
+struct ServiceOptions {
+  int port = 0;             // 0: any free port
+  std::string dataDir;      // files served under /test/files/
+  std::string tlsCert;      // with tlsKey: serve https
+  std::string tlsKey;
+  int threads = 64;
+};
+
+class Service {
+ public:
+  explicit Service(ServiceOptions options);
+  ~Service();
+  Service(const Service&) = delete;
+  Service& operator=(const Service&) = delete;
+
+  // False with a reason when the server cannot be set up (bad certificate).
+  bool Valid(std::string* error) const;
+  // Binds 127.0.0.1; returns the port, or -1.
+  int Bind();
+  // Serves until Stop. False when serving ended by a failure.
+  bool Serve();
+  // Ends Serve from another thread; in-flight waits end early.
+  void Stop();
+
+  // Handlers get the request as recorded (raw path and query, whole body or parts).
+  using RouteFn =
+      std::function<void(const httplib::Request&, const RecordedRequest&, httplib::Response&)>;
+
+ private:
+  enum class BodyMode { kKeep, kCount };
+  void Get(const std::string& pattern, RouteFn fn);
+  void Post(const std::string& pattern, RouteFn fn, BodyMode mode = BodyMode::kKeep);
+  void Dispatch(const httplib::Request& req, RecordedRequest& rec, httplib::Response& res,
+                const RouteFn& fn);
+  void ApplyFault(const Fault& fault, const httplib::Request& req, const RecordedRequest& rec,
+                  httplib::Response& res, const RouteFn& fn);
+  void AddControlRoutes();
+  void AddTestRoutes();
+  void AddCatchAll();
+
+  ServiceOptions m_options;
+  int m_port = -1;
+  std::unique_ptr<httplib::Server> m_server;
+  RequestLog m_log;
+  FaultTable m_faults;
+};
+
+// The value of key in a raw query ("a=1&b=2"), without percent-decoding, or def.
+std::string QueryValue(const std::string& query, const std::string& key, const std::string& def);
+
+}  // namespace localsvc

@@ -1,0 +1,227 @@
+// The generic test endpoints:
+//
+//   /test/echo               the request as recorded, as JSON
+//   /test/status/<n>         HTTP status n with a small XML body
+//   /test/sleep?ms=|s=       answers after the wait
+//   /test/redirect?n=&code=&to=   n redirections (default 1, status code default 302),
+//                            then to the target (default /test/echo); "to" is
+//                            percent-encoded and last
+//   /test/trickle?n=&chunk=&ms=   n bytes in pieces of chunk bytes, ms apart
+//   /test/drop               closes the connection without a reply
+//   /test/bytes?n=&seed=     n bytes: zeros for seed 0, else a pseudo-random stream
+//   /test/files/<name>       a file of the data folder, streamed
+//   /test/sink               takes any body (counted, not kept) and answers its size
+//   /api_server/             the state page (normal unless a fault replaces it)
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <httplib.h>
+
+#include <algorithm>
+#include <cctype>
+#include <chrono>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+
+#include "connection.h"
+#include "service.h"
+#include "stopflag.h"
+
+namespace localsvc {
+namespace {
+
+int64_t QueryInt(const std::string& query, const std::string& key, int64_t def) {
+  std::string v = QueryValue(query, key, "");
+  if (v.empty()) return def;
+  try {
+    return std::stoll(v);
+  } catch (...) {
+    return def;
+  }
+}
+
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+std::string PercentDecode(const std::string& s) {
+  std::string out;
+  for (size_t i = 0; i < s.size(); ++i) {
+    if (s[i] == '%' && i + 2 < s.size() && HexValue(s[i + 1]) >= 0 && HexValue(s[i + 2]) >= 0) {
+      out += static_cast<char>(HexValue(s[i + 1]) * 16 + HexValue(s[i + 2]));
+      i += 2;
+    } else {
+      out += s[i];
+    }
+  }
+  return out;
+}
+
+// The text after "to=" up to the end of the query, percent-decoded.
+std::string RedirectTarget(const std::string& query) {
+  size_t pos = query.rfind("to=", 0) == 0 ? 0 : query.find("&to=");
+  if (pos == std::string::npos) return "/test/echo";
+  return PercentDecode(query.substr(pos == 0 ? 3 : pos + 4));
+}
+
+std::string PercentEncode(const std::string& s) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  for (unsigned char c : s) {
+    if (std::isalnum(c) || c == '/' || c == '-' || c == '_' || c == '.' || c == ':') {
+      out += static_cast<char>(c);
+    } else {
+      out += '%';
+      out += kHex[c >> 4];
+      out += kHex[c & 15];
+    }
+  }
+  return out;
+}
+
+const char kOkXml[] = "<?xml version=\"1.0\" encoding=\"utf-8\"?><nuvra result=\"ok\"/>";
+
+// Fills with zeros (seed 0) or a splitmix64 stream in which each 8-byte word depends
+// only on the seed and the word's offset.
+void FillBytes(uint64_t seed, uint64_t offset, char* out, size_t n) {
+  if (seed == 0) {
+    std::memset(out, 0, n);
+    return;
+  }
+  uint64_t lastWord = UINT64_MAX, value = 0;
+  for (size_t i = 0; i < n; ++i) {
+    uint64_t word = (offset + i) / 8;
+    if (word != lastWord) {
+      uint64_t z = seed + word * 0x9E3779B97F4A7C15ull;
+      z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+      z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+      value = z ^ (z >> 31);
+      lastWord = word;
+    }
+    out[i] = static_cast<char>(value >> (8 * ((offset + i) % 8)));
+  }
+}
+
+bool SafeName(const std::string& name) {
+  if (name.empty() || name == "." || name == "..") return false;
+  return std::all_of(name.begin(), name.end(), [](char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' ||
+           c == '_' || c == '-';
+  });
+}
+
+}  // namespace
+
+void Service::AddTestRoutes() {
+  auto echo = [](const httplib::Request&, const RecordedRequest& rec, httplib::Response& res) {
+    res.set_content(ToJson(rec).dump(), "application/json");
+  };
+  Get("/test/echo", echo);
+  Post("/test/echo", echo);
+
+  auto status = [](const httplib::Request& req, const RecordedRequest&, httplib::Response& res) {
+    res.status = std::stoi(req.matches[1].str());
+    res.set_content(kOkXml, "text/xml");
+  };
+  Get("/test/status/([0-9]{3})", status);
+  Post("/test/status/([0-9]{3})", status);
+
+  auto sleep = [](const httplib::Request& req, const RecordedRequest& rec, httplib::Response& res) {
+    int64_t ms = QueryInt(rec.query, "ms", QueryInt(rec.query, "s", 1) * 1000);
+    if (!StopFlag::Get().WaitFor(std::chrono::milliseconds(ms))) {
+      ShutdownConnection(FindConnectionSocket(req));
+      return;
+    }
+    res.set_content("slept", "text/plain");
+  };
+  Get("/test/sleep", sleep);
+  Post("/test/sleep", sleep);
+
+  auto redirect = [](const httplib::Request&, const RecordedRequest& rec, httplib::Response& res) {
+    int64_t n = QueryInt(rec.query, "n", 1);
+    std::string to = RedirectTarget(rec.query);
+    std::string location = n > 1 ? "/test/redirect?n=" + std::to_string(n - 1) + "&code=" +
+                                       std::to_string(QueryInt(rec.query, "code", 302)) + "&to=" + PercentEncode(to)
+                                 : to;
+    res.status = static_cast<int>(QueryInt(rec.query, "code", 302));
+    res.set_header("Location", location);
+    res.set_content("redirect", "text/plain");
+  };
+  Get("/test/redirect", redirect);
+  Post("/test/redirect", redirect);
+
+  Get("/test/trickle", [](const httplib::Request&, const RecordedRequest& rec, httplib::Response& res) {
+    size_t total = static_cast<size_t>(QueryInt(rec.query, "n", 1 << 20));
+    size_t chunk = static_cast<size_t>(std::max<int64_t>(1, QueryInt(rec.query, "chunk", 1024)));
+    auto pause = std::chrono::milliseconds(QueryInt(rec.query, "ms", 100));
+    res.set_content_provider(total, "application/octet-stream",
+                             [chunk, pause](size_t offset, size_t length, httplib::DataSink& sink) {
+                               if (offset > 0 && !StopFlag::Get().WaitFor(pause)) return false;
+                               std::string piece(std::min(chunk, length), 'x');
+                               return sink.write(piece.data(), piece.size());
+                             });
+  });
+
+  auto drop = [](const httplib::Request& req, const RecordedRequest&, httplib::Response& res) {
+    ShutdownConnection(FindConnectionSocket(req));
+    res.status = 500;
+  };
+  Get("/test/drop", drop);
+  Post("/test/drop", drop);
+
+  Get("/test/bytes", [](const httplib::Request&, const RecordedRequest& rec, httplib::Response& res) {
+    size_t total = static_cast<size_t>(QueryInt(rec.query, "n", 0));
+    uint64_t seed = static_cast<uint64_t>(QueryInt(rec.query, "seed", 0));
+    res.set_content_provider(total, "application/octet-stream",
+                             [seed](size_t offset, size_t length, httplib::DataSink& sink) {
+                               std::string piece(std::min<size_t>(length, 256 * 1024), '\0');
+                               FillBytes(seed, offset, piece.data(), piece.size());
+                               return sink.write(piece.data(), piece.size());
+                             });
+  });
+
+  std::string dataDir = m_options.dataDir;
+  Get("/test/files/([^/]+)", [dataDir](const httplib::Request& req, const RecordedRequest&, httplib::Response& res) {
+    std::string name = req.matches[1].str();
+    int fd = -1;
+    if (!dataDir.empty() && SafeName(name)) fd = ::open((dataDir + "/" + name).c_str(), O_RDONLY | O_CLOEXEC);
+    struct stat st {};
+    if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+      if (fd >= 0) ::close(fd);
+      res.status = 404;
+      res.set_content("no such file", "text/plain");
+      return;
+    }
+    auto file = std::shared_ptr<int>(new int(fd), [](int* p) {
+      ::close(*p);
+      delete p;
+    });
+    res.set_content_provider(static_cast<size_t>(st.st_size), "application/octet-stream",
+                             [file](size_t offset, size_t length, httplib::DataSink& sink) {
+                               std::string piece(std::min<size_t>(length, 256 * 1024), '\0');
+                               ssize_t n = ::pread(*file, piece.data(), piece.size(), static_cast<off_t>(offset));
+                               if (n <= 0) return false;
+                               return sink.write(piece.data(), static_cast<size_t>(n));
+                             });
+  });
+
+  Post(
+      "/test/sink",
+      [](const httplib::Request&, const RecordedRequest& rec, httplib::Response& res) {
+        res.set_content("{\"received\":" + std::to_string(rec.bodySize) + ",\"parts\":" +
+                            std::to_string(rec.parts.size()) + "}",
+                        "application/json");
+      },
+      BodyMode::kCount);
+
+  Get("/api_server/", [](const httplib::Request&, const RecordedRequest&, httplib::Response& res) {
+    res.set_content("<s><State>normal</State></s>", "text/xml");
+  });
+}
+
+}  // namespace localsvc

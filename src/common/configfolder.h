@@ -1,0 +1,17 @@
+// The configuration folder: where config.ini, the log, the dumps and every user's
+// folder live.
+#pragma once
+
+#include <string>
+
+// The global registry value ConfigPath when it is not empty, exactly as stored (no
+// separator added); otherwise the application-data folder joined with
+// "Tarvelin/ostrel/", with the trailing separator. The application-data folder is
+// $XDG_DATA_HOME when it is an absolute path, else ~/.local/share (the home folder
+// from $HOME, else the password data base). Callers join names to the result with a
+// separator test, never by plain concatenation.
+std::string GetConfigFolder();
+
+// The user's home folder: $HOME when it is an absolute path, else the password data
+// base's entry; "/" when neither is known.
+std::string GetHomeFolder();

@@ -1,0 +1,115 @@
+#include "common/crashreport.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+
+#include "common/config.h"
+#include "common/filehelper.h"
+#include "common/log.h"
+#include "platform/clock.h"
+#include "platform/crashhandler.h"
+#include "platform/inifile.h"
+
+namespace {
+
+std::string WithSlash(std::string path) {
+  if (path.empty() || path.back() != '/') path.push_back('/');
+  return path;
+}
+
+std::string ExecutablePath() {
+  char buf[4096];
+  ssize_t n = ::readlink("/proc/self/exe", buf, sizeof(buf) - 1);
+  if (n <= 0) return std::string();
+  buf[n] = '\0';
+  return buf;
+}
+
+}  // namespace
+
+void COldFileCleaner::SetFolder(const std::string& folder) {
+  std::lock_guard<std::mutex> guard(m_mutex);
+  m_folder = folder;
+}
+
+std::string COldFileCleaner::Folder() {
+  std::lock_guard<std::mutex> guard(m_mutex);
+  return m_folder;
+}
+
+void COldFileCleaner::SetClock(Clock* clock) {
+  std::lock_guard<std::mutex> guard(m_mutex);
+  m_clock = clock;
+}
+
+int COldFileCleaner::CleanOldFiles() {
+  std::string folder;
+  Clock* clock;
+  {
+    std::lock_guard<std::mutex> guard(m_mutex);
+    folder = m_folder;
+    clock = m_clock ? m_clock : Clock::System();
+  }
+  if (folder.empty()) return 0;
+  folder = WithSlash(folder);
+  int64_t now = std::chrono::duration_cast<std::chrono::seconds>(clock->Now().time_since_epoch()).count();
+  DIR* dir = ::opendir(folder.c_str());
+  if (!dir) return 0;
+  int deleted = 0;
+  while (struct dirent* e = ::readdir(dir)) {
+    if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0) continue;
+    std::string path = folder + e->d_name;
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) continue;
+    if (static_cast<int64_t>(st.st_mtim.tv_sec) >= now - kMaxAgeSeconds) continue;
+    if (::unlink(path.c_str()) == 0) {
+      ++deleted;
+    } else {
+      OSTREL_LOG(kLogWarn, "cannot delete old file %s: %s", path.c_str(), std::strerror(errno));
+    }
+  }
+  ::closedir(dir);
+  return deleted;
+}
+
+bool CCrashReport::InstallCrashHandler(void* /*module*/, const std::string& exePath, bool showDialog,
+                                       const std::string& rootFolder, int /*reserved*/) {
+  std::string dump = WithSlash(rootFolder) + "dump/";
+  if (FAILED(EnsureDirectory(dump, 0700))) {
+    OSTREL_LOG(kLogError, "crash handler: cannot create the dump folder %s", dump.c_str());
+    return false;
+  }
+  SetFolder(dump);
+  SetCrashReportsEnabled(IsEnabled());
+  if (!InstallCrashSignalHandler(dump)) {
+    OSTREL_LOG(kLogError, "crash handler: cannot be installed for %s", dump.c_str());
+    return false;
+  }
+  OSTREL_LOG(kLogInfo, "crash handler installed for %s, reports in %s (dialog flag %d not used)", exePath.c_str(),
+             dump.c_str(), showDialog ? 1 : 0);
+  return true;
+}
+
+void CCrashReport::SetEnabled(bool enabled) {
+  m_enabled.store(enabled);
+  SetCrashReportsEnabled(enabled);
+}
+
+CCrashReport& GetCrashReporter() {
+  // Immortal: the handler may fire while static objects are destroyed.
+  static CCrashReport* instance = new CCrashReport();
+  return *instance;
+}
+
+void InitCrashReport(const std::string& configFolder) {
+  CIniFile ini;
+  ini.Load(WithSlash(configFolder) + "config.ini");
+  if (ini.GetInt(kIniSectionOstrel, kIniCrashReport, kDefaultCrashReport) == 0) return;
+  bool dialog = ini.GetInt(kIniSectionOstrel, kIniCrashReportDialog, kDefaultCrashReportDialog) != 0;
+  GetCrashReporter().InstallCrashHandler(nullptr, ExecutablePath(), dialog, WithSlash(configFolder), 0);
+}

@@ -1,0 +1,255 @@
+#include "core/encrypt/encodefile.h"
+
+#include <strings.h>
+#include <sys/stat.h>
+
+#include <cstring>
+#include <vector>
+
+#include "common/checks.h"
+#include "common/filehelper.h"
+#include "common/sha1.h"
+#include "core/encrypt/compresspolicy.h"
+#include "core/encrypt/fileio.h"
+#include "core/encrypt/lzmafile.h"
+#include "core/encrypt/sevenzipreader.h"
+#include "core/encrypt/sevenzipwriter.h"
+#include "core/encrypt/zaesfile.h"
+#include "platform/atomicfile.h"
+#include "platform/guid.h"
+
+namespace {
+
+constexpr size_t kKeySize = 32;
+constexpr size_t kSha1Size = 20;
+constexpr size_t kHintSize = 8;
+constexpr uint64_t kMaxSource = 0xFFFFFFFFull;
+
+#define ENC_ASSERT(cond, text)                                   \
+  do {                                                           \
+    if (!(cond)) OSTREL_LOG(kLogError, "%s", "*ASSERT*: " text); \
+  } while (0)
+#define ENC_LOG_BOOLEX(text) OSTREL_LOG(kLogWarn, "%s", "ERROR_CHECK_BOOLEX:" text)
+#define DEC_LOG_MSG(msg) OSTREL_LOG(kLogInfo, "ERROR_CHECK_BOOLEX:bRet--MSG:%s", msg)
+
+int HexDigit(const std::string& s, size_t i) {
+  if (i >= s.size()) return -1;
+  char c = s[i];
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// A key that is wiped when it goes.
+struct FileKey {
+  uint8_t bytes[kKeySize];
+  explicit FileKey(const std::string& text) { HexTextToBytes(text, kKeySize, bytes, true); }
+  ~FileKey() { explicit_bzero(bytes, sizeof(bytes)); }
+};
+
+// Temporary files of one call, removed when it ends.
+class TempFiles {
+ public:
+  ~TempFiles() {
+    for (const auto& p : m_paths) ForceDeleteFile(p);
+  }
+  std::string Beside(const std::string& path) {
+    m_paths.push_back(MakeSiblingPath(path, NewGuidString()));
+    return m_paths.back();
+  }
+
+ private:
+  std::vector<std::string> m_paths;
+};
+
+// Refuses sources of 4 GiB and more; the failure of the size read is returned.
+HRESULT CheckSourceSize(const std::string& srcFile) {
+  int64_t size = 0;
+  HRESULT hr = GetFileSizeByPath(srcFile, &size);
+  ERROR_CHECK_COM(hr);
+  if (static_cast<uint64_t>(size) > kMaxSource) {
+    ENC_LOG_BOOLEX("qwSrcFileSize < 4 GiB");
+    return E_FAIL;
+  }
+  return S_OK;
+}
+
+// Moves a finished temporary file onto the destination.
+HRESULT PutInPlace(const std::string& temp, const std::string& desFile) {
+  if (!MoveReplace(temp, desFile)) {
+    ENC_LOG_BOOLEX("bRet");
+    return E_FAIL;
+  }
+  return S_OK;
+}
+
+uint64_t SizeOf(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
+}
+
+// Blocks are checked against their block ids by the caller; the header's own fields
+// may be filled differently by other writers, so a difference is only a warning.
+void CompareWithRtv0Header(const std::string& plainFile, const ZAesFile::Rtv0Header& header) {
+  uint64_t size = SizeOf(plainFile);
+  std::string sha1;
+  if (FAILED(GetFileSha1(plainFile, {}, &sha1))) return;
+  std::string expected = Sha1ToHex(header.sha1);
+  if (size != header.plainSize || strcasecmp(sha1.c_str(), expected.c_str()) != 0)
+    OSTREL_LOG(kLogWarn, "CHECK_BOOL:bRtv0HeaderMatchesMSG: size %llu, header %u; SHA-1 %s, header %s",
+               static_cast<unsigned long long>(size), header.plainSize, sha1.c_str(), expected.c_str());
+}
+
+}  // namespace
+
+HRESULT HexTextToBytes(const std::string& hex, size_t count, uint8_t* out, bool swapDigits) {
+  ENC_ASSERT(!hex.empty(), "!IsStrEmpty(szHexString)");
+  ENC_ASSERT(hex.size() == count * 2, "wcslen(szHexString) == nCountOfBytes * 2");
+  for (size_t i = 0; i < count; ++i) {
+    int hi = HexDigit(hex, swapDigits ? 2 * i + 1 : 2 * i);
+    int lo = HexDigit(hex, swapDigits ? 2 * i : 2 * i + 1);
+    if (hi < 0)
+      out[i] = 0;
+    else if (lo < 0)
+      out[i] = static_cast<uint8_t>(hi);
+    else
+      out[i] = static_cast<uint8_t>(hi * 16 + lo);
+  }
+  return S_OK;
+}
+
+std::string MakeSiblingPath(const std::string& fullPath, const std::string& newName) {
+  size_t slash = fullPath.rfind('/');
+  if (slash == std::string::npos) return newName;
+  return fullPath.substr(0, slash + 1) + newName;
+}
+
+HRESULT EncodeFile(const std::string& fileName, const std::string& srcFile, const std::string& desFile,
+                   const std::string& fileKey, bool noCompress) {
+  ENC_ASSERT(!fileName.empty(), "!IsStrEmpty(szFileName)");
+  ENC_ASSERT(!srcFile.empty(), "!IsStrEmpty(szSrcFile)");
+  ENC_ASSERT(!desFile.empty(), "!IsStrEmpty(szDesFile)");
+  ENC_ASSERT(!fileKey.empty(), "!IsStrEmpty(szFileKey)");
+
+  HRESULT hr = CheckSourceSize(srcFile);
+  ERROR_CHECK_COM(hr);
+  if (encrypt_io::IsSameFile(srcFile, desFile)) {
+    ENC_LOG_BOOLEX("!IsSameFile(szSrcFile, szDesFile)");
+    return E_FAIL;
+  }
+  int flag = 1;
+  if (!noCompress) {
+    hr = NeedCompressFile(fileName, srcFile, &flag);
+    ERROR_CHECK_COM(hr);
+  } else {
+    flag = StartsWith7zSignature(srcFile) ? 1 : 0;
+  }
+
+  TempFiles temps;
+  std::string plainSource = srcFile;
+  if (flag == 1) {
+    plainSource = temps.Beside(srcFile);
+    if (!PackFileTo7z(plainSource, srcFile)) {
+      ENC_LOG_BOOLEX("bRet");
+      return E_FAIL;
+    }
+  }
+  FileKey key(fileKey);
+  std::string encoded = temps.Beside(desFile);
+  if (!ZAesFile::EncryptFile(key.bytes, kKeySize, plainSource, encoded)) {
+    ENC_LOG_BOOLEX("bRet");
+    return E_FAIL;
+  }
+  return PutInPlace(encoded, desFile);
+}
+
+HRESULT EncodeFile_UFA(uint32_t orgSize, const std::string& fileName, const std::string& orgFileSha1,
+                       const std::string& srcFile, const std::string& desFile, const std::string& fileKey,
+                       const std::string& hint) {
+  ENC_ASSERT(!fileName.empty(), "!IsStrEmpty(szFileName)");
+  ENC_ASSERT(!orgFileSha1.empty(), "!IsStrEmpty(szOrgFileSha1)");
+  ENC_ASSERT(!srcFile.empty(), "!IsStrEmpty(szSrcFile)");
+  ENC_ASSERT(!desFile.empty(), "!IsStrEmpty(szDesFile)");
+  ENC_ASSERT(!fileKey.empty(), "!IsStrEmpty(szFileKey)");
+  ENC_ASSERT(!hint.empty(), "!IsStrEmpty(szHint)");
+
+  HRESULT hr = CheckSourceSize(srcFile);
+  ERROR_CHECK_COM(hr);
+  if (encrypt_io::IsSameFile(srcFile, desFile)) {
+    ENC_LOG_BOOLEX("!IsSameFile(szSrcFile, szDesFile)");
+    return E_FAIL;
+  }
+  int flag = 1;
+  hr = NeedCompressFile(fileName, srcFile, &flag);
+  ERROR_CHECK_COM(hr);
+
+  TempFiles temps;
+  std::string plainSource = srcFile;
+  if (flag == 1) {
+    plainSource = temps.Beside(srcFile);
+    if (!LzmaPackFile(srcFile, plainSource)) {
+      ENC_LOG_BOOLEX("bRet");
+      return E_FAIL;
+    }
+  }
+  uint8_t sha1[kSha1Size], hintBytes[kHintSize];
+  HexTextToBytes(orgFileSha1, kSha1Size, sha1, false);
+  HexTextToBytes(hint, kHintSize, hintBytes, false);
+  FileKey key(fileKey);
+  std::string encoded = temps.Beside(desFile);
+  if (!ZAesFile::EncryptFileV0(plainSource, encoded, flag == 1, orgSize, sha1, hintBytes, key.bytes)) {
+    ENC_LOG_BOOLEX("bRet");
+    return E_FAIL;
+  }
+  return PutInPlace(encoded, desFile);
+}
+
+HRESULT DecodeFile(const std::string& srcFile, const std::string& desFile, const std::string& fileKey,
+                   uint64_t maxPlainSize) {
+  FileKey key(fileKey);
+  TempFiles temps;
+  const std::string deciphered = temps.Beside(srcFile);
+  int format = ZAesFile::kDecryptedFileHeader;
+  ZAesFile::Rtv0Header header;
+  if (!ZAesFile::DecryptFile(key.bytes, kKeySize, srcFile, deciphered, &format, &header)) {
+    DEC_LOG_MSG("DecryptFile File Failded!");
+    return E_FAIL;
+  }
+
+  std::string plain;  // the finished plain file, to be moved onto desFile
+  switch (format) {
+    case ZAesFile::kDecryptedRtv0Packed:
+      plain = temps.Beside(desFile);
+      if (!LzmaUnpackFile(deciphered, plain, maxPlainSize)) {
+        DEC_LOG_MSG("UnCompress File Failded!");
+        return E_FAIL;
+      }
+      break;
+    case ZAesFile::kDecryptedRtv0Plain:
+      plain = deciphered;
+      break;
+    case ZAesFile::kDecryptedFileHeader: {
+      uint64_t entrySize = ~uint64_t{0};
+      if (Get7zEntryInfo(deciphered, &entrySize)) {
+        plain = temps.Beside(desFile);
+        if (!Unpack7zArchive(plain, deciphered, maxPlainSize)) {
+          DEC_LOG_MSG("UnCompress File Failded!");
+          return E_FAIL;
+        }
+      } else {
+        plain = deciphered;
+      }
+      break;
+    }
+    default:
+      OSTREL_LOG(kLogError, "%s", "*ASSERT*: 0");
+      return E_FAIL;
+  }
+  if (SizeOf(plain) > maxPlainSize) {
+    ENC_LOG_BOOLEX("qwPlainSize <= qwMaxPlainSize");
+    return E_FAIL;
+  }
+  if (format != ZAesFile::kDecryptedFileHeader) CompareWithRtv0Header(plain, header);
+  return PutInPlace(plain, desFile);
+}

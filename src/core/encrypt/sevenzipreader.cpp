@@ -1,0 +1,107 @@
+#include "core/encrypt/sevenzipreader.h"
+
+#include <archive.h>
+#include <archive_entry.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <cstring>
+#include <vector>
+
+#include "core/encrypt/fileio.h"
+#include "core/encrypt/sevenzipwriter.h"
+
+namespace {
+
+constexpr size_t kReadBlock = 16384;
+constexpr size_t kChunk = 1 << 16;
+constexpr size_t kStartHeaderSize = 32;
+
+uint64_t Le(const unsigned char* p, int bytes) {
+  uint64_t v = 0;
+  for (int i = bytes - 1; i >= 0; --i) v = (v << 8) | p[i];
+  return v;
+}
+
+// The start header: the signature at offset 0, format version 0.x, its CRC right, and
+// the next header inside the file. The library is given nothing else, so a damaged
+// size never becomes an allocation.
+bool ValidStartHeader(const PosixFile& file) {
+  unsigned char h[kStartHeaderSize];
+  if (pread(file.fd(), h, sizeof(h), 0) != static_cast<ssize_t>(sizeof(h))) return false;
+  if (std::memcmp(h, k7zSignature, sizeof(k7zSignature)) != 0 || h[6] != 0) return false;
+  if (crc32(crc32(0L, Z_NULL, 0), h + 12, 20) != Le(h + 8, 4)) return false;
+  uint64_t fileSize = 0;
+  if (!encrypt_io::FileSize(file, &fileSize) || fileSize < kStartHeaderSize) return false;
+  const uint64_t offset = Le(h + 12, 8), size = Le(h + 20, 8);
+  const uint64_t room = fileSize - kStartHeaderSize;
+  return offset <= room && size <= room - offset;
+}
+
+// One archive open for reading, positioned by NextFileEntry.
+class SevenZipReader {
+ public:
+  ~SevenZipReader() {
+    if (m_archive) archive_read_free(m_archive);
+  }
+
+  bool Open(const std::string& path) {
+    if (!encrypt_io::OpenSource(path, &m_file) || !ValidStartHeader(m_file)) return false;
+    m_archive = archive_read_new();
+    if (!m_archive) return false;
+    if (archive_read_support_format_7zip(m_archive) != ARCHIVE_OK) return false;
+    return archive_read_open_fd(m_archive, m_file.fd(), kReadBlock) == ARCHIVE_OK;
+  }
+
+  // Moves to the next entry that is not a folder. A warning (such as a name that
+  // cannot be converted to the locale) is no failure.
+  bool NextFileEntry(archive_entry** entry) {
+    for (;;) {
+      int r = archive_read_next_header(m_archive, entry);
+      if (r != ARCHIVE_OK && r != ARCHIVE_WARN) return false;
+      if (archive_entry_filetype(*entry) != AE_IFDIR) return true;
+    }
+  }
+
+  const PosixFile& file() const { return m_file; }
+  archive* handle() { return m_archive; }
+
+ private:
+  PosixFile m_file;
+  archive* m_archive = nullptr;
+};
+
+}  // namespace
+
+bool Get7zEntryInfo(const std::string& archivePath, uint64_t* size) {
+  SevenZipReader reader;
+  archive_entry* entry = nullptr;
+  if (!reader.Open(archivePath) || !reader.NextFileEntry(&entry)) return false;
+  la_int64_t s = archive_entry_size_is_set(entry) ? archive_entry_size(entry) : 0;
+  *size = s > 0 ? static_cast<uint64_t>(s) : 0;
+  return true;
+}
+
+bool Unpack7zArchive(const std::string& destPath, const std::string& archivePath, uint64_t maxOutput) {
+  SevenZipReader reader;
+  archive_entry* entry = nullptr;
+  if (!reader.Open(archivePath) || !reader.NextFileEntry(&entry)) return false;
+  const bool sizeSet = archive_entry_size_is_set(entry);
+  const la_int64_t stated = sizeSet ? archive_entry_size(entry) : 0;
+  if (stated < 0 || static_cast<uint64_t>(stated) > maxOutput) return false;
+
+  PosixFile out;
+  if (!encrypt_io::CreateDestination(destPath, reader.file(), &out)) return false;
+  std::vector<char> buf(kChunk);
+  uint64_t total = 0;
+  for (;;) {
+    la_ssize_t n = archive_read_data(reader.handle(), buf.data(), buf.size());
+    if (n < 0) return false;
+    if (n == 0) break;
+    total += static_cast<uint64_t>(n);
+    if (total > maxOutput) return false;
+    if (!out.WriteFull(buf.data(), static_cast<size_t>(n))) return false;
+  }
+  if (sizeSet && total != static_cast<uint64_t>(stated)) return false;
+  return out.Close();
+}

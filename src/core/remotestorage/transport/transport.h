@@ -1,0 +1,63 @@
+// CTransport: the ITransport of the service client, one libcurl handle per object.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "common/unknown.h"
+#include "core/interfaces/itransport.h"
+#include "core/remotestorage/transport/curlhelper.h"
+#include "core/remotestorage/transport/transportsettings.h"
+
+class CTransport final : public CUnknownImpl<ITransport> {
+ public:
+  explicit CTransport(TransportSettings settings, CurlPolicy policy = CurlPolicy());
+
+  // Reads the speed limits and makes the libcurl handle. E_FAIL without a handle.
+  HRESULT Init();
+
+  HRESULT SetProgressCallback(TransportProgressCallback callback, void* context) override;
+  HRESULT Request(const std::string& url, const std::string* header, const std::string* body, std::string* reply,
+                  int32_t timeoutSec, bool reportNetworkState) override;
+  HRESULT Download(const std::string& url, const std::string& localPath, const std::string& header,
+                   const std::string& body, int32_t timeoutSec) override;
+  HRESULT Upload(const std::string& url, const std::string& localPath, const std::string& header,
+                 const std::string& formFields, std::string* reply, int32_t timeoutSec) override;
+  HRESULT PostStream(const std::string& url, const std::string& localPath, const std::string& header,
+                     std::string* reply, int32_t timeoutSec) override;
+  HRESULT Cancel(bool unused) override;
+  HRESULT SetSpeedLimit(uint32_t send, uint32_t receive) override;
+
+  // The handle, for tests that watch the options set on it.
+  CCurlHelper& Curl() { return m_curl; }
+
+ private:
+  ~CTransport() override = default;
+  // Proxy, then speed limits, on the handle; a failed proxy option skips the limits.
+  // The transfer goes on in every case.
+  void _ApplyProxy();
+  static void _OnProgress(void* self, double dlTotal, double dlNow, double ulTotal, double ulNow);
+
+  CCurlHelper m_curl;
+  TransportProgressCallback m_callback = nullptr;
+  void* m_context = nullptr;
+  uint32_t m_sendLimit = 0;
+  uint32_t m_receiveLimit = 0;
+  TransportSettings m_settings;
+};
+
+// A new transport on the user's settings, with one reference in *transport; the
+// pointer is stored also when Init fails, so the caller releases it either way.
+HRESULT CreateTransport(ITransport** transport);
+// The same on given settings (tests, benchmarks).
+HRESULT CreateTransportWith(const TransportSettings& settings, ITransport** transport,
+                            CurlPolicy policy = CurlPolicy());
+
+// Rewrites a transfer status as a result code: 0 S_OK, 1 E_CV_NETWORK_ERROR,
+// 2 E_CV_CURL_CANCEL, 3 E_CV_NETWORK_ERROR2, 4 E_CV_NETWORK_ERROR3; any other value
+// stays as it is (with an assertion line).
+void TransportStatusToHr(int32_t* value);
+
+// Tells the network-state tracker whether the network was usable: it was unless hr is
+// one of the transport failures E_CV_NETWORK_ERROR..E_CV_SHA1_MISMATCH.
+void ReportNetworkState(HRESULT hr);

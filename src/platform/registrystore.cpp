@@ -1,0 +1,145 @@
+#include "platform/registrystore.h"
+
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <vector>
+
+#include "platform/atomicfile.h"
+
+namespace {
+
+// A store larger than this is not a store of ours; it is refused, never replaced.
+constexpr size_t kMaxStoreBytes = 64 * 1024 * 1024;
+
+std::string HomeFolder() {
+  const char* home = std::getenv("HOME");
+  if (home && *home == '/') return home;
+  long size = ::sysconf(_SC_GETPW_R_SIZE_MAX);
+  std::vector<char> buf(size > 0 ? static_cast<size_t>(size) : 16384);
+  struct passwd pw {};
+  struct passwd* result = nullptr;
+  if (::getpwuid_r(::getuid(), &pw, buf.data(), buf.size(), &result) == 0 && result && result->pw_dir)
+    return result->pw_dir;
+  return "/";
+}
+
+std::string ParentOf(const std::string& path) {
+  size_t slash = path.find_last_of('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
+// Creates the folder and its missing parents, new ones 0700.
+bool MakeFolders(const std::string& folder) {
+  struct stat st {};
+  if (::stat(folder.c_str(), &st) == 0) {
+    if (S_ISDIR(st.st_mode)) return true;
+    errno = ENOTDIR;
+    return false;
+  }
+  if (errno != ENOENT) return false;
+  std::string parent = ParentOf(folder);
+  if (parent != folder && !MakeFolders(parent)) return false;
+  if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) return false;
+  return true;
+}
+
+// Reads the file into *bytes; a missing file gives "" and true.
+bool ReadStoreFile(const std::string& path, std::string* bytes) {
+  bytes->clear();
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return errno == ENOENT;
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) {
+    int e = errno;
+    ::close(fd);
+    errno = e;
+    return false;
+  }
+  if (!S_ISREG(st.st_mode) || static_cast<uint64_t>(st.st_size) > kMaxStoreBytes) {
+    ::close(fd);
+    errno = S_ISREG(st.st_mode) ? EFBIG : EINVAL;
+    return false;
+  }
+  char buf[16384];
+  for (;;) {
+    ssize_t n = ::read(fd, buf, sizeof(buf));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      int e = errno;
+      ::close(fd);
+      errno = e;
+      return false;
+    }
+    if (n == 0) break;
+    bytes->append(buf, static_cast<size_t>(n));
+    if (bytes->size() > kMaxStoreBytes) {
+      ::close(fd);
+      errno = EFBIG;
+      return false;
+    }
+  }
+  ::close(fd);
+  return true;
+}
+
+}  // namespace
+
+std::string CRegistryStore::DefaultPath() {
+  const char* over = std::getenv("OSTREL_REGISTRY");
+  if (over && *over) return over;
+  const char* config = std::getenv("XDG_CONFIG_HOME");
+  std::string base = (config && *config == '/') ? std::string(config) : HomeFolder() + "/.config";
+  return base + "/Ostrel/registry";
+}
+
+CRegistryStore::CRegistryStore(std::string path) : m_path(std::move(path)) {}
+
+bool CRegistryStore::Read(CRegistryData* out, size_t* badLines) const {
+  std::string bytes;
+  if (!ReadStoreFile(m_path, &bytes)) {
+    int e = errno;
+    *out = CRegistryData();
+    if (badLines) *badLines = 0;
+    errno = e;
+    return false;
+  }
+  size_t bad = out->Parse(bytes);
+  if (badLines) *badLines = bad;
+  return true;
+}
+
+CRegistryStore::UpdateResult CRegistryStore::Update(const std::function<void(CRegistryData&)>& change) {
+  if (!MakeFolders(ParentOf(m_path))) return UpdateResult::kOpenFailed;
+  // A lock file of its own: the store file itself is replaced by every change, so a
+  // lock on it would not exclude a writer that opened the replaced file.
+  std::string lockPath = m_path + ".lock";
+  int lockFd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (lockFd < 0) return UpdateResult::kOpenFailed;
+  while (::flock(lockFd, LOCK_EX) != 0) {
+    if (errno != EINTR) {
+      int e = errno;
+      ::close(lockFd);
+      errno = e;
+      return UpdateResult::kOpenFailed;
+    }
+  }
+  UpdateResult result = UpdateResult::kOpenFailed;
+  CRegistryData data;
+  if (Read(&data)) {
+    change(data);
+    result = AtomicWriteFile(m_path, data.Serialize(), 0600) ? UpdateResult::kOk : UpdateResult::kWriteFailed;
+  }
+  int e = errno;
+  ::flock(lockFd, LOCK_UN);
+  ::close(lockFd);
+  errno = e;
+  return result;
+}

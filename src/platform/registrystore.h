@@ -1,0 +1,47 @@
+// The file that stands in for the current user's registry. The whole store is one
+// small text file (see registrydata.h), 0600, in a folder created 0700.
+//
+// Readers take no lock: every change replaces the file atomically, so a reader sees
+// the store before or after a change, never a mix. A change is a read-modify-write
+// under an exclusive flock on a lock file beside the store, so changes made at once
+// by threads or processes are applied one after the other and none is lost.
+//
+// The store holds the sign-in token and the proxy password; it must never be placed
+// where other users can read it.
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "platform/registrydata.h"
+
+class CRegistryStore {
+ public:
+  // The store of this user: $OSTREL_REGISTRY when set (tests), else
+  // $XDG_CONFIG_HOME/Ostrel/registry, else ~/.config/Ostrel/registry (the home folder
+  // from $HOME, else the password data base).
+  static std::string DefaultPath();
+
+  explicit CRegistryStore(std::string path);
+
+  const std::string& Path() const { return m_path; }
+
+  // Reads the whole store. A missing file is an empty store; a damaged line is
+  // skipped (badLines, when given, receives how many). False with errno set, and
+  // *out empty, when the file exists but cannot be read.
+  bool Read(CRegistryData* out, size_t* badLines = nullptr) const;
+
+  enum class UpdateResult {
+    kOk,
+    kOpenFailed,   // the folder, the lock or the current store could not be had
+    kWriteFailed,  // the new store could not be written
+  };
+  // Applies change to the current contents and writes the result in one atomic
+  // replace, under the store's lock. change runs under the lock and must not block.
+  // On failure errno tells the cause and the file is unchanged. A store that exists
+  // but cannot be read is never replaced.
+  UpdateResult Update(const std::function<void(CRegistryData&)>& change);
+
+ private:
+  std::string m_path;
+};

@@ -1,0 +1,110 @@
+// config.ini through CConfig, the configuration folder, and FormatString.
+#include "common/config.h"
+
+#include <climits>
+
+#include "common/configfolder.h"
+#include "common/formatstring.h"
+#include "common/registry.h"
+#include "common/utf8.h"
+#include "platform/registrystore.h"
+#include "support/logcapture.h"
+#include "support/testenv.h"
+
+namespace {
+
+class ConfigTest : public OstrelTest {
+ protected:
+  void SetUp() override {
+    OstrelTest::SetUp();
+    CConfig::Instance().Init(Root());
+  }
+  std::string String(const char* section, const char* key, const std::string& dflt) {
+    std::string out;
+    CConfig::Instance().GetString(&out, section, key, dflt);
+    return out;
+  }
+};
+
+TEST_F(ConfigTest, MissingFileGivesEveryDefault) {
+  EXPECT_EQ(CConfig::Instance().IniPath(), PathIn("config.ini"));
+  CConfig& c = CConfig::Instance();
+  EXPECT_EQ(c.GetInt(kIniSectionOstrel, kIniLogLevel, kDefaultLogLevel), 4);
+  EXPECT_EQ(c.GetInt(kIniSectionOstrel, kIniLogSaveDate, kDefaultLogSaveDate), 3);
+  EXPECT_EQ(c.GetInt(kIniSectionOstrel, kIniCrashReport, kDefaultCrashReport), 1);
+  EXPECT_EQ(c.GetInt(kIniSectionOstrel, kIniCrashReportDialog, kDefaultCrashReportDialog), 0);
+  EXPECT_EQ(String(kIniSectionOstrel, kIniServerRoot, kDefaultServerRoot), kDefaultServerRoot);
+  EXPECT_EQ(String(kIniSectionShell, kIniWebServerRoot, kDefaultWebServerRoot), kDefaultWebServerRoot);
+}
+
+TEST_F(ConfigTest, ValuesAreReadAtEveryCall) {
+  WriteFileBytes(PathIn("config.ini"),
+                 "[Ostrel]\r\nLogLevel=9\r\nLogSaveDate=-1\r\nServerRoot=http://127.0.0.1:8123\r\n"
+                 "[TevokShell]\r\nWebServerRoot=\"http://127.0.0.1:8124\"\r\n");
+  CConfig& c = CConfig::Instance();
+  EXPECT_EQ(c.GetInt(kIniSectionOstrel, kIniLogLevel, kDefaultLogLevel), 9);
+  EXPECT_EQ(c.GetInt(kIniSectionOstrel, kIniLogSaveDate, kDefaultLogSaveDate), -1) << "-1 keeps every log file";
+  EXPECT_EQ(String(kIniSectionOstrel, kIniServerRoot, kDefaultServerRoot), "http://127.0.0.1:8123");
+  EXPECT_EQ(String(kIniSectionShell, kIniWebServerRoot, ""), "http://127.0.0.1:8124");
+  WriteFileBytes(PathIn("config.ini"), "[Ostrel]\nLogLevel=5\n");
+  EXPECT_EQ(c.GetInt(kIniSectionOstrel, kIniLogLevel, kDefaultLogLevel), 5) << "nothing is cached";
+}
+
+TEST_F(ConfigTest, LongAddressIsReadWholeAndLogged) {
+  std::string longRoot = "http://127.0.0.1:8123/" + std::string(400, 'p');
+  WriteFileBytes(PathIn("config.ini"), "[Ostrel]\nServerRoot=" + longRoot + "\nPushNotifyRoot=" +
+                                           std::string(259, 'q') + "\n");
+  LogCapture cap;
+  EXPECT_EQ(String(kIniSectionOstrel, kIniServerRoot, ""), longRoot);
+  EXPECT_TRUE(cap.Contains("[Ostrel] ServerRoot holds 422 bytes")) << cap.All();
+  cap.Clear();
+  EXPECT_EQ(String(kIniSectionOstrel, kIniPushNotifyRoot, "").size(), 259u);
+  EXPECT_EQ(cap.Count("PushNotifyRoot"), 0) << "259 characters fit";
+}
+
+TEST_F(ConfigTest, InitWithoutFolderIsAnAssertion) {
+  LogCapture cap;
+  CConfig::Instance().Init("");
+  EXPECT_TRUE(cap.Contains("*ASSERT*: szRootPath"));
+  EXPECT_EQ(CConfig::Instance().GetInt(kIniSectionOstrel, kIniLogLevel, 4), 4);
+  CConfig::Instance().Init(Root() + "/");
+  EXPECT_EQ(CConfig::Instance().IniPath(), PathIn("config.ini"));
+}
+
+TEST_F(ConfigTest, ConfigFolderFromRegistryThenDataHome) {
+  EXPECT_EQ(GetConfigFolder(), PathIn("data/Tarvelin/ostrel/"));
+  unsetenv("XDG_DATA_HOME");
+  EXPECT_EQ(GetConfigFolder(), PathIn("home/.local/share/Tarvelin/ostrel/"));
+  setenv("XDG_DATA_HOME", "not/absolute", 1);
+  EXPECT_EQ(GetConfigFolder(), PathIn("home/.local/share/Tarvelin/ostrel/"));
+  // A stored ConfigPath is taken exactly as stored: no separator is added.
+  ASSERT_EQ(SetRegString("", kRegConfigPath, "/srv/ostrel-conf"), S_OK);
+  EXPECT_EQ(GetConfigFolder(), "/srv/ostrel-conf");
+}
+
+TEST_F(ConfigTest, RegistryStoreIsNeverInsideTheConfigFolder) {
+  unsetenv("OSTREL_REGISTRY");
+  for (const char* data : {"/x/data", "/x/config"}) {  // even with both XDG folders alike
+    setenv("XDG_DATA_HOME", data, 1);
+    setenv("XDG_CONFIG_HOME", data, 1);
+    std::string folder = GetConfigFolder();
+    EXPECT_NE(CRegistryStore::DefaultPath().rfind(folder, 0), 0u) << folder;
+  }
+}
+
+TEST_F(ConfigTest, FormatStringKeeps1023CharactersWhole) {
+  std::string out = "old";
+  FormatString(&out, "%s-%d", "名", 42);
+  EXPECT_EQ(out, "名-42");
+  std::string many;
+  for (int i = 0; i < 1100; ++i) many += "云";
+  FormatString(&out, "a%s", many.c_str());
+  EXPECT_EQ(Utf8ToUtf16(out).size(), 1023u);
+  EXPECT_TRUE(IsValidUtf8(out));
+  EXPECT_EQ(out.substr(0, 4), "a云");
+  // A character of two UTF-16 units that would end at 1024 is left out whole.
+  FormatString(&out, "%s\xF0\x9F\x98\x80", std::string(1022, 'x').c_str());
+  EXPECT_EQ(out, std::string(1022, 'x'));
+}
+
+}  // namespace

@@ -1,0 +1,246 @@
+// The registry accessors over the file-backed store: names without case, global and
+// per-user values, defaults, the proxy set written as one, failures and their log
+// lines, and several processes writing at once.
+#include "common/registry.h"
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <set>
+
+#include "platform/registrystore.h"
+#include "support/filefault.h"
+#include "support/logcapture.h"
+#include "support/testenv.h"
+
+namespace {
+
+class RegistryTest : public OstrelTest {
+ protected:
+  std::string Get(const std::string& sub, const std::string& name, const std::string& dflt = "<default>") {
+    std::string out = "<unset>";
+    GetRegValue(&out, sub, name, dflt);
+    return out;
+  }
+  // Makes every write fail: the store's folder is a regular file.
+  void BreakStore() {
+    WriteFileBytes(PathIn("notafolder"), "x");
+    setenv("OSTREL_REGISTRY", PathIn("notafolder/registry").c_str(), 1);
+  }
+};
+
+TEST_F(RegistryTest, LowerCaseNameOverwritesUserId) {
+  ASSERT_EQ(SetRegString("", "UserId", "u1"), S_OK);
+  ASSERT_EQ(SetRegString("", "userid", ""), S_OK);
+  EXPECT_EQ(Get("", "UserId"), "");
+  EXPECT_EQ(Get("", "USERID"), "");
+  CRegistryData data;
+  ASSERT_TRUE(CRegistryStore(CRegistryStore::DefaultPath()).Read(&data));
+  EXPECT_EQ(data.ValueCount(), 1u) << "one value, not two spellings";
+  // Sub-key names ignore case too.
+  ASSERT_EQ(SetRegString("AbC", "SyncRoot", "/s"), S_OK);
+  EXPECT_EQ(Get("abc", "syncroot"), "/s");
+}
+
+TEST_F(RegistryTest, GlobalAndPerUserValuesAreApart) {
+  ASSERT_EQ(SetRegString("", "UserName", "root-level"), S_OK);
+  ASSERT_EQ(SetRegString("u1", "UserName", "alice"), S_OK);
+  ASSERT_EQ(SetRegString("u2", "UserName", "bob"), S_OK);
+  EXPECT_EQ(Get("", "UserName"), "root-level") << "an empty user id reads the root key";
+  EXPECT_EQ(Get("u1", "UserName"), "alice");
+  EXPECT_EQ(Get("u2", "UserName"), "bob");
+  EXPECT_EQ(Get("u3", "UserName"), "<default>");
+}
+
+TEST_F(RegistryTest, AwkwardNamesAndValuesRoundTripThroughAnotherProcess) {
+  struct Row {
+    std::string sub, name, value;
+  } rows[] = {
+      {"", "line\nbreak", "v1\nv2\r\n"},
+      {"", "quote\"name", "say \"hi\""},
+      {"", "back\\slash", "C:\\path\\"},
+      {"", "[section]", "]"},
+      {"", "a=b", "=="},
+      {"用户", "昵称", "张三的云盘"},
+      {"u1", kRegToken, std::string(300, 't')},
+      {"u1", "Long", std::string(10000, 'x')},
+  };
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    int failed = 0;
+    for (const Row& r : rows) failed += SetRegString(r.sub, r.name, r.value) != S_OK;
+    _exit(failed);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  ASSERT_EQ(WEXITSTATUS(status), 0);
+  LogCapture cap;
+  for (const Row& r : rows) EXPECT_EQ(Get(r.sub, r.name), r.value) << r.name;
+  EXPECT_TRUE(cap.Contains("registry value Long holds 10000 bytes")) << "an over-long value is read whole and logged";
+}
+
+TEST_F(RegistryTest, NumbersDefaultsAndTypes) {
+  EXPECT_EQ(GetRegDWORD("", kRegLoginMode, 0), 0u);
+  ASSERT_EQ(SetRegDWORD("", kRegLoginMode, 2), S_OK);
+  EXPECT_EQ(GetRegDWORD("", "loginmode", 0), 2u);
+  // A value of the other type reads as the default.
+  ASSERT_EQ(SetRegString("", "Mixed", "5"), S_OK);
+  EXPECT_EQ(GetRegDWORD("", "Mixed", 9), 9u);
+  ASSERT_EQ(SetRegDWORD("", "Mixed", 5), S_OK);
+  EXPECT_EQ(Get("", "Mixed"), "<default>");
+  uint32_t found = 0;
+  EXPECT_TRUE(FindRegDWORD("", "Mixed", &found));
+  EXPECT_EQ(found, 5u);
+  EXPECT_FALSE(FindRegDWORD("", "Nothing", &found));
+
+  EXPECT_EQ(GetUploadSpeed(), 1048576u);
+  EXPECT_EQ(GetDownloadSpeed(), 1048576u);
+  ASSERT_EQ(SetUploadSpeed(0), S_OK);
+  ASSERT_EQ(SetDownloadSpeed(123), S_OK);
+  EXPECT_EQ(GetUploadSpeed(), 0u);
+  EXPECT_EQ(GetDownloadSpeed(), 123u);
+}
+
+TEST_F(RegistryTest, ProxySettingsDefaultsAndRoundTrip) {
+  std::string ip = "x", port = "x", user = "x", pass = "x";
+  uint32_t type = 0;
+  ASSERT_EQ(LoadProxySettings(&ip, &port, &user, &pass, &type), S_OK);
+  EXPECT_EQ(ip + port + user + pass, "");
+  EXPECT_EQ(type, 0xFFFFFFFFu);
+
+  ASSERT_EQ(SaveProxySettings("10.0.0.1", "3128", "me", "p@ss\"word", 2), S_OK);
+  ASSERT_EQ(LoadProxySettings(&ip, &port, &user, &pass, &type), S_OK);
+  EXPECT_EQ(ip, "10.0.0.1");
+  EXPECT_EQ(port, "3128");
+  EXPECT_EQ(user, "me");
+  EXPECT_EQ(pass, "p@ss\"word");
+  EXPECT_EQ(type, 2u);
+}
+
+TEST_F(RegistryTest, FailedProxySaveIsReportedWithoutThePassword) {
+  BreakStore();
+  LogCapture cap;
+  EXPECT_EQ(SaveProxySettings("10.0.0.2", "8080", "proxyuser", "hunter2-secret", 2), E_FAIL);
+  EXPECT_TRUE(cap.Contains("ERROR_CHECK_COM hr = 80004005: hr")) << cap.All();
+  EXPECT_EQ(cap.All().find("hunter2-secret"), std::string::npos);
+}
+
+TEST_F(RegistryTest, WriteFailuresAreLoggedAtLevelZero) {
+  BreakStore();
+  LogCapture cap;
+  EXPECT_EQ(SetRegString("", "UserId", "u1"), E_FAIL);
+  EXPECT_EQ(SetRegDWORD("", "LoginMode", 1), E_FAIL);
+  EXPECT_EQ(cap.Count("\tE \t"), 2) << cap.All();
+  EXPECT_EQ(cap.Count("ERROR_CHECK_BOOLEX:lResult == ERROR_SUCCESSMSG: "
+                      "Create Register HKEY_CURRENT_USER\\Software\\Ostrel Failed!"),
+            2);
+  // Reads of a store that cannot be had give the defaults.
+  EXPECT_EQ(Get("", "UserId", "d"), "d");
+}
+
+TEST_F(RegistryTest, FailedReplaceLeavesTheStoreAsItWas) {
+  ASSERT_EQ(SetRegString("", kRegUserId, "u1"), S_OK);
+  ASSERT_EQ(SaveProxySettings("a", "1", "u", "p", 1), S_OK);
+  std::string before = ReadFileBytes(CRegistryStore::DefaultPath());
+  struct Row {
+    FileOp op;
+    int err;
+  } rows[] = {{FileOp::kWrite, ENOSPC}, {FileOp::kSync, EIO}, {FileOp::kRename, EXDEV}};
+  for (const Row& r : rows) {
+    ScopedFileFault fault(r.op, "", r.err);
+    LogCapture cap;
+    EXPECT_EQ(SetRegString("", "userid", "u2"), E_FAIL);
+    EXPECT_EQ(SaveProxySettings("b", "2", "v", "q", 2), E_FAIL);
+    EXPECT_GE(fault.Injected(), 2);
+    EXPECT_TRUE(cap.Contains("ERROR_CHECK_BOOLEX:lResult == ERROR_SUCCESSL\"Set Register Key/Value "
+                             "HKEY_CURRENT_USER\\\\Software\\\\Ostrel\\\\userid Failed!\""))
+        << cap.All();
+    EXPECT_EQ(ReadFileBytes(CRegistryStore::DefaultPath()), before) << "none of the five may change";
+  }
+  std::set<std::string> names;
+  for (const auto& e : std::filesystem::directory_iterator(PathIn("config"))) names.insert(e.path().filename());
+  EXPECT_EQ(names, (std::set<std::string>{"registry", "registry.lock"})) << "no temp file is left";
+}
+
+TEST_F(RegistryTest, ReadFailuresAreLoggedOnlyWhenAsked) {
+  LogCapture cap;
+  std::string out;
+  GetRegValue(&out, "", "UserName", "", false);
+  EXPECT_EQ(cap.Count("Register"), 0);
+  GetRegValue(&out, "", "UserName", "", true);
+  EXPECT_TRUE(cap.Contains("\tT \t")) << cap.All();
+  EXPECT_TRUE(cap.Contains("Open Register HKEY_CURRENT_USER\\Software\\Ostrel Failed!"));
+  ASSERT_EQ(SetRegString("", "Other", "x"), S_OK);
+  EXPECT_EQ(GetRegDWORD("", "LoginMode", 4, true), 4u);
+  EXPECT_TRUE(cap.Contains("Get Register Key/Value HKEY_CURRENT_USER\\Software\\Ostrel\\LoginMode Failed!"));
+  GetRegValue(&out, "", "", "", false);
+  EXPECT_TRUE(cap.Contains("*ASSERT*: !IsStrEmpty(szKey)"));
+}
+
+TEST_F(RegistryTest, DamagedStoreReadsAsDefaultsAndIsRepairedByAWrite) {
+  std::string path = CRegistryStore::DefaultPath();
+  std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+  WriteFileBytes(path, RandomBytes(4096, 7) + "\n[\"Software\\\\Ostrel\"]\n\"UserId\"=\"kept\"\n\"LoginMode\"=dword:zz\n");
+  EXPECT_EQ(GetRegDWORD("", "LoginMode", 0), 0u);
+  EXPECT_EQ(Get("", "UserId"), "kept");
+  ASSERT_EQ(SetRegDWORD("", "LoginMode", 1), S_OK);
+  EXPECT_EQ(GetRegDWORD("", "LoginMode", 0), 1u);
+  EXPECT_EQ(Get("", "UserId"), "kept");
+}
+
+TEST_F(RegistryTest, StoreIsPrivateInTheConfigFolder) {
+  unsetenv("OSTREL_REGISTRY");
+  ASSERT_EQ(SetRegString("u1", kRegToken, "secret"), S_OK);
+  struct stat st {};
+  ASSERT_EQ(stat(PathIn("config/Ostrel/registry").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0600u);
+  ASSERT_EQ(stat(PathIn("config/Ostrel").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0700u);
+}
+
+TEST_F(RegistryTest, FourProcessesWritingAtOnceLoseNothing) {
+  constexpr int kProcesses = 4;
+  constexpr int kEach = 100;
+  int go[2];
+  ASSERT_EQ(pipe(go), 0);
+  std::vector<pid_t> children;
+  for (int p = 0; p < kProcesses; ++p) {
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      close(go[1]);
+      char c;
+      if (read(go[0], &c, 1) != 0) _exit(100);  // start together when the pipe closes
+      int failed = 0;
+      for (int i = 0; i < kEach; ++i) {
+        std::string sub = "p" + std::to_string(p);
+        failed += (i % 2 ? SetRegDWORD(sub, "n" + std::to_string(i), static_cast<uint32_t>(p * 1000 + i))
+                         : SetRegString(sub, "n" + std::to_string(i), std::to_string(p * 1000 + i))) != S_OK;
+      }
+      _exit(failed > 99 ? 99 : failed);
+    }
+    children.push_back(pid);
+  }
+  close(go[0]);
+  close(go[1]);
+  for (pid_t pid : children) {
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+  }
+  for (int p = 0; p < kProcesses; ++p)
+    for (int i = 0; i < kEach; ++i) {
+      std::string sub = "p" + std::to_string(p), name = "n" + std::to_string(i);
+      if (i % 2)
+        EXPECT_EQ(GetRegDWORD(sub, name, 0xDEAD), static_cast<uint32_t>(p * 1000 + i)) << sub << "/" << name;
+      else
+        EXPECT_EQ(Get(sub, name), std::to_string(p * 1000 + i)) << sub << "/" << name;
+    }
+}
+
+}  // namespace

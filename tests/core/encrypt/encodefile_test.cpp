@@ -1,0 +1,385 @@
+// The file encoding end to end: both encoded forms round-trip, an independent decoder
+// (OpenSSL, 7zz, xz) reads what we write, we read what an independent writer makes,
+// nothing is left behind, and a failed decode never harms an existing file.
+#include "core/encrypt/encodefile.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "encrypttestutil.h"
+#include "peerdecoder.h"
+#include "platform/posixfile.h"
+#include "support/logcapture.h"
+#include "support/testenv.h"
+
+namespace {
+
+using enctest::ListFolder;
+using enctest::RunOk;
+
+// Digit pairs that differ when swapped, so a wrong digit order cannot pass.
+const std::string kKeyText = "1a2b3c4d5e6f708192a3b4c5d6e7f8091a2b3c4d5e6f708192a3b4c5d6e7f809";
+
+class EncodeFileTest : public OstrelTest {
+ protected:
+  void SetUp() override {
+    OstrelTest::SetUp();
+    ASSERT_EQ(0, ::mkdir(PathIn("src").c_str(), 0700));
+    ASSERT_EQ(0, ::mkdir(PathIn("enc").c_str(), 0700));
+    ASSERT_EQ(0, ::mkdir(PathIn("dst").c_str(), 0700));
+    m_src = PathIn("src/source");
+    m_enc = PathIn("enc/encoded");
+    m_dst = PathIn("dst/plain");
+  }
+
+  // The plain content of an encoded file, read with OpenSSL and 7zz or xz only.
+  std::string PeerDecode(const std::string& encoded, bool* packed) {
+    const std::string key = peer::KeyFromText(kKeyText);
+    if (encoded.compare(0, 4, "RTV0") == 0) {
+      peer::Rtv0File r = peer::ReadRtv0(encoded, key);
+      EXPECT_TRUE(r.ok) << r.error;
+      *packed = (r.flags & 1) != 0;
+      if (!*packed) return r.plain;
+      WriteFileBytes(PathIn("peer.lzma"), r.plain);
+      RunOk("xz -dc --format=lzma " + PathIn("peer.lzma") + " > " + PathIn("peer.out"));
+      return ReadFileBytes(PathIn("peer.out"));
+    }
+    peer::FileHeaderFile r = peer::ReadFileHeader(encoded, key);
+    EXPECT_TRUE(r.ok) << r.error;
+    EXPECT_EQ(r.storedMd5, r.actualMd5);
+    *packed = r.plain.compare(0, 6, std::string("7z\xBC\xAF\x27\x1C", 6)) == 0;
+    if (!*packed) return r.plain;
+    WriteFileBytes(PathIn("peer.7z"), r.plain);
+    RunOk("7zz e -bd -so " + PathIn("peer.7z") + " > " + PathIn("peer.out"));
+    return ReadFileBytes(PathIn("peer.out"));
+  }
+
+  HRESULT EncodeUfa(const std::string& name, const std::string& src, const std::string& dst, uint32_t orgSize,
+                    const std::string& sha1Text) {
+    return EncodeFile_UFA(orgSize, name, sha1Text, src, dst, kKeyText, "0000000000000000");
+  }
+
+  std::string m_src, m_enc, m_dst;
+};
+
+TEST_F(EncodeFileTest, HexTextToBytes) {
+  struct Row {
+    std::string text;
+    size_t count;
+    bool swap;
+    std::string bytes;
+  } rows[] = {
+      {"1a2B", 2, false, std::string("\x1a\x2b", 2)}, {"1a2B", 2, true, std::string("\xa1\xb2", 2)},
+      {"g1", 1, false, std::string("\x00", 1)},       // first not a digit: 0
+      {"1g", 1, false, std::string("\x01", 1)},       // second not a digit: the first alone
+      {"1g", 1, true, std::string("\x00", 1)},        // swapped, 'g' comes first
+      {"abc", 2, false, std::string("\xab\x0c", 2)},  // past the end counts as no digit
+      {"", 2, true, std::string("\x00\x00", 2)},      {"0000000000000000", 8, false, std::string(8, '\0')},
+  };
+  for (const auto& r : rows) {
+    std::string out(r.count, '\x55');
+    EXPECT_EQ(S_OK, HexTextToBytes(r.text, r.count, reinterpret_cast<uint8_t*>(out.data()), r.swap));
+    EXPECT_EQ(enctest::ToHex(r.bytes), enctest::ToHex(out)) << "'" << r.text << "'";
+  }
+  LogCapture log;
+  uint8_t b[2];
+  HexTextToBytes("", 2, b, false);
+  HexTextToBytes("abc", 2, b, false);
+  EXPECT_TRUE(log.Contains("*ASSERT*: !IsStrEmpty(szHexString)"));
+  EXPECT_EQ(2, log.Count("*ASSERT*: wcslen(szHexString) == nCountOfBytes * 2"));
+}
+
+TEST_F(EncodeFileTest, MakeSiblingPath) {
+  EXPECT_EQ("/a/b/{G}", MakeSiblingPath("/a/b/c.txt", "{G}"));
+  EXPECT_EQ("/{G}", MakeSiblingPath("/c.txt", "{G}"));
+  EXPECT_EQ("{G}", MakeSiblingPath("c.txt", "{G}"));
+}
+
+// Both encoded forms, for sizes around the block and chunk sizes, on text and random
+// data: checked by the independent decoder and by our own.
+TEST_F(EncodeFileTest, RoundTripsCheckedByIndependentDecoder) {
+  const uint64_t sizes[] = {0, 1, 15, 16, 17, 65535, 65536, 65537, (4 << 20) + 1};
+  for (uint64_t n : sizes) {
+    for (bool text : {true, false}) {
+      const uint32_t seed = static_cast<uint32_t>(n);
+      const std::string data = text ? enctest::TextBytes(n, seed) : RandomBytes(n, seed);
+      const std::string name = text ? "notes.txt" : "data.bin";
+      WriteFileBytes(m_src, data);
+      const bool expectPacked = n >= 1024;
+      for (bool rtv0 : {false, true}) {
+        SCOPED_TRACE(std::to_string(n) + (text ? " text" : " random") + (rtv0 ? " rtv0" : " fileheader"));
+        HRESULT hr = rtv0 ? EncodeUfa(name, m_src, m_enc, static_cast<uint32_t>(n), enctest::ToHex(peer::Sha1(data)))
+                          : EncodeFile(name, m_src, m_enc, kKeyText, false);
+        ASSERT_EQ(S_OK, hr);
+        bool packed = false;
+        EXPECT_EQ(data, PeerDecode(ReadFileBytes(m_enc), &packed));
+        EXPECT_EQ(expectPacked, packed);
+        ASSERT_EQ(S_OK, DecodeFile(m_enc, m_dst, kKeyText));
+        EXPECT_EQ(data, ReadFileBytes(m_dst));
+        EXPECT_EQ((std::set<std::string>{"source"}), ListFolder(PathIn("src")));
+        EXPECT_EQ((std::set<std::string>{"encoded"}), ListFolder(PathIn("enc")));
+        EXPECT_EQ((std::set<std::string>{"plain"}), ListFolder(PathIn("dst")));
+      }
+    }
+  }
+}
+
+TEST_F(EncodeFileTest, Rtv0HeaderCarriesSizeSha1AndHint) {
+  const std::string data = enctest::TextBytes(5000, 3);
+  WriteFileBytes(m_src, data);
+  const std::string sha1 = peer::Sha1(data);
+  ASSERT_EQ(S_OK, EncodeFile_UFA(5000, "block", enctest::ToHex(sha1), m_src, m_enc, kKeyText, "0102030405060708"));
+  peer::Rtv0File r = peer::ReadRtv0(ReadFileBytes(m_enc), peer::KeyFromText(kKeyText));
+  ASSERT_TRUE(r.ok);
+  EXPECT_EQ(5000u, r.plainSize);
+  EXPECT_EQ(sha1, r.sha1);
+  EXPECT_EQ(std::string("\x01\x02\x03\x04\x05\x06\x07\x08", 8), r.hint);
+  EXPECT_EQ(3, r.flags);
+  LogCapture log;
+  ASSERT_EQ(S_OK, DecodeFile(m_enc, m_dst, kKeyText));
+  EXPECT_FALSE(log.Contains("bRtv0HeaderMatches")) << log.All();
+}
+
+TEST_F(EncodeFileTest, Rtv0HeaderMismatchIsOnlyAWarning) {
+  const std::string data = enctest::TextBytes(5000, 4);
+  WriteFileBytes(m_src, data);
+  ASSERT_EQ(S_OK, EncodeUfa("block", m_src, m_enc, 4999, std::string(40, 'e')));
+  LogCapture log;
+  ASSERT_EQ(S_OK, DecodeFile(m_enc, m_dst, kKeyText));
+  EXPECT_EQ(data, ReadFileBytes(m_dst));
+  EXPECT_TRUE(log.Contains("CHECK_BOOL:bRtv0HeaderMatchesMSG:")) << log.All();
+}
+
+TEST_F(EncodeFileTest, PolicyDecidesAndNoCompressStoresAsIs) {
+  const std::string data = RandomBytes(70000, 5);
+  WriteFileBytes(m_src, data);
+  struct Row {
+    const char* name;
+    bool noCompress;
+    bool packed;
+  } rows[] = {{"photo.jpg", false, false}, {"photo.txt", false, true}, {"photo.txt", true, false}};
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.name);
+    ASSERT_EQ(S_OK, EncodeFile(r.name, m_src, m_enc, kKeyText, r.noCompress));
+    bool packed = !r.packed;
+    EXPECT_EQ(data, PeerDecode(ReadFileBytes(m_enc), &packed));
+    EXPECT_EQ(r.packed, packed);
+    ASSERT_EQ(S_OK, EncodeUfa(r.name, m_src, m_enc, 70000, ""));
+    EXPECT_EQ(data, PeerDecode(ReadFileBytes(m_enc), &packed));
+    EXPECT_EQ(r.name == std::string("photo.txt"), packed) << "the block format has no way to skip the policy";
+    ASSERT_EQ(S_OK, DecodeFile(m_enc, m_dst, kKeyText));
+    EXPECT_EQ(data, ReadFileBytes(m_dst));
+  }
+}
+
+// A small 7z archive is packed all the same (with noCompress too), so that decoding,
+// which unwraps one 7z layer, gives back the archive and not its content.
+TEST_F(EncodeFileTest, SmallSevenZipArchivesRoundTripAsThemselves) {
+  WriteFileBytes(PathIn("src/inner.txt"), "inner content");
+  RunOk("cd " + PathIn("src") + " && 7zz a -bd " + PathIn("src/small.7z") + " inner.txt");
+  const std::string small = ReadFileBytes(PathIn("src/small.7z"));
+  ASSERT_LT(small.size(), 1024u);
+  // An archive with no entry: the start header's CRC is that of its 20 zero bytes.
+  std::string emptyArchive = std::string("7z\xBC\xAF\x27\x1C\x00\x04\x8d\x9b\xd5\x0f", 12) + std::string(20, '\0');
+  for (const std::string& archive : {small, emptyArchive}) {
+    WriteFileBytes(m_src, archive);
+    for (int mode = 0; mode < 3; ++mode) {
+      SCOPED_TRACE(std::to_string(archive.size()) + " mode " + std::to_string(mode));
+      HRESULT hr = mode == 2 ? EncodeUfa("small.7z", m_src, m_enc, 0, "")
+                             : EncodeFile("small.7z", m_src, m_enc, kKeyText, mode == 1);
+      ASSERT_EQ(S_OK, hr);
+      ASSERT_EQ(S_OK, DecodeFile(m_enc, m_dst, kKeyText));
+      EXPECT_EQ(archive, ReadFileBytes(m_dst));
+    }
+  }
+}
+
+// Files written by another client (an independent writer): a FileHeader file with a
+// plain or a 7z content, an RTV0 block packed by xz.
+TEST_F(EncodeFileTest, ReadsFilesAnIndependentWriterMade) {
+  const std::string key = peer::KeyFromText(kKeyText);
+  const std::string data = enctest::TextBytes(30000, 6);
+  WriteFileBytes(PathIn("src/doc.txt"), data);
+  RunOk("cd " + PathIn("src") + " && 7zz a -bd " + PathIn("src/doc.7z") + " doc.txt");
+  RunOk("xz --format=lzma -c " + PathIn("src/doc.txt") + " > " + PathIn("src/doc.lzma"));
+  struct Row {
+    const char* name;
+    std::string file;
+  } rows[] = {
+      {"file header, plain", peer::WriteFileHeader(data, key)},
+      {"file header, 7z", peer::WriteFileHeader(ReadFileBytes(PathIn("src/doc.7z")), key)},
+      {"rtv0, plain", peer::WriteRtv0(data, key, false, 30000, peer::Sha1(data))},
+      {"rtv0, lzma", peer::WriteRtv0(ReadFileBytes(PathIn("src/doc.lzma")), key, true, 30000, peer::Sha1(data))},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.name);
+    WriteFileBytes(m_enc, r.file);
+    LogCapture log;
+    ASSERT_EQ(S_OK, DecodeFile(m_enc, m_dst, kKeyText));
+    EXPECT_EQ(data, ReadFileBytes(m_dst));
+    EXPECT_FALSE(log.Contains("bRtv0HeaderMatches"));
+  }
+}
+
+// A failed decode leaves an existing destination as it was and nothing beside either
+// file; the failure is logged with its message.
+TEST_F(EncodeFileTest, FailedDecodeKeepsTheDestination) {
+  const std::string key = peer::KeyFromText(kKeyText);
+  const std::string data = enctest::TextBytes(30000, 7);
+  WriteFileBytes(m_src, data);
+  ASSERT_EQ(S_OK, EncodeFile("a.txt", m_src, m_enc, kKeyText, false));
+  const std::string good = ReadFileBytes(m_enc);
+  ASSERT_EQ(S_OK, EncodeUfa("a.txt", m_src, m_enc, 30000, ""));
+  const std::string goodV0 = ReadFileBytes(m_enc);
+  // A 7z container whose stream is damaged, enciphered correctly.
+  peer::FileHeaderFile inner = peer::ReadFileHeader(good, key);
+  ASSERT_TRUE(inner.ok);
+  const std::string badContainer = peer::WriteFileHeader(enctest::FlipByte(inner.plain, 40), key);
+  peer::Rtv0File innerV0 = peer::ReadRtv0(goodV0, key);
+  const std::string badLzma =
+      peer::WriteRtv0(innerV0.plain.substr(0, innerV0.plain.size() - 20), key, true, 30000, peer::Sha1(data));
+  struct Row {
+    const char* name;
+    std::string file;
+    std::string key;
+    const char* message;
+  } rows[] = {
+      {"neither format", enctest::TextBytes(3000, 8), kKeyText, "DecryptFile File Failded!"},
+      {"damaged cipher text", enctest::FlipByte(good, 100), kKeyText, "DecryptFile File Failded!"},
+      {"damaged container", badContainer, kKeyText, "UnCompress File Failded!"},
+      {"truncated lzma", badLzma, kKeyText, "UnCompress File Failded!"},
+      {"wrong key, packed block", goodV0, std::string(64, '7'), "UnCompress File Failded!"},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.name);
+    WriteFileBytes(m_enc, r.file);
+    WriteFileBytes(m_dst, "precious old content");
+    LogCapture log;
+    EXPECT_EQ(E_FAIL, DecodeFile(m_enc, m_dst, r.key));
+    EXPECT_EQ("precious old content", ReadFileBytes(m_dst));
+    EXPECT_TRUE(log.Contains(std::string("ERROR_CHECK_BOOLEX:bRet--MSG:") + r.message)) << log.All();
+    EXPECT_EQ((std::set<std::string>{"encoded"}), ListFolder(PathIn("enc")));
+    EXPECT_EQ((std::set<std::string>{"plain"}), ListFolder(PathIn("dst")));
+  }
+  EXPECT_EQ(E_FAIL, DecodeFile(PathIn("enc/missing"), m_dst, kKeyText));
+}
+
+TEST_F(EncodeFileTest, OutputCapOnEveryPath) {
+  const std::string data = enctest::TextBytes(20000, 9);
+  WriteFileBytes(m_src, data);
+  for (int mode = 0; mode < 4; ++mode) {
+    SCOPED_TRACE(mode);
+    HRESULT hr = mode < 2 ? EncodeFile("a.txt", m_src, m_enc, kKeyText, mode == 1)
+                          : EncodeUfa(mode == 2 ? "a.txt" : "a.jpg", m_src, m_enc, 20000, "");
+    ASSERT_EQ(S_OK, hr);
+    WriteFileBytes(m_dst, "old");
+    EXPECT_EQ(E_FAIL, DecodeFile(m_enc, m_dst, kKeyText, data.size() - 1));
+    EXPECT_EQ("old", ReadFileBytes(m_dst));
+    EXPECT_EQ((std::set<std::string>{"encoded"}), ListFolder(PathIn("enc")));
+    EXPECT_EQ((std::set<std::string>{"plain"}), ListFolder(PathIn("dst")));
+    ASSERT_EQ(S_OK, DecodeFile(m_enc, m_dst, kKeyText, data.size()));
+    EXPECT_EQ(data, ReadFileBytes(m_dst));
+  }
+}
+
+TEST_F(EncodeFileTest, EncodeFailuresLeaveNothingBehind) {
+  const std::string data = enctest::TextBytes(5000, 10);
+  WriteFileBytes(m_src, data);
+  WriteFileBytes(m_enc, "earlier encoded file");
+  // Same file as source and destination: refused, the source untouched.
+  EXPECT_EQ(E_FAIL, EncodeFile("a.txt", m_src, m_src, kKeyText, false));
+  EXPECT_EQ(E_FAIL, EncodeUfa("a.txt", m_src, m_src, 5000, ""));
+  EXPECT_EQ(data, ReadFileBytes(m_src));
+  // A destination in a missing folder, a folder as destination.
+  EXPECT_EQ(E_FAIL, EncodeFile("a.txt", m_src, PathIn("none/out"), kKeyText, false));
+  EXPECT_EQ(E_FAIL, EncodeUfa("a.txt", m_src, PathIn("none/out"), 5000, ""));
+  EXPECT_EQ(E_FAIL, EncodeFile("a.txt", m_src, PathIn("dst"), kKeyText, false));
+  // A missing source is the size read's failure.
+  EXPECT_TRUE(FAILED(EncodeFile("a.txt", PathIn("src/missing"), m_enc, kKeyText, false)));
+  EXPECT_TRUE(FAILED(EncodeUfa("a.txt", PathIn("src/missing"), m_enc, 5000, "")));
+  EXPECT_EQ((std::set<std::string>{"source"}), ListFolder(PathIn("src")));
+  EXPECT_EQ((std::set<std::string>{"encoded"}), ListFolder(PathIn("enc")));
+  EXPECT_EQ("earlier encoded file", ReadFileBytes(m_enc));
+  EXPECT_TRUE(ListFolder(PathIn("dst")).empty());
+}
+
+// Writes, fsyncs and renames made to fail in one folder: the call fails, an earlier
+// destination stays as it was, and no temporary file remains.
+TEST_F(EncodeFileTest, InjectedFileFailures) {
+  const std::string data = enctest::TextBytes(30000, 12);
+  WriteFileBytes(m_src, data);
+  struct HookGuard {
+    ~HookGuard() { SetFileFaultHook(nullptr); }
+  } guard;
+  struct Row {
+    const char* name;
+    int call;  // 0 EncodeFile, 1 EncodeFile_UFA, 2 DecodeFile of a FileHeader file, 3 of an RTV0 file
+    FileOp op;
+    const char* folder;
+    const char* message;  // expected in the log, or ""
+  } rows[] = {
+      {"packed copy not written", 0, FileOp::kWrite, "src", ""},
+      {"lzma copy not written", 1, FileOp::kWrite, "src", ""},
+      {"encoded file not written", 0, FileOp::kWrite, "enc", ""},
+      {"encoded block not written", 1, FileOp::kWrite, "enc", ""},
+      {"encoded file not synced", 0, FileOp::kSync, "enc", ""},
+      {"encoded file not renamed", 1, FileOp::kRename, "enc", ""},
+      {"deciphered file not written", 2, FileOp::kWrite, "enc", "DecryptFile File Failded!"},
+      {"unpacked file not written", 2, FileOp::kWrite, "dst", "UnCompress File Failded!"},
+      {"unpacked block not written", 3, FileOp::kWrite, "dst", "UnCompress File Failded!"},
+      {"plain file not synced", 3, FileOp::kSync, "dst", ""},
+      {"plain file not renamed", 2, FileOp::kRename, "dst", ""},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.name);
+    ASSERT_EQ(S_OK, r.call == 3 ? EncodeUfa("a.txt", m_src, m_enc, 30000, "")
+                                : EncodeFile("a.txt", m_src, m_enc, kKeyText, false));
+    const std::string encoded = ReadFileBytes(m_enc);
+    WriteFileBytes(m_dst, "old plain");
+    const std::string folder = PathIn(r.folder) + "/";
+    const FileOp op = r.op;
+    SetFileFaultHook([folder, op](FileOp o, const std::string& path) {
+      return o == op && path.compare(0, folder.size(), folder) == 0 ? EIO : 0;
+    });
+    LogCapture log;
+    HRESULT hr = r.call == 0   ? EncodeFile("a.txt", m_src, m_enc, kKeyText, false)
+                 : r.call == 1 ? EncodeUfa("a.txt", m_src, m_enc, 30000, "")
+                               : DecodeFile(m_enc, m_dst, kKeyText);
+    SetFileFaultHook(nullptr);
+    EXPECT_EQ(E_FAIL, hr);
+    if (*r.message) {
+      EXPECT_TRUE(log.Contains(r.message)) << log.All();
+    }
+    EXPECT_EQ(encoded, ReadFileBytes(m_enc));
+    EXPECT_EQ("old plain", ReadFileBytes(m_dst));
+    EXPECT_EQ((std::set<std::string>{"source"}), ListFolder(PathIn("src")));
+    EXPECT_EQ((std::set<std::string>{"encoded"}), ListFolder(PathIn("enc")));
+    EXPECT_EQ((std::set<std::string>{"plain"}), ListFolder(PathIn("dst")));
+  }
+}
+
+TEST_F(EncodeFileTest, SourcesOf4GiBAreRefused) {
+  enctest::MakeSparseFile(m_src, 1ull << 32);
+  LogCapture log;
+  EXPECT_EQ(E_FAIL, EncodeFile("a.bin", m_src, m_enc, kKeyText, false));
+  EXPECT_EQ(E_FAIL, EncodeFile("a.jpg", m_src, m_enc, kKeyText, true));
+  EXPECT_EQ(E_FAIL, EncodeUfa("a.bin", m_src, m_enc, 0, ""));
+  EXPECT_TRUE(log.Contains("ERROR_CHECK_BOOLEX:qwSrcFileSize < 4 GiB"));
+  EXPECT_EQ((std::set<std::string>{"source"}), ListFolder(PathIn("src")));
+  EXPECT_TRUE(ListFolder(PathIn("enc")).empty());
+}
+
+TEST_F(EncodeFileTest, FileKeyNeverReachesTheLog) {
+  WriteFileBytes(m_src, enctest::TextBytes(3000, 11));
+  LogCapture log;
+  ASSERT_EQ(S_OK, EncodeFile("a.txt", m_src, m_enc, kKeyText, false));
+  ASSERT_EQ(S_OK, DecodeFile(m_enc, m_dst, kKeyText));
+  WriteFileBytes(m_enc, "garbage");
+  EXPECT_EQ(E_FAIL, DecodeFile(m_enc, m_dst, kKeyText));
+  EXPECT_FALSE(log.Contains(kKeyText));
+  EXPECT_FALSE(log.Contains(enctest::ToHex(peer::KeyFromText(kKeyText))));
+}
+
+}  // namespace

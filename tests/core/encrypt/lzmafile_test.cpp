@@ -1,0 +1,181 @@
+// Raw LZMA files: what we write is read by xz, what xz writes is read by us, and
+// damaged or hostile headers and streams fail without harm.
+#include "core/encrypt/lzmafile.h"
+
+#include <string>
+
+#include "core/encrypt/lzmacoder.h"
+#include "encrypttestutil.h"
+#include "support/testenv.h"
+
+namespace {
+
+using enctest::RunOk;
+
+class LzmaFileTest : public OstrelTest {
+ protected:
+  // Packs bytes with LzmaPackFile into "packed" and returns the packed file.
+  std::string Pack(const std::string& plain) {
+    WriteFileBytes(PathIn("plain"), plain);
+    EXPECT_TRUE(LzmaPackFile(PathIn("plain"), PathIn("packed")));
+    return ReadFileBytes(PathIn("packed"));
+  }
+  // Unpacks bytes; true with *out on success.
+  bool Unpack(const std::string& packed, std::string* out, uint64_t cap = kLzmaDefaultOutputCap) {
+    WriteFileBytes(PathIn("in.lzma"), packed);
+    if (!LzmaUnpackFile(PathIn("in.lzma"), PathIn("out"), cap)) return false;
+    *out = ReadFileBytes(PathIn("out"));
+    return true;
+  }
+};
+
+std::string Le64(uint64_t v) {
+  std::string s;
+  for (int i = 0; i < 8; ++i) s.push_back(static_cast<char>(v >> (8 * i)));
+  return s;
+}
+
+TEST_F(LzmaFileTest, HeaderHoldsDefaultPropertiesAndSize) {
+  for (uint64_t n : {0ull, 1ull, 70000ull}) {
+    std::string packed = Pack(enctest::TextBytes(n, 1));
+    ASSERT_GE(packed.size(), 13u);
+    EXPECT_EQ(std::string("\x5D\x00\x00\x00\x01", 5), packed.substr(0, 5));
+    EXPECT_EQ(Le64(n), packed.substr(5, 8));
+  }
+}
+
+TEST_F(LzmaFileTest, RoundTripsAndXzReadsOurFiles) {
+  struct Row {
+    const char* name;
+    std::string data;
+  } rows[] = {
+      {"empty", ""},
+      {"one byte", "x"},
+      {"64 KiB text", enctest::TextBytes(65536, 2)},
+      {"64 KiB random", RandomBytes(65536, 3)},
+      {"1 MiB + 1 random", RandomBytes((1 << 20) + 1, 4)},
+      {"3 MiB text", enctest::TextBytes(3 << 20, 5)},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.name);
+    std::string packed = Pack(r.data);
+    std::string out;
+    ASSERT_TRUE(Unpack(packed, &out));
+    EXPECT_EQ(r.data, out);
+    RunOk("xz -dc --format=lzma " + PathIn("packed") + " > " + PathIn("xz.out"));
+    EXPECT_EQ(r.data, ReadFileBytes(PathIn("xz.out")));
+  }
+}
+
+// xz writes the size as unknown (all ones) and ends the stream with an end marker.
+TEST_F(LzmaFileTest, ReadsFilesXzWrote) {
+  struct Row {
+    const char* name;
+    std::string data;
+    const char* options;
+  } rows[] = {
+      {"empty", "", ""},
+      {"text", enctest::TextBytes(300000, 6), ""},
+      {"random", RandomBytes(200000, 7), ""},
+      {"64 MiB dictionary", enctest::TextBytes(100000, 8), "--lzma1=preset=9"},
+      {"other lc/lp/pb", enctest::TextBytes(100000, 9), "--lzma1=lc=0,lp=2,pb=0,dict=1MiB"},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.name);
+    WriteFileBytes(PathIn("plain"), r.data);
+    RunOk(std::string("xz --format=lzma ") + r.options + " -c " + PathIn("plain") + " > " + PathIn("xz.lzma"));
+    std::string xzFile = ReadFileBytes(PathIn("xz.lzma"));
+    ASSERT_EQ(Le64(kLzmaUnknownSize), xzFile.substr(5, 8));
+    std::string out;
+    ASSERT_TRUE(Unpack(xzFile, &out));
+    EXPECT_EQ(r.data, out);
+  }
+}
+
+TEST_F(LzmaFileTest, DamagedAndHostileFilesFail) {
+  const std::string data = enctest::TextBytes(200000, 10);
+  const std::string good = Pack(data);
+  WriteFileBytes(PathIn("plain"), data);
+  RunOk("xz --format=lzma -c " + PathIn("plain") + " > " + PathIn("xz.lzma"));
+  const std::string marked = ReadFileBytes(PathIn("xz.lzma"));
+
+  struct Row {
+    const char* name;
+    std::string bytes;
+  } rows[] = {
+      {"empty file", ""},
+      {"12 bytes", good.substr(0, 12)},
+      {"header only", good.substr(0, 13)},
+      {"truncated stream", good.substr(0, good.size() - 10)},
+      {"truncated end marker", marked.substr(0, marked.size() - 2)},
+      {"flipped stream byte", enctest::FlipByte(good, good.size() / 2)},
+      {"size one larger", enctest::Patched(good, 5, Le64(data.size() + 1))},
+      {"size one smaller", enctest::Patched(good, 5, Le64(data.size() - 1))},
+      {"unknown size without end marker", enctest::Patched(good, 5, Le64(kLzmaUnknownSize))},
+      {"properties byte 0xFF", enctest::Patched(good, 0, "\xFF")},
+      {"known size above the cap", enctest::Patched(good, 5, Le64(1ull << 40))},
+  };
+  for (const auto& r : rows) {
+    std::string out;
+    EXPECT_FALSE(Unpack(r.bytes, &out)) << r.name;
+  }
+}
+
+// A header may claim any dictionary; the decoder allocates only what the output can
+// need, and refuses what it would have to hold in full.
+TEST_F(LzmaFileTest, DictionaryFromTheHeaderIsCapped) {
+  const std::string data = enctest::TextBytes(50000, 11);
+  const std::string good = Pack(data);
+  const std::string huge = enctest::Patched(good, 1, "\xFF\xFF\xFF\xFF");
+  std::string out;
+
+  LzmaResetLargestAllocation();
+  ASSERT_TRUE(Unpack(huge, &out)) << "a known size bounds the dictionary";
+  EXPECT_EQ(data, out);
+  EXPECT_LT(LzmaLargestAllocation(), 1u << 20);
+
+  WriteFileBytes(PathIn("plain"), data);
+  RunOk("xz --format=lzma -c " + PathIn("plain") + " > " + PathIn("xz.lzma"));
+  const std::string unknownHuge = enctest::Patched(ReadFileBytes(PathIn("xz.lzma")), 1, "\xFF\xFF\xFF\xFF");
+  LzmaResetLargestAllocation();
+  EXPECT_FALSE(Unpack(unknownHuge, &out)) << "unknown size, 4 GiB dictionary";
+  EXPECT_LT(LzmaLargestAllocation(), 1u << 20) << "refused before allocating";
+
+  LzmaResetLargestAllocation();
+  ASSERT_TRUE(Unpack(unknownHuge, &out, 60000)) << "an output cap bounds the dictionary";
+  EXPECT_EQ(data, out);
+  EXPECT_LE(LzmaLargestAllocation(), 60001u + 4096);
+}
+
+TEST_F(LzmaFileTest, OutputCapIsEnforced) {
+  const std::string data = enctest::TextBytes(100000, 12);
+  std::string out;
+  EXPECT_FALSE(Unpack(Pack(data), &out, data.size() - 1));
+  ASSERT_TRUE(Unpack(Pack(data), &out, data.size()));
+  EXPECT_EQ(data, out);
+  // Without a stated size the stream is cut off at the cap.
+  WriteFileBytes(PathIn("plain"), data);
+  RunOk("xz --format=lzma -c " + PathIn("plain") + " > " + PathIn("xz.lzma"));
+  EXPECT_FALSE(Unpack(ReadFileBytes(PathIn("xz.lzma")), &out, 99999));
+  ASSERT_TRUE(Unpack(ReadFileBytes(PathIn("xz.lzma")), &out, 100000));
+  EXPECT_EQ(data, out);
+}
+
+TEST_F(LzmaFileTest, FileFailures) {
+  const std::string data = enctest::TextBytes(5000, 13);
+  WriteFileBytes(PathIn("plain"), data);
+  EXPECT_FALSE(LzmaPackFile(PathIn("missing"), PathIn("packed")));
+  EXPECT_FALSE(FileExists(PathIn("packed")));
+  EXPECT_FALSE(LzmaPackFile(PathIn("plain"), PathIn("plain")));
+  EXPECT_EQ(data, ReadFileBytes(PathIn("plain"))) << "same file refused before truncation";
+  EXPECT_FALSE(LzmaPackFile(PathIn("plain"), "/dev/full"));
+  EXPECT_FALSE(LzmaPackFile(PathIn("plain"), PathIn("no/folder/packed")));
+  ASSERT_TRUE(LzmaPackFile(PathIn("plain"), PathIn("packed")));
+  const std::string packed = ReadFileBytes(PathIn("packed"));
+  EXPECT_FALSE(LzmaUnpackFile(PathIn("packed"), PathIn("packed")));
+  EXPECT_EQ(packed, ReadFileBytes(PathIn("packed")));
+  EXPECT_FALSE(LzmaUnpackFile(PathIn("packed"), "/dev/full"));
+  EXPECT_FALSE(LzmaUnpackFile(PathIn("missing"), PathIn("out")));
+}
+
+}  // namespace

@@ -1,0 +1,320 @@
+// Single-entry 7z archives: 7zz tests and extracts what we write, byte for byte and
+// name for name; we read what 7zz writes; the layout and its CRCs are as published;
+// damaged archives and programs with an archive inside are refused; every write and
+// seek failure is reported.
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/time.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <csignal>
+#include <string>
+
+#include "core/encrypt/lzmacoder.h"
+#include "core/encrypt/sevenzipreader.h"
+#include "core/encrypt/sevenzipwriter.h"
+#include "encrypttestutil.h"
+#include "platform/posixfile.h"
+#include "support/testenv.h"
+
+namespace {
+
+using enctest::RunOk;
+
+uint64_t Le(const std::string& s, size_t off, int bytes) {
+  uint64_t v = 0;
+  for (int i = bytes - 1; i >= 0; --i) v = (v << 8) | static_cast<unsigned char>(s[off + i]);
+  return v;
+}
+
+uint32_t Crc(const std::string& s) {
+  return static_cast<uint32_t>(crc32(crc32(0L, Z_NULL, 0), reinterpret_cast<const Bytef*>(s.data()), s.size()));
+}
+
+class SevenZipTest : public OstrelTest {
+ protected:
+  void SetUp() override {
+    OstrelTest::SetUp();
+    ASSERT_EQ(0, ::mkdir(PathIn("src").c_str(), 0700));
+    ASSERT_EQ(0, ::mkdir(PathIn("x").c_str(), 0700));
+  }
+  // 7zz archive of the given files (relative to folder), in that order.
+  void SevenZip(const std::string& folder, const std::string& files, const std::string& archive,
+                const std::string& options = "") {
+    RunOk("cd " + ShellQuote(folder) + " && 7zz a -bd -y " + options + " " + ShellQuote(archive) + " " + files);
+  }
+};
+
+TEST_F(SevenZipTest, SevenZipToolAcceptsOurArchives) {
+  struct Row {
+    const char* name;  // the entry name, UTF-8
+    std::string data;
+  } rows[] = {
+      {"empty.bin", ""},
+      {"one.bin", "Z"},
+      {"random.bin", RandomBytes(5 << 20, 21)},
+      {"文档 résumé.txt", enctest::TextBytes(100000, 22)},
+      {"\xF0\x9D\x84\x9E music \xF0\x9F\x98\x80.txt", enctest::TextBytes(3000, 23)},  // U+1D11E, U+1F600
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.name);
+    const std::string src = PathIn("src/") + r.name;
+    WriteFileBytes(src, r.data);
+    ASSERT_TRUE(PackFileTo7z(PathIn("a.7z"), src));
+    RunOk("7zz t -bd " + PathIn("a.7z"));
+    RemoveTree(PathIn("x"));
+    ASSERT_EQ(0, ::mkdir(PathIn("x").c_str(), 0700));
+    RunOk("7zz x -bd -y -o" + PathIn("x") + " " + PathIn("a.7z"));
+    ASSERT_TRUE(FileExists(PathIn("x/") + r.name)) << "the name comes back as it was";
+    EXPECT_EQ(r.data, ReadFileBytes(PathIn("x/") + r.name));
+    // And our own reader.
+    uint64_t size = 0;
+    ASSERT_TRUE(Get7zEntryInfo(PathIn("a.7z"), &size));
+    EXPECT_EQ(r.data.size(), size);
+    ASSERT_TRUE(Unpack7zArchive(PathIn("out"), PathIn("a.7z")));
+    EXPECT_EQ(r.data, ReadFileBytes(PathIn("out")));
+  }
+}
+
+TEST_F(SevenZipTest, LayoutAsPublished) {
+  const std::string name = "a\xF0\x9D\x84\x9E.txt";  // 7 UTF-16 units
+  const std::string data = enctest::TextBytes(10000, 24);  // a two-byte size number
+  WriteFileBytes(PathIn("src/") + name, data);
+  struct timespec before, after;
+  clock_gettime(CLOCK_REALTIME, &before);
+  ASSERT_TRUE(PackFileTo7z(PathIn("a.7z"), PathIn("src/") + name));
+  clock_gettime(CLOCK_REALTIME, &after);
+  const std::string a = ReadFileBytes(PathIn("a.7z"));
+
+  EXPECT_EQ(std::string("7z\xBC\xAF\x27\x1C\x00\x03", 8), a.substr(0, 8));
+  EXPECT_EQ(Le(a, 8, 4), Crc(a.substr(12, 20)));
+  const uint64_t packed = Le(a, 12, 8), headerSize = Le(a, 20, 8);
+  ASSERT_EQ(a.size(), 32 + packed + headerSize);
+  const std::string h = a.substr(32 + packed);
+  EXPECT_EQ(Le(a, 28, 4), Crc(h));
+
+  // Everything up to the name: pack info, one LZMA coder with 5D 00 00 00 01, the
+  // plain size, empty substreams info (no CRC), one file.
+  // Numbers from 0x80 to 0x3FFF take two bytes: 10xxxxxx (high bits), then the low byte.
+  auto number2 = [](uint64_t v) {
+    return std::string{static_cast<char>(0x80 | (v >> 8)), static_cast<char>(v & 0xFF)};
+  };
+  ASSERT_GE(packed, 0x80u);
+  ASSERT_LT(packed, 0x4000u);
+  std::string expected = std::string("\x01\x04\x06\x00\x01\x09", 6) + number2(packed);
+  expected += std::string("\x00\x07\x0B\x01\x00\x01\x23\x03\x01\x01\x05\x5D\x00\x00\x00\x01\x0C", 17);
+  expected += number2(data.size());
+  expected += std::string("\x00\x08\x00\x00\x05\x01", 6);
+  ASSERT_EQ(expected, h.substr(0, expected.size()));
+
+  size_t p = expected.size();
+  EXPECT_EQ(0x11, h[p]);
+  EXPECT_EQ(2 * 7 + 3, h[p + 1]) << "2 x UTF-16 units + 3";
+  EXPECT_EQ(0, h[p + 2]);
+  std::u16string units = u"a\U0001D11E.txt";
+  std::string utf16;
+  for (char16_t c : units) {
+    utf16.push_back(static_cast<char>(c & 0xFF));
+    utf16.push_back(static_cast<char>(c >> 8));
+  }
+  utf16 += std::string(2, '\0');
+  EXPECT_EQ(utf16, h.substr(p + 3, utf16.size()));
+  p += 3 + utf16.size();
+  EXPECT_EQ(std::string("\x14\x0A\x01\x00", 4), h.substr(p, 4));
+  const uint64_t mtime = Le(h, p + 4, 8);
+  auto fileTime = [](const timespec& t) {
+    return (static_cast<uint64_t>(t.tv_sec) + 11644473600ull) * 10000000ull + static_cast<uint64_t>(t.tv_nsec) / 100;
+  };
+  // The file system's clock may lag the real-time clock by a tick.
+  EXPECT_GE(mtime + 20000000, fileTime(before));
+  EXPECT_LE(mtime, fileTime(after));
+  p += 12;
+  EXPECT_EQ(std::string("\x15\x06\x01\x00\x20\x00\x00\x00\x00\x00", 10), h.substr(p));
+}
+
+TEST_F(SevenZipTest, ReadsArchivesTheSevenZipToolWrote) {
+  const std::string data = enctest::TextBytes(150000, 25);
+  WriteFileBytes(PathIn("src/file.txt"), data);
+  WriteFileBytes(PathIn("src/empty.txt"), "");
+  ASSERT_EQ(0, ::mkdir(PathIn("src/adir").c_str(), 0700));
+  struct Row {
+    const char* name;
+    const char* files;
+    const char* options;
+    std::string expected;
+  } rows[] = {
+      {"lzma2 with CRC", "file.txt", "", data},
+      {"lzma with CRC", "file.txt", "-m0=lzma", data},
+      {"stored", "file.txt", "-m0=copy", data},
+      {"empty file", "empty.txt", "", ""},
+      {"directory entry first", "adir file.txt", "", data},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.name);
+    ::unlink(PathIn("peer.7z").c_str());
+    SevenZip(PathIn("src"), r.files, PathIn("peer.7z"), r.options);
+    uint64_t size = 99;
+    ASSERT_TRUE(Get7zEntryInfo(PathIn("peer.7z"), &size));
+    EXPECT_EQ(r.expected.size(), size);
+    ASSERT_TRUE(Unpack7zArchive(PathIn("out"), PathIn("peer.7z")));
+    EXPECT_EQ(r.expected, ReadFileBytes(PathIn("out")));
+  }
+  // The directory really came first.
+  std::string listing;
+  RunOk("7zz l -slt " + PathIn("peer.7z") + " | grep '^Path = ' | sed -n 2p", &listing);
+  EXPECT_EQ("Path = adir\n", listing);
+}
+
+TEST_F(SevenZipTest, DamagedArchivesAndProgramsAreRefused) {
+  const std::string data = enctest::TextBytes(100000, 26);
+  WriteFileBytes(PathIn("src/f.txt"), data);
+  ASSERT_TRUE(PackFileTo7z(PathIn("ours.7z"), PathIn("src/f.txt")));
+  const std::string ours = ReadFileBytes(PathIn("ours.7z"));
+  SevenZip(PathIn("src"), "f.txt", PathIn("peer.7z"));
+  const std::string peerArchive = ReadFileBytes(PathIn("peer.7z"));
+  ASSERT_EQ(0, ::mkdir(PathIn("src/onlydir").c_str(), 0700));
+  SevenZip(PathIn("src"), "onlydir", PathIn("dironly.7z"));
+  // A program with an archive appended at 0x27000, as self-extracting files are.
+  std::string program = "MZ" + RandomBytes(0x27000 - 2, 27) + peerArchive;
+  std::string elf = "\x7F" "ELF" + RandomBytes(0x27000 - 4, 28) + peerArchive;
+  // An archive with no entry: a start header pointing at an empty next header.
+  std::string empty = std::string("7z\xBC\xAF\x27\x1C\x00\x04", 8);
+  std::string tail(20, '\0');
+  uint32_t c = Crc(tail);
+  for (int i = 0; i < 4; ++i) empty.push_back(static_cast<char>(c >> (8 * i)));
+  empty += tail;
+
+  // A start header whose next header lies beyond the file, its own CRC made right.
+  auto withNextHeader = [&](uint64_t offset, uint64_t size) {
+    std::string a = ours;
+    for (int i = 0; i < 8; ++i) a[12 + i] = static_cast<char>(offset >> (8 * i));
+    for (int i = 0; i < 8; ++i) a[20 + i] = static_cast<char>(size >> (8 * i));
+    uint32_t crc = Crc(a.substr(12, 20));
+    for (int i = 0; i < 4; ++i) a[8 + i] = static_cast<char>(crc >> (8 * i));
+    return a;
+  };
+  const uint64_t packedSize = Le(ours, 12, 8), headerSize = Le(ours, 20, 8);
+
+  struct Row {
+    const char* name;
+    std::string bytes;
+    bool isArchive;  // Get7zEntryInfo
+  } rows[] = {
+      {"damaged start header CRC", enctest::FlipByte(ours, 9), false},
+      {"damaged header CRC", enctest::FlipByte(ours, 30), false},
+      {"next header one byte past the end", withNextHeader(packedSize, headerSize + 1), false},
+      {"next header size of 2^63", withNextHeader(packedSize, 1ull << 63), false},
+      {"next header offset of 2^64 - 1", withNextHeader(~0ull, headerSize), false},
+      {"damaged header byte", enctest::FlipByte(ours, ours.size() - 5), false},
+      {"truncated header", ours.substr(0, ours.size() - 8), false},
+      {"flipped data byte, no CRC stored", enctest::FlipByte(ours, 32 + 500), true},
+      {"flipped data byte, CRC stored", enctest::FlipByte(peerArchive, 32 + 500), true},
+      {"truncated data", ours.substr(0, 32 + 100) + ours.substr(32 + 200), false},
+      {"program with an archive at 0x27000", program, false},
+      {"ELF with an archive at 0x27000", elf, false},
+      {"signature only", ours.substr(0, 6), false},
+      {"no entry", empty, false},
+      {"only a directory", ReadFileBytes(PathIn("dironly.7z")), false},
+      {"not an archive", enctest::TextBytes(5000, 29), false},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.name);
+    WriteFileBytes(PathIn("bad.7z"), r.bytes);
+    uint64_t size = 0;
+    EXPECT_EQ(r.isArchive, Get7zEntryInfo(PathIn("bad.7z"), &size));
+    EXPECT_FALSE(Unpack7zArchive(PathIn("out"), PathIn("bad.7z")));
+  }
+}
+
+TEST_F(SevenZipTest, OutputCapAndFileFailures) {
+  const std::string data = enctest::TextBytes(10000, 30);
+  WriteFileBytes(PathIn("src/f.txt"), data);
+  ASSERT_TRUE(PackFileTo7z(PathIn("a.7z"), PathIn("src/f.txt")));
+  EXPECT_FALSE(Unpack7zArchive(PathIn("out"), PathIn("a.7z"), data.size() - 1));
+  EXPECT_TRUE(Unpack7zArchive(PathIn("out"), PathIn("a.7z"), data.size()));
+
+  const std::string archive = ReadFileBytes(PathIn("a.7z"));
+  EXPECT_FALSE(Unpack7zArchive(PathIn("a.7z"), PathIn("a.7z")));
+  EXPECT_EQ(archive, ReadFileBytes(PathIn("a.7z"))) << "same file refused before truncation";
+  EXPECT_FALSE(Unpack7zArchive("/dev/full", PathIn("a.7z")));
+  EXPECT_FALSE(PackFileTo7z(PathIn("src/f.txt"), PathIn("src/f.txt")));
+  EXPECT_EQ(data, ReadFileBytes(PathIn("src/f.txt")));
+  EXPECT_FALSE(PackFileTo7z(PathIn("b.7z"), PathIn("missing")));
+  EXPECT_FALSE(FileExists(PathIn("b.7z")));
+  EXPECT_FALSE(PackFileTo7z("/dev/full", PathIn("src/f.txt")));
+}
+
+// Every write and seek of the writer is checked: a pipe takes the data but cannot
+// seek back for the start header; /dev/full takes nothing.
+TEST_F(SevenZipTest, WriterReportsWriteAndSeekFailures) {
+  WriteFileBytes(PathIn("src/f.txt"), enctest::TextBytes(3000, 31));
+  int fds[2];
+  ASSERT_EQ(0, ::pipe2(fds, O_CLOEXEC | O_NONBLOCK));
+  ::fcntl(fds[0], F_SETPIPE_SZ, 1 << 20);
+  PosixFile pipeOut(fds[1]), pipeIn(fds[0]);
+  PosixFile in;
+  ASSERT_TRUE(in.Open(PathIn("src/f.txt"), O_RDONLY));
+  EXPECT_EQ(kSzErrorWrite, Write7zArchive(pipeOut, "f.txt", in));
+
+  PosixFile full, in2;
+  ASSERT_TRUE(full.Open("/dev/full", O_WRONLY));
+  ASSERT_TRUE(in2.Open(PathIn("src/f.txt"), O_RDONLY));
+  EXPECT_EQ(kSzErrorWrite, Write7zArchive(full, "f.txt", in2));
+
+  // A source that cannot be read (a folder).
+  PosixFile out, dir;
+  ASSERT_TRUE(out.Open(PathIn("d.7z"), O_WRONLY | O_CREAT | O_TRUNC));
+  ASSERT_TRUE(dir.Open(PathIn("src"), O_RDONLY));
+  EXPECT_EQ(kSzErrorRead, Write7zArchive(out, "src", dir));
+}
+
+// Each write of the archive made to fail in turn, the first (the place holder of the
+// start header) and the last (the header) among them.
+TEST_F(SevenZipTest, EveryFailedWriteIsAFailure) {
+  WriteFileBytes(PathIn("src/f.bin"), RandomBytes(200000, 33));
+  const std::string archive = PathIn("a.7z");
+  int writes = 0;
+  SetFileFaultHook([&](FileOp op, const std::string& path) {
+    if (op == FileOp::kWrite && path == archive) ++writes;
+    return 0;
+  });
+  ASSERT_TRUE(PackFileTo7z(archive, PathIn("src/f.bin")));
+  ASSERT_GE(writes, 3);
+  const int total = writes;
+  for (int fail = 1; fail <= total; ++fail) {
+    int n = 0;
+    SetFileFaultHook([&](FileOp op, const std::string& path) {
+      return op == FileOp::kWrite && path == archive && ++n == fail ? ENOSPC : 0;
+    });
+    EXPECT_FALSE(PackFileTo7z(archive, PathIn("src/f.bin"))) << "write " << fail << " of " << total;
+  }
+  SetFileFaultHook(nullptr);
+}
+
+// The file-size limit makes the header's write fail after the stream went out: the
+// writer must not report a broken archive as written.
+TEST_F(SevenZipTest, FailedHeaderWriteIsAFailure) {
+  const std::string data = RandomBytes(20000, 32);
+  WriteFileBytes(PathIn("src/f.bin"), data);
+  ASSERT_TRUE(PackFileTo7z(PathIn("full.7z"), PathIn("src/f.bin")));
+  const off_t fullSize = static_cast<off_t>(ReadFileBytes(PathIn("full.7z")).size());
+  for (off_t limit : {fullSize - 1, fullSize - 40, static_cast<off_t>(32)}) {
+    pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      ::signal(SIGXFSZ, SIG_IGN);
+      struct rlimit rl = {static_cast<rlim_t>(limit), static_cast<rlim_t>(limit)};
+      ::setrlimit(RLIMIT_FSIZE, &rl);
+      _exit(PackFileTo7z(PathIn("limited.7z"), PathIn("src/f.bin")) ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(pid, ::waitpid(pid, &status, 0));
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(1, WEXITSTATUS(status)) << "limit " << limit;
+  }
+}
+
+}  // namespace

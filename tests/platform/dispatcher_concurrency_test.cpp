@@ -1,0 +1,82 @@
+// The dispatcher: work posted from many threads runs on the owning thread, in each
+// poster's order, and quits end the loop where they were queued.
+#include "platform/dispatcher.h"
+
+#include <atomic>
+#include <thread>
+#include <vector>
+
+#include "support/testenv.h"
+
+namespace {
+
+class DispatcherTest : public OstrelTest {};
+
+TEST_F(DispatcherTest, PostsFromManyThreadsRunInOrderOnTheOwner) {
+  constexpr int kThreads = 4;
+  constexpr int kEach = 500;
+  CDispatcher dispatcher;
+  const std::thread::id owner = std::this_thread::get_id();
+  std::vector<int> next(kThreads, 0);  // touched only on the owning thread
+  int outOfOrder = 0, offThread = 0, ran = 0;
+  std::vector<std::thread> posters;
+  for (int t = 0; t < kThreads; ++t) {
+    posters.emplace_back([&, t] {
+      for (int i = 0; i < kEach; ++i) {
+        dispatcher.Post([&, t, i] {
+          if (std::this_thread::get_id() != owner || !dispatcher.IsOwnerThread()) ++offThread;
+          if (next[t] != i) ++outOfOrder;
+          next[t] = i + 1;
+          ++ran;
+        });
+      }
+    });
+  }
+  std::thread quitter([&] {
+    for (auto& p : posters) p.join();
+    dispatcher.Quit(7);
+  });
+  EXPECT_EQ(dispatcher.Run(), 7);
+  quitter.join();
+  EXPECT_EQ(ran, kThreads * kEach);
+  EXPECT_EQ(outOfOrder, 0);
+  EXPECT_EQ(offThread, 0);
+  EXPECT_EQ(dispatcher.QueuedCount(), 0u);
+}
+
+TEST_F(DispatcherTest, QuitEndsTheLoopWhereItWasQueued) {
+  CDispatcher dispatcher;
+  std::vector<int> order;
+  dispatcher.Post([&] { order.push_back(1); });
+  dispatcher.Quit(2);
+  dispatcher.Post([&] { order.push_back(3); });
+  EXPECT_EQ(dispatcher.Run(), 2);
+  EXPECT_EQ(order, (std::vector<int>{1}));
+  EXPECT_EQ(dispatcher.QueuedCount(), 1u) << "work after the quit waits for the next loop";
+  dispatcher.Quit(0x123456);
+  EXPECT_EQ(dispatcher.Run(), 0x123456);
+  EXPECT_EQ(order, (std::vector<int>{1, 3}));
+}
+
+TEST_F(DispatcherTest, RunPendingRunsOnlyWhatWasQueued) {
+  CDispatcher dispatcher;
+  int count = 0;
+  EXPECT_FALSE(dispatcher.Post(nullptr));
+  EXPECT_EQ(dispatcher.RunPending(), 0u);
+  dispatcher.Post([&] {
+    ++count;
+    dispatcher.Post([&] { count += 10; });  // posted by work: runs in a later pass
+  });
+  dispatcher.Post([&] { ++count; });
+  EXPECT_EQ(dispatcher.RunPending(), 2u);
+  EXPECT_EQ(count, 2);
+  EXPECT_EQ(dispatcher.RunPending(), 1u);
+  EXPECT_EQ(count, 12);
+  dispatcher.Post([&] { ++count; });
+  dispatcher.Quit(0);
+  dispatcher.Post([&] { ++count; });
+  EXPECT_EQ(dispatcher.RunPending(), 1u) << "a quit ends the pass";
+  EXPECT_EQ(dispatcher.QueuedCount(), 1u);
+}
+
+}  // namespace

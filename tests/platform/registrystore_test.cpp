@@ -1,0 +1,200 @@
+// The registry store: its text form (escapes, names without case, damaged lines) and
+// its file (location, modes, atomic replace, refusal to replace what it cannot read).
+#include "platform/registrystore.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <filesystem>
+#include <set>
+
+#include "support/testenv.h"
+
+namespace {
+
+struct Sample {
+  std::string key, name;
+  RegValue value;
+};
+
+std::vector<Sample> AwkwardSamples() {
+  return {
+      {"Software\\Ostrel", "UserId", RegValue::String("u1")},
+      {"Software\\Ostrel", "LoginMode", RegValue::Dword(2)},
+      {"Software\\Ostrel", "Max", RegValue::Dword(0xFFFFFFFF)},
+      {"Software\\Ostrel", "Empty", RegValue::String("")},
+      {"Software\\Ostrel", "multi\nline \"name\"", RegValue::String("a\nb\r\nc\td\\e\"f")},
+      {"Software\\Ostrel", "[bracket]=eq", RegValue::String("]=[\"")},
+      {"Software\\Ostrel", "控制\x01\x1f\x7f", RegValue::String(std::string("nul\0mid\x02", 8))},
+      {"Software\\Ostrel\\用户]\n\"x\"", "昵称", RegValue::String("张三的云盘 ]\"=\\")},
+      {"Software\\Ostrel\\u1", "{5f3cde84-0629-43e4-8ec2-98524cf82edf}", RegValue::String("tok=en;\\x41")},
+      {"Software\\Ostrel\\u1", "SyncRoot", RegValue::String("/home/u/云 盘/Cache")},
+  };
+}
+
+class RegistryStoreTest : public OstrelTest {};
+
+TEST_F(RegistryStoreTest, AwkwardNamesAndValuesRoundTrip) {
+  CRegistryData data;
+  for (const auto& s : AwkwardSamples()) data.Set(s.key, s.name, s.value);
+  std::string text = data.Serialize();
+  CRegistryData back;
+  EXPECT_EQ(back.Parse(text), 0u) << text;
+  EXPECT_EQ(back.ValueCount(), AwkwardSamples().size());
+  for (const auto& s : AwkwardSamples()) {
+    const RegValue* v = back.Find(s.key, s.name);
+    ASSERT_NE(v, nullptr) << s.name;
+    EXPECT_EQ(*v, s.value) << s.name;
+  }
+  EXPECT_EQ(back.Serialize(), text) << "the text form is stable";
+}
+
+TEST_F(RegistryStoreTest, NamesIgnoreCaseAndKeepTheirFirstSpelling) {
+  CRegistryData data;
+  data.Set("Software\\Ostrel", "UserId", RegValue::String("u1"));
+  data.Set("SOFTWARE\\ostrel", "userid", RegValue::String(""));
+  EXPECT_EQ(data.ValueCount(), 1u);
+  ASSERT_NE(data.Find("software\\OSTREL", "USERID"), nullptr);
+  EXPECT_EQ(data.Find("Software\\Ostrel", "UserId")->text, "");
+  EXPECT_NE(data.Serialize().find("\"UserId\"=\"\""), std::string::npos) << data.Serialize();
+  EXPECT_EQ(data.Serialize().find("userid"), std::string::npos);
+  // Different names stay apart.
+  data.Set("Software\\Ostrel", "UserIds", RegValue::Dword(1));
+  EXPECT_EQ(data.ValueCount(), 2u);
+  EXPECT_TRUE(data.HasKey("software\\ostrel"));
+  EXPECT_FALSE(data.HasKey("software\\ostrel\\u1"));
+}
+
+TEST_F(RegistryStoreTest, EveryTruncationReadsAsASubsetWithNoWrongValue) {
+  CRegistryData data;
+  for (const auto& s : AwkwardSamples()) data.Set(s.key, s.name, s.value);
+  std::string text = data.Serialize();
+  for (size_t cut = 0; cut <= text.size(); ++cut) {
+    CRegistryData back;
+    back.Parse(std::string_view(text).substr(0, cut));
+    size_t found = 0;
+    for (const auto& s : AwkwardSamples()) {
+      if (const RegValue* v = back.Find(s.key, s.name)) {
+        ++found;
+        EXPECT_EQ(*v, s.value) << "cut at " << cut;
+      }
+    }
+    EXPECT_EQ(found, back.ValueCount()) << "cut at " << cut << ": a value appeared under another name";
+  }
+}
+
+TEST_F(RegistryStoreTest, DamagedLinesAreSkippedAndCounted) {
+  std::string text =
+      "[\"Software\\\\Ostrel\"]\n"
+      "\"Good\"=\"1\"\n"
+      "\"BadEscape\"=\"\\q\"\n"
+      "\"ShortDword\"=dword:123\n"
+      "\"Trailing\"=\"x\"dword:00000001\n"
+      "garbage\n"
+      "[\"Unclosed]\n"
+      "\"Misfiled\"=\"must not land in the key above\"\n"
+      "[\"Software\\\\Ostrel\"]\n"
+      "\"Good2\"=dword:0000000A\n"
+      "\"Good\"=\"second\"\n";
+  CRegistryData data;
+  EXPECT_EQ(data.Parse(text), 6u);
+  ASSERT_NE(data.Find("Software\\Ostrel", "Good"), nullptr);
+  EXPECT_EQ(data.Find("Software\\Ostrel", "Good")->text, "1");
+  ASSERT_NE(data.Find("Software\\Ostrel", "Good2"), nullptr);
+  EXPECT_EQ(data.Find("Software\\Ostrel", "Good2")->number, 10u);
+  EXPECT_EQ(data.ValueCount(), 2u);
+
+  for (uint32_t seed = 1; seed <= 50; ++seed) {
+    CRegistryData junk;
+    junk.Parse(RandomBytes(2000, seed));  // must simply not crash
+  }
+}
+
+TEST_F(RegistryStoreTest, DefaultLocation) {
+  EXPECT_EQ(CRegistryStore::DefaultPath(), PathIn("config/registry")) << "the test fixture's store";
+  unsetenv("OSTREL_REGISTRY");
+  EXPECT_EQ(CRegistryStore::DefaultPath(), PathIn("config/Ostrel/registry"));
+  setenv("XDG_CONFIG_HOME", "relative/ignored", 1);
+  EXPECT_EQ(CRegistryStore::DefaultPath(), PathIn("home/.config/Ostrel/registry"));
+  unsetenv("XDG_CONFIG_HOME");
+  EXPECT_EQ(CRegistryStore::DefaultPath(), PathIn("home/.config/Ostrel/registry"));
+}
+
+TEST_F(RegistryStoreTest, CreatesPrivateFolderAndFileAndLeavesNoTempFiles) {
+  std::string path = PathIn("config/Ostrel/registry");
+  CRegistryStore store(path);
+  CRegistryData empty;
+  ASSERT_TRUE(store.Read(&empty)) << "a missing store is an empty one";
+  EXPECT_EQ(empty.ValueCount(), 0u);
+  ASSERT_EQ(store.Update([](CRegistryData& d) { d.Set("K", "V", RegValue::Dword(1)); }),
+            CRegistryStore::UpdateResult::kOk);
+  struct stat st {};
+  ASSERT_EQ(stat(path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0600u);
+  ASSERT_EQ(stat(PathIn("config/Ostrel").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0700u);
+  ASSERT_EQ(stat((path + ".lock").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0600u);
+
+  for (int i = 0; i < 5; ++i)
+    store.Update([i](CRegistryData& d) { d.Set("K", "N" + std::to_string(i), RegValue::Dword(i)); });
+  std::set<std::string> names;
+  for (const auto& e : std::filesystem::directory_iterator(PathIn("config/Ostrel")))
+    names.insert(e.path().filename().string());
+  EXPECT_EQ(names, (std::set<std::string>{"registry", "registry.lock"}));
+  CRegistryData back;
+  ASSERT_TRUE(store.Read(&back));
+  EXPECT_EQ(back.ValueCount(), 6u);
+}
+
+TEST_F(RegistryStoreTest, UpdateOfADamagedStoreKeepsWhatCanBeRead) {
+  std::string path = PathIn("config/registry");
+  WriteFileBytes(path, "[\"K\"]\n\"Keep\"=\"yes\"\n\x01\x02 garbage \xff\n\"Half\"=\"no clos");
+  CRegistryStore store(path);
+  size_t bad = 0;
+  CRegistryData data;
+  ASSERT_TRUE(store.Read(&data, &bad));
+  EXPECT_EQ(bad, 2u);
+  ASSERT_EQ(store.Update([](CRegistryData& d) { d.Set("K", "New", RegValue::Dword(3)); }),
+            CRegistryStore::UpdateResult::kOk);
+  ASSERT_TRUE(store.Read(&data, &bad));
+  EXPECT_EQ(bad, 0u);
+  ASSERT_NE(data.Find("K", "Keep"), nullptr);
+  EXPECT_EQ(data.Find("K", "Keep")->text, "yes");
+  ASSERT_NE(data.Find("K", "New"), nullptr);
+}
+
+TEST_F(RegistryStoreTest, AStoreThatCannotBeReadIsNeverReplaced) {
+  // A folder where the file should be.
+  std::string folderPath = PathIn("config/is-a-folder");
+  std::filesystem::create_directories(folderPath);
+  CRegistryStore inFolder(folderPath);
+  CRegistryData data;
+  EXPECT_FALSE(inFolder.Read(&data));
+  EXPECT_EQ(inFolder.Update([](CRegistryData& d) { d.Set("K", "V", RegValue::Dword(1)); }),
+            CRegistryStore::UpdateResult::kOpenFailed);
+  EXPECT_TRUE(std::filesystem::is_directory(folderPath));
+
+  // A store too large to be ours.
+  std::string big = PathIn("config/big");
+  WriteFileBytes(big, "");
+  ASSERT_EQ(truncate(big.c_str(), 65 * 1024 * 1024), 0);
+  CRegistryStore bigStore(big);
+  EXPECT_FALSE(bigStore.Read(&data));
+  EXPECT_EQ(errno, EFBIG);
+  EXPECT_EQ(bigStore.Update([](CRegistryData& d) { d.Set("K", "V", RegValue::Dword(1)); }),
+            CRegistryStore::UpdateResult::kOpenFailed);
+  struct stat st {};
+  ASSERT_EQ(stat(big.c_str(), &st), 0);
+  EXPECT_EQ(st.st_size, 65 * 1024 * 1024);
+
+  // A regular file where the folder should be.
+  WriteFileBytes(PathIn("config/plainfile"), "x");
+  CRegistryStore underFile(PathIn("config/plainfile/registry"));
+  EXPECT_EQ(underFile.Update([](CRegistryData& d) { d.Set("K", "V", RegValue::Dword(1)); }),
+            CRegistryStore::UpdateResult::kOpenFailed);
+}
+
+}  // namespace

@@ -1,0 +1,239 @@
+// The shell adapter: prompt answers and their memory in the registry, notice cuts,
+// forwarding, a missing main window, and the once-only forced upgrade.
+#include "shell/shelladapter.h"
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <vector>
+
+#include "common/registry.h"
+#include "common/utf8.h"
+#include "support/logcapture.h"
+#include "support/scriptedmainwindow.h"
+#include "support/testenv.h"
+
+namespace {
+
+class ShellAdapterTest : public OstrelTest {
+ protected:
+  void SetUp() override {
+    OstrelTest::SetUp();
+    shellcontrol::ResetForceUpgrade();
+    shellcontrol::SetProcessExit([this](int code) { m_exitCodes.push_back(code); });
+    ASSERT_EQ(CreateShellAdapter(m_adapter.Receive()), S_OK);
+    m_adapter->SetMainWindow(&m_window);
+  }
+  void TearDown() override {
+    shellcontrol::SetProcessExit(nullptr);
+    shellcontrol::ResetForceUpgrade();
+    OstrelTest::TearDown();
+  }
+  int32_t Ask(const std::string& key, const std::string& buttons) {
+    return m_adapter->ShowWizard(key, "文件已经存在", "Sepra便携版", buttons, 1, "记住我的选择", -1);
+  }
+
+  ScriptedMainWindow m_window;
+  RefPtr<IShellAdapter> m_adapter;
+  std::vector<int> m_exitCodes;
+};
+
+TEST_F(ShellAdapterTest, AnswerTableForOneTwoAndThreeButtons) {
+  struct Row {
+    const char* buttons;
+    int button;
+    int32_t answer;
+  } rows[] = {
+      {"确定", 0, 1},
+      {"确定", kWizardNotShown, -2},
+      {"替换|取消", 0, 1},
+      {"替换|取消", 1, -1},
+      {"替换|取消", kWizardNotShown, -2},
+      {"替换|更新|取消", 0, 2},
+      {"替换|更新|取消", 1, 1},
+      {"替换|更新|取消", 2, -1},
+      {"替换|更新|取消", kWizardNotShown, -2},
+      {"替换|取消", 2, -1},   // a window answering out of range counts as cancel
+      {"替换|取消", -7, -1},
+  };
+  for (const Row& r : rows) {
+    m_window.QueueWizardChoice(r.button, false);
+    EXPECT_EQ(Ask("Wizard_Table", r.buttons), r.answer) << r.buttons << " button " << r.button;
+  }
+  EXPECT_EQ(m_window.CountOf("ShowWizard"), static_cast<int>(std::size(rows)));
+}
+
+TEST_F(ShellAdapterTest, PromptCarriesTheCallersTexts) {
+  m_window.QueueWizardChoice(1);
+  m_adapter->ShowWizard("Wizard_UpLoadFileExist", "a.txt  文件已经存在，请选择以下操作方式。", "Sepra便携版",
+                        "替换|更新|取消", 1, "记住我的选择", -1);
+  auto calls = m_window.Calls();
+  ASSERT_EQ(calls.size(), 1u);
+  const WizardPrompt& p = calls[0].prompt;
+  EXPECT_EQ(p.text, "a.txt  文件已经存在，请选择以下操作方式。");
+  EXPECT_EQ(p.caption, "Sepra便携版");
+  EXPECT_EQ(p.buttons, (std::vector<std::string>{"替换", "更新", "取消"}));
+  EXPECT_EQ(p.defaultAnswer, 1);
+  EXPECT_EQ(p.checkText, "记住我的选择");
+  EXPECT_EQ(p.lastValue, -1);
+}
+
+TEST_F(ShellAdapterTest, TickedAnswerIsRememberedPerUserWhateverItIs) {
+  ASSERT_EQ(SetRegString("", kRegUserId, "u1"), S_OK);
+  m_window.QueueWizardChoice(1, true);  // cancel, ticked
+  EXPECT_EQ(Ask("Wizard_DownLoadFileExist", "替换|取消"), -1);
+  EXPECT_EQ(GetRegDWORD("u1", "Wizard_DownLoadFileExist", 12345), 0xFFFFFFFFu);
+
+  // Remembered: answered without a prompt, also by a new adapter object.
+  RefPtr<IShellAdapter> other;
+  ASSERT_EQ(CreateShellAdapter(other.Receive()), S_OK);
+  other->SetMainWindow(&m_window);
+  EXPECT_EQ(other->ShowWizard("wizard_downloadfileexist", "t", "c", "替换|取消", 1, "记住我的选择", -1), -1);
+  EXPECT_EQ(m_window.CountOf("ShowWizard"), 1);
+
+  // Another user has no memory of it.
+  ASSERT_EQ(SetRegString("", "userid", "u2"), S_OK);
+  m_window.QueueWizardChoice(0, false);
+  EXPECT_EQ(Ask("Wizard_DownLoadFileExist", "替换|取消"), 1);
+  EXPECT_EQ(m_window.CountOf("ShowWizard"), 2);
+}
+
+TEST_F(ShellAdapterTest, UntickedOrUnshownAnswerIsNotRemembered) {
+  m_window.QueueWizardChoice(0, false);
+  EXPECT_EQ(Ask("Wizard_X", "确定|取消"), 1);
+  m_window.QueueWizardChoice(kWizardNotShown, true);
+  EXPECT_EQ(Ask("Wizard_X", "确定|取消"), -2);
+  uint32_t v = 0;
+  EXPECT_FALSE(FindRegDWORD("", "Wizard_X", &v));
+  m_window.QueueWizardChoice(1, false);
+  EXPECT_EQ(Ask("Wizard_X", "确定|取消"), -1);
+  EXPECT_EQ(m_window.CountOf("ShowWizard"), 3);
+}
+
+TEST_F(ShellAdapterTest, OpenFlagZeroSwitchesTheMemoryOff) {
+  ASSERT_EQ(SetRegString("", kRegUserId, "u1"), S_OK);
+  ASSERT_EQ(SetRegDWORD("u1", "Wizard_Y", 2), S_OK);  // remembered earlier
+  ASSERT_EQ(SetRegDWORD("u1", "Wizard_OpenFlag", 0), S_OK);
+  m_window.QueueWizardChoice(0, true);
+  EXPECT_EQ(Ask("Wizard_Y", "替换|取消"), 1) << "the remembered 2 must not be used";
+  auto calls = m_window.Calls();
+  ASSERT_EQ(calls.size(), 1u);
+  EXPECT_EQ(calls[0].prompt.checkText, "") << "no check box is offered when it would do nothing";
+  EXPECT_EQ(GetRegDWORD("u1", "Wizard_Y", 0), 2u) << "nothing is stored while the memory is off";
+
+  // Any other value switches it on again.
+  ASSERT_EQ(SetRegDWORD("u1", "wizard_openflag", 7), S_OK);
+  EXPECT_EQ(Ask("Wizard_Y", "替换|取消"), 2);
+  EXPECT_EQ(m_window.CountOf("ShowWizard"), 1);
+}
+
+TEST_F(ShellAdapterTest, RememberedStringOfTheWrongTypeIsIgnored) {
+  ASSERT_EQ(SetRegString("", "Wizard_Z", "1"), S_OK);
+  m_window.QueueWizardChoice(1, false);
+  EXPECT_EQ(Ask("Wizard_Z", "替换|取消"), -1);
+  EXPECT_EQ(m_window.CountOf("ShowWizard"), 1);
+}
+
+TEST_F(ShellAdapterTest, NotifyIsCutOnCharacterBoundaries) {
+  std::string text;
+  for (int i = 0; i < 200; ++i) text += "文";
+  std::string caption(63, 'a');
+  caption += "\xF0\x9F\x98\x80";  // one character of two UTF-16 units: does not fit in 64
+  EXPECT_EQ(m_adapter->ShowNotify(text, caption, 1, 30000), S_OK);
+  auto calls = m_window.Calls();
+  ASSERT_EQ(calls.size(), 1u);
+  EXPECT_EQ(calls[0].text.size(), 128u * 3);
+  EXPECT_TRUE(IsValidUtf8(calls[0].text));
+  EXPECT_EQ(calls[0].caption, std::string(63, 'a'));
+  EXPECT_EQ(calls[0].flags, 1u);
+  EXPECT_EQ(calls[0].timeoutMs, 30000u);
+
+  m_window.SetNotifyResult(E_FAIL);
+  EXPECT_EQ(m_adapter->ShowNotify("short", "c", 1, 30000), E_FAIL);
+  EXPECT_EQ(m_window.Calls().back().text, "short");
+}
+
+TEST_F(ShellAdapterTest, ForwardsWhatTheWindowAnswers) {
+  m_window.SetMessageResult(S_FALSE);
+  EXPECT_EQ(m_adapter->ShowMessage("m", "c"), S_FALSE);
+  m_window.SetShellOpenResult(42);
+  EXPECT_EQ(m_adapter->ShellOpen("/tmp/a b;c.txt"), 42);
+  EXPECT_EQ(m_adapter->OnDragDataFile("/x/_ostrel_dragdata_1"), S_OK);
+  EXPECT_EQ(m_adapter->UnInit(), S_OK);
+  auto calls = m_window.Calls();
+  ASSERT_EQ(calls.size(), 3u);
+  EXPECT_EQ(calls[1].op, "ShellOpen");
+  EXPECT_EQ(calls[1].text, "/tmp/a b;c.txt");
+  EXPECT_EQ(calls[2].op, "OnDragDataFile");
+}
+
+TEST_F(ShellAdapterTest, WithoutMainWindowNothingCrashes) {
+  RefPtr<IShellAdapter> bare;
+  ASSERT_EQ(CreateShellAdapter(bare.Receive()), S_OK);
+  ASSERT_EQ(SetRegDWORD("", "Wizard_Q", 1), S_OK);
+  LogCapture cap;
+  EXPECT_EQ(bare->ShowWizard("Wizard_Q", "t", "c", "替换|取消", 1, "记住我的选择", -1), -1);
+  EXPECT_EQ(bare->ShowMessage("t", "c"), E_FAIL);
+  EXPECT_EQ(bare->ShowNotify("t", "c", 1, 30000), E_FAIL);
+  EXPECT_EQ(bare->ShellOpen("/tmp/x"), kShellOpenFailed);
+  EXPECT_EQ(bare->OnDragDataFile("/tmp/x"), E_FAIL);
+  EXPECT_EQ(bare->ForceUpgrade(), E_FAIL);
+  EXPECT_TRUE(m_exitCodes.empty()) << "no window, no forced exit";
+  EXPECT_EQ(cap.Count("*ASSERT*: m_pMainWindow"), 6);
+
+  EXPECT_EQ(bare->SetMainWindow(nullptr), S_OK);
+  EXPECT_TRUE(cap.Contains("*ASSERT*: pMainWindow"));
+}
+
+TEST_F(ShellAdapterTest, CreationAndInterfaceIdentity) {
+  LogCapture cap;
+  EXPECT_EQ(CreateShellAdapter(nullptr), E_FAIL);
+  EXPECT_TRUE(cap.Contains("*ASSERT*: ppObj"));
+
+  constexpr IID expected = GuidFromString("{6AC03FFE-A947-499F-97F4-BA11FCCDDD7F}");
+  static_assert(IID_IShellAdapter == expected);
+  IShellAdapter* raw = nullptr;
+  ASSERT_EQ(CreateShellAdapter(&raw), S_OK);
+  void* pv = nullptr;
+  ASSERT_EQ(raw->QueryInterface(IID_IShellAdapter, &pv), S_OK);
+  EXPECT_EQ(pv, raw);
+  EXPECT_EQ(raw->Release(), 1u);
+  EXPECT_EQ(raw->Release(), 0u) << "created with exactly one reference";
+}
+
+TEST_F(ShellAdapterTest, ForceUpgradeTellsTheUserOnceAndEnds) {
+  LogCapture cap;
+  EXPECT_EQ(m_adapter->ForceUpgrade(), S_OK);  // returns only because the exit is injected
+  EXPECT_EQ(m_exitCodes, (std::vector<int>{-3}));
+  auto calls = m_window.Calls();
+  ASSERT_EQ(calls.size(), 1u) << "no false success notice";
+  EXPECT_EQ(calls[0].op, "ShowMessage");
+  EXPECT_EQ(calls[0].text, "您的版本太旧，Sepra将立即升级。");
+  EXPECT_EQ(calls[0].caption, "Sepra便携版");
+  EXPECT_TRUE(cap.Contains("no update can be installed"));
+
+  // Once per process, whichever adapter object is asked.
+  RefPtr<IShellAdapter> other;
+  ASSERT_EQ(CreateShellAdapter(other.Receive()), S_OK);
+  other->SetMainWindow(&m_window);
+  EXPECT_EQ(other->ForceUpgrade(), 1);
+  EXPECT_EQ(m_adapter->ForceUpgrade(), 1);
+  EXPECT_EQ(m_exitCodes.size(), 1u);
+  EXPECT_EQ(m_window.CountOf("ShowMessage"), 1);
+}
+
+TEST_F(ShellAdapterTest, ForceUpgradeEndsTheRealProcessWithExitCode253) {
+  shellcontrol::SetProcessExit(nullptr);
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    m_adapter->ForceUpgrade();
+    _exit(0);  // not reached when the upgrade ends the process
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 253);
+}
+
+}  // namespace

@@ -1,0 +1,53 @@
+// A main window for tests: records every call and answers prompts from a queue.
+// Thread-safe: engine threads may call it while a test inspects it.
+#pragma once
+
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "shell/imainwindow.h"
+
+class ScriptedMainWindow final : public IMainWindow {
+ public:
+  struct Call {
+    std::string op;  // "ShowMessage", "ShowWizard", "ShowNotify", "ShellOpen", "OnDragDataFile"
+    std::string text;     // message, prompt or notice text; the path for ShellOpen and OnDragDataFile
+    std::string caption;
+    WizardPrompt prompt;  // ShowWizard only
+    uint32_t flags = 0, timeoutMs = 0;  // ShowNotify only
+  };
+
+  // Queues the answer of the next prompt. Without a queued answer a prompt ends
+  // with its last (cancel) button, as a window that cannot ask does.
+  void QueueWizardChoice(int button, bool checked = false);
+  // Results of the other operations.
+  void SetMessageResult(HRESULT hr);
+  void SetNotifyResult(HRESULT hr);
+  void SetShellOpenResult(ShellProcess p);
+  // Runs inside ShowMessage, before it returns (for example to block a caller).
+  void SetOnMessage(std::function<void(const std::string& text)> hook);
+
+  std::vector<Call> Calls();
+  int CountOf(const std::string& op);
+
+  HRESULT ShowMessage(const std::string& text, const std::string& caption) override;
+  WizardChoice ShowWizard(const WizardPrompt& prompt) override;
+  HRESULT ShowNotify(const std::string& text, const std::string& caption, uint32_t flags,
+                     uint32_t timeoutMs) override;
+  ShellProcess ShellOpen(const std::string& path) override;
+  HRESULT OnDragDataFile(const std::string& path) override;
+
+ private:
+  void Record(Call call);
+
+  std::mutex m_mutex;
+  std::vector<Call> m_calls;
+  std::deque<WizardChoice> m_choices;
+  HRESULT m_messageResult = S_OK;
+  HRESULT m_notifyResult = S_OK;
+  ShellProcess m_shellOpenResult = kShellNoProcess;
+  std::function<void(const std::string&)> m_onMessage;
+};
