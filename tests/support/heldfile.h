@@ -1,7 +1,7 @@
 // Another process that holds a file, for tests of lock probes: "flock FILE" running a
 // command, or a command that merely has the file open. The holder is ready (the lock
-// taken, the file open) when the constructor returns; it is killed, never waited
-// for, when the object goes.
+// taken, the file open) when the constructor returns. When the object goes, the holder
+// is killed (never waited for to end on its own) and reaped, so the file is free then.
 #pragma once
 
 #include <fcntl.h>
@@ -31,7 +31,8 @@ class HeldFile {
       setpgid(0, 0);
       dup2(out[1], 1);
       if (kind == kFlock) {
-        execlp("flock", "flock", path.c_str(), "sh", "-c", script, static_cast<char*>(nullptr));
+        // -o: only flock itself holds the file, so that once it is reaped nothing does.
+        execlp("flock", "flock", "-o", path.c_str(), "sh", "-c", script, static_cast<char*>(nullptr));
       } else {
         int fd = open(path.c_str(), O_RDONLY);
         if (fd < 0) _exit(126);

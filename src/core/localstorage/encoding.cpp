@@ -2,14 +2,11 @@
 #include "common/checks.h"
 #include "common/strhelper.h"
 #include "common/tracestack.h"
-#if __has_include("core/encrypt/encodefile.h")
 #include "core/encrypt/encodefile.h"
-#define OSTREL_HAVE_ENCODING 1
-#endif
 #include "core/localstorage/localstorage.h"
 
 // File keys never reach the log: traces show this in their place.
-static constexpr char kMaskedKey[] = "__filekey__";
+static constexpr char kMaskedKey[] = "__key__";
 
 HRESULT CLocalStorage::EncodeFile(const std::string& fileName, const std::string& srcFile, const std::string& desFile,
                                   const std::string& fileKey) {
@@ -24,11 +21,7 @@ HRESULT CLocalStorage::EncodeFile(const std::string& fileName, const std::string
   ASSERT(!IsStrEmpty(szSrcFile));
   ASSERT(!IsStrEmpty(szDesFile));
   ASSERT(!IsStrEmpty(szFileKey));
-#ifdef OSTREL_HAVE_ENCODING
   hr = ::EncodeFile(fileName, srcFile, desFile, fileKey, false);
-#else
-  hr = E_NOTIMPL;
-#endif
   ERROR_CHECK_COM(hr);
   return hr;
 }
@@ -43,11 +36,7 @@ HRESULT CLocalStorage::DecodeFile(const std::string& srcFile, const std::string&
   ASSERT(!IsStrEmpty(szSrcFile));
   ASSERT(!IsStrEmpty(szDesFile));
   ASSERT(!IsStrEmpty(szFileKey));
-#ifdef OSTREL_HAVE_ENCODING
   hr = ::DecodeFile(srcFile, desFile, fileKey);
-#else
-  hr = E_NOTIMPL;
-#endif
   ERROR_CHECK_COM(hr);
   return hr;
 }

@@ -263,3 +263,35 @@ TEST(DealFileSystemReturnTest, ErrnoTable) {
 }
 
 }  // namespace
+
+namespace {
+
+class LocalStorageEncodingTest : public LocalStorageFixture {};
+
+TEST_F(LocalStorageEncodingTest, EncodeAndDecodeRoundTripWithoutLoggingTheKey) {
+  const std::string key = "0123456789abcdef0123456789abcdef0123456789abcdef0123456789abcdef";
+  std::string plain = PathIn("notes.txt");
+  WriteFileBytes(plain, std::string(100000, 'a') + RandomBytes(5000, 9));
+  LogCapture log;
+  std::string encoded = m_store->GetTempFilePath();
+  ASSERT_EQ(m_store->EncodeFile("notes.txt", plain, encoded, key), S_OK);
+  EXPECT_EQ(ReadFileBytes(encoded).substr(0, 19), "Tarvelin_FileHeader");
+  std::string decoded = m_store->GetTempFilePath();
+  ASSERT_EQ(m_store->DecodeFile(encoded, decoded, key), S_OK);
+  EXPECT_EQ(RunCommand("cmp -s " + ShellQuote(plain) + " " + ShellQuote(decoded)), 0);
+  EXPECT_TRUE(log.Contains("CLocalStorage::EncodeFile()"));
+  EXPECT_TRUE(log.Contains("FileKey = __key__"));
+  EXPECT_FALSE(log.Contains(key)) << "the file key reached the log";
+
+  // Empty arguments are logged; the routines' failures come back unchanged.
+  log.Clear();
+  EXPECT_TRUE(FAILED(m_store->EncodeFile("", PathIn("missing"), "", "")));
+  for (const char* text : {"*ASSERT*: !IsStrEmpty(szFileName)", "*ASSERT*: !IsStrEmpty(szDesFile)",
+                           "*ASSERT*: !IsStrEmpty(szFileKey)"})
+    EXPECT_TRUE(log.Contains(text)) << text;
+  EXPECT_TRUE(FAILED(m_store->DecodeFile(plain, PathIn("out.txt"), key)));  // not an encoded file
+  EXPECT_TRUE(log.Contains("ERROR_CHECK_COM hr = "));
+  EXPECT_FALSE(FileExists(PathIn("out.txt")));
+}
+
+}  // namespace
