@@ -56,28 +56,6 @@ TEST_F(LockProbeTest, HeldOpenWithoutALock) {
   EXPECT_EQ(ProbeFileLock(other), FileLockState::kUnlocked);
 }
 
-TEST_F(LockProbeTest, ProcessTableSeam) {
-  // A /proc look-alike: process 100 has the file open, process 200 (standing for this
-  // process) has the other one open.
-  std::string file = PathIn("target"), other = PathIn("other");
-  WriteFileBytes(file, "a");
-  WriteFileBytes(other, "b");
-  std::string proc = PathIn("proc");
-  ASSERT_EQ(RunCommand("mkdir -p " + ShellQuote(proc + "/100/fd") + " " + ShellQuote(proc + "/200/fd") + " " +
-                       ShellQuote(proc + "/self/fd")),
-            0);
-  ASSERT_EQ(symlink(file.c_str(), (proc + "/100/fd/4").c_str()), 0);
-  ASSERT_EQ(symlink(other.c_str(), (proc + "/200/fd/3").c_str()), 0);
-  ASSERT_EQ(symlink(other.c_str(), (proc + "/self/fd/3").c_str()), 0);
-  struct stat a {}, b {};
-  ASSERT_EQ(stat(file.c_str(), &a), 0);
-  ASSERT_EQ(stat(other.c_str(), &b), 0);
-  EXPECT_TRUE(AnyProcessHasOpen(a.st_dev, a.st_ino, 200, proc));
-  EXPECT_FALSE(AnyProcessHasOpen(b.st_dev, b.st_ino, 200, proc));
-  EXPECT_TRUE(AnyProcessHasOpen(b.st_dev, b.st_ino, 300, proc));
-  EXPECT_FALSE(AnyProcessHasOpen(a.st_dev, a.st_ino, 100, proc));
-}
-
 TEST_F(LockProbeTest, ProcLocksLines) {
   const dev_t dev = makedev(0x08, 0x02);
   const ino_t ino = 131090;

@@ -128,7 +128,7 @@ bool BySvrId(const CFileItemRecord& a, const CFileItemRecord& b) { return a.strS
 }  // namespace
 
 HRESULT CLocalStorage::ReadItems(const std::string& table, const std::string& condition, const DBParams& params,
-                                 bool listing, bool withDetails, std::vector<CFileItemRecord>* items) {
+                                 bool withDetails, std::vector<CFileItemRecord>* items) {
   CDBQueryHelper rows;
   HRESULT hr =
       m_pDB->execQuery(StringFormat("SELECT %s FROM %s WHERE %s", kItemColumns, table.c_str(), condition.c_str()),
@@ -143,7 +143,7 @@ HRESULT CLocalStorage::ReadItems(const std::string& table, const std::string& co
     hr = rows.eof(&end);
     ERROR_CHECK_COM(hr);
     if (end) return S_OK;
-    hr = ReadItemRow(rows, listing ? kListingChecks : kItemChecks, withDetails, &items->emplace_back());
+    hr = ReadItemRow(rows, kListingChecks, withDetails, &items->emplace_back());
     if (FAILED(hr)) {
       items->pop_back();
       return hr;
@@ -163,22 +163,23 @@ HRESULT CLocalStorage::GetLastSyncSnapshot(const std::string& parentId, std::vec
   HRESULT hr = E_FAIL;
   TRACE_SCOPE_DETAIL("CLocalStorage::GetLastSyncSnapshot()", &hr, "szId = %s", parentId.c_str());
   std::lock_guard<std::recursive_mutex> storage(m_storageLock);
+  // The shared-out view is the own rows that the user shares.
+  const bool sharedOut = space == ItemSpace::ShareToOther;
+  const char* table = sharedOut ? "files" : ReadTable(space);
+  const char* condition = sharedOut ? "svrparentid = ? AND bshared = ?" : "svrparentid = ?";
+  const DBParams params = sharedOut ? DBParams{parentId, 1} : DBParams{parentId};
   // Collected apart and appended only whole: a failed read adds nothing.
   std::vector<CFileItemRecord> found;
   {
     // Sized once: a large folder's records are not moved again and again.
     CDBQueryHelper count;
     int rows = 0;
-    if (SUCCEEDED(m_pDB->execQuery(StringFormat("SELECT count(*) FROM %s WHERE svrparentid = ?",
-                                                space == ItemSpace::ShareToOther ? "files" : ReadTable(space)),
-                                   count, {parentId})) &&
+    if (SUCCEEDED(m_pDB->execQuery(StringFormat("SELECT count(*) FROM %s WHERE %s", table, condition), count,
+                                   params)) &&
         SUCCEEDED(count.getIntField(0, &rows, 0)) && rows > 0)
       found.reserve(static_cast<size_t>(rows));
   }
-  if (space == ItemSpace::ShareToOther)
-    hr = ReadItems("files", "svrparentid = ? AND bshared = ?", {parentId, 1}, true, true, &found);
-  else
-    hr = ReadItems(ReadTable(space), "svrparentid = ?", {parentId}, true, true, &found);
+  hr = ReadItems(table, condition, params, true, &found);
   if (FAILED(hr)) return hr;
   if (items->empty()) {
     items->swap(found);
@@ -455,9 +456,9 @@ HRESULT CLocalStorage::LocalFullTextSearch(const std::string& searchText, std::v
   const std::string condition = "Localname like ? ESCAPE '\\'";
   const std::string pattern = LikePattern(searchText);
   std::vector<CFileItemRecord> own, shared;
-  hr = ReadItems("files", condition, {pattern}, true, false, &own);
+  hr = ReadItems("files", condition, {pattern}, false, &own);
   ERROR_CHECK_COM(hr);
-  hr = ReadItems("shareinfiles", condition, {pattern}, true, false, &shared);
+  hr = ReadItems("shareinfiles", condition, {pattern}, false, &shared);
   ERROR_CHECK_COM(hr);
   std::stable_sort(own.begin(), own.end(), BySvrId);
   std::stable_sort(shared.begin(), shared.end(), BySvrId);

@@ -75,6 +75,7 @@ const char* const CLocalStorage::kTableColumns =
 
 HRESULT CreateLocalStorage(ILocalStorage** ppLocalStorage) {
   ASSERT(ppLocalStorage);
+  if (!ppLocalStorage) return E_POINTER;
   CLocalStorage* pLocalStorage = new (std::nothrow) CLocalStorage(&GetUserDB(), &GetConfigTable());
   ERROR_CHECK_BOOLEX(pLocalStorage);
   pLocalStorage->AddRef();

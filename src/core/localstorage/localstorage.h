@@ -5,9 +5,10 @@
 // Locks, outermost first: the transaction lock, the storage lock (both re-entrant),
 // then the data base's own lock. The storage lock serialises every item-store
 // operation; a transaction holds it from BeginTransaction to CommitTransaction. The
-// move lock serialises moves into the sync folder without holding up the item store;
-// the path lock guards the two folder paths and is never held across a call. Hashing
-// and copying run under no lock.
+// move lock serialises moves into the sync folder (a copy across file systems may take
+// long) without holding up the item store; the path lock guards the two folder paths
+// and is never held across a call. Hashing and copies into the temp folder run under
+// no lock.
 #pragma once
 
 #include <cstdint>
@@ -105,10 +106,13 @@ class CLocalStorage final : public CUnknownImpl<ILocalStorage> {
   // Records a failed write inside a transaction; returns hr.
   HRESULT TrackWrite(HRESULT hr);
 
-  // Rows read with the item columns; the check texts name "fileInfo" (one item) or
-  // "fileinfo" (listings). withDetails adds the path text, shared flag and share list.
+  // Appends the rows that match, read with the listing's checks; withDetails adds the
+  // path text, shared flag and share list. On a failure the rows read before it stay
+  // appended. Called under the storage lock.
   HRESULT ReadItems(const std::string& table, const std::string& condition, const DBParams& params,
-                    bool listing, bool withDetails, std::vector<CFileItemRecord>* items);
+                    bool withDetails, std::vector<CFileItemRecord>* items);
+  // Deletes a stored folder with everything below it (see DeleteFoldItem). Called
+  // under the storage lock.
   HRESULT DeleteFolderRows(const char* table, const std::string& folderId);
 
   // The path for a file service: relative ones through GetFullPath; E_INVALIDARG when
