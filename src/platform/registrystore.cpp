@@ -1,7 +1,6 @@
 #include "platform/registrystore.h"
 
 #include <fcntl.h>
-#include <pwd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -11,23 +10,12 @@
 #include <vector>
 
 #include "platform/atomicfile.h"
+#include "platform/homefolder.h"
 
 namespace {
 
 // A store larger than this is not a store of ours; it is refused, never replaced.
 constexpr size_t kMaxStoreBytes = 64 * 1024 * 1024;
-
-std::string HomeFolder() {
-  const char* home = std::getenv("HOME");
-  if (home && *home == '/') return home;
-  long size = ::sysconf(_SC_GETPW_R_SIZE_MAX);
-  std::vector<char> buf(size > 0 ? static_cast<size_t>(size) : 16384);
-  struct passwd pw {};
-  struct passwd* result = nullptr;
-  if (::getpwuid_r(::getuid(), &pw, buf.data(), buf.size(), &result) == 0 && result && result->pw_dir)
-    return result->pw_dir;
-  return "/";
-}
 
 std::string ParentOf(const std::string& path) {
   size_t slash = path.find_last_of('/');
@@ -95,9 +83,7 @@ bool ReadStoreFile(const std::string& path, std::string* bytes) {
 std::string CRegistryStore::DefaultPath() {
   const char* over = std::getenv("OSTREL_REGISTRY");
   if (over && *over) return over;
-  const char* config = std::getenv("XDG_CONFIG_HOME");
-  std::string base = (config && *config == '/') ? std::string(config) : HomeFolder() + "/.config";
-  return base + "/Ostrel/registry";
+  return GetXdgBaseFolder("XDG_CONFIG_HOME", ".config") + "/Ostrel/registry";
 }
 
 CRegistryStore::CRegistryStore(std::string path) : m_path(std::move(path)) {}
