@@ -130,6 +130,38 @@ bool PosixFile::Close() {
   return ::close(fd) == 0 || errno == EINTR;
 }
 
+bool ReadWholeFile(const std::string& path, size_t maxBytes, std::string* bytes) {
+  bytes->clear();
+  PosixFile file;
+  if (!file.Open(path, O_RDONLY)) return false;
+  struct stat st {};
+  if (::fstat(file.fd(), &st) != 0) return false;
+  if (!S_ISREG(st.st_mode)) {
+    errno = EINVAL;
+    return false;
+  }
+  if (static_cast<uint64_t>(st.st_size) > maxBytes) {
+    errno = EFBIG;
+    return false;
+  }
+  // The size is only a hint: files of /proc report 0, and a file may grow meanwhile.
+  char buffer[16384];
+  for (;;) {
+    ssize_t n = file.ReadFull(buffer, sizeof(buffer));
+    if (n < 0) {
+      bytes->clear();
+      return false;
+    }
+    if (static_cast<size_t>(n) > maxBytes - bytes->size()) {
+      bytes->clear();
+      errno = EFBIG;
+      return false;
+    }
+    bytes->append(buffer, static_cast<size_t>(n));
+    if (static_cast<size_t>(n) < sizeof(buffer)) return true;
+  }
+}
+
 bool SyncFolder(const std::string& folder) {
   PosixFile dir;
   if (!dir.Open(folder.empty() ? "." : folder, O_RDONLY | O_DIRECTORY)) return false;

@@ -42,6 +42,11 @@ class PosixFile {
   std::string m_path;
 };
 
+// Reads a regular file whole into *bytes. False with errno set and *bytes empty when
+// it cannot be opened or read (ENOENT for a missing file), is not a regular file
+// (EINVAL), or holds more than maxBytes (EFBIG).
+bool ReadWholeFile(const std::string& path, size_t maxBytes, std::string* bytes);
+
 // fsync of a folder, so that a rename in it is durable.
 bool SyncFolder(const std::string& folder);
 

@@ -7,10 +7,10 @@
 
 #include <cerrno>
 #include <cstdlib>
-#include <vector>
 
 #include "platform/atomicfile.h"
 #include "platform/homefolder.h"
+#include "platform/posixfile.h"
 
 namespace {
 
@@ -41,41 +41,7 @@ bool MakeFolders(const std::string& folder) {
 
 // Reads the file into *bytes; a missing file gives "" and true.
 bool ReadStoreFile(const std::string& path, std::string* bytes) {
-  bytes->clear();
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return errno == ENOENT;
-  struct stat st {};
-  if (::fstat(fd, &st) != 0) {
-    int e = errno;
-    ::close(fd);
-    errno = e;
-    return false;
-  }
-  if (!S_ISREG(st.st_mode) || static_cast<uint64_t>(st.st_size) > kMaxStoreBytes) {
-    ::close(fd);
-    errno = S_ISREG(st.st_mode) ? EFBIG : EINVAL;
-    return false;
-  }
-  char buf[16384];
-  for (;;) {
-    ssize_t n = ::read(fd, buf, sizeof(buf));
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      int e = errno;
-      ::close(fd);
-      errno = e;
-      return false;
-    }
-    if (n == 0) break;
-    bytes->append(buf, static_cast<size_t>(n));
-    if (bytes->size() > kMaxStoreBytes) {
-      ::close(fd);
-      errno = EFBIG;
-      return false;
-    }
-  }
-  ::close(fd);
-  return true;
+  return ReadWholeFile(path, kMaxStoreBytes, bytes) || errno == ENOENT;
 }
 
 }  // namespace
