@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 namespace {
 
@@ -128,6 +129,16 @@ bool PosixFile::Close() {
   m_fd = -1;
   // close is never retried: after EINTR the descriptor is already released on Linux.
   return ::close(fd) == 0 || errno == EINTR;
+}
+
+bool CopyFileData(PosixFile& in, PosixFile& out) {
+  std::vector<char> buffer(size_t(1) << 20);
+  for (;;) {
+    ssize_t n = in.ReadFull(buffer.data(), buffer.size());
+    if (n < 0) return false;
+    if (n > 0 && !out.WriteFull(buffer.data(), static_cast<size_t>(n))) return false;
+    if (static_cast<size_t>(n) < buffer.size()) return true;
+  }
 }
 
 bool ReadWholeFile(const std::string& path, size_t maxBytes, std::string* bytes) {

@@ -42,6 +42,10 @@ class PosixFile {
   std::string m_path;
 };
 
+// Copies everything from in's position to its end into out (1 MiB at a time). False
+// with errno set when a read or a write fails.
+bool CopyFileData(PosixFile& in, PosixFile& out);
+
 // Reads a regular file whole into *bytes. False with errno set and *bytes empty when
 // it cannot be opened or read (ENOENT for a missing file), is not a regular file
 // (EINVAL), or holds more than maxBytes (EFBIG).
