@@ -11,12 +11,6 @@
 
 namespace {
 
-// Keeps errno across clean-up calls.
-struct ErrnoKeeper {
-  int saved = errno;
-  ~ErrnoKeeper() { errno = saved; }
-};
-
 void RemoveQuietly(const std::string& path) {
   ErrnoKeeper keep;
   ::unlink(path.c_str());

@@ -5,6 +5,7 @@
 
 #include <sys/types.h>
 
+#include <cerrno>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -50,6 +51,12 @@ bool CopyFileData(PosixFile& in, PosixFile& out);
 // it cannot be opened or read (ENOENT for a missing file), is not a regular file
 // (EINVAL), or holds more than maxBytes (EFBIG).
 bool ReadWholeFile(const std::string& path, size_t maxBytes, std::string* bytes);
+
+// Keeps errno across clean-up calls: restores the value it had at construction.
+struct ErrnoKeeper {
+  int saved = errno;
+  ~ErrnoKeeper() { errno = saved; }
+};
 
 // fsync of a folder, so that a rename in it is durable.
 bool SyncFolder(const std::string& folder);

@@ -17,11 +17,10 @@ namespace {
 // A store larger than this is not a store of ours; it is refused, never replaced.
 constexpr size_t kMaxStoreBytes = 64 * 1024 * 1024;
 
+// The folder part of a path; "." for a bare name.
 std::string ParentOf(const std::string& path) {
-  size_t slash = path.find_last_of('/');
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
-  return path.substr(0, slash);
+  std::string folder = FolderOfPath(path);
+  return folder.empty() ? "." : folder;
 }
 
 // Creates the folder and its missing parents, new ones 0700.
@@ -57,10 +56,9 @@ CRegistryStore::CRegistryStore(std::string path) : m_path(std::move(path)) {}
 bool CRegistryStore::Read(CRegistryData* out, size_t* badLines) const {
   std::string bytes;
   if (!ReadStoreFile(m_path, &bytes)) {
-    int e = errno;
+    ErrnoKeeper keep;
     *out = CRegistryData();
     if (badLines) *badLines = 0;
-    errno = e;
     return false;
   }
   size_t bad = out->Parse(bytes);
@@ -72,14 +70,12 @@ CRegistryStore::UpdateResult CRegistryStore::Update(const std::function<void(CRe
   if (!MakeFolders(ParentOf(m_path))) return UpdateResult::kOpenFailed;
   // A lock file of its own: the store file itself is replaced by every change, so a
   // lock on it would not exclude a writer that opened the replaced file.
-  std::string lockPath = m_path + ".lock";
-  int lockFd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
-  if (lockFd < 0) return UpdateResult::kOpenFailed;
-  while (::flock(lockFd, LOCK_EX) != 0) {
+  PosixFile lock;
+  if (!lock.Open(m_path + ".lock", O_RDWR | O_CREAT | O_NOFOLLOW, 0600)) return UpdateResult::kOpenFailed;
+  while (::flock(lock.fd(), LOCK_EX) != 0) {
     if (errno != EINTR) {
-      int e = errno;
-      ::close(lockFd);
-      errno = e;
+      ErrnoKeeper keep;
+      lock.Close();
       return UpdateResult::kOpenFailed;
     }
   }
@@ -89,9 +85,8 @@ CRegistryStore::UpdateResult CRegistryStore::Update(const std::function<void(CRe
     change(data);
     result = AtomicWriteFile(m_path, data.Serialize(), 0600) ? UpdateResult::kOk : UpdateResult::kWriteFailed;
   }
-  int e = errno;
-  ::flock(lockFd, LOCK_UN);
-  ::close(lockFd);
-  errno = e;
+  ErrnoKeeper keep;
+  ::flock(lock.fd(), LOCK_UN);
+  lock.Close();
   return result;
 }

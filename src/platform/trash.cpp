@@ -160,11 +160,6 @@ std::string DeletionDate(Clock* clock) {
   return text;
 }
 
-struct ErrnoKeeper {
-  int saved = errno;
-  ~ErrnoKeeper() { errno = saved; }
-};
-
 }  // namespace
 
 bool MoveToTrash(const std::string& path, Clock* clock) {

@@ -41,10 +41,9 @@ bool CopyToNewFile(const std::string& source, const std::string& target) {
   if (!out.Open(target, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0600)) return false;
   bool ok = CopyFileData(in, out) && out.Close();
   if (!ok) {
-    int err = errno;
+    ErrnoKeeper keep;
     out.Close();
     ::unlink(target.c_str());
-    errno = err;
   }
   return ok;
 }
