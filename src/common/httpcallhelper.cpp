@@ -146,7 +146,7 @@ void CKeyValueMap::Parse(std::string_view text, bool decode) {
       // become U+FFFD.
       size_t nul = decoded.find('\0');
       if (nul != std::string::npos) decoded.resize(nul);
-      value = IsValidUtf8(decoded) ? decoded : Utf16ToUtf8(Utf8ToUtf16(decoded));
+      value = ToValidUtf8(decoded);
     }
     m_items[key] = std::move(value);
     pos = end + 1;

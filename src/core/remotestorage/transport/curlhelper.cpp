@@ -312,7 +312,7 @@ bool DecodeReplyText(std::string_view headers, std::string_view bytes, size_t ca
     bytes = inflated;
   }
   bytes = bytes.substr(0, bytes.find('\0'));
-  *text = IsValidUtf8(bytes) ? std::string(bytes) : Utf16ToUtf8(Utf8ToUtf16(bytes));
+  *text = ToValidUtf8(bytes);
   return true;
 }
 
