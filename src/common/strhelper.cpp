@@ -72,6 +72,23 @@ std::string GetFileExtension(const std::string& path) {
   return pos < 0 ? std::string() : path.substr(static_cast<size_t>(pos));
 }
 
+std::string BytesToHex(const uint8_t* bytes, size_t count) {
+  static const char kHex[] = "0123456789abcdef";
+  std::string s(2 * count, '0');
+  for (size_t i = 0; i < count; ++i) {
+    s[2 * i] = kHex[bytes[i] >> 4];
+    s[2 * i + 1] = kHex[bytes[i] & 15];
+  }
+  return s;
+}
+
+int HexDigitValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
 bool SystemTimeLess(const LocalTime& a, const LocalTime& b) {
   return std::tie(a.year, a.month, a.day, a.hour, a.minute, a.second) <
          std::tie(b.year, b.month, b.day, b.hour, b.minute, b.second);

@@ -2,6 +2,8 @@
 // root" is "/".
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -40,6 +42,12 @@ int GetFileExtensionPos(std::string_view path);
 
 // The extension with its dot, or "" when there is none.
 std::string GetFileExtension(const std::string& path);
+
+// Lower-case hexadecimal text of the bytes, two digits a byte.
+std::string BytesToHex(const uint8_t* bytes, size_t count);
+
+// The value of one hexadecimal digit (either case), or -1 for any other character.
+int HexDigitValue(char c);
 
 // True when a is earlier than b, comparing year, month, day, hour, minute and second
 // (nothing finer).

@@ -9,6 +9,7 @@
 #include "common/checks.h"
 #include "common/filehelper.h"
 #include "common/sha1.h"
+#include "common/strhelper.h"
 #include "core/encrypt/compresspolicy.h"
 #include "core/encrypt/fileio.h"
 #include "core/encrypt/lzmafile.h"
@@ -32,14 +33,7 @@ constexpr uint64_t kMaxSource = 0xFFFFFFFFull;
 #define ENC_LOG_BOOLEX(text) OSTREL_LOG(kLogWarn, "%s", "ERROR_CHECK_BOOLEX:" text)
 #define DEC_LOG_MSG(msg) OSTREL_LOG(kLogInfo, "ERROR_CHECK_BOOLEX:bRet--MSG:%s", msg)
 
-int HexDigit(const std::string& s, size_t i) {
-  if (i >= s.size()) return -1;
-  char c = s[i];
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
+int HexDigit(const std::string& s, size_t i) { return i < s.size() ? HexDigitValue(s[i]) : -1; }
 
 // A key that is wiped when it goes.
 struct FileKey {
