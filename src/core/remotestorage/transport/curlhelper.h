@@ -159,6 +159,15 @@ class CCurlHelper {
 
   bool _SetHttpHeader();
   bool _SetHttpPostField();
+  // _SetHttpHeader, then with withBody _SetHttpPostField; each failure is logged with
+  // its own line.
+  bool _SetHeaderAndBody(bool withBody);
+  // Runs the transfer when ready, else gives CURLE_FAILED_INIT without sending; a
+  // failed transfer is traced with the URL as it may be logged.
+  CURLcode _Perform(bool ready, const char* url);
+  // A finished transfer whose HTTP status cannot be read or lies outside 200..299 is
+  // logged and continues as the exception code (status 4).
+  CURLcode _Require2xx(CURLcode code);
   bool _SetGuards(long timeoutSec);
   bool _SetProgress();
   bool _SetReplyCollection(bool withHeaders);
