@@ -69,6 +69,18 @@ HRESULT CheckSourceSize(const std::string& srcFile) {
   return S_OK;
 }
 
+// Refuses what no encoding may take: a source of 4 GiB or more, and a destination that
+// is the source itself. The failure of the size read is returned.
+HRESULT CheckEncodeFiles(const std::string& srcFile, const std::string& desFile) {
+  HRESULT hr = CheckSourceSize(srcFile);
+  ERROR_CHECK_COM(hr);
+  if (encrypt_io::IsSameFile(srcFile, desFile)) {
+    ENC_LOG_BOOLEX("!IsSameFile(szSrcFile, szDesFile)");
+    return E_FAIL;
+  }
+  return S_OK;
+}
+
 // Moves a finished temporary file onto the destination.
 HRESULT PutInPlace(const std::string& temp, const std::string& desFile) {
   if (!MoveReplace(temp, desFile)) {
@@ -126,12 +138,8 @@ HRESULT EncodeFile(const std::string& fileName, const std::string& srcFile, cons
   ENC_ASSERT(!desFile.empty(), "!IsStrEmpty(szDesFile)");
   ENC_ASSERT(!fileKey.empty(), "!IsStrEmpty(szFileKey)");
 
-  HRESULT hr = CheckSourceSize(srcFile);
-  ERROR_CHECK_COM(hr);
-  if (encrypt_io::IsSameFile(srcFile, desFile)) {
-    ENC_LOG_BOOLEX("!IsSameFile(szSrcFile, szDesFile)");
-    return E_FAIL;
-  }
+  HRESULT hr = CheckEncodeFiles(srcFile, desFile);
+  if (FAILED(hr)) return hr;
   int flag = 1;
   if (!noCompress) {
     hr = NeedCompressFile(fileName, srcFile, &flag);
@@ -168,12 +176,8 @@ HRESULT EncodeFile_UFA(uint32_t orgSize, const std::string& fileName, const std:
   ENC_ASSERT(!fileKey.empty(), "!IsStrEmpty(szFileKey)");
   ENC_ASSERT(!hint.empty(), "!IsStrEmpty(szHint)");
 
-  HRESULT hr = CheckSourceSize(srcFile);
-  ERROR_CHECK_COM(hr);
-  if (encrypt_io::IsSameFile(srcFile, desFile)) {
-    ENC_LOG_BOOLEX("!IsSameFile(szSrcFile, szDesFile)");
-    return E_FAIL;
-  }
+  HRESULT hr = CheckEncodeFiles(srcFile, desFile);
+  if (FAILED(hr)) return hr;
   int flag = 1;
   hr = NeedCompressFile(fileName, srcFile, &flag);
   ERROR_CHECK_COM(hr);
