@@ -171,15 +171,8 @@ HRESULT CLocalStorage::CreateDbTables() {
 // --- spaces and version counters -------------------------------------------------
 
 const char* CLocalStorage::ReadTable(ItemSpace space) {
-  switch (space) {
-    case ItemSpace::MyFile:
-    case ItemSpace::ShareToOther:
-      return kFilesTable;
-    case ItemSpace::ShareToMe:
-      return kShareInFilesTable;
-  }
-  OSTREL_LOG(kLogError, "%s", "*ASSERT*: 0");
-  return kFilesTable;
+  const char* table = WriteTable(space);
+  return table ? table : kFilesTable;
 }
 
 const char* CLocalStorage::WriteTable(ItemSpace space) {

@@ -100,6 +100,11 @@ class CLocalStorage final : public CUnknownImpl<ILocalStorage> {
   HRESULT SetVersion(const char* field, int64_t version);
   int64_t GetVersion(const char* field, int64_t defaultValue);
 
+  // The start of a write to the space's table: S_FALSE (no SQL) for an unknown space;
+  // else the storage lock is taken into *storage, *table is set, and the result is
+  // the failure of the open transaction, if any, else S_OK.
+  HRESULT BeginWrite(ItemSpace space, const char** table, std::unique_lock<std::recursive_mutex>* storage);
+
   // Inside a transaction whose write failed, every later write is refused with that
   // failure (returns true and sets *hr). Called under the storage lock.
   bool RefusedByFailedTransaction(HRESULT* hr) const;
