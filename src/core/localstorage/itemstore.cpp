@@ -332,7 +332,8 @@ HRESULT CLocalStorage::UpdateFileVersion(const std::string& fileId, int64_t size
   if (RefusedByFailedTransaction(&hr)) return hr;
   for (const char* table : {"shareinfiles", "files"}) {
     bool found = false;
-    hr = HasRow(m_pDB, StringFormat("SELECT id FROM %s WHERE svrid = ?", table), {fileId}, &found);
+    // A look-up that fails loses the write: it counts as a failed write.
+    hr = TrackWrite(HasRow(m_pDB, StringFormat("SELECT id FROM %s WHERE svrid = ?", table), {fileId}, &found));
     ERROR_CHECK_COM(hr);
     if (!found) continue;
     hr = TrackWrite(m_pDB->UpdateRows(table, "size = ?, fileversion = ?, sha1 = ?", "svrid = ?",
@@ -480,7 +481,7 @@ HRESULT CLocalStorage::SetFolderViewMode(const std::string& id, int viewMode, in
     return hr;
   }
   bool found = false;
-  hr = HasRow(m_pDB, StringFormat("SELECT id FROM %s WHERE svrid = ?", table), {id}, &found);
+  hr = TrackWrite(HasRow(m_pDB, StringFormat("SELECT id FROM %s WHERE svrid = ?", table), {id}, &found));
   ERROR_CHECK_COM(hr);
   if (!found) {
     hr = S_OK;
