@@ -39,6 +39,17 @@ void AddBackslash(std::string* path) {
   if (!path->empty() && path->back() != '/') path->push_back('/');
 }
 
+std::string JoinPath(std::string folder, std::string_view name) {
+  AddBackslash(&folder);
+  folder.append(name);
+  return folder;
+}
+
+std::string WithoutTrailingSlash(std::string path) {
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  return path;
+}
+
 std::string GetParentPath(const std::string& fullPath) {
   std::string path = fullPath;
   if (path.size() > 1 && path.back() == '/') path.pop_back();

@@ -26,6 +26,13 @@ void SplitString(std::string_view text, char separator, std::vector<std::string>
 // folder, and must never become the root).
 void AddBackslash(std::string* path);
 
+// folder and name joined by one "/" (none is added when folder is empty or already
+// ends in "/").
+std::string JoinPath(std::string folder, std::string_view name);
+
+// The path without its trailing "/"s; the root stays "/".
+std::string WithoutTrailingSlash(std::string path);
+
 // The path less one trailing "/" and less its last element: "/a/b/" -> "/a",
 // "/a" -> "/", "a" -> "", and "" for "" and "/".
 std::string GetParentPath(const std::string& fullPath);

@@ -38,8 +38,7 @@ constexpr int64_t kMissingVersion = std::numeric_limits<int64_t>::min();
 // past failures; the folder itself stays. Anything but a folder in its place (a link
 // too, never followed) is removed.
 void EmptyTempFolder(const std::string& tempFolder) {
-  std::string folder = tempFolder;
-  while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+  std::string folder = WithoutTrailingSlash(tempFolder);
   struct stat st {};
   if (::lstat(folder.c_str(), &st) != 0) return;
   if (!S_ISDIR(st.st_mode)) {
@@ -55,7 +54,7 @@ void EmptyTempFolder(const std::string& tempFolder) {
   }
   ::closedir(dir);
   for (const std::string& name : names) {
-    std::string path = folder + "/" + name;
+    std::string path = JoinPath(folder, name);
     if (::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
       DeleteFolderTree(path, false, true);
     else
@@ -93,11 +92,8 @@ HRESULT CLocalStorage::Init(const std::string& configPath, const std::string& lo
   const char* szLocalSyncPath = localSyncPath.c_str();
   ERROR_CHECK_BOOLEX(!IsStrEmpty(szLocalSyncPath));
 
-  std::string syncPath = localSyncPath;
-  while (syncPath.size() > 1 && syncPath.back() == '/') syncPath.pop_back();
-  std::string tempFolder = syncPath;
-  AddBackslash(&tempFolder);
-  tempFolder += ".tmp/";
+  std::string syncPath = WithoutTrailingSlash(localSyncPath);
+  std::string tempFolder = JoinPath(syncPath, ".tmp/");
   {
     std::lock_guard<std::mutex> paths(m_pathLock);
     m_strLocalSyncPath = syncPath;
