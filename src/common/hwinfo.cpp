@@ -13,6 +13,7 @@
 
 #include "common/log.h"
 #include "common/md5.h"
+#include "common/strhelper.h"
 
 namespace {
 
@@ -33,12 +34,6 @@ std::string TrimSpace(std::string s) {
   size_t i = 0;
   while (i < s.size() && blank(s[i])) ++i;
   return s.substr(i);
-}
-
-std::string LowerAscii(std::string s) {
-  for (char& c : s)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return s;
 }
 
 class CSystemHardwareSource final : public IHardwareSource {
@@ -88,7 +83,7 @@ bool CountsAsHardware(const NetAdapter& a) {
   bool allZero = std::all_of(std::begin(a.address), std::end(a.address), [](uint8_t b) { return b == 0; });
   if (allZero) return false;
   if (a.address[0] & 0x03) return false;  // multicast or locally administered
-  return LowerAscii(a.description).find("vmware") == std::string::npos;
+  return ToLowerAscii(a.description).find("vmware") == std::string::npos;
 }
 
 }  // namespace

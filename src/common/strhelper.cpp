@@ -24,6 +24,12 @@ int StrCompare(std::string_view a, std::string_view b, bool ignoreCase) {
   return a.size() < b.size() ? -1 : 1;
 }
 
+std::string ToLowerAscii(std::string_view s) {
+  std::string out(s);
+  for (char& c : out) c = static_cast<char>(FoldAscii(static_cast<unsigned char>(c)));
+  return out;
+}
+
 void SplitString(std::string_view text, char separator, std::vector<std::string>* out) {
   out->clear();
   size_t start = 0;

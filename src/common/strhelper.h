@@ -17,6 +17,9 @@ bool IsStrEmpty(const char* s);
 // compare without case.
 int StrCompare(std::string_view a, std::string_view b, bool ignoreCase);
 
+// The text with ASCII letters in lower case; every other byte as it is.
+std::string ToLowerAscii(std::string_view s);
+
 // Replaces *out with the pieces between separators; empty pieces between two
 // separators are kept, the tail after the last separator only when it is not empty
 // ("a||b" -> a,"",b; "a|" -> a; "|a" -> "",a; "" -> none).

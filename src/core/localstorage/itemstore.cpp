@@ -7,6 +7,7 @@
 
 #include "common/checks.h"
 #include "common/db/kvdb.h"
+#include "common/strhelper.h"
 #include "common/tracestack.h"
 #include "core/localstorage/localstorage.h"
 #include "core/localstorage/sharers.h"
@@ -105,12 +106,7 @@ HRESULT ReadItemRow(CDBQueryHelper& row, const RowChecks& checks, bool withDetai
 }
 
 // Ids compare as the NOCASE columns do: ASCII letters without case.
-std::string IdKey(const std::string& id) {
-  std::string key = id;
-  for (char& c : key)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return key;
-}
+std::string IdKey(const std::string& id) { return ToLowerAscii(id); }
 
 // The search text matched literally: "\", "%" and "_" escaped for LIKE ... ESCAPE '\'.
 std::string LikePattern(const std::string& text) {

@@ -14,6 +14,7 @@
 #include "common/checks.h"
 #include "common/gzipbuffer.h"
 #include "common/log.h"
+#include "common/strhelper.h"
 #include "common/utf8.h"
 
 namespace {
@@ -53,8 +54,7 @@ std::string MaskUrlForLog(const std::string& url) {
     size_t eq = item.find('=');
     if (eq != std::string::npos) {
       std::string name = item.substr(0, eq);
-      std::string lower = name;
-      std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
+      std::string lower = ToLowerAscii(name);
       if (lower.find("token") != std::string::npos)
         item = name + "=__token__";
       else if (lower.find("password") != std::string::npos || lower == "pwd")
