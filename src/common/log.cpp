@@ -54,7 +54,6 @@ class ZLogFile {
       m_program = program;
       m_basePath = path;
       m_threshold.store(level, std::memory_order_relaxed);
-      m_flags = flags;
     }
     {
       std::lock_guard<CNamedLock> guard(m_lock);
@@ -211,10 +210,9 @@ class ZLogFile {
   }
 
   CNamedLock m_lock;                 // serialises whole lines across processes and threads
-  std::mutex m_state;                // guards the program name, base path and flags
+  std::mutex m_state;                // guards the program name and base path
   std::string m_program;
   std::string m_basePath;
-  uint32_t m_flags = 0;
   std::atomic<int> m_threshold{4};
   std::atomic<int> m_pauseMs{3};
   std::atomic<Clock*> m_clock{nullptr};
