@@ -14,18 +14,17 @@
 #include "common/log.h"
 #include "common/md5.h"
 #include "common/strhelper.h"
+#include "platform/posixfile.h"
 
 namespace {
 
 constexpr size_t kNetBiosNameChars = 15;
 
-std::string ReadSmallFile(const char* path) {
-  FILE* f = std::fopen(path, "rbe");
-  if (!f) return std::string();
-  char buf[256];
-  size_t n = std::fread(buf, 1, sizeof(buf), f);
-  std::fclose(f);
-  return std::string(buf, n);
+// A machine-id file ("" when it cannot be read or is too large to be one).
+std::string ReadIdFile(const char* path) {
+  std::string text;
+  ReadWholeFile(path, 4096, &text);
+  return text;
 }
 
 std::string TrimSpace(std::string s) {
@@ -39,8 +38,8 @@ std::string TrimSpace(std::string s) {
 class CSystemHardwareSource final : public IHardwareSource {
  public:
   std::string MachineId() override {
-    std::string id = TrimSpace(ReadSmallFile("/etc/machine-id"));
-    if (id.empty()) id = TrimSpace(ReadSmallFile("/var/lib/dbus/machine-id"));
+    std::string id = TrimSpace(ReadIdFile("/etc/machine-id"));
+    if (id.empty()) id = TrimSpace(ReadIdFile("/var/lib/dbus/machine-id"));
     return id;
   }
 
