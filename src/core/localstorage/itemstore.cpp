@@ -190,7 +190,7 @@ HRESULT CLocalStorage::GetLastSyncSnapshot(const std::string& parentId, std::vec
   std::lock_guard<std::recursive_mutex> storage(m_storageLock);
   // The shared-out view is the own rows that the user shares.
   const bool sharedOut = space == ItemSpace::ShareToOther;
-  const char* table = sharedOut ? "files" : ReadTable(space);
+  const char* table = ReadTable(space);
   const char* condition = sharedOut ? "svrparentid = ? AND bshared = ?" : "svrparentid = ?";
   const DBParams params = sharedOut ? DBParams{parentId, 1} : DBParams{parentId};
   // Collected apart and appended only whole: a failed read adds nothing.
@@ -326,7 +326,7 @@ HRESULT CLocalStorage::UpdateFileVersion(const std::string& fileId, int64_t size
                      static_cast<long long>(size), static_cast<long long>(fileVersion), sha1.c_str());
   std::lock_guard<std::recursive_mutex> storage(m_storageLock);
   if (RefusedByFailedTransaction(&hr)) return hr;
-  for (const char* table : {"shareinfiles", "files"}) {
+  for (const char* table : {kShareInFilesTable, kFilesTable}) {
     bool found = false;
     // A look-up that fails loses the write: it counts as a failed write.
     hr = TrackWrite(HasRow(m_pDB, StringFormat("SELECT id FROM %s WHERE svrid = ?", table), {fileId}, &found));
@@ -437,9 +437,9 @@ HRESULT CLocalStorage::LocalFullTextSearch(const std::string& searchText, std::v
   const std::string condition = "Localname like ? ESCAPE '\\'";
   const std::string pattern = LikePattern(searchText);
   std::vector<CFileItemRecord> own, shared;
-  hr = ReadItems("files", condition, {pattern}, false, &own);
+  hr = ReadItems(kFilesTable, condition, {pattern}, false, &own);
   ERROR_CHECK_COM(hr);
-  hr = ReadItems("shareinfiles", condition, {pattern}, false, &shared);
+  hr = ReadItems(kShareInFilesTable, condition, {pattern}, false, &shared);
   ERROR_CHECK_COM(hr);
   std::stable_sort(own.begin(), own.end(), BySvrId);
   std::stable_sort(shared.begin(), shared.end(), BySvrId);

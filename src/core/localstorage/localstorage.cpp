@@ -19,9 +19,6 @@
 
 namespace {
 
-constexpr char kFilesTable[] = "files";
-constexpr char kShareInFilesTable[] = "shareinfiles";
-
 // Columns added to tables of older data bases: name, type, default.
 struct UpgradeColumn {
   const char* name;
@@ -153,11 +150,11 @@ HRESULT CLocalStorage::CreateDbTables() {
   // Listings, sweeps and deletes select by parent id alone: each table gets an index on
   // it besides its (svrid, svrparentid) one. Older shared-with-me tables may lack
   // sharers as well, which every read and write of the table uses.
-  hr = CreateItemTable(m_pDB, kFilesTable, "CREATE INDEX files_index ON files(svrid, svrparentid)",
+  hr = CreateItemTable(m_pDB, CLocalStorage::kFilesTable, "CREATE INDEX files_index ON files(svrid, svrparentid)",
                        "CREATE INDEX IF NOT EXISTS files_parent_index ON files(svrparentid)",
                        {kSharersColumn, kViewModeColumn, kSharedColumn});
   if (FAILED(hr)) return hr;
-  hr = CreateItemTable(m_pDB, kShareInFilesTable,
+  hr = CreateItemTable(m_pDB, CLocalStorage::kShareInFilesTable,
                        "CREATE INDEX shareinfiles_index ON shareinfiles(svrid, svrparentid)",
                        "CREATE INDEX IF NOT EXISTS shareinfiles_parent_index ON shareinfiles(svrparentid)",
                        {kViewModeColumn, kSharedColumn, kSharersColumn});

@@ -36,6 +36,9 @@ class CLocalStorage final : public CUnknownImpl<ILocalStorage> {
   static constexpr const char* kRootCacheVersion = "RootCacheVersion";
   static constexpr const char* kRootShareCacheVersion = "RootShareCacheVersion";
   static constexpr const char* kRootShareOutCacheVersion = "RootShareOutCacheVersion";
+  // The item tables: the user's own items, and the items shared with the user.
+  static constexpr const char* kFilesTable = "files";
+  static constexpr const char* kShareInFilesTable = "shareinfiles";
   // The column text both item tables are created with.
   static const char* const kTableColumns;
   // Folder nesting that the walks over stored rows follow at most.
