@@ -8,11 +8,11 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cstdio>
 #include <cstring>
 
 #include "common/log.h"
 #include "common/md5.h"
+#include "common/strformat.h"
 #include "common/strhelper.h"
 #include "platform/posixfile.h"
 
@@ -107,11 +107,9 @@ std::string ZHardwareInfo::GetMacAddresses() {
   std::string text;
   for (const NetAdapter& a : adapters) {
     if (!CountsAsHardware(a)) continue;
-    char buf[24];
-    std::snprintf(buf, sizeof(buf), "%02X-%02X-%02X-%02X-%02X-%02X", a.address[0], a.address[1], a.address[2],
-                  a.address[3], a.address[4], a.address[5]);
     if (!text.empty()) text += "+";
-    text += buf;
+    text += StringFormat("%02X-%02X-%02X-%02X-%02X-%02X", a.address[0], a.address[1], a.address[2], a.address[3],
+                         a.address[4], a.address[5]);
   }
   return text;
 }

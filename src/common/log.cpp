@@ -8,7 +8,6 @@
 
 #include <atomic>
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <mutex>
 
@@ -143,9 +142,7 @@ class ZLogFile {
     size_t dot = file.rfind('.');
     std::string name = dot == std::string::npos ? file : file.substr(0, dot);
     std::string ext = dot == std::string::npos ? std::string() : file.substr(dot);
-    char date[32];
-    std::snprintf(date, sizeof(date), "_%d_%02d_%02d", now.year, now.month, now.day);
-    m_currentPath = folder + name + date + ext;
+    m_currentPath = folder + name + StringFormat("_%d_%02d_%02d", now.year, now.month, now.day) + ext;
     m_dayYear = now.year;
     m_dayOfYear = now.dayOfYear;
   }
@@ -163,17 +160,13 @@ class ZLogFile {
   static std::string FormatLine(const LocalTime& t, int level, const std::string& program,
                                 const char* sourceFile, int line, const std::string& text,
                                 int threshold) {
-    char head[128];
-    std::snprintf(head, sizeof(head), "%d/%02d/%02d %02d:%02d:%02d \t%c \t", t.year, t.month, t.day,
-                  t.hour, t.minute, t.second, kLevelLetters[level]);
-    char ids[32];
-    std::snprintf(ids, sizeof(ids), " \t%08x:%08x \t", static_cast<unsigned>(getpid()),
-                  static_cast<unsigned>(syscall(SYS_gettid)));
+    std::string out = StringFormat("%d/%02d/%02d %02d:%02d:%02d \t%c \t", t.year, t.month, t.day, t.hour, t.minute,
+                                   t.second, kLevelLetters[level]) +
+                      program +
+                      StringFormat(" \t%08x:%08x \t", static_cast<unsigned>(getpid()),
+                                   static_cast<unsigned>(syscall(SYS_gettid)));
     std::string tail;
-    if (threshold > 4) {
-      tail = " \tFL:" + BaseName(sourceFile) + "(" + std::to_string(line) + ")";
-    }
-    std::string out = head + program + ids;
+    if (threshold > 4) tail = StringFormat(" \tFL:%s(%d)", BaseName(sourceFile).c_str(), line);
     // The whole line, CRLF included, fits the line buffer less its terminating zero;
     // the text is cut first, on a character boundary.
     const size_t limit = kLineBufferBytes - 1;
