@@ -18,6 +18,7 @@
 #include "core/encrypt/zaesfile.h"
 #include "platform/atomicfile.h"
 #include "platform/guid.h"
+#include "platform/posixfile.h"
 
 namespace {
 
@@ -126,9 +127,7 @@ HRESULT HexTextToBytes(const std::string& hex, size_t count, uint8_t* out, bool 
 }
 
 std::string MakeSiblingPath(const std::string& fullPath, const std::string& newName) {
-  size_t slash = fullPath.rfind('/');
-  if (slash == std::string::npos) return newName;
-  return fullPath.substr(0, slash + 1) + newName;
+  return JoinPath(FolderOfPath(fullPath), newName);
 }
 
 HRESULT EncodeFile(const std::string& fileName, const std::string& srcFile, const std::string& desFile,
