@@ -108,8 +108,9 @@ class CCurlHelper {
   // The transfer's average speed in bytes per second; 0 when unknown.
   double GetSpeed(bool download);
 
-  // The request operations. url may be null (the transfer then fails); timeoutSec 0
-  // means no time-out (the stall guard applies). The reply stays readable through
+  // The request operations. url may be null: the URL kept in the handle's options
+  // then stands (after a full reset there is none and the transfer fails); timeoutSec
+  // 0 means no time-out (the stall guard applies). The reply stays readable through
   // GetResponseText until the next operation or reset.
   CurlStatus Request_URL_GET(const char* url, long timeoutSec);
   // Sends the body text as it stands (an empty body too); does not check the HTTP status.
