@@ -60,6 +60,12 @@ class TransportRecorder {
     std::lock_guard<std::mutex> lock(m_state->mutex);
     m_state->createResult = hr;
   }
+  // Forgets the recorded calls and the queued replies.
+  void Clear() {
+    std::lock_guard<std::mutex> lock(m_state->mutex);
+    m_state->calls.clear();
+    m_state->queue.clear();
+  }
   std::vector<RecordedCall> Calls() {
     std::lock_guard<std::mutex> lock(m_state->mutex);
     return m_state->calls;
