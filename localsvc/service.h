@@ -3,8 +3,10 @@
 // the storage service's API).
 #pragma once
 
+#include <condition_variable>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "faults.h"
@@ -63,6 +65,9 @@ class Service {
   std::unique_ptr<httplib::Server> m_server;
   RequestLog m_log;
   FaultTable m_faults;
+  std::mutex m_serveMutex;               // guards m_serving
+  std::condition_variable m_serveEnded;  // signalled when Serve returns
+  bool m_serving = false;
 };
 
 // The value of key in a raw query ("a=1&b=2"), without percent-decoding, or def.
