@@ -35,7 +35,6 @@ class TransportRecorder {
     std::shared_ptr<State> state = m_state;
     m_previous = CClsFactory::GetInstance().SetTransportCreator([state](ITransport** out) {
       std::lock_guard<std::mutex> lock(state->mutex);
-      ++state->created;
       if (FAILED(state->createResult)) return state->createResult;
       *out = new Transport(state);
       (*out)->AddRef();
@@ -66,10 +65,6 @@ class TransportRecorder {
     m_state->calls.clear();
     m_state->queue.clear();
   }
-  std::vector<RecordedCall> Calls() {
-    std::lock_guard<std::mutex> lock(m_state->mutex);
-    return m_state->calls;
-  }
   RecordedCall Last() {
     std::lock_guard<std::mutex> lock(m_state->mutex);
     return m_state->calls.empty() ? RecordedCall() : m_state->calls.back();
@@ -78,11 +73,7 @@ class TransportRecorder {
     std::lock_guard<std::mutex> lock(m_state->mutex);
     return m_state->calls.size();
   }
-  // Transports made, and transports still alive (every request must release its own).
-  int Created() {
-    std::lock_guard<std::mutex> lock(m_state->mutex);
-    return m_state->created;
-  }
+  // Transports still alive (every request must release its own).
   int Alive() {
     std::lock_guard<std::mutex> lock(m_state->mutex);
     return m_state->alive;
@@ -95,7 +86,6 @@ class TransportRecorder {
     std::deque<ScriptedReply> queue;
     ScriptedReply fallback{S_OK, "<?xml version=\"1.0\"?><nuvra result=\"ok\"/>"};
     HRESULT createResult = S_OK;
-    int created = 0;
     int alive = 0;
   };
 
