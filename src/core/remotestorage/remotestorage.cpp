@@ -48,6 +48,20 @@ HRESULT Exchange(const std::string& url, const std::string& header, const std::s
   return hr;
 }
 
+// Replaces *result with the reply read as XML; a reply that does not parse leaves it
+// untouched (logged). A record used before never mixes old values with new ones.
+HRESULT ParseReply(const std::string& reply, RecordTree* result) {
+  RecordTree tree;
+  HRESULT hr = ParseXmlToRecordTree(&tree, reply);
+  if (FAILED(hr)) {
+    OSTREL_LOG(kLogWarn, "%s",
+               "ERROR_CHECK_BOOL:S_OK == hr && L\"CRemoteStorage::_HttpRequest() Process Xml Failed\"");
+    return hr;
+  }
+  *result = std::move(tree);
+  return S_OK;
+}
+
 bool EqualsIgnoreAsciiCase(const std::string& a, const char* b) { return strcasecmp(a.c_str(), b) == 0; }
 
 }  // namespace
@@ -86,12 +100,8 @@ HRESULT CRemoteStorage::_HttpRequest(const std::string& path, const std::string&
     OSTREL_LOG(kLogWarn, "%s", "ERROR_CHECK_BOOLEX:!IsStrEmpty(bstrResultXml)");
     return hr = E_FAIL;
   }
-  hr = ParseXmlToRecordTree(result, reply);
-  if (FAILED(hr)) {
-    OSTREL_LOG(kLogWarn, "%s",
-               "ERROR_CHECK_BOOL:S_OK == hr && L\"CRemoteStorage::_HttpRequest() Process Xml Failed\"");
-    return hr;
-  }
+  hr = ParseReply(reply, result);
+  if (FAILED(hr)) return hr;
   std::string word = result->GetAttribute("result");
   if (word.empty()) {
     OSTREL_LOG(kLogWarn, "%s", "ERROR_CHECK_BOOLEX:!IsStrEmpty(strResultCode)");
@@ -146,12 +156,8 @@ HRESULT CRemoteStorage::CheckProxyServer(RecordTree* result) {
   std::string reply;
   hr = transport->Request(GetServerRootUrl("/xsvr/"), &header, nullptr, &reply, 5, true);
   ERROR_CHECK_COM(hr);
-  hr = ParseXmlToRecordTree(result, reply);
-  if (FAILED(hr)) {
-    OSTREL_LOG(kLogWarn, "%s",
-               "ERROR_CHECK_BOOL:S_OK == hr && L\"CRemoteStorage::_HttpRequest() Process Xml Failed\"");
-    return hr;
-  }
+  hr = ParseReply(reply, result);
+  if (FAILED(hr)) return hr;
   hr = EqualsIgnoreAsciiCase(result->GetAttribute("result"), "methodVersionNotMatch") ? S_OK : S_FALSE;
   return hr;
 }
