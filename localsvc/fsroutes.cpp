@@ -16,7 +16,7 @@
 //   POST /xsvr/getGlobalVersion        token -> globalVersion
 //   POST /xsvr/dir/                    token, fileId ("" the root) -> items
 //   POST /xsvr/getRecycle/             token, opVer, size (both ignored) -> items
-//   POST /xsvr/cleanRecycle/           token, fileId ("" the whole bin)
+//   POST /xsvr/cleanRecycle/           token, fileId ("" the whole bin; required)
 //   POST /xsvr/recover/                token, fileId, parentId ("" where it was)
 //   POST /xsvr/asmGetAllSharedFiles/   token, type (out | toMe) -> items with sharers
 //   POST /xsvr/delete/, /xsvr/deleteEx/  token, fileId
@@ -152,7 +152,7 @@ void Service::AddFsRoutes() {
     store.Recycle(user, &list);
     items(reply, list);
   });
-  api("/xsvr/cleanRecycle/", {}, true, [&store](const Params& p, const std::string& user, XmlReply& reply) {
+  api("/xsvr/cleanRecycle/", {"fileId"}, true, [&store](const Params& p, const std::string& user, XmlReply& reply) {
     reply.SetWord(store.CleanRecycle(user, Param(p, "fileId")));
   });
   api("/xsvr/recover/", {"fileId"}, true, [&store](const Params& p, const std::string& user, XmlReply& reply) {

@@ -302,6 +302,7 @@ TEST_F(FsApiTest, RecycleBin) {
   EXPECT_EQ("targetNotExist", As(alice, "/xsvr/delete/", {{"fileId", inner}}).word);
   Reply bin = As(alice, "/xsvr/getRecycle/", {{"opVer", "0"}, {"size", "50"}});
   EXPECT_EQ((std::vector<std::string>{"Docs"}), Names(bin));
+  EXPECT_EQ("clientBadParams", As(alice, "/xsvr/cleanRecycle/").word);  // no fileId: nothing is emptied
   Reply hits = As(alice, "/xsvr/fullTextSearch", {{"searchText", "o"}, {"searchType", "0"}});
   ASSERT_EQ(1u, hits.items.size());
   EXPECT_EQ("deleted", hits.items[0]["type"]);
