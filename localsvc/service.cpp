@@ -127,14 +127,32 @@ int Service::Bind() {
   return m_port;
 }
 
-bool Service::Serve() { return m_server->listen_after_bind(); }
+bool Service::Serve() {
+  {
+    std::lock_guard<std::mutex> guard(m_serveMutex);
+    if (StopFlag::Get().IsSet()) return true;
+    m_serving = true;
+  }
+  bool ok = m_server->listen_after_bind();
+  {
+    std::lock_guard<std::mutex> guard(m_serveMutex);
+    m_serving = false;
+  }
+  m_serveEnded.notify_all();
+  return ok;
+}
 
 void Service::Stop() {
   StopFlag::Get().Set();
   m_store.Stop();
-  m_server->stop();
-  // Workers wait on kept-alive connections until their time-out; end those now.
-  if (m_port > 0) ShutdownAllConnections(m_port);
+  // The server ignores stop() until its loop runs, so a stop that comes right after
+  // Serve began is repeated until Serve has returned.
+  std::unique_lock<std::mutex> lock(m_serveMutex);
+  do {
+    m_server->stop();
+    // Workers wait on kept-alive connections until their time-out; end those now.
+    if (m_port > 0) ShutdownAllConnections(m_port);
+  } while (!m_serveEnded.wait_for(lock, std::chrono::milliseconds(20), [this] { return !m_serving; }));
 }
 
 void Service::Get(const std::string& pattern, RouteFn fn) {

@@ -4,9 +4,11 @@
 // seed through the control endpoints of seedroutes.cpp.
 #pragma once
 
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -77,6 +79,9 @@ class Service {
   FaultTable m_faults;
   ItemStore m_store;
   std::string m_setupError;
+  std::mutex m_serveMutex;               // guards m_serving
+  std::condition_variable m_serveEnded;  // signalled when Serve returns
+  bool m_serving = false;
 };
 
 // The value of key in a raw query ("a=1&b=2"), without percent-decoding, or def.

@@ -91,6 +91,11 @@ HRESULT CDBQueryHelper::getInt64Field(const std::string& field, int64_t* pValue,
                  [&] { *pValue = m_query.getInt64Field(field, defaultValue); });
 }
 
+HRESULT CDBQueryHelper::getInt64Field(int field, int64_t* pValue, int64_t defaultValue) {
+  return Guarded("CDBQueryHelper::getInt64Field", "*ASSERT*: !L\"CDBQueryHelper::getInt64Field throw Exception!\"",
+                 [&] { *pValue = m_query.getInt64Field(field, defaultValue); });
+}
+
 HRESULT CDBQueryHelper::getStringField(const std::string& field, std::string* pValue,
                                        const std::string& defaultValue) {
   return Guarded("CDBQueryHelper::getStringField", "*ASSERT*: !L\"CDBQueryHelper::getStringField throw Exception!\"",

@@ -30,6 +30,7 @@ class CDBQueryHelper {
   HRESULT getUIntField(const std::string& field, unsigned* pValue, unsigned defaultValue);
   HRESULT getUIntField(int field, unsigned* pValue, unsigned defaultValue);
   HRESULT getInt64Field(const std::string& field, int64_t* pValue, int64_t defaultValue);
+  HRESULT getInt64Field(int field, int64_t* pValue, int64_t defaultValue);
   HRESULT getStringField(const std::string& field, std::string* pValue, const std::string& defaultValue);
   HRESULT getStringField(int field, std::string* pValue, const std::string& defaultValue);
 

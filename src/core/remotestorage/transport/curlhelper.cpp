@@ -339,10 +339,15 @@ size_t CCurlHelper::_WriteProc(char* data, size_t size, size_t count, void* p) {
       self->m_overCap = true;
       return 0;
     }
-    // Grow geometrically, but never past the cap.
+    // Grow geometrically, but never past the cap. (reserve on a non-empty string may
+    // itself double the capacity, so the new buffer is sized from empty.)
     size_t need = self->m_reply.size() + n;
-    if (need > self->m_reply.capacity())
-      self->m_reply.reserve(std::min(std::max(need, 2 * self->m_reply.capacity()), self->m_policy.replyCap));
+    if (need > self->m_reply.capacity()) {
+      std::string grown;
+      grown.reserve(std::min(std::max(need, 2 * self->m_reply.capacity()), self->m_policy.replyCap));
+      grown.append(self->m_reply);
+      self->m_reply.swap(grown);
+    }
     self->m_reply.append(data, n);
     return n;
   } catch (...) {

@@ -1,0 +1,189 @@
+// CLocalStorage: the sync folder's file services.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <vector>
+
+#include "common/checks.h"
+#include "common/filehelper.h"
+#include "common/pathcheck.h"
+#include "common/sha1.h"
+#include "common/strhelper.h"
+#include "common/tracestack.h"
+#include "core/localstorage/filesystemreturn.h"
+#include "core/localstorage/localstorage.h"
+#include "platform/atomicfile.h"
+#include "platform/guid.h"
+#include "platform/lockprobe.h"
+#include "platform/posixfile.h"
+#include "platform/usermode.h"
+
+namespace {
+
+bool PathExists(const std::string& path) {
+  struct stat st {};
+  return !path.empty() && ::stat(path.c_str(), &st) == 0;
+}
+
+// Copies source into the new file target (created 0600, never an existing file or a
+// link). False with errno set on failure; no target remains then.
+bool CopyToNewFile(const std::string& source, const std::string& target) {
+  PosixFile in;
+  if (!in.Open(source, O_RDONLY)) return false;
+  struct stat st {};
+  if (::fstat(in.fd(), &st) != 0) return false;
+  if (S_ISDIR(st.st_mode)) {
+    errno = EISDIR;
+    return false;
+  }
+  PosixFile out;
+  if (!out.Open(target, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0600)) return false;
+  std::vector<char> buffer(1 << 20);
+  bool ok = true;
+  for (;;) {
+    ssize_t n = in.ReadFull(buffer.data(), buffer.size());
+    if (n < 0 || (n > 0 && !out.WriteFull(buffer.data(), static_cast<size_t>(n)))) {
+      ok = false;
+      break;
+    }
+    if (static_cast<size_t>(n) < buffer.size()) break;
+  }
+  if (ok && !out.Close()) ok = false;
+  if (!ok) {
+    int err = errno;
+    out.Close();
+    ::unlink(target.c_str());
+    errno = err;
+  }
+  return ok;
+}
+
+}  // namespace
+
+std::string CLocalStorage::SyncPath() {
+  std::lock_guard<std::mutex> paths(m_pathLock);
+  return m_strLocalSyncPath;
+}
+
+std::string CLocalStorage::GetFullPath(const std::string& relativePath) {
+  std::string sync = SyncPath();
+  if (sync.empty() || !IsSafeRelativePath(relativePath)) {
+    OSTREL_LOG(kLogWarn, "CLocalStorage::GetFullPath(): refused: %s", relativePath.c_str());
+    return std::string();
+  }
+  if (relativePath.empty()) return sync;
+  AddBackslash(&sync);
+  return sync + relativePath;
+}
+
+std::string CLocalStorage::GetTempFolder() {
+  std::lock_guard<std::mutex> paths(m_pathLock);
+  return m_strTempFolder;
+}
+
+std::string CLocalStorage::GetTempFilePath() {
+  std::string folder = GetTempFolder();
+  if (folder.empty()) return folder;
+  return folder + NewGuidString();
+}
+
+HRESULT CLocalStorage::ResolvePath(const std::string& path, bool relative, std::string* resolved) {
+  if (!relative) {
+    *resolved = path;
+    return S_OK;
+  }
+  *resolved = GetFullPath(path);
+  return resolved->empty() ? E_INVALIDARG : S_OK;
+}
+
+HRESULT CLocalStorage::GetFileSha1ByPath(const std::string& path, std::string* sha1, bool relative) {
+  // Hashing a large file takes long: it runs under no lock.
+  std::string fullPath;
+  HRESULT hr = ResolvePath(path, relative, &fullPath);
+  ERROR_CHECK_COM(hr);
+  hr = GetFileSha1(fullPath, nullptr, sha1);
+  ERROR_CHECK_COM(hr);
+  return hr;
+}
+
+HRESULT CLocalStorage::GetFileSizeByPath(const std::string& path, int64_t* size, bool relative) {
+  HRESULT hr = E_FAIL;
+  TRACE_SCOPE_DETAIL("CLocalStorage::GetFileSizeByPath()", &hr, "szFilePath = %s, bRelatePath = %d", path.c_str(),
+                     relative ? 1 : 0);
+  std::string fullPath;
+  hr = ResolvePath(path, relative, &fullPath);
+  ERROR_CHECK_COM(hr);
+  hr = ::GetFileSizeByPath(fullPath, size);
+  ERROR_CHECK_COM(hr);
+  return hr;
+}
+
+HRESULT CLocalStorage::GetFileTimeByPath(const std::string& path, std::string* creationTime, std::string* modifyTime,
+                                         bool relative) {
+  HRESULT hr = E_FAIL;
+  TRACE_SCOPE_DETAIL("CLocalStorage::GetFileTimeByPath()", &hr, "szFilePath = %s, bRelatePath = %d", path.c_str(),
+                     relative ? 1 : 0);
+  std::string fullPath;
+  hr = ResolvePath(path, relative, &fullPath);
+  ERROR_CHECK_COM(hr);
+  std::string created, modified;
+  hr = GetFileTimeStrings(fullPath, &created, &modified);
+  ERROR_CHECK_COM(hr);
+  *creationTime = std::move(created);
+  *modifyTime = std::move(modified);
+  return hr;
+}
+
+HRESULT CLocalStorage::CopyFileToTempPathByFullPath(const std::string& fullPath, std::string* tempPath,
+                                                    bool relative) {
+  HRESULT hr = E_FAIL;
+  TRACE_SCOPE_DETAIL("CLocalStorage::CopyFileToTempPathByFullPath", &hr, "szFullPath = %s", fullPath.c_str());
+  std::string source;
+  hr = ResolvePath(fullPath, relative, &source);
+  ERROR_CHECK_COM(hr);
+  if (!PathExists(source)) {
+    OSTREL_LOG(kLogWarn, "%s", "ERROR_CHECK_BOOLEX:pathSource.FileExists()");
+    hr = E_CV_LOCAL_NOT_EXIST;
+    return hr;
+  }
+  std::string temp = GetTempFilePath();
+  bool ok = !temp.empty() && CopyToNewFile(source, temp);
+  hr = DealFileSystemReturn(ok, ok ? 0 : errno);
+  if (hr == S_OK) *tempPath = temp;
+  return hr;
+}
+
+HRESULT CLocalStorage::MoveTempFileToSyncSpace(const std::string& sourcePath, const std::string& cachePath,
+                                               const std::string& name) {
+  HRESULT hr = E_FAIL;
+  TRACE_SCOPE_DETAIL("CLocalStorage::MoveTempFileToSyncSpace()", &hr,
+                     "szSourcePath = %s, szCachePath = %s, szName = %s", sourcePath.c_str(), cachePath.c_str(),
+                     name.c_str());
+  // Moves serialise among themselves; a copy across file systems may take long, so the
+  // item store is not held up by them.
+  std::lock_guard<std::mutex> moves(m_moveLock);
+  if (!PathExists(sourcePath)) {
+    OSTREL_LOG(kLogWarn, "%s", "ERROR_CHECK_BOOLEX:pathSource.FileExists()");
+    hr = E_CV_LOCAL_NOT_EXIST;
+    return hr;
+  }
+  std::string parent = FolderOfPath(cachePath);
+  if (!parent.empty()) CHECK_COM(EnsureDirectory(parent));
+  if (ProbeFileLock(cachePath) == FileLockState::kLocked) {
+    // Another program has the file: it is not replaced under its feet.
+    OSTREL_LOG(kLogWarn, "CLocalStorage::MoveTempFileToSyncSpace(): held by another process: %s", cachePath.c_str());
+    hr = E_CV_LOCAL_LOCKED;
+    return hr;
+  }
+  // The file becomes the user's: the permission bits a file the user saves would get.
+  struct stat st {};
+  if (::lstat(sourcePath.c_str(), &st) == 0 && S_ISREG(st.st_mode)) ::chmod(sourcePath.c_str(), UserFileMode());
+  bool ok = MoveReplace(sourcePath, cachePath);
+  hr = DealFileSystemReturn(ok, ok ? 0 : errno);
+  if (hr == E_CV_LOCAL_EXISTS) hr = E_CV_LOCAL_LOCKED;
+  if (hr != S_OK && hr != E_CV_LOCAL_LOCKED)
+    OSTREL_LOG(kLogWarn, "%s", "ERROR_CHECK_BOOL:S_OK == hr || E_CV_LOCAL_LOCKED == hr");
+  return hr;
+}

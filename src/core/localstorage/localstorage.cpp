@@ -1,0 +1,417 @@
+// CLocalStorage: creation, tables, version counters, transactions and freshness.
+#include "core/localstorage/localstorage.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <initializer_list>
+#include <limits>
+#include <new>
+#include <vector>
+
+#include "common/checks.h"
+#include "common/db/dbhelper.h"
+#include "common/db/kvdb.h"
+#include "common/filehelper.h"
+#include "common/strhelper.h"
+#include "common/tracestack.h"
+
+namespace {
+
+constexpr char kFilesTable[] = "files";
+constexpr char kShareInFilesTable[] = "shareinfiles";
+
+// Columns added to tables of older data bases: name, type, default.
+struct UpgradeColumn {
+  const char* name;
+  const char* type;
+  const char* defaultValue;
+};
+constexpr UpgradeColumn kSharersColumn{"sharers", "TEXT", "''"};
+constexpr UpgradeColumn kViewModeColumn{"viewmode", "INT", "0"};
+constexpr UpgradeColumn kSharedColumn{"bshared", "TINYINT", "0"};
+
+constexpr int64_t kMissingVersion = std::numeric_limits<int64_t>::min();
+
+// The temp folder's contents never outlive a session: everything in it goes, going on
+// past failures; the folder itself stays. Anything but a folder in its place (a link
+// too, never followed) is removed.
+void EmptyTempFolder(const std::string& tempFolder) {
+  std::string folder = tempFolder;
+  while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+  struct stat st {};
+  if (::lstat(folder.c_str(), &st) != 0) return;
+  if (!S_ISDIR(st.st_mode)) {
+    ::unlink(folder.c_str());
+    return;
+  }
+  DIR* dir = ::opendir(folder.c_str());
+  if (!dir) return;
+  std::vector<std::string> names;
+  while (struct dirent* e = ::readdir(dir)) {
+    std::string name = e->d_name;
+    if (name != "." && name != "..") names.push_back(std::move(name));
+  }
+  ::closedir(dir);
+  for (const std::string& name : names) {
+    std::string path = folder + "/" + name;
+    if (::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+      DeleteFolderTree(path, false, true);
+    else
+      ForceDeleteFile(path);
+  }
+}
+
+}  // namespace
+
+const char* const CLocalStorage::kTableColumns =
+    "id\t\t\tINTEGER\t\t\tPRIMARY KEY\t,isdir\t\t\tTINYINT\t\t\t\t\t\t,size\t\t\tINT\t\t\t\t\t\t\t,version\t\tINT"
+    "\t\t\t\t\t\t\t,fileversion\tINT\t\t\t\t\t\t\t,sha1\t\t\tVARCHAR(42)\t\t\t\t\t,svrparentid\tVARCHAR(260) "
+    "COLLATE NOCASE\t,svrid\t\t\tVARCHAR(260) COLLATE NOCASE\t,svr_mtime\t\tDATETIME\t\t\t\t\t,svr_ctime\t\tDATETIME"
+    "\t\t\t\t\t,localpath\t\tVARCHAR(260) COLLATE NOCASE\t,localname\t\tVARCHAR(260) COLLATE NOCASE\t,local_mtime\t"
+    "DATETIME\t\t\t\t\t,local_ctime\tDATETIME\t\t\t\t\t,cacheversion\tINT\t\t\t\t\t\t\t,itemversion\tINT\t\t\t\t\t"
+    "\t\t,sharers\t\tTEXT\t\t\t\t\t\t,viewmode\t\tINT\t\t\t\t\t\t\t,bshared\t\tTINYINT\t\t\t\t\t\t ";
+
+HRESULT CreateLocalStorage(ILocalStorage** ppLocalStorage) {
+  ASSERT(ppLocalStorage);
+  if (!ppLocalStorage) return E_POINTER;
+  CLocalStorage* pLocalStorage = new (std::nothrow) CLocalStorage(&GetUserDB(), &GetConfigTable());
+  ERROR_CHECK_BOOLEX(pLocalStorage);
+  pLocalStorage->AddRef();
+  *ppLocalStorage = pLocalStorage;
+  return S_OK;
+}
+
+CLocalStorage::CLocalStorage(CDB* pDB, CKVDB* pConfig) : m_pDB(pDB), m_pConfig(pConfig) {}
+
+HRESULT CLocalStorage::Init(const std::string& configPath, const std::string& localSyncPath) {
+  HRESULT hr = E_FAIL;
+  TRACE_SCOPE_DETAIL("CLocalStorage::Init()", &hr, "ConfigPath = %s, LocalSyncPath = %s", configPath.c_str(),
+                     localSyncPath.c_str());
+  std::lock_guard<std::recursive_mutex> storage(m_storageLock);
+  const char* szLocalSyncPath = localSyncPath.c_str();
+  ERROR_CHECK_BOOLEX(!IsStrEmpty(szLocalSyncPath));
+
+  std::string syncPath = localSyncPath;
+  while (syncPath.size() > 1 && syncPath.back() == '/') syncPath.pop_back();
+  std::string tempFolder = syncPath;
+  AddBackslash(&tempFolder);
+  tempFolder += ".tmp/";
+  {
+    std::lock_guard<std::mutex> paths(m_pathLock);
+    m_strLocalSyncPath = syncPath;
+    m_strTempFolder = tempFolder;
+  }
+
+  // Without its folder nothing can be downloaded: a clear failure now.
+  hr = EnsureDirectory(syncPath);
+  ERROR_CHECK_COM(hr);
+
+  EmptyTempFolder(tempFolder);
+  bool bRet = SUCCEEDED(EnsureDirectory(tempFolder, 0700)) && ::chmod(tempFolder.c_str(), 0700) == 0;
+  ASSERT(bRet);
+
+  hr = CreateDbTables();
+  ERROR_CHECK_COM(hr);
+  return hr;
+}
+
+HRESULT CLocalStorage::UnInit() {
+  HRESULT hr = S_OK;
+  TRACE_SCOPE("CLocalStorage::UnInit()", &hr);
+  return hr;
+}
+
+namespace {
+
+// Creates the table with its index when it is missing, adds the upgrade columns that
+// an older table lacks, and makes sure of the parent-id index. The first failure of
+// the table itself is returned; index and upgrade failures are logged only.
+HRESULT CreateItemTable(CDB* db, const char* table, const char* indexSql, const char* parentIndexSql,
+                        std::initializer_list<UpgradeColumn> upgrades) {
+  bool exists = false;
+  HRESULT hr = db->tableExists(table, &exists);
+  ERROR_CHECK_COM_MSG(hr, "%s", "CLocalStorage::_CreateDbTable() Failed!");
+  if (!exists) {
+    hr = db->CreateTable(table, CLocalStorage::kTableColumns);
+    ERROR_CHECK_COM_MSG(hr, "CLocalStorage::_CreateDbTable Failed: %s", table);
+    HRESULT hrIndex = db->ExecDMLRetry(indexSql);
+    if (FAILED(hrIndex)) OSTREL_LOG(kLogError, "%s", "*ASSERT*: (((HRESULT)(hr)) >= 0)");
+  }
+  for (const UpgradeColumn& column : upgrades) {
+    // A failed upgrade leaves the table as it was; reads of the column then fail with
+    // their own lines.
+    CHECK_COM(db->AddColumn(table, column.name, column.type, column.defaultValue));
+  }
+  HRESULT hrIndex = db->ExecDMLRetry(parentIndexSql);
+  if (FAILED(hrIndex)) OSTREL_LOG(kLogError, "%s", "*ASSERT*: (((HRESULT)(hr)) >= 0)");
+  return hr;
+}
+
+}  // namespace
+
+HRESULT CLocalStorage::CreateDbTables() {
+  HRESULT hr = E_FAIL;
+  TRACE_SCOPE("CLocalStorage::_CreateDbTable()", &hr);
+  // Listings, sweeps and deletes select by parent id alone: each table gets an index on
+  // it besides its (svrid, svrparentid) one. Older shared-with-me tables may lack
+  // sharers as well, which every read and write of the table uses.
+  hr = CreateItemTable(m_pDB, kFilesTable, "CREATE INDEX files_index ON files(svrid, svrparentid)",
+                       "CREATE INDEX IF NOT EXISTS files_parent_index ON files(svrparentid)",
+                       {kSharersColumn, kViewModeColumn, kSharedColumn});
+  if (FAILED(hr)) return hr;
+  hr = CreateItemTable(m_pDB, kShareInFilesTable,
+                       "CREATE INDEX shareinfiles_index ON shareinfiles(svrid, svrparentid)",
+                       "CREATE INDEX IF NOT EXISTS shareinfiles_parent_index ON shareinfiles(svrparentid)",
+                       {kViewModeColumn, kSharedColumn, kSharersColumn});
+  return hr;
+}
+
+// --- spaces and version counters -------------------------------------------------
+
+const char* CLocalStorage::ReadTable(ItemSpace space) {
+  switch (space) {
+    case ItemSpace::MyFile:
+    case ItemSpace::ShareToOther:
+      return kFilesTable;
+    case ItemSpace::ShareToMe:
+      return kShareInFilesTable;
+  }
+  OSTREL_LOG(kLogError, "%s", "*ASSERT*: 0");
+  return kFilesTable;
+}
+
+const char* CLocalStorage::WriteTable(ItemSpace space) {
+  switch (space) {
+    case ItemSpace::MyFile:
+    case ItemSpace::ShareToOther:
+      return kFilesTable;
+    case ItemSpace::ShareToMe:
+      return kShareInFilesTable;
+  }
+  OSTREL_LOG(kLogError, "%s", "*ASSERT*: 0");
+  return nullptr;
+}
+
+int64_t CLocalStorage::CurrentVersion(ItemSpace space) {
+  switch (space) {
+    case ItemSpace::MyFile:
+    case ItemSpace::ShareToOther:
+      return GetCurCacheVesion(0);
+    case ItemSpace::ShareToMe:
+      return GetCurShareCacheVesion(0);
+  }
+  OSTREL_LOG(kLogError, "%s", "*ASSERT*: 0");
+  return -1;
+}
+
+int64_t CLocalStorage::StampFor(ItemSpace space) {
+  if (m_txnDepth == 0) return CurrentVersion(space);
+  return space == ItemSpace::ShareToMe ? m_txnShareStamp : m_txnCacheStamp;
+}
+
+int64_t CLocalStorage::GetVersion(const char* field, int64_t defaultValue) {
+  std::lock_guard<std::recursive_mutex> storage(m_storageLock);
+  int64_t value = defaultValue;
+  HRESULT hr = m_pConfig->GetInt64Item(kSection, field, &value, defaultValue);
+  return SUCCEEDED(hr) ? value : defaultValue;
+}
+
+HRESULT CLocalStorage::SetVersion(const char* field, int64_t version) {
+  std::lock_guard<std::recursive_mutex> storage(m_storageLock);
+  HRESULT hr = S_OK;
+  if (RefusedByFailedTransaction(&hr)) return hr;
+  int64_t stored = kMissingVersion;
+  hr = m_pConfig->GetInt64Item(kSection, field, &stored, kMissingVersion);
+  ERROR_CHECK_COM(hr);
+  if (stored != kMissingVersion && version < stored) {
+    // A late or repeated answer must not make stale folders look fresh.
+    OSTREL_LOG(kLogWarn, "CLocalStorage: %s stays %lld, not lowered to %lld", field, static_cast<long long>(stored),
+               static_cast<long long>(version));
+    return S_FALSE;
+  }
+  hr = TrackWrite(m_pConfig->SetInt64Item(kSection, field, version));
+  ERROR_CHECK_COM(hr);
+  return hr;
+}
+
+HRESULT CLocalStorage::SetCurCacheVesion(int64_t version) {
+  HRESULT hr = E_FAIL;
+  TRACE_SCOPE_DETAIL("CLocalStorage::SetCurCacheVesion()", &hr, "lOptVersion = %lld", static_cast<long long>(version));
+  hr = SetVersion(kCacheVersion, version);
+  return hr;
+}
+
+int64_t CLocalStorage::GetCurCacheVesion(int64_t defaultValue) { return GetVersion(kCacheVersion, defaultValue); }
+
+HRESULT CLocalStorage::SetCurShareCacheVesion(int64_t version) {
+  HRESULT hr = E_FAIL;
+  TRACE_SCOPE_DETAIL("CLocalStorage::SetCurShareCacheVesion()", &hr, "lOptVersion = %lld",
+                     static_cast<long long>(version));
+  hr = SetVersion(kShareCacheVersion, version);
+  return hr;
+}
+
+int64_t CLocalStorage::GetCurShareCacheVesion(int64_t defaultValue) {
+  return GetVersion(kShareCacheVersion, defaultValue);
+}
+
+// --- transactions ----------------------------------------------------------------
+
+bool CLocalStorage::RefusedByFailedTransaction(HRESULT* hr) const {
+  if (m_txnDepth == 0 || SUCCEEDED(m_txnFailure)) return false;
+  *hr = m_txnFailure;
+  return true;
+}
+
+HRESULT CLocalStorage::TrackWrite(HRESULT hr) {
+  if (FAILED(hr) && m_txnDepth > 0 && m_txnSqlOpen && SUCCEEDED(m_txnFailure)) m_txnFailure = hr;
+  return hr;
+}
+
+HRESULT CLocalStorage::BeginTransaction() {
+  m_txnLock.lock();
+  m_storageLock.lock();
+  if (m_txnDepth++ == 0) {
+    m_txnOwner = std::this_thread::get_id();
+    m_txnFailure = S_OK;
+    m_txnCacheStamp = GetCurCacheVesion(0);
+    m_txnShareStamp = GetCurShareCacheVesion(0);
+    HRESULT hr = m_pDB->BeginTransaction();
+    m_txnSqlOpen = SUCCEEDED(hr);
+    if (FAILED(hr))
+      OSTREL_LOG(kLogWarn, "CLocalStorage::BeginTransaction(): writes go one by one, hr = %x", static_cast<unsigned>(hr));
+  }
+  return S_OK;
+}
+
+HRESULT CLocalStorage::CommitTransaction() {
+  // Only the thread inside the transaction holds the storage lock then.
+  if (!m_storageLock.try_lock()) {
+    OSTREL_LOG(kLogError, "%s", "*ASSERT*: CommitTransaction on a thread without a transaction");
+    return E_FAIL;
+  }
+  if (m_txnDepth == 0 || m_txnOwner != std::this_thread::get_id()) {
+    m_storageLock.unlock();
+    OSTREL_LOG(kLogError, "%s", "*ASSERT*: CommitTransaction without BeginTransaction");
+    return E_FAIL;
+  }
+  HRESULT hr = S_OK;
+  if (--m_txnDepth == 0) {
+    if (FAILED(m_txnFailure)) {
+      hr = m_txnFailure;
+      m_pDB->RollbackTransaction();
+      OSTREL_LOG(kLogWarn, "CLocalStorage::CommitTransaction(): a write failed, nothing kept, hr = %x",
+                 static_cast<unsigned>(hr));
+    } else if (m_txnSqlOpen) {
+      hr = m_pDB->CommitTransaction();
+      CHECK_COM(hr);
+    }
+    m_txnSqlOpen = false;
+    m_txnFailure = S_OK;
+    m_txnOwner = std::thread::id();
+  }
+  m_storageLock.unlock();  // the level taken above
+  m_storageLock.unlock();  // BeginTransaction's
+  m_txnLock.unlock();
+  return hr;
+}
+
+// --- freshness -------------------------------------------------------------------
+
+bool CLocalStorage::FolderNeedUpdate(const std::string& id, ItemSpace space) {
+  HRESULT hr = 1;  // traced: 1 when the listing must come from the service
+  TRACE_SCOPE_DETAIL("CLocalStorage::FolderNeedUpdate()", &hr, "szId = %s", id.c_str());
+  std::lock_guard<std::recursive_mutex> storage(m_storageLock);
+  bool need = true;
+  if (id.empty()) {
+    // A root that was never listed (or was cleared) has no mark: stale.
+    switch (space) {
+      case ItemSpace::MyFile:
+        need = GetCurCacheVesion(0) > GetVersion(kRootCacheVersion, -1);
+        break;
+      case ItemSpace::ShareToMe:
+        need = GetCurShareCacheVesion(0) > GetVersion(kRootShareCacheVersion, -1);
+        break;
+      case ItemSpace::ShareToOther:
+        need = GetCurCacheVesion(0) > GetVersion(kRootCacheVersion, -1) ||
+               GetCurShareCacheVesion(0) > GetVersion(kRootShareOutCacheVersion, -1);
+        break;
+      default:
+        OSTREL_LOG(kLogError, "%s", "*ASSERT*: 0");
+        need = false;
+        break;
+    }
+  } else {
+    CDBQueryHelper row;
+    bool end = true;
+    if (SUCCEEDED(m_pDB->execQuery(StringFormat("SELECT cacheversion FROM %s WHERE svrid = ? and isdir = 1",
+                                                ReadTable(space)),
+                                   row, {id})) &&
+        SUCCEEDED(row.eof(&end)) && !end) {
+      int64_t cv = -1;
+      if (SUCCEEDED(row.getInt64Field(0, &cv, -1))) need = CurrentVersion(space) > cv;
+    }
+  }
+  hr = need ? 1 : 0;
+  return need;
+}
+
+HRESULT CLocalStorage::UpdateFolderCacheVesion(const std::string& id, ItemSpace space) {
+  HRESULT hr = E_FAIL;
+  TRACE_SCOPE_DETAIL("CLocalStorage::UpdateFolderCacheVesion()", &hr, "szId = %s", id.c_str());
+  std::lock_guard<std::recursive_mutex> storage(m_storageLock);
+  if (RefusedByFailedTransaction(&hr)) return hr;
+  if (id.empty()) {
+    const char* field = nullptr;
+    int64_t version = 0;
+    switch (space) {
+      case ItemSpace::MyFile:
+        field = kRootCacheVersion;
+        version = GetCurCacheVesion(0);
+        break;
+      case ItemSpace::ShareToMe:
+        field = kRootShareCacheVersion;
+        version = GetCurShareCacheVesion(0);
+        break;
+      case ItemSpace::ShareToOther:
+        field = kRootShareOutCacheVersion;
+        version = GetCurShareCacheVesion(0);
+        break;
+      default:
+        OSTREL_LOG(kLogError, "%s", "*ASSERT*: 0");
+        hr = S_OK;
+        return hr;
+    }
+    hr = TrackWrite(m_pConfig->SetInt64Item(kSection, field, version));
+    ERROR_CHECK_COM(hr);
+    return hr;
+  }
+  const char* table = WriteTable(space);
+  if (!table) {
+    hr = S_FALSE;
+    return hr;
+  }
+  hr = TrackWrite(m_pDB->UpdateRows(table, "cacheversion = ?", "svrid = ? and isdir = 1", {CurrentVersion(space), id}));
+  ERROR_CHECK_COM(hr);
+  return hr;
+}
+
+HRESULT CLocalStorage::ClearLastSnapshot() {
+  HRESULT hr = E_FAIL;
+  TRACE_SCOPE("CLocalStorage::ClearLastSnapshot()", &hr);
+  std::lock_guard<std::recursive_mutex> storage(m_storageLock);
+  if (RefusedByFailedTransaction(&hr)) return hr;
+  // The marks go first: should a delete fail, the roots are fetched again rather than
+  // served from a half-emptied store.
+  for (const char* field : {kRootCacheVersion, kRootShareCacheVersion, kRootShareOutCacheVersion}) {
+    hr = TrackWrite(m_pConfig->SetInt64Item(kSection, field, -1));
+    ERROR_CHECK_COM(hr);
+  }
+  hr = TrackWrite(m_pDB->DeleteRows(kFilesTable));
+  ERROR_CHECK_COM(hr);
+  hr = TrackWrite(m_pDB->DeleteRows(kShareInFilesTable));
+  ERROR_CHECK_COM(hr);
+  return hr;
+}

@@ -1,0 +1,145 @@
+#include "platform/lockprobe.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "platform/posixfile.h"
+
+namespace {
+
+// Owns a DIR*.
+class DirHandle {
+ public:
+  explicit DirHandle(DIR* d) : m_dir(d) {}
+  ~DirHandle() {
+    if (m_dir) ::closedir(m_dir);
+  }
+  DirHandle(const DirHandle&) = delete;
+  DirHandle& operator=(const DirHandle&) = delete;
+  DIR* get() const { return m_dir; }
+
+ private:
+  DIR* m_dir;
+};
+
+bool AllDigits(const char* s) {
+  if (!*s) return false;
+  for (; *s; ++s)
+    if (*s < '0' || *s > '9') return false;
+  return true;
+}
+
+// "maj:min:ino" with hexadecimal device numbers and a decimal inode.
+bool ParseDeviceInode(std::string_view token, unsigned* major, unsigned* minor, unsigned long long* ino) {
+  size_t first = token.find(':');
+  if (first == std::string_view::npos) return false;
+  size_t second = token.find(':', first + 1);
+  if (second == std::string_view::npos || token.find(':', second + 1) != std::string_view::npos) return false;
+  std::string maj(token.substr(0, first)), min(token.substr(first + 1, second - first - 1)),
+      in(token.substr(second + 1));
+  if (maj.empty() || min.empty() || in.empty()) return false;
+  char* end = nullptr;
+  *major = static_cast<unsigned>(std::strtoul(maj.c_str(), &end, 16));
+  if (*end) return false;
+  *minor = static_cast<unsigned>(std::strtoul(min.c_str(), &end, 16));
+  if (*end) return false;
+  *ino = std::strtoull(in.c_str(), &end, 10);
+  return *end == '\0';
+}
+
+std::vector<std::string_view> Tokens(std::string_view line) {
+  std::vector<std::string_view> out;
+  size_t i = 0;
+  while (i < line.size()) {
+    while (i < line.size() && (line[i] == ' ' || line[i] == '\t')) ++i;
+    size_t start = i;
+    while (i < line.size() && line[i] != ' ' && line[i] != '\t') ++i;
+    if (i > start) out.push_back(line.substr(start, i - start));
+  }
+  return out;
+}
+
+std::string ReadSmallFile(const std::string& path) {
+  PosixFile f;
+  std::string text;
+  if (!f.Open(path, O_RDONLY)) return text;
+  char buffer[16384];
+  for (;;) {
+    ssize_t n = f.ReadFull(buffer, sizeof(buffer));
+    if (n <= 0) break;
+    text.append(buffer, static_cast<size_t>(n));
+    if (static_cast<size_t>(n) < sizeof(buffer)) break;
+  }
+  return text;
+}
+
+}  // namespace
+
+bool AnyProcessHasOpen(dev_t dev, ino_t ino, pid_t self, const std::string& procRoot) {
+  DirHandle proc(::opendir(procRoot.c_str()));
+  if (!proc.get()) return false;
+  const std::string selfName = std::to_string(self);
+  while (struct dirent* e = ::readdir(proc.get())) {
+    if (!AllDigits(e->d_name) || selfName == e->d_name) continue;
+    std::string fdDir = procRoot + "/" + e->d_name + "/fd";
+    int dirFd = ::open(fdDir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dirFd < 0) continue;  // gone, or not ours to read
+    DirHandle fds(::fdopendir(dirFd));
+    if (!fds.get()) {
+      ::close(dirFd);
+      continue;
+    }
+    while (struct dirent* f = ::readdir(fds.get())) {
+      if (!AllDigits(f->d_name)) continue;
+      struct stat st {};
+      // Follows the descriptor's link to the open file itself.
+      if (::fstatat(dirFd, f->d_name, &st, 0) == 0 && st.st_dev == dev && st.st_ino == ino) return true;
+    }
+  }
+  return false;
+}
+
+bool ProcLocksHold(std::string_view procLocks, dev_t dev, ino_t ino, pid_t self) {
+  while (!procLocks.empty()) {
+    size_t nl = procLocks.find('\n');
+    std::string_view line = procLocks.substr(0, nl);
+    procLocks.remove_prefix(nl == std::string_view::npos ? procLocks.size() : nl + 1);
+    std::vector<std::string_view> tokens = Tokens(line);
+    bool waiter = false;
+    for (std::string_view t : tokens)
+      if (t == "->") waiter = true;
+    if (waiter) continue;
+    // The pid comes right before the "maj:min:ino" token.
+    for (size_t i = 1; i < tokens.size(); ++i) {
+      unsigned major = 0, minor = 0;
+      unsigned long long inode = 0;
+      if (!ParseDeviceInode(tokens[i], &major, &minor, &inode)) continue;
+      std::string pidText(tokens[i - 1]);
+      char* end = nullptr;
+      long pid = std::strtol(pidText.c_str(), &end, 10);
+      if (*end || pidText.empty()) break;
+      if (pid == static_cast<long>(self)) break;
+      if (major == ::major(dev) && minor == ::minor(dev) && inode == static_cast<unsigned long long>(ino)) return true;
+      break;
+    }
+  }
+  return false;
+}
+
+FileLockState ProbeFileLock(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0)
+    return (errno == ENOENT || errno == ENOTDIR) ? FileLockState::kMissing : FileLockState::kUnlocked;
+  pid_t self = ::getpid();
+  if (ProcLocksHold(ReadSmallFile("/proc/locks"), st.st_dev, st.st_ino, self)) return FileLockState::kLocked;
+  if (AnyProcessHasOpen(st.st_dev, st.st_ino, self)) return FileLockState::kLocked;
+  return FileLockState::kUnlocked;
+}

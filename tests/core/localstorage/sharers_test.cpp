@@ -1,0 +1,63 @@
+// The sharers text: the stored form of a share list, and how robustly it reads back.
+#include "core/localstorage/sharers.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+TEST(SharersTextTest, Writes) {
+  EXPECT_EQ(SerializeSharers({}), "");
+  EXPECT_EQ(SerializeSharers({{"Ann", "u1", "ann@x.org", 1}}), "u1,1,ann@x.org,Ann");
+  EXPECT_EQ(SerializeSharers({{"Ann", "u1", "ann@x.org", 3}, {"", "", "", 0}, {"B", "u2", "b@x", 2}}),
+            "u1,3,ann@x.org,Ann|,0,,|u2,2,b@x,B");
+}
+
+TEST(SharersTextTest, Reads) {
+  struct Case {
+    const char* text;
+    std::vector<ShareEntry> entries;
+  };
+  const Case cases[] = {
+      {"", {}},
+      {"u1,3,ann@x.org,Ann", {{"Ann", "u1", "ann@x.org", 3}}},
+      {"u1,1,a@x,A|u2,2,b@x,B", {{"A", "u1", "a@x", 1}, {"B", "u2", "b@x", 2}}},
+      {",0,,", {{"", "", "", 0}}},
+      // A nickName may hold "," and "|".
+      {"u1,1,a@x,Smith, Ann", {{"Smith, Ann", "u1", "a@x", 1}}},
+      {"u1,1,a@x,Ann|the first|u2,2,b@x,B", {{"Ann|the first", "u1", "a@x", 1}, {"B", "u2", "b@x", 2}}},
+      {"u1,1,a@x,A||B", {{"A||B", "u1", "a@x", 1}}},
+      {"u1,1,a@x,A|", {{"A|", "u1", "a@x", 1}}},
+      // Rights as a decimal reader takes them.
+      {"u1,3x,a@x,A", {{"A", "u1", "a@x", 3}}},
+      {"u1,,a@x,A", {{"A", "u1", "a@x", 0}}},
+      {"u1, 2,a@x,A", {{"A", "u1", "a@x", 2}}},
+      {"u1,99999999999,a@x,A", {{"A", "u1", "a@x", 4294967295u}}},
+      // Pieces that cannot be entries before any entry are dropped.
+      {"garbage", {}},
+      {"|||", {}},
+      {"a,b|u1,1,a@x,A", {{"A", "u1", "a@x", 1}}},
+  };
+  for (const Case& c : cases) {
+    std::vector<ShareEntry> entries{{"kept", "u0", "k@x", 1}};
+    ParseSharers(c.text, &entries);
+    std::vector<ShareEntry> expected{{"kept", "u0", "k@x", 1}};
+    expected.insert(expected.end(), c.entries.begin(), c.entries.end());
+    EXPECT_EQ(entries, expected) << c.text;
+  }
+}
+
+TEST(SharersTextTest, RoundTrips) {
+  const std::vector<std::vector<ShareEntry>> lists = {
+      {},
+      {{"Ann", "u1", "ann@x.org", 3}},
+      {{"Smith, Ann", "u1", "a@x", 1}, {"B|C", "u2", "b@x", 2}, {"", "u3", "", 0}},
+      {{"名字", "42", "名@x", 1}, {"'; DROP TABLE files; --", "u'", "%_@x", 2}},
+  };
+  for (const auto& list : lists) {
+    std::vector<ShareEntry> back;
+    ParseSharers(SerializeSharers(list), &back);
+    EXPECT_EQ(back, list) << SerializeSharers(list);
+  }
+}
+
+}  // namespace
