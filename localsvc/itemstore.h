@@ -154,7 +154,8 @@ class ItemStore {
                     bool writable);
   std::string SetModTime(const std::string& userId, const std::string& fileId, const std::string& modTime);
 
-  // The account's global version text ("3" selects the block protocol). Default "2".
+  // The global version every account is answered ("3" selects the block protocol); "2"
+  // unless set.
   std::string GlobalVersion();
   void SetGlobalVersion(const std::string& version);
 
