@@ -24,6 +24,7 @@ bool FaultTable::Add(const nlohmann::json& desc, std::string* error) {
       f.body = "<?xml version=\"1.0\" encoding=\"utf-8\"?><nuvra result=\"" + desc["word"].get<std::string>() + "\"/>";
       f.contentType = "text/xml";
     }
+    if (desc.contains("result")) f.resultWord = desc["result"].get<std::string>();
     if (desc.contains("body")) f.body = desc["body"].get<std::string>();
     if (desc.contains("body_base64")) {
       auto bytes = Base64Decode(desc["body_base64"].get<std::string>());

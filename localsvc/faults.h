@@ -6,7 +6,10 @@
 //   delay_ms     wait this long before anything else (ends early when the service stops)
 //   drop         close the connection without a reply
 //   status       the HTTP status of the reply
-//   word         the reply body <?xml ...?><nuvra result="WORD"/>
+//   word         the reply body <?xml ...?><nuvra result="WORD"/> (the endpoint's
+//                handler does not run: nothing changes)
+//   result       the endpoint's handler runs (its changes stay), then its XML reply gets
+//                this result word with every value kept
 //   body         the reply body as text (may hold NUL characters)
 //   body_base64  the reply body as base64
 //   garbage      a reply body that is neither XML nor JSON
@@ -38,6 +41,7 @@ struct Fault {
   bool drop = false;
   std::optional<int> status;
   std::optional<std::string> body;
+  std::optional<std::string> resultWord;
   std::string contentType;
   bool gzip = false;
   std::vector<std::string> headerLines;

@@ -1,7 +1,5 @@
 // ostrel_localsvc: the storage service on a loopback port, for tests, benchmarks and
-// the demo.
-//
-//   ostrel_localsvc [--port N] [--data DIR] [--tls-cert FILE --tls-key FILE] [--threads N]
+// the demo. The options and the control endpoints are listed by --help.
 //
 // Prints "listening on 127.0.0.1:<port>" once it accepts connections (port 0, the
 // default, picks a free port), serves until SIGTERM or SIGINT, and then exits with 0.
@@ -20,11 +18,29 @@
 
 namespace {
 
-void Usage() {
-  std::fprintf(stderr,
-               "usage: ostrel_localsvc [--port N] [--data DIR] [--tls-cert FILE --tls-key FILE] "
-               "[--threads N]\n");
-}
+const char kUsage[] =
+    "usage: ostrel_localsvc [options]\n"
+    "  --port N                listen on 127.0.0.1:N (default 0: any free port)\n"
+    "  --data DIR              files served under /test/files/\n"
+    "  --tls-cert FILE --tls-key FILE   serve https\n"
+    "  --threads N             worker threads (default 64; each held push poll takes one)\n"
+    "  --push-hold-ms N        a push poll (/sync/get) answers after N ms when no version\n"
+    "                          moves (default 25000; 0: only when one moves)\n"
+    "  --global-version V      the answer of /xsvr/getGlobalVersion (default 2)\n"
+    "  --account USER:PASSWORD an account to sign in with (repeatable)\n"
+    "  --help                  this text\n"
+    "State lives in memory. Control endpoints (JSON, neither recorded nor faulted):\n"
+    "  POST /test/inject, /test/reset; GET /test/log[?path=P]   faults and the request log\n"
+    "  POST /test/fs/account {user,password,userId?,email?,nickName?,active?,total?,opVer?,shareVer?}\n"
+    "  POST /test/fs/token {userId,expired?} | {token,expired}\n"
+    "  POST /test/fs/item {userId,parentId?,name,type?,size?,fileVer?,sha1?,createdTime?,modTime?,\n"
+    "                      modifier?,deleted?}\n"
+    "  POST /test/fs/share {fileId,to,writable?}\n"
+    "  POST /test/fs/versions {userId,opVer?,shareVer?}\n"
+    "  POST /test/fs/global-version {version}\n"
+    "  GET  /test/fs/state[?userId=U]   held polls; U's versions and items\n";
+
+void Usage() { std::fputs(kUsage, stderr); }
 
 }  // namespace
 
@@ -49,6 +65,15 @@ int main(int argc, char** argv) {
       options.tlsKey = next();
     } else if (arg == "--threads") {
       options.threads = std::max(1, std::atoi(next()));
+    } else if (arg == "--push-hold-ms") {
+      options.pushHoldMs = std::max<long long>(0, std::atoll(next()));
+    } else if (arg == "--global-version") {
+      options.globalVersion = next();
+    } else if (arg == "--account") {
+      options.accounts.push_back(next());
+    } else if (arg == "--help") {
+      std::fputs(kUsage, stdout);
+      return 0;
     } else {
       Usage();
       return 2;

@@ -7,6 +7,7 @@
 #include "codec.h"
 #include "connection.h"
 #include "stopflag.h"
+#include "xmlmsg.h"
 
 namespace localsvc {
 namespace {
@@ -87,14 +88,31 @@ Service::Service(ServiceOptions options) : m_options(std::move(options)) {
   int threads = m_options.threads;
   m_server->new_task_queue = [threads] { return new httplib::ThreadPool(static_cast<size_t>(threads)); };
   m_server->set_tcp_nodelay(true);
+  m_store.SetGlobalVersion(m_options.globalVersion);
+  for (const auto& spec : m_options.accounts) {
+    size_t colon = spec.find(':');
+    Account a;
+    a.login = spec.substr(0, colon);
+    a.password = colon == std::string::npos ? "" : spec.substr(colon + 1);
+    Session session;
+    std::string error;
+    if (m_setupError.empty() && !m_store.AddAccount(a, &session, &error))
+      m_setupError = "account \"" + a.login + "\": " + error;
+  }
   AddControlRoutes();
+  AddSeedRoutes();
   AddTestRoutes();
+  AddFsRoutes();
   AddCatchAll();
 }
 
 Service::~Service() = default;
 
 bool Service::Valid(std::string* error) const {
+  if (!m_setupError.empty()) {
+    *error = m_setupError;
+    return false;
+  }
   if (m_server->is_valid()) return true;
   *error = m_options.tlsCert.empty() ? "the server cannot be set up"
                                       : "the certificate or key cannot be loaded";
@@ -126,6 +144,7 @@ bool Service::Serve() {
 
 void Service::Stop() {
   StopFlag::Get().Set();
+  m_store.Stop();
   // The server ignores stop() until its loop runs, so a stop that comes right after
   // Serve began is repeated until Serve has returned.
   std::unique_lock<std::mutex> lock(m_serveMutex);
@@ -200,6 +219,7 @@ void Service::ApplyFault(const Fault& fault, const httplib::Request& req, const 
     res.set_content(*fault.body, fault.contentType.empty() ? "application/octet-stream" : fault.contentType);
   } else {
     fn(req, rec, res);
+    if (fault.resultWord) res.set_content(ReplaceResultWord(res.body, *fault.resultWord), "text/xml; charset=utf-8");
   }
   if (fault.status) res.status = *fault.status;
   if (!fault.gzip && fault.headerLines.empty()) return;

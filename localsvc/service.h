@@ -1,15 +1,19 @@
 // The local service: one HTTP server on a loopback port that records every request,
-// applies the faults tests arm, and answers the test endpoints (and, in later stages,
-// the storage service's API).
+// applies the faults tests arm, and answers the test endpoints and the storage
+// service's file-system API (fsroutes.cpp) over the state of an ItemStore, which tests
+// seed through the control endpoints of seedroutes.cpp.
 #pragma once
 
 #include <condition_variable>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "faults.h"
+#include "itemstore.h"
 #include "requestlog.h"
 
 namespace httplib {
@@ -26,6 +30,11 @@ struct ServiceOptions {
   std::string tlsCert;      // with tlsKey: serve https
   std::string tlsKey;
   int threads = 64;
+  // How long a push poll holds when no version moves; 0: until one moves.
+  int64_t pushHoldMs = 25000;
+  std::string globalVersion = "2";
+  // Accounts made at start, each "user:password".
+  std::vector<std::string> accounts;
 };
 
 class Service {
@@ -35,7 +44,8 @@ class Service {
   Service(const Service&) = delete;
   Service& operator=(const Service&) = delete;
 
-  // False with a reason when the server cannot be set up (bad certificate).
+  // False with a reason when the server cannot be set up (bad certificate, a malformed
+  // account).
   bool Valid(std::string* error) const;
   // Binds 127.0.0.1; returns the port, or -1.
   int Bind();
@@ -58,6 +68,8 @@ class Service {
                   httplib::Response& res, const RouteFn& fn);
   void AddControlRoutes();
   void AddTestRoutes();
+  void AddFsRoutes();
+  void AddSeedRoutes();
   void AddCatchAll();
 
   ServiceOptions m_options;
@@ -65,6 +77,8 @@ class Service {
   std::unique_ptr<httplib::Server> m_server;
   RequestLog m_log;
   FaultTable m_faults;
+  ItemStore m_store;
+  std::string m_setupError;
   std::mutex m_serveMutex;               // guards m_serving
   std::condition_variable m_serveEnded;  // signalled when Serve returns
   bool m_serving = false;

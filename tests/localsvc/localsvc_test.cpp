@@ -214,6 +214,8 @@ TEST(LocalServiceStartTest, RefusesBadArguments) {
   EXPECT_EQ(2, RunCommand(path + " --bogus 2>/dev/null"));
   EXPECT_EQ(2, RunCommand(path + " --tls-cert only-cert 2>/dev/null"));
   EXPECT_EQ(1, RunCommand(path + " --tls-cert /nonexistent --tls-key /nonexistent 2>/dev/null"));
+  EXPECT_EQ(1, RunCommand(path + " --account no-password 2>/dev/null"));
+  EXPECT_EQ(0, RunCommand(path + " --help >/dev/null"));
 }
 
 }  // namespace

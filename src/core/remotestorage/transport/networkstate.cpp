@@ -1,10 +1,10 @@
 #include "core/remotestorage/transport/networkstate.h"
 
 #include <strings.h>
-#include <tinyxml.h>
 
 #include "common/log.h"
 #include "common/utf8.h"
+#include "common/xmlhelper.h"
 #include "core/remotestorage/transport/curlhelper.h"
 
 namespace {
@@ -13,23 +13,14 @@ struct StatePage {
   std::string state, title, content, url;
 };
 
-// The text of the root's first child element with that name (ignoring case), or "".
-std::string ChildText(const TiXmlElement* root, const char* name) {
-  for (const TiXmlElement* e = root->FirstChildElement(); e; e = e->NextSiblingElement()) {
-    if (strcasecmp(e->Value(), name) == 0) return e->GetText() ? e->GetText() : "";
-  }
-  return "";
-}
-
+// Reads the page's values (child elements with text, names compared ignoring case).
 bool ParseStatePage(const std::string& text, StatePage* page) {
-  TiXmlDocument doc;
-  doc.Parse(text.c_str(), nullptr, TIXML_ENCODING_UTF8);
-  const TiXmlElement* root = doc.RootElement();
-  if (doc.Error() || !root) return false;
-  page->state = ChildText(root, "State");
-  page->title = ChildText(root, "Title");
-  page->content = ChildText(root, "Content");
-  page->url = ChildText(root, "URL");
+  RecordTree tree;
+  if (FAILED(ParseXmlToRecordTree(&tree, text))) return false;
+  page->state = tree.GetValue("State");
+  page->title = tree.GetValue("Title");
+  page->content = tree.GetValue("Content");
+  page->url = tree.GetValue("URL");
   return true;
 }
 

@@ -1,0 +1,118 @@
+// CRemoteStorage: the IRemoteStorage of the service client. Every request creates its
+// own transport through CClsFactory, so the object holds no per-request state and
+// requests on different threads never share anything but the read-only result table
+// and the process-wide global-version flag.
+//
+// Logging: request bodies and URLs are written only through MaskSecrets, and trace
+// details show "__password__" and "__token__" in place of the secrets.
+#pragma once
+
+#include <string>
+
+#include "common/recordtree.h"
+#include "common/unknown.h"
+#include "core/interfaces/iremotestorage.h"
+
+class CRemoteStorage final : public CUnknownImpl<IRemoteStorage> {
+ public:
+  CRemoteStorage() = default;
+
+  HRESULT Init() override;
+  HRESULT UnInit() override;
+  HRESULT GetGlobalVersion(const std::string& token, std::string* version) override;
+  HRESULT Login(const TaskData_Login& TaskData, TransportProgressCallback callback, void* context,
+                RecordTree* result) override;
+  HRESULT ReLogin(const TaskData_ReLogin& TaskData, TransportProgressCallback callback, void* context,
+                  RecordTree* result) override;
+  HRESULT GetSpace(const TaskData_GetSpace& TaskData, TransportProgressCallback callback, void* context,
+                   RecordTree* result) override;
+  HRESULT GetMaxVers(const TaskData_GetRemoteOptVer& TaskData, TransportProgressCallback callback, void* context,
+                     RecordTree* result) override;
+  HRESULT GetRecycle(const TaskData_GetRecycle& TaskData, TransportProgressCallback callback, void* context,
+                     RecordTree* result) override;
+  HRESULT CleanRecycle(const TaskData_CleanRecycle& TaskData, TransportProgressCallback callback, void* context,
+                       RecordTree* result) override;
+  HRESULT Recover(const TaskData_Recover& TaskData, TransportProgressCallback callback, void* context,
+                  RecordTree* result) override;
+  HRESULT PushNotify(const TaskData_PushNotify& TaskData, TransportProgressCallback callback, void* context,
+                     RecordTree* result) override;
+  HRESULT GetNormalItemSnapshot(const SnapshotRecord& TaskData, TransportProgressCallback callback, void* context,
+                                RecordTree* result) override;
+  HRESULT GetDeletedItemSnapshot(const SnapshotRecord& TaskData, TransportProgressCallback callback,
+                                 void* context, RecordTree* result) override;
+  HRESULT GetAllShareFile(const TaskData_GetAllShareFile& TaskData, TransportProgressCallback callback,
+                          void* context, RecordTree* result) override;
+  HRESULT Dir(const TaskData_Dir& TaskData, TransportProgressCallback callback, void* context,
+              RecordTree* result) override;
+  HRESULT Delete(const TaskData_Delete& TaskData, TransportProgressCallback callback, void* context) override;
+  HRESULT DeleteEx(const TaskData_Delete& TaskData, TransportProgressCallback callback, void* context) override;
+  HRESULT Rename(const TaskData_Rename& TaskData, TransportProgressCallback callback, void* context,
+                 RecordTree* result) override;
+  HRESULT NewFolder(const TaskData_DirectoryAdd& TaskData, TransportProgressCallback callback, void* context,
+                    RecordTree* result) override;
+  HRESULT Move(const TaskData_Move& TaskData, TransportProgressCallback callback, void* context,
+               RecordTree* result) override;
+  HRESULT Move2(const TaskData_Move& TaskData, TransportProgressCallback callback, void* context,
+                RecordTree* result) override;
+  HRESULT NewFile(const TaskData_NewFile& TaskData, TransportProgressCallback callback, void* context,
+                  RecordTree* result) override;
+  HRESULT UpdateFile(const TaskData_UpdateFile& TaskData, TransportProgressCallback callback, void* context,
+                     RecordTree* result) override;
+
+  // The transfers are not part of this build yet: each returns E_NOTIMPL.
+  HRESULT _UploadFile(const TaskData_UpdateFile& TaskData, TransportProgressCallback callback, void* context,
+                      RecordTree* result) override;
+  HRESULT UploadFile_UFA(const TaskData_UpdateFile_UFA& TaskData, const std::vector<std::string>& blocks,
+                         TransportProgressCallback callback, void* context, std::string* newFileVersion) override;
+  HRESULT UploadBlock(const std::string& url, TransportProgressCallback callback, void* context,
+                      const std::string& blockPath, const std::string& header, RecordTree* result) override;
+  HRESULT DownloadFile(const TaskData_DownloadFile& TaskData, TransportProgressCallback callback, void* context,
+                       RecordTree* result) override;
+  HRESULT DownloadFile_UFA(TaskData_DownloadFile_UFA& TaskData, ILocalStorage* localStorage,
+                           TransportProgressCallback callback, void* context, bool previousVersion) override;
+  HRESULT DownloadBlock(const std::string& url, TransportProgressCallback callback, void* context,
+                        const std::string& localPath, const std::string& header, const std::string& body) override;
+  HRESULT GetThumbnail(const TaskData_GetThumbnail& TaskData, TransportProgressCallback callback, void* context,
+                       RecordTree* result) override;
+
+  HRESULT FullTextSearch(const TaskData_FullTextSearch& TaskData, TransportProgressCallback callback,
+                         void* context, RecordTree* result) override;
+  HRESULT HttpRequest(const std::string& url, const std::string& header, const std::string* body,
+                      TransportProgressCallback callback, void* context, std::string* reply,
+                      int32_t timeoutSec) override;
+  HRESULT GetItemInfo(const TaskData_GetItemInfo& TaskData, TransportProgressCallback callback, void* context,
+                      RecordTree* result) override;
+  HRESULT ShareFile(const ShareRecord& TaskData, TransportProgressCallback callback, void* context,
+                    RecordTree* result) override;
+  HRESULT SetFileModTime(const TaskData_UpdateFile& TaskData, TransportProgressCallback callback, void* context,
+                         RecordTree* result) override;
+  HRESULT CheckProxyServer(RecordTree* result) override;
+
+ private:
+  ~CRemoteStorage() override = default;
+
+  // One exchange with the service root (or, with push, the push root) + path: a POST
+  // of body, or a GET without one; the reply is parsed into *result and its result
+  // word mapped to the returned code. *result stays filled once the reply parsed.
+  HRESULT _HttpRequest(const std::string& path, const std::string& header, const std::string* body,
+                       TransportProgressCallback callback, void* context, RecordTree* result, int32_t timeoutSec,
+                       bool push);
+  // Writes the nuvra tree as the body and runs _HttpRequest with header version 2
+  // against the service root.
+  HRESULT _XmlRequest(const char* path, const RecordTree& request, TransportProgressCallback callback,
+                      void* context, RecordTree* result, int32_t timeoutSec);
+  HRESULT _Delete(const char* path, const TaskData_Delete& TaskData, TransportProgressCallback callback,
+                  void* context);
+  HRESULT _Move(const TaskData_Move& TaskData, TransportProgressCallback callback, void* context,
+                RecordTree* result);
+  HRESULT _Snapshot(const char* function, const char* path, const SnapshotRecord& TaskData,
+                    TransportProgressCallback callback, void* context, RecordTree* result);
+};
+
+// A new CRemoteStorage with one reference in *ppObj. E_FAIL when it cannot be made.
+HRESULT CreateRemoteStorage(IRemoteStorage** ppObj);
+
+namespace remotestoragecontrol {
+// Forgets that the service answered the global version "3" in this process (tests).
+void ResetGlobalVersionFlag();
+}  // namespace remotestoragecontrol
