@@ -8,6 +8,7 @@
 
 #include <map>
 #include <set>
+#include <thread>
 
 #include "support/fsseed.h"
 #include "support/localservice.h"
@@ -227,6 +228,26 @@ TEST_F(TransferServiceTest, HeldBlocksAreMarkedTargetExistForEveryone) {
   EXPECT_TRUE(sent.empty());
   EXPECT_EQ(content, DownloadByBlocks(bob, bobs));
   EXPECT_EQ(2, XferState(Service())["blocks"]);
+}
+
+TEST_F(TransferServiceTest, ConcurrentTransfersOfFilesSharingBlocks) {
+  // Five files of 4 MiB of the same bytes and a tail of their own, sent at once: each
+  // upload may announce and send the shared block while the others do.
+  const std::string shared = RandomBytes(kPeerBlockSize, 5);
+  std::vector<std::string> ids, contents;
+  for (int i = 0; i < 5; ++i) {
+    ids.push_back(NewFile(alice, "c" + std::to_string(i)));
+    contents.push_back(shared + RandomBytes(static_cast<size_t>(i) * 1000, static_cast<uint32_t>(50 + i)));
+  }
+  std::vector<std::thread> threads;
+  for (int i = 0; i < 5; ++i)
+    threads.emplace_back([&, i] {
+      EXPECT_EQ("ok", UploadByBlocks(alice, ids[i], 0, contents[i]).word);
+      EXPECT_EQ(contents[i], DownloadByBlocks(alice, ids[i]));
+    });
+  for (auto& t : threads) t.join();
+  // The shared block, four tails and the empty block that ends the first file.
+  EXPECT_EQ(6, XferState(Service())["blocks"]);
 }
 
 TEST_F(TransferServiceTest, RefusedBlocksAndMetadata) {
