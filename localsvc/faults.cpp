@@ -39,7 +39,9 @@ bool FaultTable::Add(const nlohmann::json& desc, std::string* error) {
     f.contentType = desc.value("content_type", f.contentType);
     f.gzip = desc.value("gzip", false);
     if (desc.contains("headers")) f.headerLines = desc["headers"].get<std::vector<std::string>>();
-    if (f.remaining < 1 || f.delayMs < 0 || (f.status && (*f.status < 100 || *f.status > 999))) {
+    f.chunkBytes = desc.value("chunk", size_t(0));
+    f.chunkMs = desc.value("chunk_ms", 0);
+    if (f.remaining < 1 || f.delayMs < 0 || f.chunkMs < 0 || (f.status && (*f.status < 100 || *f.status > 999))) {
       *error = "count, delay_ms or status out of range";
       return false;
     }

@@ -19,6 +19,8 @@
 //   headers      reply header lines sent exactly as written (e.g. "Content-Encoding:gzip");
 //                the reply is then written byte for byte and the connection closed
 //   content_type the Content-Type of a replaced body
+//   chunk, chunk_ms  send the reply body in pieces of chunk bytes, chunk_ms apart (the
+//                first piece at once): a slow transfer to cancel in the middle
 //
 // Without a replacement body the endpoint's own handler makes the reply, and status,
 // gzip and header lines apply to it. Faults for one path queue up in the order armed.
@@ -45,6 +47,8 @@ struct Fault {
   std::string contentType;
   bool gzip = false;
   std::vector<std::string> headerLines;
+  size_t chunkBytes = 0;
+  int chunkMs = 0;
 };
 
 class FaultTable {

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "content.h"
 #include "words.h"
 
 namespace localsvc {
@@ -336,6 +337,64 @@ std::string ItemStore::SetModTime(const std::string& userId, const std::string& 
   return words::kOk;
 }
 
+// ---- contents
+
+std::string ItemStore::CheckUpload(const std::string& userId, const std::string& fileId, int64_t fileVer,
+                                   int64_t size) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  Item* item = nullptr;
+  return CheckUploadLocked(userId, fileId, fileVer, size, &item);
+}
+
+std::string ItemStore::CommitVersion(const std::string& userId, const std::string& fileId, int64_t fileVer,
+                                     std::shared_ptr<FileContent> content, int64_t* newVer) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  Item* item = nullptr;
+  std::string word = CheckUploadLocked(userId, fileId, fileVer, content->Size(), &item);
+  if (word != words::kOk) return word;
+  PutVersion(item, userId, std::move(content));
+  *newVer = item->fileVer;
+  return words::kOk;
+}
+
+std::string ItemStore::VersionOf(const std::string& userId, const std::string& fileId, bool previous,
+                                 ItemView* view, int64_t* fileVer, std::shared_ptr<FileContent>* content) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  std::string word;
+  Item* item = Reach(userId, fileId, Access::kRead, &word);
+  if (!item || item->folder) return item ? words::kTargetNotExist : word;
+  *fileVer = previous ? item->fileVer - 1 : item->fileVer;
+  if (previous && *fileVer < 1) return words::kTargetNotExist;
+  auto it = item->versions.find(*fileVer);
+  *content = it == item->versions.end() ? nullptr : it->second;
+  *view = View(*item);
+  return words::kOk;
+}
+
+std::string ItemStore::CheckUploadLocked(const std::string& userId, const std::string& fileId, int64_t fileVer,
+                                         int64_t size, Item** out) {
+  std::string word;
+  Item* item = Reach(userId, fileId, Access::kWrite, &word);
+  if (!item || item->folder) return item ? words::kTargetNotExist : word;
+  if (item->fileVer != fileVer) return words::kFileVerConflict;
+  Account* owner = m_accounts.ByUserId(item->ownerId);
+  int64_t used = 0;
+  for (const auto& [id, other] : m_items)
+    if (other.ownerId == item->ownerId && !other.folder) used += other.size;
+  if (used - item->size + size > owner->total) return words::kOverSpace;
+  *out = item;
+  return words::kOk;
+}
+
+void ItemStore::PutVersion(Item* item, const std::string& actorId, std::shared_ptr<FileContent> content) {
+  item->size = content->Size();
+  item->sha1 = content->Sha1();
+  ++item->fileVer;
+  item->versions[item->fileVer] = std::move(content);
+  item->versions.erase(item->versions.begin(), item->versions.lower_bound(item->fileVer - 1));
+  Touch(item->ownerId, actorId, {item});
+}
+
 // ---- global version and push
 
 std::string ItemStore::GlobalVersion() {
@@ -422,9 +481,10 @@ bool ItemStore::AddItem(const NewItem& spec, ItemView* view, std::string* error)
   }
   Item* item = Create(spec.ownerId, spec.parentId, spec.name, spec.folder);
   if (!spec.folder) {
-    item->size = spec.size;
+    item->size = spec.content ? spec.content->Size() : spec.size;
     item->fileVer = spec.fileVer;
-    item->sha1 = spec.sha1.empty() && spec.size == 0 ? kEmptySha1 : spec.sha1;
+    item->sha1 = spec.content ? spec.content->Sha1() : spec.sha1.empty() && spec.size == 0 ? kEmptySha1 : spec.sha1;
+    if (spec.content) item->versions[spec.fileVer] = spec.content;
   }
   if (!spec.createdTime.empty()) item->createdTime = item->modTime = spec.createdTime;
   if (!spec.modTime.empty()) item->modTime = spec.modTime;
@@ -442,6 +502,29 @@ bool ItemStore::AddShare(const std::string& fileId, const std::string& to, bool 
     *error = "no such item, or no such other user";
     return false;
   }
+  return true;
+}
+
+bool ItemStore::SeedVersion(const std::string& fileId, std::shared_ptr<FileContent> content, ItemView* view,
+                            std::string* error) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  Item* item = Find(fileId);
+  if (!item || item->folder) {
+    *error = "no such file";
+    return false;
+  }
+  PutVersion(item, item->ownerId, std::move(content));
+  *view = View(*item);
+  return true;
+}
+
+bool ItemStore::Contents(const std::string& fileId, int64_t* fileVer,
+                         std::map<int64_t, std::shared_ptr<FileContent>>* versions) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  Item* item = Find(fileId);
+  if (!item || item->folder) return false;
+  *fileVer = item->fileVer;
+  *versions = item->versions;
   return true;
 }
 

@@ -17,6 +17,9 @@
 //   may list and inspect, with "write" also create, rename, move, delete and set times.
 //   Only the owner shares, and only the owner sees the recycle bin.
 //
+// - A file's content is kept per version: the current one and the one before it. A
+//   file made by the API or seeded without content has none (fileVer 0 or a number).
+//
 // Every method is thread-safe (one lock); the views returned are copies.
 #pragma once
 
@@ -24,6 +27,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <set>
@@ -34,6 +38,8 @@
 #include "accounts.h"
 
 namespace localsvc {
+
+class FileContent;
 
 // One person an item is shared with (share lists), or who shares it (shared with me).
 struct SharerView {
@@ -97,6 +103,8 @@ struct NewItem {
   std::string modTime;      // createdTime when empty
   std::string modifier;     // the owner's nickname when empty
   bool deleted = false;     // put straight into the recycle bin
+  // The content of version fileVer (files only); size and sha1 then come from it.
+  std::shared_ptr<FileContent> content;
 };
 
 class ItemStore {
@@ -154,6 +162,21 @@ class ItemStore {
                     bool writable);
   std::string SetModTime(const std::string& userId, const std::string& fileId, const std::string& modTime);
 
+  // File contents. Whether the user may send a new version of the file: ok,
+  // targetNotExist (no live file the user can see), serverDenyReadOnly,
+  // fileVerConflict (fileVer is not the file's version), overSpace (the owner's quota
+  // cannot take the new size in place of the old).
+  std::string CheckUpload(const std::string& userId, const std::string& fileId, int64_t fileVer, int64_t size);
+  // Makes content the file's next version when the file's version is still fileVer
+  // (else the word of CheckUpload); moves the versions like any change.
+  std::string CommitVersion(const std::string& userId, const std::string& fileId, int64_t fileVer,
+                            std::shared_ptr<FileContent> content, int64_t* newVer);
+  // The file's current version, or the one before it: targetNotExist when there is no
+  // live file the user can see or no version before; ok with *content null when the
+  // service does not hold that version's content.
+  std::string VersionOf(const std::string& userId, const std::string& fileId, bool previous, ItemView* item,
+                        int64_t* fileVer, std::shared_ptr<FileContent>* content);
+
   // The global version every account is answered ("3" selects the block protocol); "2"
   // unless set.
   std::string GlobalVersion();
@@ -173,6 +196,13 @@ class ItemStore {
   bool SetTokenExpired(const std::string& token, bool expired);
   bool AddItem(const NewItem& spec, ItemView* item, std::string* error);
   bool AddShare(const std::string& fileId, const std::string& to, bool writable, std::string* error);
+  // content becomes the next version of a file, as if its owner had sent it.
+  bool SeedVersion(const std::string& fileId, std::shared_ptr<FileContent> content, ItemView* item,
+                   std::string* error);
+  // The contents held for a file by version, and its current version; false when there
+  // is no such file.
+  bool Contents(const std::string& fileId, int64_t* fileVer,
+                std::map<int64_t, std::shared_ptr<FileContent>>* versions);
   // Sets the counters (a value that moves wakes the user's push waits).
   bool SetVersions(const std::string& userId, std::optional<int64_t> opVer, std::optional<int64_t> shareVer,
                    std::string* error);
@@ -199,6 +229,7 @@ class ItemStore {
     std::string modifier;
     bool deleted = false;
     std::vector<Grant> shares;
+    std::map<int64_t, std::shared_ptr<FileContent>> versions;  // by fileVer
   };
   enum class Access { kNone, kRead, kWrite, kOwner };
 
@@ -225,6 +256,10 @@ class ItemStore {
   SharerView SharerOf(const std::string& userId, bool write);
   std::string NewEntry(const std::string& userId, const std::string& parentId, const std::string& name,
                        bool folder, ItemView* item);
+  std::string CheckUploadLocked(const std::string& userId, const std::string& fileId, int64_t fileVer, int64_t size,
+                                Item** item);
+  // Makes content the item's next version and keeps the one before it.
+  void PutVersion(Item* item, const std::string& actorId, std::shared_ptr<FileContent> content);
   std::string ShareLocked(Item* item, const std::vector<std::string>& names, bool writable);
 
   std::mutex m_mutex;

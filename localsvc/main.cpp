@@ -29,7 +29,7 @@ const char kUsage[] =
     "  --global-version V      the answer of /xsvr/getGlobalVersion (default 2)\n"
     "  --account USER:PASSWORD an account to sign in with (repeatable)\n"
     "  --help                  this text\n"
-    "State lives in memory. Control endpoints (JSON, neither recorded nor faulted):\n"
+    "State and file contents live in memory. Control endpoints (JSON, neither recorded nor faulted):\n"
     "  POST /test/inject, /test/reset; GET /test/log[?path=P]   faults and the request log\n"
     "  POST /test/fs/account {user,password,userId?,email?,nickName?,active?,total?,opVer?,shareVer?}\n"
     "  POST /test/fs/token {userId,expired?} | {token,expired}\n"
@@ -38,7 +38,14 @@ const char kUsage[] =
     "  POST /test/fs/share {fileId,to,writable?}\n"
     "  POST /test/fs/versions {userId,opVer?,shareVer?}\n"
     "  POST /test/fs/global-version {version}\n"
-    "  GET  /test/fs/state[?userId=U]   held polls; U's versions and items\n";
+    "  GET  /test/fs/state[?userId=U]   held polls; U's versions and items\n"
+    "  POST /test/xfer/file {userId,name,parentId?,fileVer?,modTime?} | {fileId},\n"
+    "                       text | content_base64 | path, format? (blocks | blocks-lzma | whole | whole-7z)\n"
+    "  POST /test/xfer/corrupt {fileId,index,count?}\n"
+    "  POST /test/xfer/metadata {path,index?,blockId?,dropKey?,count?}\n"
+    "  POST /test/xfer/thumbnail {fileId,entries:[{name,text|data_base64,claimedSize?}]}\n"
+    "  GET  /test/xfer/state[?fileId=F]   blocks held, checks made, F's versions\n"
+    "  GET  /test/xfer/content?fileId=F[&fileVer=V]   a version's plain bytes\n";
 
 void Usage() { std::fputs(kUsage, stderr); }
 

@@ -2,7 +2,9 @@
 
 #include <httplib.h>
 
+#include <algorithm>
 #include <chrono>
+#include <memory>
 
 #include "codec.h"
 #include "connection.h"
@@ -101,7 +103,9 @@ Service::Service(ServiceOptions options) : m_options(std::move(options)) {
   }
   AddControlRoutes();
   AddSeedRoutes();
+  AddXferControlRoutes();
   AddTestRoutes();
+  AddXferRoutes();
   AddFsRoutes();
   AddCatchAll();
 }
@@ -222,6 +226,20 @@ void Service::ApplyFault(const Fault& fault, const httplib::Request& req, const 
     if (fault.resultWord) res.set_content(ReplaceResultWord(res.body, *fault.resultWord), "text/xml; charset=utf-8");
   }
   if (fault.status) res.status = *fault.status;
+  if (fault.chunkBytes > 0 && !fault.gzip && fault.headerLines.empty()) {
+    auto body = std::make_shared<std::string>(std::move(res.body));
+    std::string type = res.get_header_value("Content-Type");
+    res.body.clear();
+    res.headers.erase("Content-Type");
+    size_t chunk = fault.chunkBytes;
+    auto pause = std::chrono::milliseconds(fault.chunkMs);
+    res.set_content_provider(body->size(), type.empty() ? "application/octet-stream" : type,
+                             [body, chunk, pause](size_t offset, size_t length, httplib::DataSink& sink) {
+                               if (offset > 0 && !StopFlag::Get().WaitFor(pause)) return false;
+                               return sink.write(body->data() + offset, std::min(chunk, length));
+                             });
+    return;
+  }
   if (!fault.gzip && fault.headerLines.empty()) return;
 
   // A reply written byte for byte: status line, the content type, the given header
@@ -260,6 +278,7 @@ void Service::AddControlRoutes() {
                                        const httplib::ContentReader&) {
     m_log.Clear();
     m_faults.Clear();
+    m_xfer.ResetHooks();
     res.set_content("{}", "application/json");
   });
   m_server->Post("/test/inject", [this, readAll](const httplib::Request&, httplib::Response& res,

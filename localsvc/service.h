@@ -1,7 +1,9 @@
 // The local service: one HTTP server on a loopback port that records every request,
 // applies the faults tests arm, and answers the test endpoints and the storage
 // service's file-system API (fsroutes.cpp) over the state of an ItemStore, which tests
-// seed through the control endpoints of seedroutes.cpp.
+// seed through the control endpoints of seedroutes.cpp, and the file transfers
+// (xferroutes.cpp) over the contents of Transfers, seeded and inspected through the
+// control endpoints of xfercontrol.cpp.
 #pragma once
 
 #include <condition_variable>
@@ -15,6 +17,7 @@
 #include "faults.h"
 #include "itemstore.h"
 #include "requestlog.h"
+#include "transfers.h"
 
 namespace httplib {
 class Server;
@@ -69,6 +72,11 @@ class Service {
   void AddControlRoutes();
   void AddTestRoutes();
   void AddFsRoutes();
+  void AddXferRoutes();
+  void AddXferControlRoutes();
+  // "http://" or "https://" and the host the request named (this service's address
+  // when it named none): the base of the URLs the transfer replies hand out.
+  std::string BaseUrl(const httplib::Request& req) const;
   void AddSeedRoutes();
   void AddCatchAll();
 
@@ -78,6 +86,7 @@ class Service {
   RequestLog m_log;
   FaultTable m_faults;
   ItemStore m_store;
+  Transfers m_xfer;
   std::string m_setupError;
   std::mutex m_serveMutex;               // guards m_serving
   std::condition_variable m_serveEnded;  // signalled when Serve returns

@@ -17,5 +17,11 @@ inline constexpr char kClientNoLogin[] = "clientNoLogin";
 inline constexpr char kTargetExist[] = "targetExist";
 inline constexpr char kTargetNotExist[] = "targetNotExist";
 inline constexpr char kParentNotExist[] = "parentNotExist";
+inline constexpr char kFileVerConflict[] = "fileVerConflict";
+inline constexpr char kOverSpace[] = "overSpace";
+inline constexpr char kBadStub[] = "badStub";
+inline constexpr char kUploadError[] = "uploadError";
+inline constexpr char kEmptyFile[] = "emptyFile";
+inline constexpr char kFileMissInAgent[] = "fileMissInAgent";
 
 }  // namespace localsvc::words

@@ -1,6 +1,7 @@
 #include "common/config.h"
 
 #include "common/log.h"
+#include "common/strhelper.h"
 #include "common/utf8.h"
 #include "platform/inifile.h"
 
@@ -12,9 +13,7 @@ CConfig& CConfig::Instance() {
 
 void CConfig::Init(const std::string& rootPath) {
   if (rootPath.empty()) OSTREL_LOG(kLogError, "%s", "*ASSERT*: szRootPath");
-  std::string path = rootPath;
-  if (!path.empty() && path.back() != '/') path.push_back('/');
-  path += "config.ini";
+  std::string path = JoinPath(rootPath, "config.ini");
   std::lock_guard<std::mutex> guard(m_mutex);
   m_strIniPath = std::move(path);
 }

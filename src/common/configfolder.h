@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "platform/homefolder.h"  // GetHomeFolder
+
 // The global registry value ConfigPath when it is not empty, exactly as stored (no
 // separator added); otherwise the application-data folder joined with
 // "Tarvelin/ostrel/", with the trailing separator. The application-data folder is
@@ -11,7 +13,3 @@
 // from $HOME, else the password data base). Callers join names to the result with a
 // separator test, never by plain concatenation.
 std::string GetConfigFolder();
-
-// The user's home folder: $HOME when it is an absolute path, else the password data
-// base's entry; "/" when neither is known.
-std::string GetHomeFolder();

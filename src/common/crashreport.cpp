@@ -11,16 +11,12 @@
 #include "common/config.h"
 #include "common/filehelper.h"
 #include "common/log.h"
+#include "common/strhelper.h"
 #include "platform/clock.h"
 #include "platform/crashhandler.h"
 #include "platform/inifile.h"
 
 namespace {
-
-std::string WithSlash(std::string path) {
-  if (path.empty() || path.back() != '/') path.push_back('/');
-  return path;
-}
 
 std::string ExecutablePath() {
   char buf[4096];
@@ -56,7 +52,7 @@ int COldFileCleaner::CleanOldFiles() {
     clock = m_clock ? m_clock : Clock::System();
   }
   if (folder.empty()) return 0;
-  folder = WithSlash(folder);
+  AddBackslash(&folder);
   int64_t now = std::chrono::duration_cast<std::chrono::seconds>(clock->Now().time_since_epoch()).count();
   DIR* dir = ::opendir(folder.c_str());
   if (!dir) return 0;
@@ -79,7 +75,7 @@ int COldFileCleaner::CleanOldFiles() {
 
 bool CCrashReport::InstallCrashHandler(void* /*module*/, const std::string& exePath, bool showDialog,
                                        const std::string& rootFolder, int /*reserved*/) {
-  std::string dump = WithSlash(rootFolder) + "dump/";
+  std::string dump = JoinPath(rootFolder, "dump/");
   if (FAILED(EnsureDirectory(dump, 0700))) {
     OSTREL_LOG(kLogError, "crash handler: cannot create the dump folder %s", dump.c_str());
     return false;
@@ -108,8 +104,8 @@ CCrashReport& GetCrashReporter() {
 
 void InitCrashReport(const std::string& configFolder) {
   CIniFile ini;
-  ini.Load(WithSlash(configFolder) + "config.ini");
+  ini.Load(JoinPath(configFolder, "config.ini"));
   if (ini.GetInt(kIniSectionOstrel, kIniCrashReport, kDefaultCrashReport) == 0) return;
   bool dialog = ini.GetInt(kIniSectionOstrel, kIniCrashReportDialog, kDefaultCrashReportDialog) != 0;
-  GetCrashReporter().InstallCrashHandler(nullptr, ExecutablePath(), dialog, WithSlash(configFolder), 0);
+  GetCrashReporter().InstallCrashHandler(nullptr, ExecutablePath(), dialog, JoinPath(configFolder, ""), 0);
 }

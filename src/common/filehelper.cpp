@@ -24,14 +24,6 @@ struct FolderEntry {
   bool isFolder;  // a real folder, never a link to one
 };
 
-// The path without trailing "/" (the root stays "/"), so that the last element is
-// looked at itself and a link there is not followed.
-std::string WithoutTrailingSlash(const std::string& path) {
-  std::string out = path;
-  while (out.size() > 1 && out.back() == '/') out.pop_back();
-  return out;
-}
-
 bool Exists(const std::string& path) {
   struct stat st {};
   return ::lstat(path.c_str(), &st) == 0;

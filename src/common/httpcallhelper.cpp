@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "common/checks.h"
+#include "common/strhelper.h"
 #include "common/utf8.h"
 
 // Logs the assertion line "*ASSERT*: <text>" when cond is false, and goes on. Used where
@@ -15,13 +16,6 @@
 namespace {
 
 const char kHexDigits[] = "0123456789abcdef";
-
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
 
 void AppendSeparated(std::string* text, std::string_view key, char separator, std::string_view value,
                      bool encode) {
@@ -85,7 +79,7 @@ void PercentDecode(std::string_view src, std::string* out) {
     int value = 0;
     int digits = 0;
     while (digits < 2 && i + digits < src.size()) {
-      int v = HexValue(src[i + digits]);
+      int v = HexDigitValue(src[i + digits]);
       if (v < 0) break;
       value = value * 16 + v;
       ++digits;
@@ -146,7 +140,7 @@ void CKeyValueMap::Parse(std::string_view text, bool decode) {
       // become U+FFFD.
       size_t nul = decoded.find('\0');
       if (nul != std::string::npos) decoded.resize(nul);
-      value = IsValidUtf8(decoded) ? decoded : Utf16ToUtf8(Utf8ToUtf16(decoded));
+      value = ToValidUtf8(decoded);
     }
     m_items[key] = std::move(value);
     pos = end + 1;

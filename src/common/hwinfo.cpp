@@ -8,23 +8,23 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cstdio>
 #include <cstring>
 
 #include "common/log.h"
 #include "common/md5.h"
+#include "common/strformat.h"
+#include "common/strhelper.h"
+#include "platform/posixfile.h"
 
 namespace {
 
 constexpr size_t kNetBiosNameChars = 15;
 
-std::string ReadSmallFile(const char* path) {
-  FILE* f = std::fopen(path, "rbe");
-  if (!f) return std::string();
-  char buf[256];
-  size_t n = std::fread(buf, 1, sizeof(buf), f);
-  std::fclose(f);
-  return std::string(buf, n);
+// A machine-id file ("" when it cannot be read or is too large to be one).
+std::string ReadIdFile(const char* path) {
+  std::string text;
+  ReadWholeFile(path, 4096, &text);
+  return text;
 }
 
 std::string TrimSpace(std::string s) {
@@ -35,17 +35,11 @@ std::string TrimSpace(std::string s) {
   return s.substr(i);
 }
 
-std::string LowerAscii(std::string s) {
-  for (char& c : s)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return s;
-}
-
 class CSystemHardwareSource final : public IHardwareSource {
  public:
   std::string MachineId() override {
-    std::string id = TrimSpace(ReadSmallFile("/etc/machine-id"));
-    if (id.empty()) id = TrimSpace(ReadSmallFile("/var/lib/dbus/machine-id"));
+    std::string id = TrimSpace(ReadIdFile("/etc/machine-id"));
+    if (id.empty()) id = TrimSpace(ReadIdFile("/var/lib/dbus/machine-id"));
     return id;
   }
 
@@ -88,7 +82,7 @@ bool CountsAsHardware(const NetAdapter& a) {
   bool allZero = std::all_of(std::begin(a.address), std::end(a.address), [](uint8_t b) { return b == 0; });
   if (allZero) return false;
   if (a.address[0] & 0x03) return false;  // multicast or locally administered
-  return LowerAscii(a.description).find("vmware") == std::string::npos;
+  return ToLowerAscii(a.description).find("vmware") == std::string::npos;
 }
 
 }  // namespace
@@ -113,11 +107,9 @@ std::string ZHardwareInfo::GetMacAddresses() {
   std::string text;
   for (const NetAdapter& a : adapters) {
     if (!CountsAsHardware(a)) continue;
-    char buf[24];
-    std::snprintf(buf, sizeof(buf), "%02X-%02X-%02X-%02X-%02X-%02X", a.address[0], a.address[1], a.address[2],
-                  a.address[3], a.address[4], a.address[5]);
     if (!text.empty()) text += "+";
-    text += buf;
+    text += StringFormat("%02X-%02X-%02X-%02X-%02X-%02X", a.address[0], a.address[1], a.address[2], a.address[3],
+                         a.address[4], a.address[5]);
   }
   return text;
 }

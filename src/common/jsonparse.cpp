@@ -164,7 +164,7 @@ HRESULT JsonParse(RecordTree* node, std::string_view text) {
   if (text.find('\0') != std::string_view::npos) return E_FAIL;
   std::string sanitized;
   if (!IsValidUtf8(text)) {
-    sanitized = Utf16ToUtf8(Utf8ToUtf16(text));
+    sanitized = ToValidUtf8(text);
     text = sanitized;
   }
   if (JsonNestingDepth(text) > kJsonMaxDepth) return E_FAIL;

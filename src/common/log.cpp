@@ -8,7 +8,6 @@
 
 #include <atomic>
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <mutex>
 
@@ -54,7 +53,6 @@ class ZLogFile {
       m_program = program;
       m_basePath = path;
       m_threshold.store(level, std::memory_order_relaxed);
-      m_flags = flags;
     }
     {
       std::lock_guard<CNamedLock> guard(m_lock);
@@ -144,9 +142,7 @@ class ZLogFile {
     size_t dot = file.rfind('.');
     std::string name = dot == std::string::npos ? file : file.substr(0, dot);
     std::string ext = dot == std::string::npos ? std::string() : file.substr(dot);
-    char date[32];
-    std::snprintf(date, sizeof(date), "_%d_%02d_%02d", now.year, now.month, now.day);
-    m_currentPath = folder + name + date + ext;
+    m_currentPath = folder + name + StringFormat("_%d_%02d_%02d", now.year, now.month, now.day) + ext;
     m_dayYear = now.year;
     m_dayOfYear = now.dayOfYear;
   }
@@ -164,17 +160,13 @@ class ZLogFile {
   static std::string FormatLine(const LocalTime& t, int level, const std::string& program,
                                 const char* sourceFile, int line, const std::string& text,
                                 int threshold) {
-    char head[128];
-    std::snprintf(head, sizeof(head), "%d/%02d/%02d %02d:%02d:%02d \t%c \t", t.year, t.month, t.day,
-                  t.hour, t.minute, t.second, kLevelLetters[level]);
-    char ids[32];
-    std::snprintf(ids, sizeof(ids), " \t%08x:%08x \t", static_cast<unsigned>(getpid()),
-                  static_cast<unsigned>(syscall(SYS_gettid)));
+    std::string out = StringFormat("%d/%02d/%02d %02d:%02d:%02d \t%c \t", t.year, t.month, t.day, t.hour, t.minute,
+                                   t.second, kLevelLetters[level]) +
+                      program +
+                      StringFormat(" \t%08x:%08x \t", static_cast<unsigned>(getpid()),
+                                   static_cast<unsigned>(syscall(SYS_gettid)));
     std::string tail;
-    if (threshold > 4) {
-      tail = " \tFL:" + BaseName(sourceFile) + "(" + std::to_string(line) + ")";
-    }
-    std::string out = head + program + ids;
+    if (threshold > 4) tail = StringFormat(" \tFL:%s(%d)", BaseName(sourceFile).c_str(), line);
     // The whole line, CRLF included, fits the line buffer less its terminating zero;
     // the text is cut first, on a character boundary.
     const size_t limit = kLineBufferBytes - 1;
@@ -211,10 +203,9 @@ class ZLogFile {
   }
 
   CNamedLock m_lock;                 // serialises whole lines across processes and threads
-  std::mutex m_state;                // guards the program name, base path and flags
+  std::mutex m_state;                // guards the program name and base path
   std::string m_program;
   std::string m_basePath;
-  uint32_t m_flags = 0;
   std::atomic<int> m_threshold{4};
   std::atomic<int> m_pauseMs{3};
   std::atomic<Clock*> m_clock{nullptr};

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "common/strhelper.h"
+
 namespace {
 
 inline uint32_t Rol(uint32_t x, int n) { return (x << n) | (x >> (32 - n)); }
@@ -124,8 +126,6 @@ void Md5Blocks(uint32_t state[4], const uint8_t* p, size_t blocks) {
 #undef MD5_H
 #undef MD5_I
 
-const char kHexDigits[] = "0123456789abcdef";
-
 }  // namespace
 
 namespace RizirMD5 {
@@ -178,14 +178,7 @@ void MD5::Final(uint8_t digest[16]) {
 
 }  // namespace RizirMD5
 
-std::string Md5ToHex(const uint8_t digest[16]) {
-  std::string s(32, '0');
-  for (int i = 0; i < 16; ++i) {
-    s[2 * i] = kHexDigits[digest[i] >> 4];
-    s[2 * i + 1] = kHexDigits[digest[i] & 15];
-  }
-  return s;
-}
+std::string Md5ToHex(const uint8_t digest[16]) { return BytesToHex(digest, 16); }
 
 std::string Md5Hex(const void* data, size_t length) {
   RizirMD5::MD5 md5;

@@ -2,6 +2,7 @@
 
 #include "common/checks.h"
 #include "common/log.h"
+#include "common/strhelper.h"
 
 namespace {
 
@@ -40,15 +41,6 @@ uint32_t NextUtf16OrderKey(std::string_view s, size_t& i) {
   return cp;
 }
 
-char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
-  return true;
-}
-
 }  // namespace
 
 bool Utf16Less::operator()(std::string_view a, std::string_view b) const {
@@ -85,7 +77,7 @@ void RecordTree::AddValue(std::string key, std::string value) {
 
 std::string RecordTree::GetValue(std::string_view key) const {
   for (const auto& pair : m_pairs)
-    if (EqualsIgnoringAsciiCase(pair.Key, key)) return pair.Value;
+    if (StrCompare(pair.Key, key, true) == 0) return pair.Value;
   return std::string();
 }
 

@@ -14,6 +14,7 @@
 #endif
 
 #include "common/checks.h"
+#include "common/strhelper.h"
 
 namespace {
 
@@ -242,15 +243,7 @@ void Sha1Final(SHA1_CTX* ctx, uint8_t digest[20]) {
   std::memset(ctx, 0, sizeof(*ctx));
 }
 
-std::string Sha1ToHex(const uint8_t digest[20]) {
-  static const char kHex[] = "0123456789abcdef";
-  std::string s(40, '0');
-  for (int i = 0; i < 20; ++i) {
-    s[2 * i] = kHex[digest[i] >> 4];
-    s[2 * i + 1] = kHex[digest[i] & 15];
-  }
-  return s;
-}
+std::string Sha1ToHex(const uint8_t digest[20]) { return BytesToHex(digest, 20); }
 
 std::string Sha1Hex(const void* data, size_t length) {
   SHA1_CTX ctx;

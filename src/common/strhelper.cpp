@@ -24,6 +24,12 @@ int StrCompare(std::string_view a, std::string_view b, bool ignoreCase) {
   return a.size() < b.size() ? -1 : 1;
 }
 
+std::string ToLowerAscii(std::string_view s) {
+  std::string out(s);
+  for (char& c : out) c = static_cast<char>(FoldAscii(static_cast<unsigned char>(c)));
+  return out;
+}
+
 void SplitString(std::string_view text, char separator, std::vector<std::string>* out) {
   out->clear();
   size_t start = 0;
@@ -37,6 +43,17 @@ void SplitString(std::string_view text, char separator, std::vector<std::string>
 
 void AddBackslash(std::string* path) {
   if (!path->empty() && path->back() != '/') path->push_back('/');
+}
+
+std::string JoinPath(std::string folder, std::string_view name) {
+  AddBackslash(&folder);
+  folder.append(name);
+  return folder;
+}
+
+std::string WithoutTrailingSlash(std::string path) {
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  return path;
 }
 
 std::string GetParentPath(const std::string& fullPath) {
@@ -70,6 +87,23 @@ int GetFileExtensionPos(std::string_view path) {
 std::string GetFileExtension(const std::string& path) {
   int pos = GetFileExtensionPos(path);
   return pos < 0 ? std::string() : path.substr(static_cast<size_t>(pos));
+}
+
+std::string BytesToHex(const uint8_t* bytes, size_t count) {
+  static const char kHex[] = "0123456789abcdef";
+  std::string s(2 * count, '0');
+  for (size_t i = 0; i < count; ++i) {
+    s[2 * i] = kHex[bytes[i] >> 4];
+    s[2 * i + 1] = kHex[bytes[i] & 15];
+  }
+  return s;
+}
+
+int HexDigitValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
 }
 
 bool SystemTimeLess(const LocalTime& a, const LocalTime& b) {

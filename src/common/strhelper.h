@@ -2,6 +2,8 @@
 // root" is "/".
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -15,6 +17,9 @@ bool IsStrEmpty(const char* s);
 // compare without case.
 int StrCompare(std::string_view a, std::string_view b, bool ignoreCase);
 
+// The text with ASCII letters in lower case; every other byte as it is.
+std::string ToLowerAscii(std::string_view s);
+
 // Replaces *out with the pieces between separators; empty pieces between two
 // separators are kept, the tail after the last separator only when it is not empty
 // ("a||b" -> a,"",b; "a|" -> a; "|a" -> "",a; "" -> none).
@@ -23,6 +28,13 @@ void SplitString(std::string_view text, char separator, std::vector<std::string>
 // Appends one "/" unless the path already ends in one; "" stays "" (it names no
 // folder, and must never become the root).
 void AddBackslash(std::string* path);
+
+// folder and name joined by one "/" (none is added when folder is empty or already
+// ends in "/").
+std::string JoinPath(std::string folder, std::string_view name);
+
+// The path without its trailing "/"s; the root stays "/".
+std::string WithoutTrailingSlash(std::string path);
 
 // The path less one trailing "/" and less its last element: "/a/b/" -> "/a",
 // "/a" -> "/", "a" -> "", and "" for "" and "/".
@@ -40,6 +52,12 @@ int GetFileExtensionPos(std::string_view path);
 
 // The extension with its dot, or "" when there is none.
 std::string GetFileExtension(const std::string& path);
+
+// Lower-case hexadecimal text of the bytes, two digits a byte.
+std::string BytesToHex(const uint8_t* bytes, size_t count);
+
+// The value of one hexadecimal digit (either case), or -1 for any other character.
+int HexDigitValue(char c);
 
 // True when a is earlier than b, comparing year, month, day, hour, minute and second
 // (nothing finer).

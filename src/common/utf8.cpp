@@ -74,6 +74,10 @@ bool IsValidUtf8(std::string_view s) {
   return true;
 }
 
+std::string ToValidUtf8(std::string_view s) {
+  return IsValidUtf8(s) ? std::string(s) : Utf16ToUtf8(Utf8ToUtf16(s));
+}
+
 std::u16string Utf8ToUtf16(std::string_view s) {
   std::u16string out;
   out.reserve(s.size());

@@ -56,9 +56,7 @@ void WriteXmlNode(const RecordTree& node, std::string& out) {
 
 // Text from TinyXML as the tree keeps it: up to a NUL, and valid UTF-8.
 std::string TreeText(const char* text) {
-  std::string_view s = text ? std::string_view(text) : std::string_view();
-  if (IsValidUtf8(s)) return std::string(s);
-  return Utf16ToUtf8(Utf8ToUtf16(s));
+  return ToValidUtf8(text ? std::string_view(text) : std::string_view());
 }
 
 // Fills node from element; recursion is bounded by the structure check's depth.
@@ -129,7 +127,7 @@ HRESULT ParseXmlToRecordTree(RecordTree* node, std::string_view xml) {
 
   // The service's text is UTF-8; what is not is read as U+FFFD, as a conversion to
   // wide text would. TinyXML must never see a broken sequence.
-  std::string text = IsValidUtf8(xml) ? std::string(xml) : Utf16ToUtf8(Utf8ToUtf16(xml));
+  std::string text = ToValidUtf8(xml);
   XmlScanResult scan = ScanXmlStructure(text, kXmlMaxDepth);
   bool bRet = scan.ok;
   TiXmlDocument doc;

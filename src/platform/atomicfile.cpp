@@ -5,20 +5,11 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <vector>
 
 #include "platform/guid.h"
 #include "platform/posixfile.h"
 
 namespace {
-
-constexpr size_t kCopyChunk = 1 << 20;
-
-// Keeps errno across clean-up calls.
-struct ErrnoKeeper {
-  int saved = errno;
-  ~ErrnoKeeper() { errno = saved; }
-};
 
 void RemoveQuietly(const std::string& path) {
   ErrnoKeeper keep;
@@ -59,16 +50,8 @@ bool CopyAcross(const std::string& source, const std::string& target) {
     errno = EXDEV;  // folders and special files do not move across file systems
     return false;
   }
-  std::vector<char> buffer(kCopyChunk);
   auto fill = [&](PosixFile& out) {
-    if (::fchmod(out.fd(), st.st_mode & 0777) != 0) return false;
-    for (;;) {
-      ssize_t n = in.ReadFull(buffer.data(), buffer.size());
-      if (n < 0) return false;
-      if (n == 0) break;
-      if (!out.WriteFull(buffer.data(), static_cast<size_t>(n))) return false;
-      if (static_cast<size_t>(n) < buffer.size()) break;
-    }
+    if (::fchmod(out.fd(), st.st_mode & 0777) != 0 || !CopyFileData(in, out)) return false;
     struct timespec times[2] = {st.st_atim, st.st_mtim};
     ::futimens(out.fd(), times);  // best effort: the content matters, the times follow
     return true;

@@ -1,10 +1,6 @@
 #include "platform/inifile.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
+#include "platform/posixfile.h"
 
 namespace {
 
@@ -73,30 +69,8 @@ std::string Utf16LeToUtf8(std::string_view bytes) {
 
 bool CIniFile::Load(const std::string& path) {
   m_entries.clear();
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
-  struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || static_cast<uint64_t>(st.st_size) > kMaxFileBytes) {
-    ::close(fd);
-    return false;
-  }
   std::string bytes;
-  char buf[16384];
-  for (;;) {
-    ssize_t n = ::read(fd, buf, sizeof(buf));
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      ::close(fd);
-      return false;
-    }
-    if (n == 0) break;
-    bytes.append(buf, static_cast<size_t>(n));
-    if (bytes.size() > kMaxFileBytes) {
-      ::close(fd);
-      return false;
-    }
-  }
-  ::close(fd);
+  if (!ReadWholeFile(path, kMaxFileBytes, &bytes)) return false;
   Parse(bytes);
   return true;
 }

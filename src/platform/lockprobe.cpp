@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -67,20 +68,6 @@ std::vector<std::string_view> Tokens(std::string_view line) {
   return out;
 }
 
-std::string ReadSmallFile(const std::string& path) {
-  PosixFile f;
-  std::string text;
-  if (!f.Open(path, O_RDONLY)) return text;
-  char buffer[16384];
-  for (;;) {
-    ssize_t n = f.ReadFull(buffer, sizeof(buffer));
-    if (n <= 0) break;
-    text.append(buffer, static_cast<size_t>(n));
-    if (static_cast<size_t>(n) < sizeof(buffer)) break;
-  }
-  return text;
-}
-
 }  // namespace
 
 bool AnyProcessHasOpen(dev_t dev, ino_t ino, pid_t self, const std::string& procRoot) {
@@ -139,7 +126,9 @@ FileLockState ProbeFileLock(const std::string& path) {
   if (::stat(path.c_str(), &st) != 0)
     return (errno == ENOENT || errno == ENOTDIR) ? FileLockState::kMissing : FileLockState::kUnlocked;
   pid_t self = ::getpid();
-  if (ProcLocksHold(ReadSmallFile("/proc/locks"), st.st_dev, st.st_ino, self)) return FileLockState::kLocked;
+  std::string procLocks;
+  ReadWholeFile("/proc/locks", SIZE_MAX, &procLocks);  // unreadable: only descriptors are seen
+  if (ProcLocksHold(procLocks, st.st_dev, st.st_ino, self)) return FileLockState::kLocked;
   if (AnyProcessHasOpen(st.st_dev, st.st_ino, self)) return FileLockState::kLocked;
   return FileLockState::kUnlocked;
 }

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 namespace {
 
@@ -128,6 +129,48 @@ bool PosixFile::Close() {
   m_fd = -1;
   // close is never retried: after EINTR the descriptor is already released on Linux.
   return ::close(fd) == 0 || errno == EINTR;
+}
+
+bool CopyFileData(PosixFile& in, PosixFile& out) {
+  std::vector<char> buffer(size_t(1) << 20);
+  for (;;) {
+    ssize_t n = in.ReadFull(buffer.data(), buffer.size());
+    if (n < 0) return false;
+    if (n > 0 && !out.WriteFull(buffer.data(), static_cast<size_t>(n))) return false;
+    if (static_cast<size_t>(n) < buffer.size()) return true;
+  }
+}
+
+bool ReadWholeFile(const std::string& path, size_t maxBytes, std::string* bytes) {
+  bytes->clear();
+  PosixFile file;
+  if (!file.Open(path, O_RDONLY)) return false;
+  struct stat st {};
+  if (::fstat(file.fd(), &st) != 0) return false;
+  if (!S_ISREG(st.st_mode)) {
+    errno = EINVAL;
+    return false;
+  }
+  if (static_cast<uint64_t>(st.st_size) > maxBytes) {
+    errno = EFBIG;
+    return false;
+  }
+  // The size is only a hint: files of /proc report 0, and a file may grow meanwhile.
+  char buffer[16384];
+  for (;;) {
+    ssize_t n = file.ReadFull(buffer, sizeof(buffer));
+    if (n < 0) {
+      bytes->clear();
+      return false;
+    }
+    if (static_cast<size_t>(n) > maxBytes - bytes->size()) {
+      bytes->clear();
+      errno = EFBIG;
+      return false;
+    }
+    bytes->append(buffer, static_cast<size_t>(n));
+    if (static_cast<size_t>(n) < sizeof(buffer)) return true;
+  }
 }
 
 bool SyncFolder(const std::string& folder) {

@@ -5,6 +5,7 @@
 
 #include <sys/types.h>
 
+#include <cerrno>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -40,6 +41,21 @@ class PosixFile {
  private:
   int m_fd = -1;
   std::string m_path;
+};
+
+// Copies everything from in's position to its end into out (1 MiB at a time). False
+// with errno set when a read or a write fails.
+bool CopyFileData(PosixFile& in, PosixFile& out);
+
+// Reads a regular file whole into *bytes. False with errno set and *bytes empty when
+// it cannot be opened or read (ENOENT for a missing file), is not a regular file
+// (EINVAL), or holds more than maxBytes (EFBIG).
+bool ReadWholeFile(const std::string& path, size_t maxBytes, std::string* bytes);
+
+// Keeps errno across clean-up calls: restores the value it had at construction.
+struct ErrnoKeeper {
+  int saved = errno;
+  ~ErrnoKeeper() { errno = saved; }
 };
 
 // fsync of a folder, so that a rename in it is durable.

@@ -1,39 +1,26 @@
 #include "platform/registrystore.h"
 
 #include <fcntl.h>
-#include <pwd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
-#include <vector>
 
 #include "platform/atomicfile.h"
+#include "platform/homefolder.h"
+#include "platform/posixfile.h"
 
 namespace {
 
 // A store larger than this is not a store of ours; it is refused, never replaced.
 constexpr size_t kMaxStoreBytes = 64 * 1024 * 1024;
 
-std::string HomeFolder() {
-  const char* home = std::getenv("HOME");
-  if (home && *home == '/') return home;
-  long size = ::sysconf(_SC_GETPW_R_SIZE_MAX);
-  std::vector<char> buf(size > 0 ? static_cast<size_t>(size) : 16384);
-  struct passwd pw {};
-  struct passwd* result = nullptr;
-  if (::getpwuid_r(::getuid(), &pw, buf.data(), buf.size(), &result) == 0 && result && result->pw_dir)
-    return result->pw_dir;
-  return "/";
-}
-
+// The folder part of a path; "." for a bare name.
 std::string ParentOf(const std::string& path) {
-  size_t slash = path.find_last_of('/');
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
-  return path.substr(0, slash);
+  std::string folder = FolderOfPath(path);
+  return folder.empty() ? "." : folder;
 }
 
 // Creates the folder and its missing parents, new ones 0700.
@@ -53,41 +40,7 @@ bool MakeFolders(const std::string& folder) {
 
 // Reads the file into *bytes; a missing file gives "" and true.
 bool ReadStoreFile(const std::string& path, std::string* bytes) {
-  bytes->clear();
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return errno == ENOENT;
-  struct stat st {};
-  if (::fstat(fd, &st) != 0) {
-    int e = errno;
-    ::close(fd);
-    errno = e;
-    return false;
-  }
-  if (!S_ISREG(st.st_mode) || static_cast<uint64_t>(st.st_size) > kMaxStoreBytes) {
-    ::close(fd);
-    errno = S_ISREG(st.st_mode) ? EFBIG : EINVAL;
-    return false;
-  }
-  char buf[16384];
-  for (;;) {
-    ssize_t n = ::read(fd, buf, sizeof(buf));
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      int e = errno;
-      ::close(fd);
-      errno = e;
-      return false;
-    }
-    if (n == 0) break;
-    bytes->append(buf, static_cast<size_t>(n));
-    if (bytes->size() > kMaxStoreBytes) {
-      ::close(fd);
-      errno = EFBIG;
-      return false;
-    }
-  }
-  ::close(fd);
-  return true;
+  return ReadWholeFile(path, kMaxStoreBytes, bytes) || errno == ENOENT;
 }
 
 }  // namespace
@@ -95,9 +48,7 @@ bool ReadStoreFile(const std::string& path, std::string* bytes) {
 std::string CRegistryStore::DefaultPath() {
   const char* over = std::getenv("OSTREL_REGISTRY");
   if (over && *over) return over;
-  const char* config = std::getenv("XDG_CONFIG_HOME");
-  std::string base = (config && *config == '/') ? std::string(config) : HomeFolder() + "/.config";
-  return base + "/Ostrel/registry";
+  return GetXdgBaseFolder("XDG_CONFIG_HOME", ".config") + "/Ostrel/registry";
 }
 
 CRegistryStore::CRegistryStore(std::string path) : m_path(std::move(path)) {}
@@ -105,10 +56,9 @@ CRegistryStore::CRegistryStore(std::string path) : m_path(std::move(path)) {}
 bool CRegistryStore::Read(CRegistryData* out, size_t* badLines) const {
   std::string bytes;
   if (!ReadStoreFile(m_path, &bytes)) {
-    int e = errno;
+    ErrnoKeeper keep;
     *out = CRegistryData();
     if (badLines) *badLines = 0;
-    errno = e;
     return false;
   }
   size_t bad = out->Parse(bytes);
@@ -120,14 +70,12 @@ CRegistryStore::UpdateResult CRegistryStore::Update(const std::function<void(CRe
   if (!MakeFolders(ParentOf(m_path))) return UpdateResult::kOpenFailed;
   // A lock file of its own: the store file itself is replaced by every change, so a
   // lock on it would not exclude a writer that opened the replaced file.
-  std::string lockPath = m_path + ".lock";
-  int lockFd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
-  if (lockFd < 0) return UpdateResult::kOpenFailed;
-  while (::flock(lockFd, LOCK_EX) != 0) {
+  PosixFile lock;
+  if (!lock.Open(m_path + ".lock", O_RDWR | O_CREAT | O_NOFOLLOW, 0600)) return UpdateResult::kOpenFailed;
+  while (::flock(lock.fd(), LOCK_EX) != 0) {
     if (errno != EINTR) {
-      int e = errno;
-      ::close(lockFd);
-      errno = e;
+      ErrnoKeeper keep;
+      lock.Close();
       return UpdateResult::kOpenFailed;
     }
   }
@@ -137,9 +85,8 @@ CRegistryStore::UpdateResult CRegistryStore::Update(const std::function<void(CRe
     change(data);
     result = AtomicWriteFile(m_path, data.Serialize(), 0600) ? UpdateResult::kOk : UpdateResult::kWriteFailed;
   }
-  int e = errno;
-  ::flock(lockFd, LOCK_UN);
-  ::close(lockFd);
-  errno = e;
+  ErrnoKeeper keep;
+  ::flock(lock.fd(), LOCK_UN);
+  lock.Close();
   return result;
 }

@@ -6,11 +6,12 @@
 
 #include <cerrno>
 #include <climits>
-#include <cstdio>
 #include <cstdlib>
+#include <cstdio>
 #include <vector>
 
 #include "platform/clock.h"
+#include "platform/homefolder.h"
 #include "platform/posixfile.h"
 
 namespace {
@@ -49,13 +50,7 @@ bool MakeParents(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-std::string HomeTrash() {
-  const char* data = std::getenv("XDG_DATA_HOME");
-  if (data && *data == '/') return std::string(data) + "/Trash";
-  const char* home = std::getenv("HOME");
-  if (home && *home == '/') return std::string(home) + "/.local/share/Trash";
-  return std::string();
-}
+std::string HomeTrash() { return GetXdgBaseFolder("XDG_DATA_HOME", ".local/share") + "/Trash"; }
 
 // The absolute form of the path, with trailing "/" removed; "" when there is none.
 std::string AbsolutePath(const std::string& path) {
@@ -100,7 +95,7 @@ bool PrepareTrash(const std::string& trash, dev_t dev) {
 // The Trash folder for an item on device dev in folder parent; "" when none can be used.
 std::string ChooseTrash(const std::string& parent, dev_t dev) {
   std::string home = HomeTrash();
-  if (!home.empty()) {
+  {
     // An item on the home Trash's file system goes there or nowhere.
     std::string data = FolderOfPath(home);
     struct stat st {};
@@ -164,11 +159,6 @@ std::string DeletionDate(Clock* clock) {
                 t.second);
   return text;
 }
-
-struct ErrnoKeeper {
-  int saved = errno;
-  ~ErrnoKeeper() { errno = saved; }
-};
 
 }  // namespace
 

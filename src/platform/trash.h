@@ -8,9 +8,9 @@
 class Clock;
 
 // Moves a file, folder or symbolic link (the link itself) into the home Trash
-// ($XDG_DATA_HOME/Trash, else ~/.local/share/Trash) when it lies on the same file
-// system, else into $topdir/.Trash/<uid> or $topdir/.Trash-<uid> at the top of its
-// own file system. The entry goes to files/<name> (a unique name when <name> is
+// ($XDG_DATA_HOME/Trash, else ~/.local/share/Trash, the home folder as homefolder.h
+// finds it) when it lies on the same file system, else into $topdir/.Trash/<uid> or
+// $topdir/.Trash-<uid> at the top of its own file system. The entry goes to files/<name> (a unique name when <name> is
 // taken) with info/<name>.trashinfo holding the percent-encoded absolute path and the
 // local deletion time from the clock (the system clock when null). True on success;
 // false with errno set and the item untouched, with no trace left in the Trash.

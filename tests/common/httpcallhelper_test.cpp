@@ -1,8 +1,7 @@
 // Percent-encoding and decoding, the key=value and header text builders, the parser
-// of key=value replies and decimal integers, as tables of the awkward cases.
+// of key=value replies, as tables of the awkward cases.
 #include "common/httpcallhelper.h"
 
-#include <climits>
 #include <string>
 
 #include "support/logcapture.h"
@@ -196,14 +195,6 @@ TEST_F(HttpCallHelperTest, KeyValueMapParse) {
   EXPECT_TRUE(cap.Contains("*ASSERT*: szKeyValuePairs != 0 && *szKeyValuePairs != 0"));
   EXPECT_EQ("d", map.GetValue("", "d"));
   EXPECT_TRUE(cap.Contains("*ASSERT*: szKey != 0 && *szKey != 0"));
-}
-
-TEST_F(HttpCallHelperTest, IntToString) {
-  struct Row {
-    int32_t value;
-    const char* text;
-  } rows[] = {{0, "0"}, {7, "7"}, {-1, "-1"}, {1000, "1000"}, {INT32_MAX, "2147483647"}, {INT32_MIN, "-2147483648"}};
-  for (const auto& r : rows) EXPECT_EQ(r.text, IntToString(r.value));
 }
 
 }  // namespace

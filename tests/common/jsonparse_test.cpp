@@ -5,26 +5,9 @@
 #include <string>
 
 #include "support/testenv.h"
+#include "support/treedump.h"
 
 namespace {
-
-// name{attr=v,...}(child)(child)... (the reader never fills pairs)
-std::string Dump(const RecordTree& t) {
-  std::string s = t.GetName();
-  if (!t.GetAttributeMap().empty()) {
-    s += '{';
-    bool first = true;
-    for (const auto& [k, v] : t.GetAttributeMap()) {
-      if (!first) s += ',';
-      first = false;
-      s += k + "=" + v;
-    }
-    s += '}';
-  }
-  if (t.GetPairCount() > 0) s += "[pairs!]";
-  for (size_t i = 0; i < t.GetChildCount(); ++i) s += "(" + Dump(t.GetChild(i)) + ")";
-  return s;
-}
 
 // An object nested `depth` levels deep, counting the top-level object.
 std::string NestedObjects(int depth) {
@@ -62,7 +45,7 @@ TEST_F(JsonParseTest, AcceptedTextsAndTheirTrees) {
   for (const auto& r : rows) {
     RecordTree node;
     ASSERT_EQ(JsonParse(&node, r.json), S_OK) << r.json;
-    EXPECT_EQ(Dump(node), r.want) << r.json;
+    EXPECT_EQ(DumpTree(node), r.want) << r.json;
   }
 }
 

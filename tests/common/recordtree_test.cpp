@@ -105,27 +105,6 @@ TEST_F(RecordTreeTest, CopiesAreDeepAndIndependent) {
   EXPECT_EQ(c.GetChild(0).GetChild(0).GetValue("deep"), "1");
 }
 
-TEST_F(RecordTreeTest, IsEmptyAndClear) {
-  struct Row {
-    const char* what;
-    void (*fill)(RecordTree&);
-  } rows[] = {
-      {"name", [](RecordTree& t) { t.SetName("n"); }},
-      {"attribute", [](RecordTree& t) { t.SetAttribute("a", ""); }},
-      {"pair", [](RecordTree& t) { t.AddValue("", ""); }},
-      {"child", [](RecordTree& t) { t.AddChild(""); }},
-  };
-  for (const auto& r : rows) {
-    RecordTree t;
-    EXPECT_TRUE(t.IsEmpty());
-    r.fill(t);
-    EXPECT_FALSE(t.IsEmpty()) << r.what;
-    t.Clear();
-    EXPECT_TRUE(t.IsEmpty()) << r.what;
-    EXPECT_EQ(t, RecordTree()) << r.what;
-  }
-}
-
 TEST_F(RecordTreeTest, IndexPastTheCountAssertsAndYieldsEmpty) {
   RecordTree node;
   node.AddValue("k", "v");

@@ -82,15 +82,20 @@ TEST(StrHelperTest, PathPiecesTable) {
   }
 }
 
-TEST(StrHelperTest, AddBackslash) {
+TEST(StrHelperTest, SeparatorsTable) {
   struct Row {
     const char* in;
     const char* out;
-  } rows[] = {{"/a", "/a/"}, {"/a/", "/a/"}, {"/", "/"}, {"", ""}, {"a", "a/"}};
+    const char* joined;  // with "n"
+    const char* trimmed;
+  } rows[] = {{"/a", "/a/", "/a/n", "/a"}, {"/a/", "/a/", "/a/n", "/a"}, {"/", "/", "/n", "/"},
+              {"", "", "n", ""},           {"a", "a/", "a/n", "a"},      {"a//", "a//", "a//n", "a"}};
   for (const auto& r : rows) {
     std::string s = r.in;
     AddBackslash(&s);
     EXPECT_EQ(s, r.out) << r.in;
+    EXPECT_EQ(JoinPath(r.in, "n"), r.joined) << r.in;
+    EXPECT_EQ(WithoutTrailingSlash(r.in), r.trimmed) << r.in;
   }
 }
 

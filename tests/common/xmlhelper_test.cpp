@@ -7,34 +7,10 @@
 
 #include "common/utf8.h"
 #include "support/logcapture.h"
+#include "support/treedump.h"
 #include "support/testenv.h"
 
 namespace {
-
-// A compact picture of a tree: name{attr=v,...}[key=value;...](child)(child)...
-std::string Dump(const RecordTree& t) {
-  std::string s = t.GetName();
-  if (!t.GetAttributeMap().empty()) {
-    s += '{';
-    bool first = true;
-    for (const auto& [k, v] : t.GetAttributeMap()) {
-      if (!first) s += ',';
-      first = false;
-      s += k + "=" + v;
-    }
-    s += '}';
-  }
-  if (t.GetPairCount() > 0) {
-    s += '[';
-    for (size_t i = 0; i < t.GetPairCount(); ++i) {
-      if (i > 0) s += ';';
-      s += t.GetPair(i).Key + "=" + t.GetPair(i).Value;
-    }
-    s += ']';
-  }
-  for (size_t i = 0; i < t.GetChildCount(); ++i) s += "(" + Dump(t.GetChild(i)) + ")";
-  return s;
-}
 
 std::string Nested(int depth) {
   std::string s;
@@ -124,7 +100,7 @@ TEST_F(XmlReaderTest, ReplyDocumentMapsOntoTheTree) {
   RecordTree node;
   ASSERT_EQ(ParseXmlToRecordTree(&node, "<r result=\"ok\"><stub>s1</stub><list><item>1</item></list><empty/></r>"),
             S_OK);
-  EXPECT_EQ(Dump(node), "r{result=ok}[stub=s1](list[item=1])(empty)");
+  EXPECT_EQ(DumpTree(node), "r{result=ok}[stub=s1](list[item=1])(empty)");
   EXPECT_EQ(node.GetValue("STUB"), "s1");
   EXPECT_EQ(node.GetAttribute("Result"), "");
   EXPECT_EQ(node.GetAttribute("result"), "ok");
@@ -152,7 +128,7 @@ TEST_F(XmlReaderTest, Structures) {
   for (const auto& r : rows) {
     RecordTree node;
     ASSERT_EQ(ParseXmlToRecordTree(&node, r.xml), S_OK) << r.xml;
-    EXPECT_EQ(Dump(node), r.want) << r.xml;
+    EXPECT_EQ(DumpTree(node), r.want) << r.xml;
   }
 }
 
@@ -255,7 +231,7 @@ TEST_F(XmlReaderTest, WrittenDocumentsReadBack) {
   item.AddValue("n", "x");
   RecordTree read;
   ASSERT_EQ(ParseXmlToRecordTree(&read, RecordTreeToXmlDocument(tree)), S_OK);
-  EXPECT_EQ(read, tree) << Dump(read);
+  EXPECT_EQ(read, tree) << DumpTree(read);
 }
 
 }  // namespace

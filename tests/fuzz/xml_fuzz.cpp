@@ -54,7 +54,7 @@ bool BlankToTinyXml(std::string_view s) {
 
 void CheckDepthBound(std::string_view input) {
   if (input.find('\0') != std::string_view::npos) return;
-  std::string text = IsValidUtf8(input) ? std::string(input) : Utf16ToUtf8(Utf8ToUtf16(input));
+  std::string text = ToValidUtf8(input);
   XmlScanResult scan = ScanXmlStructure(text, kXmlMaxDepth);
   if (!scan.ok) return;
   TiXmlDocument doc;

@@ -90,4 +90,22 @@ TEST_F(PosixFileTest, RenameWithoutReplaceKeepsTheTarget) {
   EXPECT_EQ(ReadFileBytes(PathIn("to")), "new");
 }
 
+TEST_F(PosixFileTest, ReadWholeFileTrustsNoReportedSizeAndKeepsItsCap) {
+  std::string bytes;
+  ASSERT_TRUE(ReadWholeFile("/proc/self/status", 1 << 20, &bytes));  // reports size 0
+  EXPECT_NE(bytes.find("Umask:"), std::string::npos);
+  WriteFileBytes(PathIn("f"), std::string(100, 'x'));
+  ASSERT_TRUE(ReadWholeFile(PathIn("f"), 100, &bytes));
+  EXPECT_EQ(bytes.size(), 100u);
+  EXPECT_FALSE(ReadWholeFile(PathIn("f"), 99, &bytes));
+  EXPECT_EQ(errno, EFBIG);
+  EXPECT_TRUE(bytes.empty());
+  EXPECT_FALSE(ReadWholeFile("/proc/self/status", 10, &bytes));  // over the cap while reading
+  EXPECT_EQ(errno, EFBIG);
+  EXPECT_FALSE(ReadWholeFile(PathIn("missing"), 100, &bytes));
+  EXPECT_EQ(errno, ENOENT);
+  EXPECT_FALSE(ReadWholeFile(Root(), 100, &bytes));
+  EXPECT_EQ(errno, EINVAL);
+}
+
 }  // namespace

@@ -1,8 +1,11 @@
-// Seeding and inspecting the local service's file-system state through its control
-// endpoints (/test/fs/..., listed by `ostrel_localsvc --help`), so that tests get
-// accounts, items and shares without the client, and can act as another client.
+// Seeding and inspecting the local service's file-system state and file contents
+// through its control endpoints (/test/fs/... and /test/xfer/..., listed by
+// `ostrel_localsvc --help`), so that tests get accounts, items, shares and files without
+// the client, and can act as another client.
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
 
 #include <nlohmann/json.hpp>
@@ -20,3 +23,31 @@ nlohmann::json FsAccount(LocalService& service, const std::string& user, const s
 // GET /test/fs/state: the number of held push polls and, for a user, the versions and
 // every item the user owns.
 nlohmann::json FsState(LocalService& service, const std::string& userId = "");
+
+// Seeds a file as if another device had uploaded it (POST /test/xfer/file): a new file
+// named name in parentId ("" the root) of the user, holding content in format
+//   "blocks"       RTV0 blocks, not packed (flags 0x02)
+//   "blocks-lzma"  RTV0 blocks packed by liblzma's LZMA-Alone encoder (flags 0x03)
+//   "whole"        a FileHeader file of the content
+//   "whole-7z"     a FileHeader file of a 7z archive made by 7zz
+// Either protocol downloads it (the service converts once). Returns {"fileId",
+// "fileVer" (1), "size", "sha1", "opVer", and "blockIds" or "compressSha1" and "fileKey"}.
+nlohmann::json FsSeedFile(LocalService& service, const std::string& userId, const std::string& name,
+                          const std::string& content, const std::string& format = "blocks",
+                          const std::string& parentId = "");
+// The next version of a file (the one before stays available), as FsSeedFile.
+nlohmann::json FsSeedVersion(LocalService& service, const std::string& fileId, const std::string& content,
+                             const std::string& format = "blocks");
+
+// GET /test/xfer/state: "blocks" (how many the service holds), "checks" (every check of
+// an upload: {"step", "stub", "fileId", "index", "word", "reason", "format"}) and, for a
+// file, "fileVer" and "versions" [{"fileVer", "size", "sha1", "blockIds"?, "compressSha1"?}].
+nlohmann::json XferState(LocalService& service, const std::string& fileId = "");
+// The plain content of a file's version (0: the current one) as the service decodes it;
+// nullopt when it holds none.
+std::optional<std::string> XferContent(LocalService& service, const std::string& fileId, int64_t fileVer = 0);
+// Transfer faults (FsControl with these paths; see localsvc/xfercontrol.cpp):
+//   "/test/xfer/corrupt"   {"fileId", "index", "count"?}
+//   "/test/xfer/metadata"  {"path", "index"?, "blockId"?, "dropKey"?, "count"?}
+//   "/test/xfer/thumbnail" {"fileId", "entries": [{"name", "text" | "data_base64", "claimedSize"?}]}
+// and slow replies through Inject: {"path": "/blk/downloadBlock", "chunk": 65536, "chunk_ms": 200}.

@@ -1,12 +1,11 @@
 #include "common/db/dbhelper.h"
 
 #include "common/checks.h"
+#include "common/strhelper.h"
 
 HRESULT CDBHelper::Init(const std::string& rootPath) {
   if (rootPath.empty()) OSTREL_LOG(kLogError, "%s", "*ASSERT*: szRootPath");
-  m_strDBPath = rootPath;
-  if (!m_strDBPath.empty() && m_strDBPath.back() != '/') m_strDBPath += '/';
-  m_strDBPath += "tevok.db";
+  m_strDBPath = JoinPath(rootPath, "tevok.db");
   HRESULT hr = CDB::Init(m_strDBPath);
   ERROR_CHECK_COM(hr);
   hr = GetConfigTable().Init(this, "config");

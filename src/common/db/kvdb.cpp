@@ -34,6 +34,17 @@ T ParseDecimal(const std::string& text) {
 
 constexpr char kCondition[] = "section = ? AND field = ?";
 
+// Selects the row of (section, field) into *row; *found tells whether there is one.
+HRESULT SelectItem(CDB* db, const std::string& table, const std::string& section, const std::string& field,
+                   CDBQueryHelper* row, bool* found) {
+  HRESULT hr = db->SelectWhere(table, *row, kCondition, std::string(), {section, field});
+  if (FAILED(hr)) return hr;
+  bool end = true;
+  hr = row->eof(&end);
+  if (SUCCEEDED(hr)) *found = !end;
+  return hr;
+}
+
 }  // namespace
 
 CKVDB::CKVDB() = default;
@@ -63,12 +74,10 @@ HRESULT CKVDB::GetItem(const std::string& section, const std::string& field, std
                        const std::string& defaultValue) {
   ERROR_CHECK_BOOLEX(m_pDB);
   CDBQueryHelper row;
-  HRESULT hr = m_pDB->SelectWhere(m_strTable, row, kCondition, std::string(), {section, field});
+  bool found = false;
+  HRESULT hr = SelectItem(m_pDB, m_strTable, section, field, &row, &found);
   if (FAILED(hr)) return hr;
-  bool end = true;
-  hr = row.eof(&end);
-  if (FAILED(hr)) return hr;
-  if (end) {
+  if (!found) {
     *pValue = defaultValue;
     return S_OK;
   }
@@ -104,12 +113,8 @@ HRESULT CKVDB::SetItem(const std::string& section, const std::string& field, con
   bool found = false;
   {
     CDBQueryHelper row;
-    HRESULT hr = m_pDB->SelectWhere(m_strTable, row, kCondition, std::string(), {section, field});
+    HRESULT hr = SelectItem(m_pDB, m_strTable, section, field, &row, &found);
     if (FAILED(hr)) return hr;
-    bool end = true;
-    hr = row.eof(&end);
-    if (FAILED(hr)) return hr;
-    found = !end;
   }
   if (!found) return m_pDB->InsertRow(m_strTable, "section, field, value", "?, ?, ?", {section, field, value});
   return m_pDB->UpdateRows(m_strTable, "value = ?", kCondition, {value, section, field});

@@ -42,13 +42,6 @@ constexpr std::string_view kListB[] = {
 };
 static_assert(std::size(kListB) == 31, "list B holds 31 extensions");
 
-std::string AsciiLower(std::string_view s) {
-  std::string r(s);
-  for (char& c : r)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return r;
-}
-
 template <size_t N>
 bool InList(const std::string_view (&list)[N], const std::string& ext) {
   return std::find(std::begin(list), std::end(list), ext) != std::end(list);
@@ -69,7 +62,7 @@ bool HasSignature(PosixFile& f) {
 }  // namespace
 
 char CompressExtensionList(const std::string& extension) {
-  std::string ext = AsciiLower(extension);
+  std::string ext = ToLowerAscii(extension);
   if (InList(kListA, ext)) return 'A';
   if (InList(kListB, ext)) return 'B';
   if (ext == "pdf") return 'C';

@@ -9,6 +9,7 @@
 #include "common/checks.h"
 #include "common/filehelper.h"
 #include "common/sha1.h"
+#include "common/strhelper.h"
 #include "core/encrypt/compresspolicy.h"
 #include "core/encrypt/fileio.h"
 #include "core/encrypt/lzmafile.h"
@@ -17,6 +18,7 @@
 #include "core/encrypt/zaesfile.h"
 #include "platform/atomicfile.h"
 #include "platform/guid.h"
+#include "platform/posixfile.h"
 
 namespace {
 
@@ -32,14 +34,7 @@ constexpr uint64_t kMaxSource = 0xFFFFFFFFull;
 #define ENC_LOG_BOOLEX(text) OSTREL_LOG(kLogWarn, "%s", "ERROR_CHECK_BOOLEX:" text)
 #define DEC_LOG_MSG(msg) OSTREL_LOG(kLogInfo, "ERROR_CHECK_BOOLEX:bRet--MSG:%s", msg)
 
-int HexDigit(const std::string& s, size_t i) {
-  if (i >= s.size()) return -1;
-  char c = s[i];
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
+int HexDigit(const std::string& s, size_t i) { return i < s.size() ? HexDigitValue(s[i]) : -1; }
 
 // A key that is wiped when it goes.
 struct FileKey {
@@ -70,6 +65,18 @@ HRESULT CheckSourceSize(const std::string& srcFile) {
   ERROR_CHECK_COM(hr);
   if (static_cast<uint64_t>(size) > kMaxSource) {
     ENC_LOG_BOOLEX("qwSrcFileSize < 4 GiB");
+    return E_FAIL;
+  }
+  return S_OK;
+}
+
+// Refuses what no encoding may take: a source of 4 GiB or more, and a destination that
+// is the source itself. The failure of the size read is returned.
+HRESULT CheckEncodeFiles(const std::string& srcFile, const std::string& desFile) {
+  HRESULT hr = CheckSourceSize(srcFile);
+  ERROR_CHECK_COM(hr);
+  if (encrypt_io::IsSameFile(srcFile, desFile)) {
+    ENC_LOG_BOOLEX("!IsSameFile(szSrcFile, szDesFile)");
     return E_FAIL;
   }
   return S_OK;
@@ -120,9 +127,7 @@ HRESULT HexTextToBytes(const std::string& hex, size_t count, uint8_t* out, bool 
 }
 
 std::string MakeSiblingPath(const std::string& fullPath, const std::string& newName) {
-  size_t slash = fullPath.rfind('/');
-  if (slash == std::string::npos) return newName;
-  return fullPath.substr(0, slash + 1) + newName;
+  return JoinPath(FolderOfPath(fullPath), newName);
 }
 
 HRESULT EncodeFile(const std::string& fileName, const std::string& srcFile, const std::string& desFile,
@@ -132,12 +137,8 @@ HRESULT EncodeFile(const std::string& fileName, const std::string& srcFile, cons
   ENC_ASSERT(!desFile.empty(), "!IsStrEmpty(szDesFile)");
   ENC_ASSERT(!fileKey.empty(), "!IsStrEmpty(szFileKey)");
 
-  HRESULT hr = CheckSourceSize(srcFile);
-  ERROR_CHECK_COM(hr);
-  if (encrypt_io::IsSameFile(srcFile, desFile)) {
-    ENC_LOG_BOOLEX("!IsSameFile(szSrcFile, szDesFile)");
-    return E_FAIL;
-  }
+  HRESULT hr = CheckEncodeFiles(srcFile, desFile);
+  if (FAILED(hr)) return hr;
   int flag = 1;
   if (!noCompress) {
     hr = NeedCompressFile(fileName, srcFile, &flag);
@@ -174,12 +175,8 @@ HRESULT EncodeFile_UFA(uint32_t orgSize, const std::string& fileName, const std:
   ENC_ASSERT(!fileKey.empty(), "!IsStrEmpty(szFileKey)");
   ENC_ASSERT(!hint.empty(), "!IsStrEmpty(szHint)");
 
-  HRESULT hr = CheckSourceSize(srcFile);
-  ERROR_CHECK_COM(hr);
-  if (encrypt_io::IsSameFile(srcFile, desFile)) {
-    ENC_LOG_BOOLEX("!IsSameFile(szSrcFile, szDesFile)");
-    return E_FAIL;
-  }
+  HRESULT hr = CheckEncodeFiles(srcFile, desFile);
+  if (FAILED(hr)) return hr;
   int flag = 1;
   hr = NeedCompressFile(fileName, srcFile, &flag);
   ERROR_CHECK_COM(hr);

@@ -103,18 +103,33 @@ bool DecipherStream(const ZAES& aes, PosixFile& in, PosixFile& out, RizirMD5::MD
   return true;
 }
 
+// The start of every routine: the key set, the source opened and measured.
+bool OpenCipherSource(ZAES& aes, const uint8_t* key, size_t keyLength, const std::string& src,
+                      const std::string& dst, PosixFile* in, uint64_t* size) {
+  AES_ASSERT(!src.empty(), "!IsStrEmpty(szSrcFilePath)");
+  AES_ASSERT(!dst.empty(), "!IsStrEmpty(szDestFilePath)");
+  if (!aes.SetKey(key, keyLength)) AES_FAIL("bRet");
+  if (!encrypt_io::OpenSource(src, in)) AES_FAIL_EX("hSrcFile != INVALID_HANDLE_VALUE");
+  if (!encrypt_io::FileSize(*in, size)) AES_FAIL("bRet");
+  return true;
+}
+
+// Reads a reader's header from the start of `in`. A file shorter than the header or
+// with another magic is not of this format: false without a log line.
+bool ReadFormatHeader(PosixFile& in, uint64_t size, uint8_t* header, size_t headerSize, const char* magic,
+                      size_t magicSize) {
+  if (size < headerSize) return false;
+  if (in.ReadFull(header, headerSize) != static_cast<ssize_t>(headerSize)) AES_FAIL("bRet");
+  return std::memcmp(header, magic, magicSize) == 0;
+}
+
 }  // namespace
 
 bool ZAesFile::EncryptFile(const uint8_t* key, size_t keyLength, const std::string& src, const std::string& dst) {
-  AES_ASSERT(!src.empty(), "!IsStrEmpty(szSrcFilePath)");
-  AES_ASSERT(!dst.empty(), "!IsStrEmpty(szDestFilePath)");
   ZAES aes;
-  if (!aes.SetKey(key, keyLength)) AES_FAIL("bRet");
-
   PosixFile in;
   uint64_t size = 0;
-  if (!encrypt_io::OpenSource(src, &in)) AES_FAIL_EX("hSrcFile != INVALID_HANDLE_VALUE");
-  if (!encrypt_io::FileSize(in, &size)) AES_FAIL("bRet");
+  if (!OpenCipherSource(aes, key, keyLength, src, dst, &in, &size)) return false;
   if (size > kMaxFileHeaderSource) AES_FAIL_EX("qwSrcFileSize <= qwMaxFileSize");
   PosixFile out;
   if (!encrypt_io::CreateDestination(dst, in, &out)) AES_FAIL_EX("hDestFile != INVALID_HANDLE_VALUE");
@@ -142,15 +157,10 @@ bool ZAesFile::EncryptFile(const uint8_t* key, size_t keyLength, const std::stri
 
 bool ZAesFile::EncryptFileV0(const std::string& src, const std::string& dst, bool packed, uint32_t plainSize,
                              const uint8_t sha1[20], const uint8_t hint[8], const uint8_t key[32]) {
-  AES_ASSERT(!src.empty(), "!IsStrEmpty(szSrcFilePath)");
-  AES_ASSERT(!dst.empty(), "!IsStrEmpty(szDestFilePath)");
   ZAES aes;
-  if (!aes.SetKey(key, 32)) AES_FAIL("bRet");
-
   PosixFile in;
   uint64_t size = 0;
-  if (!encrypt_io::OpenSource(src, &in)) AES_FAIL_EX("hSrcFile != INVALID_HANDLE_VALUE");
-  if (!encrypt_io::FileSize(in, &size)) AES_FAIL("bRet");
+  if (!OpenCipherSource(aes, key, 32, src, dst, &in, &size)) return false;
   if (size > kMaxRtv0Source) AES_FAIL_EX("qwSrcFileSize <= qwMaxFileSize");
   PosixFile out;
   if (!encrypt_io::CreateDestination(dst, in, &out)) AES_FAIL_EX("hDestFile != INVALID_HANDLE_VALUE");
@@ -192,19 +202,12 @@ bool ZAesFile::GetFileFormat(const std::string& path, int* format) {
 }
 
 bool ZAesFile::DecryptFileV1(const uint8_t* key, size_t keyLength, const std::string& src, const std::string& dst) {
-  AES_ASSERT(!src.empty(), "!IsStrEmpty(szSrcFilePath)");
-  AES_ASSERT(!dst.empty(), "!IsStrEmpty(szDestFilePath)");
   ZAES aes;
-  if (!aes.SetKey(key, keyLength)) AES_FAIL("bRet");
-
   PosixFile in;
   uint64_t size = 0;
-  if (!encrypt_io::OpenSource(src, &in)) AES_FAIL_EX("hSrcFile != INVALID_HANDLE_VALUE");
-  if (!encrypt_io::FileSize(in, &size)) AES_FAIL("bRet");
+  if (!OpenCipherSource(aes, key, keyLength, src, dst, &in, &size)) return false;
   uint8_t header[kFileHeaderSize];
-  if (size < kFileHeaderSize) return false;
-  if (in.ReadFull(header, sizeof(header)) != static_cast<ssize_t>(sizeof(header))) AES_FAIL("bRet");
-  if (std::memcmp(header, kFileHeaderMagic, kFileHeaderMagicSize) != 0) return false;
+  if (!ReadFormatHeader(in, size, header, sizeof(header), kFileHeaderMagic, kFileHeaderMagicSize)) return false;
 
   if (GetLe32(header + kFhVersion) != kFileHeaderVersion) AES_FAIL_EX("1 == dwVersion");
   const uint32_t plainSize = GetLe32(header + kFhPlainSize);
@@ -234,19 +237,12 @@ bool ZAesFile::DecryptFileV1(const uint8_t* key, size_t keyLength, const std::st
 
 bool ZAesFile::DecryptFileV0(const std::string& src, const std::string& dst, const uint8_t key[32], bool* packed,
                              Rtv0Header* headerOut) {
-  AES_ASSERT(!src.empty(), "!IsStrEmpty(szSrcFilePath)");
-  AES_ASSERT(!dst.empty(), "!IsStrEmpty(szDestFilePath)");
   ZAES aes;
-  if (!aes.SetKey(key, 32)) AES_FAIL("bRet");
-
   PosixFile in;
   uint64_t size = 0;
-  if (!encrypt_io::OpenSource(src, &in)) AES_FAIL_EX("hSrcFile != INVALID_HANDLE_VALUE");
-  if (!encrypt_io::FileSize(in, &size)) AES_FAIL("bRet");
+  if (!OpenCipherSource(aes, key, 32, src, dst, &in, &size)) return false;
   uint8_t header[kRtv0HeaderSize];
-  if (size < kRtv0HeaderSize) return false;
-  if (in.ReadFull(header, sizeof(header)) != static_cast<ssize_t>(sizeof(header))) AES_FAIL("bRet");
-  if (std::memcmp(header, kRtv0Magic, kRtv0MagicSize) != 0) return false;
+  if (!ReadFormatHeader(in, size, header, sizeof(header), kRtv0Magic, kRtv0MagicSize)) return false;
 
   if (header[kV0Version] != kRtv0Version) AES_FAIL_EX("0x01 == byteFileVersion");
   const bool bEncrypted = (header[kV0Flags] & kRtv0FlagEnciphered) != 0;

@@ -7,6 +7,7 @@
 
 #include "common/checks.h"
 #include "common/db/kvdb.h"
+#include "common/strhelper.h"
 #include "common/tracestack.h"
 #include "core/localstorage/localstorage.h"
 #include "core/localstorage/sharers.h"
@@ -105,12 +106,7 @@ HRESULT ReadItemRow(CDBQueryHelper& row, const RowChecks& checks, bool withDetai
 }
 
 // Ids compare as the NOCASE columns do: ASCII letters without case.
-std::string IdKey(const std::string& id) {
-  std::string key = id;
-  for (char& c : key)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return key;
-}
+std::string IdKey(const std::string& id) { return ToLowerAscii(id); }
 
 // The search text matched literally: "\", "%" and "_" escaped for LIKE ... ESCAPE '\'.
 std::string LikePattern(const std::string& text) {
@@ -124,6 +120,35 @@ std::string LikePattern(const std::string& text) {
 }
 
 bool BySvrId(const CFileItemRecord& a, const CFileItemRecord& b) { return a.strSvrId < b.strSvrId; }
+
+// Whether the select finds a row. Logs nothing beyond the data base's own lines.
+HRESULT HasRow(CDB* db, const std::string& sql, const DBParams& params, bool* found) {
+  CDBQueryHelper row;
+  HRESULT hr = db->execQuery(sql, row, params);
+  if (FAILED(hr)) return hr;
+  bool end = true;
+  hr = row.eof(&end);
+  if (SUCCEEDED(hr)) *found = !end;
+  return hr;
+}
+
+// Appends the first column of every row the select gives. Logs nothing beyond the
+// data base's own lines.
+HRESULT SelectTexts(CDB* db, const std::string& sql, const DBParams& params, std::vector<std::string>* texts) {
+  CDBQueryHelper rows;
+  HRESULT hr = db->execQuery(sql, rows, params);
+  while (SUCCEEDED(hr)) {
+    bool end = true;
+    hr = rows.eof(&end);
+    if (FAILED(hr) || end) break;
+    std::string text;
+    hr = rows.getStringField(0, &text, std::string());
+    if (FAILED(hr)) break;
+    texts->push_back(std::move(text));
+    hr = rows.nextRow();
+  }
+  return hr;
+}
 
 }  // namespace
 
@@ -165,7 +190,7 @@ HRESULT CLocalStorage::GetLastSyncSnapshot(const std::string& parentId, std::vec
   std::lock_guard<std::recursive_mutex> storage(m_storageLock);
   // The shared-out view is the own rows that the user shares.
   const bool sharedOut = space == ItemSpace::ShareToOther;
-  const char* table = sharedOut ? "files" : ReadTable(space);
+  const char* table = ReadTable(space);
   const char* condition = sharedOut ? "svrparentid = ? AND bshared = ?" : "svrparentid = ?";
   const DBParams params = sharedOut ? DBParams{parentId, 1} : DBParams{parentId};
   // Collected apart and appended only whole: a failed read adds nothing.
@@ -244,31 +269,30 @@ HRESULT CLocalStorage::GetItemShareRight(const std::string& id, std::vector<Shar
   return hr;
 }
 
+HRESULT CLocalStorage::BeginWrite(ItemSpace space, const char** table,
+                                  std::unique_lock<std::recursive_mutex>* storage) {
+  *table = WriteTable(space);
+  if (!*table) return S_FALSE;
+  *storage = std::unique_lock<std::recursive_mutex>(m_storageLock);
+  HRESULT hr = S_OK;
+  RefusedByFailedTransaction(&hr);
+  return hr;
+}
+
 HRESULT CLocalStorage::AddOrUpdateFileItem(const CFileItemRecord& item, ItemSpace space) {
   HRESULT hr = E_FAIL;
   TRACE_SCOPE_DETAIL("CLocalStorage::AddOrUpdateFileItem()", &hr,
                      "szId = %s, szLocalPath = %s, szName= %s, szParentId = %s", item.strSvrId.c_str(),
                      item.strLocalPath.c_str(), item.strName.c_str(), item.strParentId.c_str());
-  const char* table = WriteTable(space);
-  if (!table) {
-    hr = S_FALSE;
-    return hr;
-  }
-  std::lock_guard<std::recursive_mutex> storage(m_storageLock);
-  if (RefusedByFailedTransaction(&hr)) return hr;
+  const char* table = nullptr;
+  std::unique_lock<std::recursive_mutex> storage;
+  if ((hr = BeginWrite(space, &table, &storage)) != S_OK) return hr;
   // Sharer pseudo-folders (17) are folders like any other in the store.
   const int64_t isDir = item.bIsDir ? 1 : 0;
   bool found = false;
-  {
-    CDBQueryHelper row;
-    hr = TrackWrite(m_pDB->execQuery(StringFormat("SELECT id FROM %s WHERE %s", table, kItemKey), row,
-                                     {item.strSvrId, isDir}));
-    ERROR_CHECK_COM(hr);
-    bool end = true;
-    hr = TrackWrite(row.eof(&end));
-    ERROR_CHECK_COM(hr);
-    found = !end;
-  }
+  hr = TrackWrite(HasRow(m_pDB, StringFormat("SELECT id FROM %s WHERE %s", table, kItemKey), {item.strSvrId, isDir},
+                         &found));
+  ERROR_CHECK_COM(hr);
   DBParams values{item.size,
                   item.fileVer,
                   item.strSha1,
@@ -302,15 +326,12 @@ HRESULT CLocalStorage::UpdateFileVersion(const std::string& fileId, int64_t size
                      static_cast<long long>(size), static_cast<long long>(fileVersion), sha1.c_str());
   std::lock_guard<std::recursive_mutex> storage(m_storageLock);
   if (RefusedByFailedTransaction(&hr)) return hr;
-  for (const char* table : {"shareinfiles", "files"}) {
-    CDBQueryHelper row;
-    hr = m_pDB->execQuery(StringFormat("SELECT id FROM %s WHERE svrid = ?", table), row, {fileId});
+  for (const char* table : {kShareInFilesTable, kFilesTable}) {
+    bool found = false;
+    // A look-up that fails loses the write: it counts as a failed write.
+    hr = TrackWrite(HasRow(m_pDB, StringFormat("SELECT id FROM %s WHERE svrid = ?", table), {fileId}, &found));
     ERROR_CHECK_COM(hr);
-    bool end = true;
-    hr = row.eof(&end);
-    ERROR_CHECK_COM(hr);
-    if (end) continue;
-    row = CDBQueryHelper();
+    if (!found) continue;
     hr = TrackWrite(m_pDB->UpdateRows(table, "size = ?, fileversion = ?, sha1 = ?", "svrid = ?",
                                       {size, fileVersion, sha1, fileId}));
     ERROR_CHECK_COM(hr);
@@ -323,36 +344,17 @@ HRESULT CLocalStorage::UpdateFileVersion(const std::string& fileId, int64_t size
 HRESULT CLocalStorage::ClearOldFileItem(const std::string& parentId, ItemSpace space) {
   HRESULT hr = E_FAIL;
   TRACE_SCOPE_DETAIL("CLocalStorage::ClearOldFileItem()", &hr, "szFileId = %s", parentId.c_str());
-  const char* table = WriteTable(space);
-  if (!table) {
-    hr = S_FALSE;
-    return hr;
-  }
-  std::lock_guard<std::recursive_mutex> storage(m_storageLock);
-  if (RefusedByFailedTransaction(&hr)) return hr;
+  const char* table = nullptr;
+  std::unique_lock<std::recursive_mutex> storage;
+  if ((hr = BeginWrite(space, &table, &storage)) != S_OK) return hr;
   const int64_t stamp = StampFor(space);
   hr = TrackWrite(m_pDB->DeleteRows(table, "svrparentid = ? AND itemversion < ? AND isdir = 0", {parentId, stamp}));
   ERROR_CHECK_COM(hr);
   std::vector<std::string> folders;
-  {
-    CDBQueryHelper rows;
-    hr = TrackWrite(m_pDB->execQuery(
-        StringFormat("SELECT svrid FROM %s WHERE svrparentid = ? AND itemversion < ? AND isdir = 1", table), rows,
-        {parentId, stamp}));
-    ERROR_CHECK_COM(hr);
-    for (;;) {
-      bool end = true;
-      hr = TrackWrite(rows.eof(&end));
-      ERROR_CHECK_COM(hr);
-      if (end) break;
-      std::string id;
-      hr = TrackWrite(rows.getStringField(0, &id, std::string()));
-      ERROR_CHECK_COM(hr);
-      folders.push_back(std::move(id));
-      hr = TrackWrite(rows.nextRow());
-      ERROR_CHECK_COM(hr);
-    }
-  }
+  hr = TrackWrite(SelectTexts(
+      m_pDB, StringFormat("SELECT svrid FROM %s WHERE svrparentid = ? AND itemversion < ? AND isdir = 1", table),
+      {parentId, stamp}, &folders));
+  ERROR_CHECK_COM(hr);
   for (const std::string& folder : folders) {
     hr = TrackWrite(DeleteFolderRows(table, folder));
     ERROR_CHECK_COM(hr);
@@ -364,13 +366,9 @@ HRESULT CLocalStorage::ClearOldFileItem(const std::string& parentId, ItemSpace s
 HRESULT CLocalStorage::DeleteFileItem(const std::string& fileId, ItemSpace space) {
   HRESULT hr = E_FAIL;
   TRACE_SCOPE_DETAIL("CLocalStorage::DeleteFileItem()", &hr, "szFileId = %s", fileId.c_str());
-  const char* table = WriteTable(space);
-  if (!table) {
-    hr = S_FALSE;
-    return hr;
-  }
-  std::lock_guard<std::recursive_mutex> storage(m_storageLock);
-  if (RefusedByFailedTransaction(&hr)) return hr;
+  const char* table = nullptr;
+  std::unique_lock<std::recursive_mutex> storage;
+  if ((hr = BeginWrite(space, &table, &storage)) != S_OK) return hr;
   hr = TrackWrite(m_pDB->DeleteRows(table, "svrid = ? AND isdir = 0", {fileId}));
   ERROR_CHECK_COM(hr);
   return hr;
@@ -379,13 +377,9 @@ HRESULT CLocalStorage::DeleteFileItem(const std::string& fileId, ItemSpace space
 HRESULT CLocalStorage::DeleteFoldItem(const std::string& folderId, ItemSpace space) {
   HRESULT hr = E_FAIL;
   TRACE_SCOPE_DETAIL("CLocalStorage::DeleteFoldItem()", &hr, "szFileId = %s", folderId.c_str());
-  const char* table = WriteTable(space);
-  if (!table) {
-    hr = S_FALSE;
-    return hr;
-  }
-  std::lock_guard<std::recursive_mutex> storage(m_storageLock);
-  if (RefusedByFailedTransaction(&hr)) return hr;
+  const char* table = nullptr;
+  std::unique_lock<std::recursive_mutex> storage;
+  if ((hr = BeginWrite(space, &table, &storage)) != S_OK) return hr;
   hr = TrackWrite(DeleteFolderRows(table, folderId));
   return hr;
 }
@@ -407,21 +401,8 @@ HRESULT CLocalStorage::DeleteFolderRows(const char* table, const std::string& fo
     ERROR_CHECK_COM(hr);
     Frame frame;
     frame.id = id;
-    CDBQueryHelper rows;
-    hr = m_pDB->execQuery(selectSub, rows, {id});
+    hr = SelectTexts(m_pDB, selectSub, {id}, &frame.subFolders);
     ERROR_CHECK_COM(hr);
-    for (;;) {
-      bool end = true;
-      hr = rows.eof(&end);
-      ERROR_CHECK_COM(hr);
-      if (end) break;
-      std::string sub;
-      hr = rows.getStringField(0, &sub, std::string());
-      ERROR_CHECK_COM(hr);
-      frame.subFolders.push_back(std::move(sub));
-      hr = rows.nextRow();
-      ERROR_CHECK_COM(hr);
-    }
     stack.push_back(std::move(frame));
     return S_OK;
   };
@@ -456,9 +437,9 @@ HRESULT CLocalStorage::LocalFullTextSearch(const std::string& searchText, std::v
   const std::string condition = "Localname like ? ESCAPE '\\'";
   const std::string pattern = LikePattern(searchText);
   std::vector<CFileItemRecord> own, shared;
-  hr = ReadItems("files", condition, {pattern}, false, &own);
+  hr = ReadItems(kFilesTable, condition, {pattern}, false, &own);
   ERROR_CHECK_COM(hr);
-  hr = ReadItems("shareinfiles", condition, {pattern}, false, &shared);
+  hr = ReadItems(kShareInFilesTable, condition, {pattern}, false, &shared);
   ERROR_CHECK_COM(hr);
   std::stable_sort(own.begin(), own.end(), BySvrId);
   std::stable_sort(shared.begin(), shared.end(), BySvrId);
@@ -496,15 +477,8 @@ HRESULT CLocalStorage::SetFolderViewMode(const std::string& id, int viewMode, in
     return hr;
   }
   bool found = false;
-  {
-    CDBQueryHelper row;
-    hr = m_pDB->execQuery(StringFormat("SELECT id FROM %s WHERE svrid = ?", table), row, {id});
-    ERROR_CHECK_COM(hr);
-    bool end = true;
-    hr = row.eof(&end);
-    ERROR_CHECK_COM(hr);
-    found = !end;
-  }
+  hr = TrackWrite(HasRow(m_pDB, StringFormat("SELECT id FROM %s WHERE svrid = ?", table), {id}, &found));
+  ERROR_CHECK_COM(hr);
   if (!found) {
     hr = S_OK;
     return hr;

@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <vector>
 
 #include "common/checks.h"
 #include "common/filehelper.h"
@@ -40,22 +39,11 @@ bool CopyToNewFile(const std::string& source, const std::string& target) {
   }
   PosixFile out;
   if (!out.Open(target, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0600)) return false;
-  std::vector<char> buffer(1 << 20);
-  bool ok = true;
-  for (;;) {
-    ssize_t n = in.ReadFull(buffer.data(), buffer.size());
-    if (n < 0 || (n > 0 && !out.WriteFull(buffer.data(), static_cast<size_t>(n)))) {
-      ok = false;
-      break;
-    }
-    if (static_cast<size_t>(n) < buffer.size()) break;
-  }
-  if (ok && !out.Close()) ok = false;
+  bool ok = CopyFileData(in, out) && out.Close();
   if (!ok) {
-    int err = errno;
+    ErrnoKeeper keep;
     out.Close();
     ::unlink(target.c_str());
-    errno = err;
   }
   return ok;
 }

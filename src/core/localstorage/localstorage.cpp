@@ -19,9 +19,6 @@
 
 namespace {
 
-constexpr char kFilesTable[] = "files";
-constexpr char kShareInFilesTable[] = "shareinfiles";
-
 // Columns added to tables of older data bases: name, type, default.
 struct UpgradeColumn {
   const char* name;
@@ -38,8 +35,7 @@ constexpr int64_t kMissingVersion = std::numeric_limits<int64_t>::min();
 // past failures; the folder itself stays. Anything but a folder in its place (a link
 // too, never followed) is removed.
 void EmptyTempFolder(const std::string& tempFolder) {
-  std::string folder = tempFolder;
-  while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+  std::string folder = WithoutTrailingSlash(tempFolder);
   struct stat st {};
   if (::lstat(folder.c_str(), &st) != 0) return;
   if (!S_ISDIR(st.st_mode)) {
@@ -55,7 +51,7 @@ void EmptyTempFolder(const std::string& tempFolder) {
   }
   ::closedir(dir);
   for (const std::string& name : names) {
-    std::string path = folder + "/" + name;
+    std::string path = JoinPath(folder, name);
     if (::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
       DeleteFolderTree(path, false, true);
     else
@@ -93,11 +89,8 @@ HRESULT CLocalStorage::Init(const std::string& configPath, const std::string& lo
   const char* szLocalSyncPath = localSyncPath.c_str();
   ERROR_CHECK_BOOLEX(!IsStrEmpty(szLocalSyncPath));
 
-  std::string syncPath = localSyncPath;
-  while (syncPath.size() > 1 && syncPath.back() == '/') syncPath.pop_back();
-  std::string tempFolder = syncPath;
-  AddBackslash(&tempFolder);
-  tempFolder += ".tmp/";
+  std::string syncPath = WithoutTrailingSlash(localSyncPath);
+  std::string tempFolder = JoinPath(syncPath, ".tmp/");
   {
     std::lock_guard<std::mutex> paths(m_pathLock);
     m_strLocalSyncPath = syncPath;
@@ -157,11 +150,11 @@ HRESULT CLocalStorage::CreateDbTables() {
   // Listings, sweeps and deletes select by parent id alone: each table gets an index on
   // it besides its (svrid, svrparentid) one. Older shared-with-me tables may lack
   // sharers as well, which every read and write of the table uses.
-  hr = CreateItemTable(m_pDB, kFilesTable, "CREATE INDEX files_index ON files(svrid, svrparentid)",
+  hr = CreateItemTable(m_pDB, CLocalStorage::kFilesTable, "CREATE INDEX files_index ON files(svrid, svrparentid)",
                        "CREATE INDEX IF NOT EXISTS files_parent_index ON files(svrparentid)",
                        {kSharersColumn, kViewModeColumn, kSharedColumn});
   if (FAILED(hr)) return hr;
-  hr = CreateItemTable(m_pDB, kShareInFilesTable,
+  hr = CreateItemTable(m_pDB, CLocalStorage::kShareInFilesTable,
                        "CREATE INDEX shareinfiles_index ON shareinfiles(svrid, svrparentid)",
                        "CREATE INDEX IF NOT EXISTS shareinfiles_parent_index ON shareinfiles(svrparentid)",
                        {kViewModeColumn, kSharedColumn, kSharersColumn});
@@ -171,15 +164,8 @@ HRESULT CLocalStorage::CreateDbTables() {
 // --- spaces and version counters -------------------------------------------------
 
 const char* CLocalStorage::ReadTable(ItemSpace space) {
-  switch (space) {
-    case ItemSpace::MyFile:
-    case ItemSpace::ShareToOther:
-      return kFilesTable;
-    case ItemSpace::ShareToMe:
-      return kShareInFilesTable;
-  }
-  OSTREL_LOG(kLogError, "%s", "*ASSERT*: 0");
-  return kFilesTable;
+  const char* table = WriteTable(space);
+  return table ? table : kFilesTable;
 }
 
 const char* CLocalStorage::WriteTable(ItemSpace space) {

@@ -36,6 +36,9 @@ class CLocalStorage final : public CUnknownImpl<ILocalStorage> {
   static constexpr const char* kRootCacheVersion = "RootCacheVersion";
   static constexpr const char* kRootShareCacheVersion = "RootShareCacheVersion";
   static constexpr const char* kRootShareOutCacheVersion = "RootShareOutCacheVersion";
+  // The item tables: the user's own items, and the items shared with the user.
+  static constexpr const char* kFilesTable = "files";
+  static constexpr const char* kShareInFilesTable = "shareinfiles";
   // The column text both item tables are created with.
   static const char* const kTableColumns;
   // Folder nesting that the walks over stored rows follow at most.
@@ -99,6 +102,11 @@ class CLocalStorage final : public CUnknownImpl<ILocalStorage> {
   int64_t StampFor(ItemSpace space);
   HRESULT SetVersion(const char* field, int64_t version);
   int64_t GetVersion(const char* field, int64_t defaultValue);
+
+  // The start of a write to the space's table: S_FALSE (no SQL) for an unknown space;
+  // else the storage lock is taken into *storage, *table is set, and the result is
+  // the failure of the open transaction, if any, else S_OK.
+  HRESULT BeginWrite(ItemSpace space, const char** table, std::unique_lock<std::recursive_mutex>* storage);
 
   // Inside a transaction whose write failed, every later write is refused with that
   // failure (returns true and sets *hr). Called under the storage lock.

@@ -28,14 +28,6 @@ class CppSQLite3BusyTest : public OstrelTest {
     policy.clock = &m_clock;
     m_db.setBusyPolicy(policy);
   }
-  static std::pair<int, std::string> Thrown(const std::function<void()>& fn) {
-    try {
-      fn();
-    } catch (const CppSQLite3Exception& e) {
-      return {e.errorCode(), e.errorMessage()};
-    }
-    return {-1, "nothing thrown"};
-  }
 
   std::string m_path;
   HookClock m_clock;

@@ -22,15 +22,6 @@ class CppSQLite3Test : public OstrelTest {
     m_path = PathIn("w.db");
     m_db.open(m_path);
   }
-  // Runs fn and returns the exception it throws (code -1 when it throws none).
-  static std::pair<int, std::string> Thrown(const std::function<void()>& fn) {
-    try {
-      fn();
-    } catch (const CppSQLite3Exception& e) {
-      return {e.errorCode(), e.errorMessage()};
-    }
-    return {-1, "nothing thrown"};
-  }
 
   std::string m_path;
   CppSQLite3DB m_db;

@@ -14,7 +14,9 @@
 #include <functional>
 #include <mutex>
 #include <string>
+#include <utility>
 
+#include "common/db/cppsqlite3exception.h"
 #include "platform/clock.h"
 #include "support/testenv.h"
 
@@ -80,6 +82,17 @@ class SqliteCli {
   int m_in = -1;
   int m_out = -1;
 };
+
+// Runs fn and returns the code and text of the wrapper exception it throws (code -1
+// when it throws none).
+inline std::pair<int, std::string> Thrown(const std::function<void()>& fn) {
+  try {
+    fn();
+  } catch (const CppSQLite3Exception& e) {
+    return {e.errorCode(), e.errorMessage()};
+  }
+  return {-1, "nothing thrown"};
+}
 
 // One query through a fresh sqlite3 process; returns its standard output.
 inline std::string CliQuery(const std::string& file, const std::string& sql) {

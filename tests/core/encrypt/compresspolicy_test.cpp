@@ -88,16 +88,6 @@ TEST_F(CompressPolicyTest, DecisionTable) {
   }
 }
 
-TEST_F(CompressPolicyTest, ExtensionLists) {
-  struct Row {
-    const char* ext;
-    char list;
-  } rows[] = {{"avi", 'A'}, {"AVI", 'A'}, {"mp+", 'A'}, {"tiff", 'A'}, {"z", 'A'},    {"rar", 'A'},
-              {"zip", 0},   {"7z", 0},    {"doc", 'B'}, {"PPSX", 'B'}, {"umd", 'B'},  {"ots", 'B'},
-              {"pdf", 'C'}, {"Pdf", 'C'}, {"exe", 'D'}, {"dll", 'D'},  {"", 0},       {"log", 0}};
-  for (const auto& r : rows) EXPECT_EQ(r.list, CompressExtensionList(r.ext)) << r.ext;
-}
-
 TEST_F(CompressPolicyTest, UnreadableSourceIsAFailure) {
   LogCapture log;
   int flag = -1;

@@ -121,11 +121,4 @@ TEST_F(ZaesTest, ShorterKeysAgreeWithOpensslLibrary) {
   }
 }
 
-TEST_F(ZaesTest, AutoPicksTheInstructionsWhenPresent) {
-  ZAES aes;
-  EXPECT_EQ(ZAES::CpuHasAes() ? ZAES::Engine::kCpu : ZAES::Engine::kTable, aes.engine());
-  ZAES table(ZAES::Engine::kTable);
-  EXPECT_EQ(ZAES::Engine::kTable, table.engine());
-}
-
 }  // namespace

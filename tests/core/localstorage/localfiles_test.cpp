@@ -225,24 +225,6 @@ TEST_F(LocalStorageFilesTest, MoveFailuresMapToLocalCodes) {
   }
 }
 
-TEST_F(LocalStorageFilesTest, MoveAcrossFileSystems) {
-  // /dev/shm is a tmpfs on the build machines; without a second file system there is
-  // nothing to test.
-  struct stat shm {}, sync {};
-  if (stat("/dev/shm", &shm) != 0 || stat(m_syncDir.c_str(), &sync) != 0 || shm.st_dev == sync.st_dev)
-    GTEST_SKIP() << "no second file system";
-  char folder[] = "/dev/shm/ostrel-move-XXXXXX";
-  ASSERT_NE(mkdtemp(folder), nullptr);
-  std::string source = std::string(folder) + "/part";
-  std::string bytes = RandomBytes(2 << 20, 5);
-  WriteFileBytes(source, bytes);
-  const std::string target = m_syncDir + "/across/file.bin";
-  ASSERT_EQ(m_store->MoveTempFileToSyncSpace(source, target, "file.bin"), S_OK);
-  EXPECT_EQ(ReadFileBytes(target), bytes);
-  EXPECT_FALSE(FileExists(source));
-  RemoveTree(folder);
-}
-
 TEST(DealFileSystemReturnTest, ErrnoTable) {
   struct Case {
     int err;
@@ -257,9 +239,6 @@ TEST(DealFileSystemReturnTest, ErrnoTable) {
   };
   for (const Case& c : cases) EXPECT_EQ(DealFileSystemReturn(false, c.err), c.hr) << c.err;
   EXPECT_EQ(DealFileSystemReturn(true, EIO), S_OK);
-  EXPECT_EQ(E_CV_LOCAL_NOT_EXIST, static_cast<HRESULT>(0x80046001));
-  EXPECT_EQ(E_CV_LOCAL_LOCKED, static_cast<HRESULT>(0x80046002));
-  EXPECT_EQ(E_CV_LOCAL_EXISTS, static_cast<HRESULT>(0x80046003));
 }
 
 }  // namespace

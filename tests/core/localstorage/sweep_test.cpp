@@ -149,6 +149,39 @@ TEST_F(LocalStorageSweepTest, AFailedWriteKeepsNothingOfTheListing) {
   EXPECT_EQ(Cli("SELECT count(*) FROM files WHERE svrid = 'new'"), "1\n");
 }
 
+TEST_F(LocalStorageSweepTest, AWriteWhoseLookUpFailsFailsTheTransaction) {
+  WriteTree();
+  const std::string before = Cli("SELECT * FROM files ORDER BY svrid");
+  // Another process holds the data base while the look-ups run; the busy wait ends
+  // at once on a fake clock.
+  HookClock clock;
+  const BusyPolicy saved = GetUserDB().busyPolicy();
+  BusyPolicy quick = saved;
+  quick.maxWait = std::chrono::milliseconds(10);
+  quick.clock = &clock;
+  GetUserDB().setBusyPolicy(quick);
+  struct Restore {
+    BusyPolicy policy;
+    ~Restore() { GetUserDB().setBusyPolicy(policy); }
+  } restore{saved};
+
+  for (int kind = 0; kind < 2; ++kind) {
+    SCOPED_TRACE(kind);
+    ASSERT_EQ(m_store->BeginTransaction(), S_OK);
+    SqliteCli peer(DbPath());
+    peer.Run("BEGIN EXCLUSIVE;");
+    if (kind == 0)
+      EXPECT_EQ(m_store->UpdateFileVersion("f1", 99, 9, "00"), E_CV_DB_ERROR);
+    else
+      EXPECT_EQ(m_store->SetFolderViewMode("d1", 3, 0, ItemSpace::MyFile), E_CV_DB_ERROR);
+    peer.Run("COMMIT;");
+    // The lost write fails the listing: nothing after it is kept.
+    EXPECT_EQ(m_store->AddOrUpdateFileItem(File("new", "P", "new"), ItemSpace::MyFile), E_CV_DB_ERROR);
+    EXPECT_EQ(m_store->CommitTransaction(), E_CV_DB_ERROR);
+    EXPECT_EQ(Cli("SELECT * FROM files ORDER BY svrid"), before);
+  }
+}
+
 TEST_F(LocalStorageSweepTest, TransactionsNestAndBelongToTheirThread) {
   LogCapture log;
   EXPECT_EQ(m_store->CommitTransaction(), E_FAIL);

@@ -14,6 +14,7 @@
 #include "common/checks.h"
 #include "common/gzipbuffer.h"
 #include "common/log.h"
+#include "common/strhelper.h"
 #include "common/utf8.h"
 
 namespace {
@@ -35,6 +36,11 @@ std::string UrlForLog(const char* url) { return url ? MaskUrlForLog(url) : std::
 
 bool InRange2xx(long code) { return code >= 200 && code <= 299; }
 
+void LogFormException(const char* url) {
+  OSTREL_LOG(kLogError, "%s", "*ASSERT*: 0");
+  OSTREL_LOG(kLogError, "PostMutiForm Raise Exception! szURL = %s", url ? UrlForLog(url).c_str() : "NULL");
+}
+
 }  // namespace
 
 std::string MaskUrlForLog(const std::string& url) {
@@ -48,8 +54,7 @@ std::string MaskUrlForLog(const std::string& url) {
     size_t eq = item.find('=');
     if (eq != std::string::npos) {
       std::string name = item.substr(0, eq);
-      std::string lower = name;
-      std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
+      std::string lower = ToLowerAscii(name);
       if (lower.find("token") != std::string::npos)
         item = name + "=__token__";
       else if (lower.find("password") != std::string::npos || lower == "pwd")
@@ -194,6 +199,18 @@ bool CCurlHelper::_SetHttpPostField() {
          Set(CURLOPT_POSTFIELDSIZE_LARGE, static_cast<long>(m_body.size()));
 }
 
+bool CCurlHelper::_SetHeaderAndBody(bool withBody) {
+  if (!_SetHttpHeader()) {
+    OSTREL_LOG(kLogWarn, "%s", "ERROR_CHECK_BOOL:_SetHttpHeader()");
+    return false;
+  }
+  if (withBody && !_SetHttpPostField()) {
+    OSTREL_LOG(kLogWarn, "%s", "ERROR_CHECK_BOOL:_SetHttpPostField()");
+    return false;
+  }
+  return true;
+}
+
 bool CCurlHelper::_SetGuards(long timeoutSec) {
   bool ok = Set(CURLOPT_NOSIGNAL, 1L) && Set(CURLOPT_PROTOCOLS_STR, "http,https") &&
             Set(CURLOPT_REDIR_PROTOCOLS_STR, "http,https") && Set(CURLOPT_MAXREDIRS, m_policy.maxRedirects) &&
@@ -239,6 +256,22 @@ bool CCurlHelper::_BuildForm(const std::vector<FormPart>& parts) {
 }
 
 // ---- results ----------------------------------------------------------------------
+
+CURLcode CCurlHelper::_Perform(bool ready, const char* url) {
+  if (!ready) return CURLE_FAILED_INIT;
+  CURLcode code = curl_easy_perform(m_hCURL);
+  if (code != CURLE_OK) OSTREL_LOG(kLogTrace, "CHECK_BOOL:curlRet == CURLE_OK MSG: %s", UrlForLog(url).c_str());
+  return code;
+}
+
+CURLcode CCurlHelper::_Require2xx(CURLcode code) {
+  if (code != CURLE_OK) return code;
+  long responseCode = 0;
+  if (SUCCEEDED(GetInfo(CURLINFO_RESPONSE_CODE, &responseCode)) && InRange2xx(responseCode)) return code;
+  OSTREL_LOG(kLogWarn, "GetInfo Error Or Response Code Not In Range 200~300, Response Code:%d",
+             static_cast<int>(responseCode));
+  return kExceptionCode;
+}
 
 CurlStatus MapCurlResult(CURLcode code, long httpCode, bool cancelled, bool localFileFailed) {
   if (httpCode != 200) return httpCode == 504 ? kCurlTimedOut : E_CV_SRV_SERVER_ERROR;
@@ -312,7 +345,7 @@ bool DecodeReplyText(std::string_view headers, std::string_view bytes, size_t ca
     bytes = inflated;
   }
   bytes = bytes.substr(0, bytes.find('\0'));
-  *text = IsValidUtf8(bytes) ? std::string(bytes) : Utf16ToUtf8(Utf8ToUtf16(bytes));
+  *text = ToValidUtf8(bytes);
   return true;
 }
 
@@ -417,27 +450,12 @@ CurlStatus CCurlHelper::Request_URL_GET(const char* url, long timeoutSec) {
   long httpCode = 200;
   CURLcode code = CURLE_OK;
   try {
-    bool ok = !url || Set(CURLOPT_URL, url);
-    if (ok && !_SetHttpHeader()) {
-      OSTREL_LOG(kLogWarn, "%s", "ERROR_CHECK_BOOL:_SetHttpHeader()");
-      ok = false;
-    }
-    if (ok && !_SetHttpPostField()) {
-      OSTREL_LOG(kLogWarn, "%s", "ERROR_CHECK_BOOL:_SetHttpPostField()");
-      ok = false;
-    }
     // Without a body this is a GET, whatever an earlier transfer on kept options was.
-    ok = ok && (!m_body.empty() || Set(CURLOPT_HTTPGET, 1L)) && _SetProgress() && _SetReplyCollection(true) &&
-         _SetGuards(timeoutSec);
-    if (!ok) {
-      code = CURLE_FAILED_INIT;
-    } else {
-      code = curl_easy_perform(m_hCURL);
-      if (code != CURLE_OK)
-        OSTREL_LOG(kLogTrace, "CHECK_BOOL:curlRet == CURLE_OK MSG: %s", UrlForLog(url).c_str());
-      else
-        GetInfo(CURLINFO_RESPONSE_CODE, &httpCode);
-    }
+    bool ok = (!url || Set(CURLOPT_URL, url)) && _SetHeaderAndBody(true) &&
+              (!m_body.empty() || Set(CURLOPT_HTTPGET, 1L)) && _SetProgress() && _SetReplyCollection(true) &&
+              _SetGuards(timeoutSec);
+    code = _Perform(ok, url);
+    if (code == CURLE_OK) GetInfo(CURLINFO_RESPONSE_CODE, &httpCode);
   } catch (...) {
     OSTREL_LOG(kLogError, "Request_URL_GET Raise Exception! szURL = %s", url ? UrlForLog(url).c_str() : "NULL");
     code = kExceptionCode;
@@ -450,26 +468,12 @@ CurlStatus CCurlHelper::Request_URL_POST(const char* url, long timeoutSec) {
   Reset(true);
   CURLcode code = CURLE_OK;
   try {
-    bool ok = (!url || Set(CURLOPT_URL, url)) && Set(CURLOPT_POST, 1L);
-    if (ok && !_SetHttpHeader()) {
-      OSTREL_LOG(kLogWarn, "%s", "ERROR_CHECK_BOOL:_SetHttpHeader()");
-      ok = false;
-    }
-    if (ok && !_SetHttpPostField()) {
-      OSTREL_LOG(kLogWarn, "%s", "ERROR_CHECK_BOOL:_SetHttpPostField()");
-      ok = false;
-    }
     // An empty body is sent as an empty body; without it libcurl would read the body
     // from standard input.
-    if (ok && m_body.empty())
-      ok = Set(CURLOPT_POSTFIELDS, "") && Set(CURLOPT_POSTFIELDSIZE_LARGE, 0L);
-    ok = ok && _SetProgress() && _SetReplyCollection(true) && _SetGuards(timeoutSec);
-    if (!ok) {
-      code = CURLE_FAILED_INIT;
-    } else {
-      code = curl_easy_perform(m_hCURL);
-      if (code != CURLE_OK) OSTREL_LOG(kLogTrace, "CHECK_BOOL:curlRet == CURLE_OK MSG: %s", UrlForLog(url).c_str());
-    }
+    bool ok = (!url || Set(CURLOPT_URL, url)) && Set(CURLOPT_POST, 1L) && _SetHeaderAndBody(true) &&
+              (!m_body.empty() || (Set(CURLOPT_POSTFIELDS, "") && Set(CURLOPT_POSTFIELDSIZE_LARGE, 0L))) &&
+              _SetProgress() && _SetReplyCollection(true) && _SetGuards(timeoutSec);
+    code = _Perform(ok, url);
   } catch (...) {
     OSTREL_LOG(kLogError, "Request_URL_POST Raise Exception! szURL = %s", url ? UrlForLog(url).c_str() : "NULL");
     code = kExceptionCode;
@@ -482,15 +486,7 @@ CurlStatus CCurlHelper::SimpleDownLoadFile(const char* url, const char* localPat
   CURLcode code = CURLE_OK;
   m_ioFailed = false;
   try {
-    bool ok = !url || Set(CURLOPT_URL, url);
-    if (ok && !_SetHttpHeader()) {
-      OSTREL_LOG(kLogWarn, "%s", "ERROR_CHECK_BOOL:_SetHttpHeader()");
-      ok = false;
-    }
-    if (ok && !_SetHttpPostField()) {
-      OSTREL_LOG(kLogWarn, "%s", "ERROR_CHECK_BOOL:_SetHttpPostField()");
-      ok = false;
-    }
+    bool ok = (!url || Set(CURLOPT_URL, url)) && _SetHeaderAndBody(true);
     if (ok) {
       m_fd = ::open(localPath ? localPath : "", O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
       if (m_fd < 0) {
@@ -503,16 +499,10 @@ CurlStatus CCurlHelper::SimpleDownLoadFile(const char* url, const char* localPat
          Set(CURLOPT_HEADERFUNCTION, static_cast<curl_write_callback>(nullptr)) &&
          Set(CURLOPT_HEADERDATA, static_cast<void*>(nullptr)) && (!m_body.empty() || Set(CURLOPT_HTTPGET, 1L)) &&
          Set(CURLOPT_FOLLOWLOCATION, 1L) && _SetProgress() && _SetGuards(timeoutSec);
-    if (!ok) {
-      code = CURLE_FAILED_INIT;
-    } else {
-      code = curl_easy_perform(m_hCURL);
-      if (code != CURLE_OK) {
-        OSTREL_LOG(kLogTrace, "CHECK_BOOL:curlRet == CURLE_OK MSG: %s", UrlForLog(url).c_str());
-      } else if (FAILED(GetInfo(CURLINFO_RESPONSE_CODE, &httpCode))) {
-        OSTREL_LOG(kLogError, "%s", "*ASSERT*: !L\"CCurlHelper::SimpleDownLoadFile Failed!\"");
-        code = kExceptionCode;
-      }
+    code = _Perform(ok, url);
+    if (code == CURLE_OK && FAILED(GetInfo(CURLINFO_RESPONSE_CODE, &httpCode))) {
+      OSTREL_LOG(kLogError, "%s", "*ASSERT*: !L\"CCurlHelper::SimpleDownLoadFile Failed!\"");
+      code = kExceptionCode;
     }
   } catch (...) {
     OSTREL_LOG(kLogError, "SimpleDownLoadFile Raise Exception! szURL = %s, szLocal = %s",
@@ -534,12 +524,7 @@ CurlStatus CCurlHelper::PostMutiForm(const char* url, const std::vector<FormPart
   Reset(true);
   CURLcode code = CURLE_OK;
   try {
-    bool ok = !url || Set(CURLOPT_URL, url);
-    if (ok && !_SetHttpHeader()) {
-      OSTREL_LOG(kLogWarn, "%s", "ERROR_CHECK_BOOL:_SetHttpHeader()");
-      ok = false;
-    }
-    ok = ok && Set(CURLOPT_POST, 1L);
+    bool ok = (!url || Set(CURLOPT_URL, url)) && _SetHeaderAndBody(false) && Set(CURLOPT_POST, 1L);
     bool anyPart = !m_formParts.empty() || (extraParts && !extraParts->empty());
     if (ok && anyPart) {
       ok = _BuildForm(m_formParts) && (!extraParts || _BuildForm(*extraParts)) && Set(CURLOPT_MIMEPOST, m_mime);
@@ -547,22 +532,9 @@ CurlStatus CCurlHelper::PostMutiForm(const char* url, const std::vector<FormPart
       ok = Set(CURLOPT_POSTFIELDS, "") && Set(CURLOPT_POSTFIELDSIZE_LARGE, 0L);
     }
     ok = ok && _SetProgress() && _SetReplyCollection(false) && _SetGuards(timeoutSec);
-    if (!ok) {
-      code = CURLE_FAILED_INIT;
-    } else {
-      code = curl_easy_perform(m_hCURL);
-      long responseCode = 0;
-      if (code != CURLE_OK) {
-        OSTREL_LOG(kLogTrace, "CHECK_BOOL:curlRet == CURLE_OK MSG: %s", UrlForLog(url).c_str());
-      } else if (FAILED(GetInfo(CURLINFO_RESPONSE_CODE, &responseCode)) || !InRange2xx(responseCode)) {
-        OSTREL_LOG(kLogWarn, "GetInfo Error Or Response Code Not In Range 200~300, Response Code:%d",
-                   static_cast<int>(responseCode));
-        code = kExceptionCode;
-      }
-    }
+    code = _Require2xx(_Perform(ok, url));
   } catch (...) {
-    OSTREL_LOG(kLogError, "%s", "*ASSERT*: 0");
-    OSTREL_LOG(kLogError, "PostMutiForm Raise Exception! szURL = %s", url ? UrlForLog(url).c_str() : "NULL");
+    LogFormException(url);
     code = kExceptionCode;
   }
   return _Finish(code, 200, true);
@@ -586,11 +558,7 @@ CurlStatus CCurlHelper::PostMutiForm(const char* url, const char* localPath, lon
   CURLcode code = CURLE_OK;
   try {
     bool ok = Set(CURLOPT_READFUNCTION, &CCurlHelper::_ReadProc) && Set(CURLOPT_READDATA, this) &&
-              (!url || Set(CURLOPT_URL, url));
-    if (ok && !_SetHttpHeader()) {
-      OSTREL_LOG(kLogWarn, "%s", "ERROR_CHECK_BOOL:_SetHttpHeader()");
-      ok = false;
-    }
+              (!url || Set(CURLOPT_URL, url)) && _SetHeaderAndBody(false);
     // Three empty lines take libcurl's own Accept, Expect and Content-Type away; the
     // list replaces the one made from the header text.
     for (const char* line : {"Accept:", "Expect:", "Content-Type:"}) {
@@ -603,22 +571,9 @@ CurlStatus CCurlHelper::PostMutiForm(const char* url, const char* localPath, lon
     ok = ok && Set(CURLOPT_HTTPHEADER, m_streamList) && Set(CURLOPT_POSTFIELDS, static_cast<const char*>(nullptr)) &&
          Set(CURLOPT_POSTFIELDSIZE_LARGE, static_cast<long>(st.st_size)) && Set(CURLOPT_POST, 1L) &&
          _SetProgress() && _SetReplyCollection(false) && _SetGuards(timeoutSec);
-    if (!ok) {
-      code = CURLE_FAILED_INIT;
-    } else {
-      code = curl_easy_perform(m_hCURL);
-      long responseCode = 0;
-      if (code != CURLE_OK) {
-        OSTREL_LOG(kLogTrace, "CHECK_BOOL:curlRet == CURLE_OK MSG: %s", UrlForLog(url).c_str());
-      } else if (FAILED(GetInfo(CURLINFO_RESPONSE_CODE, &responseCode)) || !InRange2xx(responseCode)) {
-        OSTREL_LOG(kLogWarn, "GetInfo Error Or Response Code Not In Range 200~300, Response Code:%d",
-                   static_cast<int>(responseCode));
-        code = kExceptionCode;
-      }
-    }
+    code = _Require2xx(_Perform(ok, url));
   } catch (...) {
-    OSTREL_LOG(kLogError, "%s", "*ASSERT*: 0");
-    OSTREL_LOG(kLogError, "PostMutiForm Raise Exception! szURL = %s", url ? UrlForLog(url).c_str() : "NULL");
+    LogFormException(url);
     code = kExceptionCode;
   }
   if (m_hCURL) curl_easy_setopt(m_hCURL, CURLOPT_READDATA, static_cast<void*>(nullptr));

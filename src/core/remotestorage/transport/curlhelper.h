@@ -108,8 +108,9 @@ class CCurlHelper {
   // The transfer's average speed in bytes per second; 0 when unknown.
   double GetSpeed(bool download);
 
-  // The request operations. url may be null (the transfer then fails); timeoutSec 0
-  // means no time-out (the stall guard applies). The reply stays readable through
+  // The request operations. url may be null: the URL kept in the handle's options
+  // then stands (after a full reset there is none and the transfer fails); timeoutSec
+  // 0 means no time-out (the stall guard applies). The reply stays readable through
   // GetResponseText until the next operation or reset.
   CurlStatus Request_URL_GET(const char* url, long timeoutSec);
   // Sends the body text as it stands (an empty body too); does not check the HTTP status.
@@ -159,6 +160,15 @@ class CCurlHelper {
 
   bool _SetHttpHeader();
   bool _SetHttpPostField();
+  // _SetHttpHeader, then with withBody _SetHttpPostField; each failure is logged with
+  // its own line.
+  bool _SetHeaderAndBody(bool withBody);
+  // Runs the transfer when ready, else gives CURLE_FAILED_INIT without sending; a
+  // failed transfer is traced with the URL as it may be logged.
+  CURLcode _Perform(bool ready, const char* url);
+  // A finished transfer whose HTTP status cannot be read or lies outside 200..299 is
+  // logged and continues as the exception code (status 4).
+  CURLcode _Require2xx(CURLcode code);
   bool _SetGuards(long timeoutSec);
   bool _SetProgress();
   bool _SetReplyCollection(bool withHeaders);

@@ -1,15 +1,6 @@
 #include "core/remotestorage/transport/formfields.h"
 
-namespace {
-
-int Hex(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-}  // namespace
+#include "common/strhelper.h"
 
 std::vector<std::pair<std::string, std::string>> SplitKeyValues(std::string_view text) {
   std::vector<std::pair<std::string, std::string>> pairs;
@@ -38,8 +29,8 @@ std::string DecodeFormValue(std::string_view value) {
       out += value[i];
       continue;
     }
-    int hi = i + 1 < value.size() ? Hex(value[i + 1]) : -1;
-    int lo = i + 2 < value.size() ? Hex(value[i + 2]) : -1;
+    int hi = i + 1 < value.size() ? HexDigitValue(value[i + 1]) : -1;
+    int lo = i + 2 < value.size() ? HexDigitValue(value[i + 2]) : -1;
     out += (hi >= 0 && lo >= 0) ? static_cast<char>(hi * 16 + lo) : '?';
     i += 2;  // the two characters are taken either way
   }

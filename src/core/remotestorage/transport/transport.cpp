@@ -83,11 +83,25 @@ void CTransport::_ApplyProxy() {
   if (FAILED(hr)) OSTREL_LOG(kLogError, "ERROR_CHECK_COM: hr = %x MSG: %s", static_cast<unsigned>(hr), "curl设置速率失败");
 }
 
-HRESULT CTransport::Request(const std::string& url, const std::string* header, const std::string* body,
-                            std::string* reply, int32_t timeoutSec, bool reportNetworkState) {
+void CTransport::_BeginTransfer(const std::string& header) {
   m_curl.Reset(false);
   _ApplyProxy();
-  if (header) m_curl.SetHeader(header->c_str());
+  if (!header.empty()) m_curl.SetHeader(header.c_str());
+}
+
+HRESULT CTransport::_PostOutcome(int32_t status, std::string* reply) {
+  TransportStatusToHr(&status);
+  if (status == S_OK) {
+    if (reply) *reply = m_curl.GetResponseText();
+  } else {
+    OSTREL_LOG(kLogWarn, "%s", "ERROR_CHECK_BOOL:S_OK == hr");
+  }
+  return status;
+}
+
+HRESULT CTransport::Request(const std::string& url, const std::string* header, const std::string* body,
+                            std::string* reply, int32_t timeoutSec, bool reportNetworkState) {
+  _BeginTransfer(header ? *header : std::string());
   int32_t status;
   if (body) {
     m_curl.SetPostField(body->c_str());
@@ -113,9 +127,7 @@ HRESULT CTransport::Download(const std::string& url, const std::string& localPat
     OSTREL_LOG(kLogWarn, "%s", "ERROR_CHECK_BOOLEX:szLocal && wcslen(szLocal)");
   } else {
     EnsureParentFolder(localPath);
-    m_curl.Reset(false);
-    _ApplyProxy();
-    if (!header.empty()) m_curl.SetHeader(header.c_str());
+    _BeginTransfer(header);
     if (!body.empty()) m_curl.SetPostField(body.c_str());
     int32_t status = m_curl.SimpleDownLoadFile(url.c_str(), localPath.c_str(), timeoutSec);
     TransportStatusToHr(&status);
@@ -134,20 +146,11 @@ HRESULT CTransport::Upload(const std::string& url, const std::string& localPath,
   if (localPath.empty()) {
     OSTREL_LOG(kLogWarn, "%s", "ERROR_CHECK_BOOLEX:szLocal && wcslen(szLocal)");
   } else {
-    m_curl.Reset(false);
-    _ApplyProxy();
-    if (!header.empty()) m_curl.SetHeader(header.c_str());
+    _BeginTransfer(header);
     for (const auto& [name, value] : SplitKeyValues(formFields))
       m_curl.AddFormPart(kFormCopyName, name, kFormCopyContents, DecodeFormValue(value));
     m_curl.AddFormPart(kFormCopyName, "FileCont", kFormFile, localPath);
-    int32_t status = m_curl.PostMutiForm(url.c_str(), nullptr, timeoutSec);
-    TransportStatusToHr(&status);
-    hr = status;
-    if (hr == S_OK) {
-      if (reply) *reply = m_curl.GetResponseText();
-    } else {
-      OSTREL_LOG(kLogWarn, "%s", "ERROR_CHECK_BOOL:S_OK == hr");
-    }
+    hr = _PostOutcome(m_curl.PostMutiForm(url.c_str(), nullptr, timeoutSec), reply);
   }
   ReportNetworkState(hr);
   return hr;
@@ -161,14 +164,7 @@ HRESULT CTransport::PostStream(const std::string& url, const std::string& localP
   }
   _ApplyProxy();
   m_curl.SetHeader(header.c_str());
-  int32_t status = m_curl.PostMutiForm(url.c_str(), localPath.c_str(), timeoutSec);
-  TransportStatusToHr(&status);
-  HRESULT hr = status;
-  if (hr == S_OK) {
-    if (reply) *reply = m_curl.GetResponseText();
-  } else {
-    OSTREL_LOG(kLogWarn, "%s", "ERROR_CHECK_BOOL:S_OK == hr");
-  }
+  HRESULT hr = _PostOutcome(m_curl.PostMutiForm(url.c_str(), localPath.c_str(), timeoutSec), reply);
   ReportNetworkState(hr);
   return hr;
 }

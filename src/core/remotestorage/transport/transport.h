@@ -36,6 +36,11 @@ class CTransport final : public CUnknownImpl<ITransport> {
   // Proxy, then speed limits, on the handle; a failed proxy option skips the limits.
   // The transfer goes on in every case.
   void _ApplyProxy();
+  // Full reset of the handle, then _ApplyProxy, then the header text when not empty.
+  void _BeginTransfer(const std::string& header);
+  // The result code of an upload or stream post; on S_OK the reply text goes to
+  // *reply (may be null), otherwise the failure is logged and *reply is not touched.
+  HRESULT _PostOutcome(int32_t status, std::string* reply);
   static void _OnProgress(void* self, double dlTotal, double dlNow, double ulTotal, double ulNow);
 
   CCurlHelper m_curl;

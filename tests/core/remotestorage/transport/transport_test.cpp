@@ -486,30 +486,4 @@ TEST_F(TransportTest, CreateTransportHandsOutOneReference) {
   EXPECT_EQ(S_OK, t->Request(Url("/test/status/200"), nullptr, nullptr, nullptr, 10, false));
 }
 
-class TransportStatusTest : public OstrelTest {};
-
-TEST_F(TransportStatusTest, StatusTable) {
-  struct Case {
-    int32_t in;
-    int32_t out;
-    bool asserts;
-  } cases[] = {
-      {0, S_OK, false},
-      {1, E_CV_NETWORK_ERROR, false},
-      {2, E_CV_CURL_CANCEL, false},
-      {3, E_CV_NETWORK_ERROR2, false},
-      {4, E_CV_NETWORK_ERROR3, false},
-      {5, 5, true},
-      {E_CV_SRV_SERVER_ERROR, E_CV_SRV_SERVER_ERROR, true},
-      {E_FAIL, E_FAIL, true},
-  };
-  for (const auto& c : cases) {
-    LogCapture log;
-    int32_t v = c.in;
-    TransportStatusToHr(&v);
-    EXPECT_EQ(c.out, v);
-    EXPECT_EQ(c.asserts, log.Contains("*ASSERT*: 0")) << c.in;
-  }
-}
-
 }  // namespace

@@ -1,0 +1,79 @@
+// Stored file contents. Blocks are kept once per blockId, shared by every file and user
+// that holds them (so the empty block that ends every file whose size is a multiple of
+// 4 MiB is stored once). A version of a file holds its content as blocks, as one whole
+// encoded file, or both: a download in the other protocol converts it once and keeps
+// the result. Everything lives in memory.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+namespace localsvc {
+
+// Encoded bytes as uploaded or seeded, the key they were enciphered with and the SHA-1
+// of the encoded bytes. An RTV0 block or a FileHeader file.
+struct StoredBlob {
+  std::shared_ptr<const std::string> encoded;
+  std::string key;
+  std::string sha1;
+};
+
+// Thread-safe; blocks are never replaced or removed.
+class BlockStore {
+ public:
+  std::optional<StoredBlob> Get(const std::string& blockId);
+  bool Has(const std::string& blockId);
+  // Stores the block unless one is held under blockId; returns the one held after.
+  StoredBlob Put(const std::string& blockId, StoredBlob block);
+  size_t Count();
+
+ private:
+  std::mutex m_mutex;
+  std::unordered_map<std::string, StoredBlob> m_blocks;
+};
+
+// The content of one version of a file: its plain size and SHA-1, and the forms the
+// service holds it in. Thread-safe; a form once added is never replaced.
+class FileContent {
+ public:
+  FileContent(int64_t size, std::string sha1) : m_size(size), m_sha1(std::move(sha1)) {}
+  int64_t Size() const { return m_size; }
+  const std::string& Sha1() const { return m_sha1; }
+  std::optional<std::vector<std::string>> Blocks() const;  // blockIds, first block first
+  std::optional<StoredBlob> Whole() const;
+  void AddBlocks(std::vector<std::string> blockIds);
+  void AddWhole(StoredBlob whole);
+
+ private:
+  const int64_t m_size;
+  const std::string m_sha1;
+  mutable std::mutex m_mutex;
+  std::optional<std::vector<std::string>> m_blocks;
+  std::optional<StoredBlob> m_whole;
+};
+
+// plain cut into blocks of 4 MiB; the list ends with an empty block when the size is 0
+// or a multiple of 4 MiB.
+std::vector<std::string_view> SplitBlocks(std::string_view plain);
+
+// Stores plain as blocks: each block not held yet is written as RTV0 with a new key,
+// LZMA-packed when pack is set. Returns the blockIds.
+std::vector<std::string> StoreAsBlocks(std::string_view plain, bool pack, BlockStore& blocks);
+// plain as a FileHeader file with a new key (a 7z archive inside when pack7z is set or
+// plain begins with the 7z signature).
+bool MakeWhole(std::string_view plain, bool pack7z, StoredBlob* whole, std::string* reason);
+
+// The plain bytes of content decoded from the form it is held in, checked against its
+// size and SHA-1. False with a reason when a block is missing or a check fails.
+bool PlainOf(const FileContent& content, BlockStore& blocks, std::string* plain, std::string* reason);
+// Adds the form a download needs, converting from the other one when it is missing.
+bool EnsureBlocks(FileContent& content, BlockStore& blocks, std::string* reason);
+bool EnsureWhole(FileContent& content, BlockStore& blocks, std::string* reason);
+
+}  // namespace localsvc
