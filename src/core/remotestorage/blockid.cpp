@@ -5,17 +5,6 @@
 #include "common/log.h"
 #include "common/strhelper.h"
 
-namespace {
-
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-}  // namespace
-
 std::string FormatBlockId(uint32_t size, std::string_view sha1) {
   char prefix[16];
   std::snprintf(prefix, sizeof(prefix), "%06x", size);
@@ -28,7 +17,7 @@ int32_t BlockSizeFromBlockId(std::string_view blockId) {
   if (blockId.size() != kBlockIdLength) return -1;
   int32_t size = 0;
   for (size_t i = 0; i < 6; ++i) {
-    int digit = HexValue(blockId[i]);
+    int digit = HexDigitValue(blockId[i]);
     if (digit < 0) {
       OSTREL_LOG(kLogError, "%s", "*ASSERT*: L'0' <= wch && wch <= L'9' || L'a' <= wch && wch <= L'f'");
       digit = 0;
@@ -48,7 +37,7 @@ bool IsValidBlockId(std::string_view blockId) {
 bool IsHexText(std::string_view text, size_t count) {
   if (text.size() != count) return false;
   for (char c : text)
-    if (HexValue(c) < 0) return false;
+    if (HexDigitValue(c) < 0) return false;
   return true;
 }
 

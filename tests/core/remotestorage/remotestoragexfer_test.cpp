@@ -55,6 +55,7 @@ class RemoteStorageTransferTest : public OstrelTest {
   }
   void TearDown() override {
     EXPECT_EQ(0, m_net.Alive()) << "every transport is released";
+    EXPECT_TRUE(m_storage.Leftovers().empty()) << ::testing::PrintToString(m_storage.Leftovers());
     m_storage.Close();
     OstrelTest::TearDown();
   }
