@@ -158,19 +158,6 @@ TEST_F(RemoteStorageTransferTest, UploadSendsOnlyBlocksTheServiceLacksThenCommit
   EXPECT_TRUE(m_storage.Entries().empty());
 }
 
-TEST_F(RemoteStorageTransferTest, UploadOfBlocksTheServiceHoldsGoesStraightToCommit) {
-  const std::string a = "held";
-  QueueUploadStart("\"" + IdOf(a) + "\":\"TargetExist\"");
-  m_net.Queue(S_OK, "<nuvra result=\"ok\"><fileVer>2</fileVer></nuvra>");
-  Progress progress;
-  std::string version;
-  ASSERT_EQ(S_OK, Upload({BlockFile("a", a)}, &progress, &version));
-  EXPECT_EQ("2", version);
-  EXPECT_EQ(3u, m_net.Count());
-  EXPECT_EQ("http://api.test/xsvr/commit/", m_net.Last().url);
-  EXPECT_EQ(0, progress.calls);
-}
-
 TEST_F(RemoteStorageTransferTest, UploadWithoutAValidKeyFailsBeforeAnythingIsSent) {
   const std::string a = "aaa", b = "bbb";
   const std::string held = "\"" + IdOf(a) + "\":\"TargetExist\"";
@@ -196,23 +183,14 @@ TEST_F(RemoteStorageTransferTest, UploadWithoutAValidKeyFailsBeforeAnythingIsSen
   EXPECT_TRUE(m_storage.Entries().empty());
 }
 
-TEST_F(RemoteStorageTransferTest, CancelMidBlockEndsTheUploadWithoutCommit) {
+TEST_F(RemoteStorageTransferTest, AFailedBlockEndsTheUploadWithoutCommit) {
   const std::string a = std::string(5000, 'q');
-  QueueUploadStart("\"" + IdOf(a) + "\":\"" + kKey1 + "\"");
-  Progress progress;
-  progress.cancelAfter = 0;
-  EXPECT_EQ(E_CV_CURL_CANCEL, Upload({BlockFile("a", a)}, &progress, nullptr));
-  EXPECT_EQ("stream", m_net.Last().kind);
-  EXPECT_EQ(3u, m_net.Count());
-  EXPECT_TRUE(m_storage.Entries().empty()) << "the encoded block is removed";
-
-  // A failed block upload ends the upload as well.
-  m_net.Clear();
   QueueUploadStart("\"" + IdOf(a) + "\":\"" + kKey1 + "\"");
   m_net.Queue(S_OK, "{\"code\":\"uploadError\"}");
   EXPECT_EQ(E_CV_SRV_UPLOAD_ERROR, Upload({BlockFile("a", a)}, nullptr, nullptr));
+  EXPECT_EQ("stream", m_net.Last().kind);
   EXPECT_EQ(3u, m_net.Count());
-  EXPECT_TRUE(m_storage.Entries().empty());
+  EXPECT_TRUE(m_storage.Entries().empty()) << "the encoded block is removed";
 }
 
 TEST_F(RemoteStorageTransferTest, DownloadJoinsVerifiedBlocksAndLeavesNothing) {
@@ -229,31 +207,6 @@ TEST_F(RemoteStorageTransferTest, DownloadJoinsVerifiedBlocksAndLeavesNothing) {
   EXPECT_EQ(Sha1("alphabetaalpha"), rec.strFileSha1);
   EXPECT_EQ(3, Downloads()) << "an equal block is fetched once";
   EXPECT_EQ(14, progress.lastTotal);
-  EXPECT_TRUE(m_storage.Entries().empty());
-}
-
-TEST_F(RemoteStorageTransferTest, ABadBlockFailsTheDownloadAndOnlyItIsFetchedAgain) {
-  const std::vector<std::string> plains{"one", "two", "three"};
-  QueueDownloadStart(plains);
-  m_net.Queue(S_OK, Encoded("one", kKey1));
-  m_net.Queue(S_OK, Encoded("two", kKey1) + "x");  // its SHA-1 differs from the metadata's
-  m_net.Queue(S_OK, Encoded("three", kKey1));
-  TaskData_DownloadFile_UFA rec;
-  LogCapture log;
-  EXPECT_EQ(E_FAIL, Download(&rec));
-  EXPECT_TRUE(log.Contains("UFA_FILE::Download Some blocks dropped because of network error."));
-  EXPECT_FALSE(FileExists(rec.pathDownload));
-  EXPECT_EQ(2u, m_storage.KeptBlocks().size());
-  EXPECT_TRUE(m_storage.Leftovers().empty()) << ::testing::PrintToString(m_storage.Leftovers());
-
-  m_net.Clear();
-  QueueDownloadStart(plains);
-  m_net.Queue(S_OK, Encoded("two", kKey1));
-  ASSERT_EQ(S_OK, Download(&rec));
-  EXPECT_EQ(1, Downloads());
-  EXPECT_EQ("http://blk.test/downloadBlock", m_net.Last().url);
-  EXPECT_EQ("{\"stub\":\"D\",\"index\":\"2\"}", m_net.Last().body);
-  EXPECT_EQ("onetwothree", ReadFileBytes(rec.pathDownload));
   EXPECT_TRUE(m_storage.Entries().empty());
 }
 
@@ -307,23 +260,6 @@ TEST_F(RemoteStorageTransferTest, BlocksThatDecodeToOtherContentOrAWrongWholeFai
   m_net.Queue(S_OK, "<nuvra result=\"ok\"><stub>D</stub><url>http://blk.test/</url></nuvra>");
   EXPECT_EQ(E_FAIL, Download(&rec));
   EXPECT_EQ(1u, m_net.Count());
-}
-
-TEST_F(RemoteStorageTransferTest, HostileBlockIdsWriteNothing) {
-  for (const std::string& id : {std::string("../../x"), std::string("00000") + Sha1("x"),
-                                std::string("/tmp/") + std::string(41, 'a')}) {
-    m_net.Clear();
-    m_net.Queue(S_OK, "<nuvra result=\"ok\"><stub>D</stub><url>http://blk.test/</url><sha1>" + Sha1("x") +
-                          "</sha1></nuvra>");
-    m_net.Queue(S_OK, "{\"code\":\"ok\",\"blocks\":[{\"index\":\"1\",\"blockId\":\"" + id + "\",\"sha1\":\"" +
-                          Sha1("x") + "\",\"fileKey\":\"" + kKey1 + "\"}]}");
-    TaskData_DownloadFile_UFA rec;
-    EXPECT_EQ(E_FAIL, Download(&rec)) << id;
-    EXPECT_EQ(0, Downloads());
-    EXPECT_TRUE(m_storage.Entries().empty());
-    EXPECT_FALSE(FileExists(PathIn("x")));
-    EXPECT_FALSE(FileExists(PathIn("sync/x")));
-  }
 }
 
 TEST_F(RemoteStorageTransferTest, FailedMoveAndCancelAreFailuresThatKeepOnlyVerifiedBlocks) {
