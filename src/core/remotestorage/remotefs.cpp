@@ -227,7 +227,8 @@ HRESULT MetadataUploader::Perform(IRemoteStorage* pRS) {
   hr = JsonCall(pRS, url, _Body(), &reply, &word);
   if (FAILED(hr)) {
     if (!word.empty())
-      OSTREL_LOG(kLogError, "ERROR_CHECK_COM: hr = %x :L\"RMT_FS::MetadataUploader Failed, URL = %s, ResultCode = '%s'\"",
+      OSTREL_LOG(kLogError,
+                 "ERROR_CHECK_COM: hr = %x :L\"RMT_FS::MetadataUploader Failed, URL = %s, ResultCode = '%s'\"",
                  static_cast<unsigned>(hr), url.c_str(), word.c_str());
     return hr;
   }
@@ -270,7 +271,8 @@ HRESULT BlockUploader::Perform(IRemoteStorage* pRS) {
   if (FAILED(hr)) {
     std::string word = reply.GetAttribute("code");
     if (!word.empty())
-      OSTREL_LOG(kLogError, "ERROR_CHECK_COM: hr = %x :L\"RMT_FS::BlockUploader Failed, URL = %s, ResultCode = '%s'\"",
+      OSTREL_LOG(kLogError,
+                 "ERROR_CHECK_COM: hr = %x :L\"RMT_FS::BlockUploader Failed, URL = %s, ResultCode = '%s'\"",
                  static_cast<unsigned>(hr), url.c_str(), word.c_str());
   }
   return hr;

@@ -189,7 +189,8 @@ TEST_F(TransferTest, HostileRepliesFailWithoutWritingOutsideTheTempFolder) {
 
   FsControl(Service(), "/test/xfer/thumbnail",
             {{"fileId", fileId},
-             {"entries", nlohmann::json::array({{{"name", "big.jpg"}, {"text", "tiny"}, {"claimedSize", 4294967296}}})}});
+             {"entries",
+              nlohmann::json::array({{{"name", "big.jpg"}, {"text", "tiny"}, {"claimedSize", 4294967296}}})}});
   const std::string package = m_storage.Store()->GetTempFilePath();
   TaskDataPtr<TaskData_GetThumbnail> thumb(
       CreateTaskData_GetThumbnail(m_token, fileId, package, m_storage.Temp() + "pic.jpg", 64, 64));
@@ -217,7 +218,8 @@ TEST_F(TransferTest, ThumbnailOfAFile) {
   EXPECT_FALSE(FileExists(package));
   std::vector<RecordedRequest> got = Service().Requests("/dsAgent/getHtmlPackage/");
   ASSERT_EQ(1u, got.size());
-  EXPECT_EQ("token=" + m_token + "&fileId=" + fileId + "&view=ostrel&clientWidth=120&clientHeight=90&compress=zip&suff=jpg",
+  EXPECT_EQ("token=" + m_token + "&fileId=" + fileId +
+                "&view=ostrel&clientWidth=120&clientHeight=90&compress=zip&suff=jpg",
             got[0].query);
 }
 

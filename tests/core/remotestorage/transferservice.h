@@ -174,7 +174,8 @@ class TransferServiceTest : public LocalServiceTest {
   // transfer must never write to.
   std::string OutsideTemp() {
     std::string out;
-    RunCommand("cd " + ShellQuote(Root()) + " && find . -path ./sync/.tmp -prune -o -path ./log -prune -o -print | sort",
+    RunCommand("cd " + ShellQuote(Root()) +
+                   " && find . -path ./sync/.tmp -prune -o -path ./log -prune -o -print | sort",
                &out);
     return out;
   }
