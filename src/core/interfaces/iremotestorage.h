@@ -94,7 +94,30 @@ class IRemoteStorage : public IUnknown {
   virtual HRESULT UpdateFile(const TaskData_UpdateFile& TaskData, TransportProgressCallback callback,
                              void* context, RecordTree* result) = 0;
 
-  // File transfers and thumbnails.
+  // File transfers and thumbnails. Contents travel with a time-out of 10800 s (per
+  // block for the block protocol); the progress callback may cancel (E_CV_CURL_CANCEL).
+  //
+  // _UploadFile: the encoded file strTempPath as the form part "FileCont" to strUrl
+  // with strStub, strSizeCheck and strSha1Check. Reply values: result, fileVer;
+  // E_CV_FILE_VER_CONFLICT and E_CV_TARGET_NOT_EXISTS come back without an error line.
+  // UploadFile_UFA: the block upload of the blocks of SplitFileToBlocks, in order. Blocks
+  // the service holds are not sent; the others are encoded into pathEncode (removed
+  // afterwards) with the key the service gave each. A block that cannot be read, or one
+  // the service gives no key, fails the upload (E_FAIL) before any block is sent; no
+  // commit follows any failure. On success *newFileVersion gets the committed version.
+  // UploadBlock: the block file as the raw body of a POST; the JSON reply into *result.
+  // DownloadFile: the whole-file download into strTempPath, checked against the reply's
+  // compressSha1 in any letter case (E_CV_SHA1_MISMATCH); the file is removed after any
+  // failure. *result holds the ticket (url, stub, compressSha1, modTime, fileKey, sha1,
+  // fileVer).
+  // DownloadFile_UFA: the block download into pathDownload, which is replaced only by a
+  // file whose size and SHA-1 are the ticket's; strFileSha1 and strFileVer receive the
+  // ticket's values. Verified blocks are kept in the file's resume folder in the local
+  // storage's temp folder after a failure, so the next attempt fetches only the others;
+  // the folder goes with the success.
+  // DownloadBlock: a POST of body whose reply bytes go to localPath (header is not used).
+  // GetThumbnail: the thumbnail package into strPackagePath and its picture into the file
+  // strOutputFolder; the package never remains.
   virtual HRESULT _UploadFile(const TaskData_UpdateFile& TaskData, TransportProgressCallback callback,
                               void* context, RecordTree* result) = 0;
   virtual HRESULT UploadFile_UFA(const TaskData_UpdateFile_UFA& TaskData, const std::vector<std::string>& blocks,

@@ -18,16 +18,6 @@ namespace {
 // Set once the service has answered the global version "3"; never cleared in use.
 std::atomic<bool> g_globalVersion3{false};
 
-// A transport from the factory, or the factory's failure code (logged).
-HRESULT NewTransport(RefPtr<ITransport>* transport) {
-  HRESULT hr = CClsFactory::GetInstance().CreateTransport(transport->Receive());
-  if (SUCCEEDED(hr) && !*transport) hr = E_FAIL;
-  if (FAILED(hr)) {
-    OSTREL_LOG(kLogError, "ERROR_CHECK_COM: hr = %x MSG: %s", static_cast<unsigned>(hr), "Create CTransport Failed!");
-  }
-  return hr;
-}
-
 // Logs a failed transfer: the expected ones (time-out, no connection, cancel) quietly.
 void LogTransportFailure(HRESULT hr) {
   if (hr == E_CV_NETWORK_ERROR || hr == E_CV_NETWORK_ERROR2 || hr == E_CV_CURL_CANCEL)
@@ -181,31 +171,4 @@ HRESULT CRemoteStorage::GetGlobalVersion(const std::string& token, std::string* 
   *version = getter.m_strGlobalVersion;
   if (*version == "3") g_globalVersion3.store(true);
   return hr = S_OK;
-}
-
-// The transfers come with their own build step; until then they refuse.
-HRESULT CRemoteStorage::_UploadFile(const TaskData_UpdateFile&, TransportProgressCallback, void*, RecordTree*) {
-  return E_NOTIMPL;
-}
-HRESULT CRemoteStorage::UploadFile_UFA(const TaskData_UpdateFile_UFA&, const std::vector<std::string>&,
-                                       TransportProgressCallback, void*, std::string*) {
-  return E_NOTIMPL;
-}
-HRESULT CRemoteStorage::UploadBlock(const std::string&, TransportProgressCallback, void*, const std::string&,
-                                    const std::string&, RecordTree*) {
-  return E_NOTIMPL;
-}
-HRESULT CRemoteStorage::DownloadFile(const TaskData_DownloadFile&, TransportProgressCallback, void*, RecordTree*) {
-  return E_NOTIMPL;
-}
-HRESULT CRemoteStorage::DownloadFile_UFA(TaskData_DownloadFile_UFA&, ILocalStorage*, TransportProgressCallback,
-                                         void*, bool) {
-  return E_NOTIMPL;
-}
-HRESULT CRemoteStorage::DownloadBlock(const std::string&, TransportProgressCallback, void*, const std::string&,
-                                      const std::string&, const std::string&) {
-  return E_NOTIMPL;
-}
-HRESULT CRemoteStorage::GetThumbnail(const TaskData_GetThumbnail&, TransportProgressCallback, void*, RecordTree*) {
-  return E_NOTIMPL;
 }

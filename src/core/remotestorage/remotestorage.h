@@ -59,7 +59,11 @@ class CRemoteStorage final : public CUnknownImpl<IRemoteStorage> {
   HRESULT UpdateFile(const TaskData_UpdateFile& TaskData, TransportProgressCallback callback, void* context,
                      RecordTree* result) override;
 
-  // The transfers are not part of this build yet: each returns E_NOTIMPL.
+  // File transfers and thumbnails. Contents travel with a time-out of 10800 s per
+  // transfer (per block for the block protocol). Every temp file a transfer makes is
+  // removed on every path, with one exception: a block download that fails keeps the
+  // blocks it verified in its resume folder (below the local storage's temp folder) for
+  // the next attempt, and removes that folder when it succeeds.
   HRESULT _UploadFile(const TaskData_UpdateFile& TaskData, TransportProgressCallback callback, void* context,
                       RecordTree* result) override;
   HRESULT UploadFile_UFA(const TaskData_UpdateFile_UFA& TaskData, const std::vector<std::string>& blocks,
@@ -88,6 +92,9 @@ class CRemoteStorage final : public CUnknownImpl<IRemoteStorage> {
                          RecordTree* result) override;
   HRESULT CheckProxyServer(RecordTree* result) override;
 
+  // True when the file's SHA-1 can be computed and equals expected, ignoring case.
+  static bool CheckFileSha1(const std::string& path, const std::string& expected);
+
  private:
   ~CRemoteStorage() override = default;
 
@@ -105,6 +112,13 @@ class CRemoteStorage final : public CUnknownImpl<IRemoteStorage> {
                   void* context);
   HRESULT _Move(const TaskData_Move& TaskData, TransportProgressCallback callback, void* context,
                 RecordTree* result);
+  // The whole-file download ticket ("/xsvr/requestDownload/", or the previous
+  // version's) into *result.
+  HRESULT _RequestDownload(const TaskData_DownloadFile& TaskData, TransportProgressCallback callback, void* context,
+                           RecordTree* result);
+  // GET url + "stub=<stub>&bakVer=nowVer|previousVer" into localPath.
+  HRESULT _DownloadFile(const std::string& url, const std::string& stub, const std::string& localPath,
+                        bool previousVersion, TransportProgressCallback callback, void* context);
   HRESULT _Snapshot(const char* function, const char* path, const SnapshotRecord& TaskData,
                     TransportProgressCallback callback, void* context, RecordTree* result);
 };

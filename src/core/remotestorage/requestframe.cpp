@@ -4,6 +4,7 @@
 #include "common/httpcallhelper.h"
 #include "common/log.h"
 #include "common/xmlhelper.h"
+#include "core/remotestorage/clsfactory.h"
 
 namespace {
 
@@ -89,4 +90,13 @@ std::string MaskSecrets(std::string_view text) {
     MaskBetween(&out, "\"" + name + "\":\"", "\"", s.mask, false);
   }
   return out;
+}
+
+HRESULT NewTransport(RefPtr<ITransport>* transport) {
+  HRESULT hr = CClsFactory::GetInstance().CreateTransport(transport->Receive());
+  if (SUCCEEDED(hr) && !*transport) hr = E_FAIL;
+  if (FAILED(hr)) {
+    OSTREL_LOG(kLogError, "ERROR_CHECK_COM: hr = %x MSG: %s", static_cast<unsigned>(hr), "Create CTransport Failed!");
+  }
+  return hr;
 }

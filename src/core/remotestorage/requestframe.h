@@ -8,6 +8,8 @@
 
 #include "common/recordtree.h"
 #include "common/resultcodes.h"
+#include "common/unknown.h"
+#include "core/interfaces/itransport.h"
 
 // The root configured in config.ini (section Ostrel: ServerRoot, PushNotifyRoot,
 // ThumbnailRoot; a built-in address when missing) immediately followed by the path:
@@ -34,3 +36,7 @@ bool IsRawQueryValueSafe(std::string_view value);
 // password, token and fileKey, the values of the query keys of those names and of the
 // JSON members of those names become "__password__", "__token__" and "__filekey__".
 std::string MaskSecrets(std::string_view text);
+
+// A new transport from CClsFactory, or the factory's failure code (logged with "Create
+// CTransport Failed!").
+HRESULT NewTransport(RefPtr<ITransport>* transport);

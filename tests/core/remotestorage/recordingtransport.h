@@ -1,8 +1,17 @@
 // A transport that records every request and answers with scripted replies, installed
 // into CClsFactory for the life of a TransportRecorder. No network is touched.
+//
+// Every kind of exchange takes the next scripted reply: Request hands its text back; a
+// Download writes the text into the local file (also when the reply is a failure, as a
+// broken transfer leaves what arrived); Upload and PostStream record the file they send
+// and hand the text back on success. Download and PostStream report progress once,
+// half-way, to the installed callback and end with E_CV_CURL_CANCEL when it answers
+// E_FAIL.
 #pragma once
 
 #include <deque>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -14,7 +23,10 @@
 #include "core/remotestorage/clsfactory.h"
 
 struct RecordedCall {
+  std::string kind = "request";  // "request", "download", "upload" or "stream"
   std::string url;
+  std::string localPath;  // download target, or the file sent
+  std::string sent;       // the content of the file sent
   bool hasHeader = false;
   std::string header;
   bool hasBody = false;  // false: a GET
@@ -69,6 +81,10 @@ class TransportRecorder {
     std::lock_guard<std::mutex> lock(m_state->mutex);
     return m_state->calls.empty() ? RecordedCall() : m_state->calls.back();
   }
+  std::vector<RecordedCall> Calls() {
+    std::lock_guard<std::mutex> lock(m_state->mutex);
+    return m_state->calls;
+  }
   size_t Count() {
     std::lock_guard<std::mutex> lock(m_state->mutex);
     return m_state->calls.size();
@@ -92,42 +108,47 @@ class TransportRecorder {
   class Transport final : public CUnknownImpl<ITransport> {
    public:
     explicit Transport(std::shared_ptr<State> state) : m_state(std::move(state)) { ++m_state->alive; }
-    HRESULT SetProgressCallback(TransportProgressCallback callback, void*) override {
-      m_hasCallback = callback != nullptr;
+    HRESULT SetProgressCallback(TransportProgressCallback callback, void* context) override {
+      m_callback = callback;
+      m_context = context;
       return S_OK;
     }
     HRESULT Request(const std::string& url, const std::string* header, const std::string* body, std::string* reply,
                     int32_t timeoutSec, bool reportNetworkState) override {
-      std::lock_guard<std::mutex> lock(m_state->mutex);
-      RecordedCall call;
-      call.url = url;
-      call.hasHeader = header != nullptr;
-      if (header) call.header = *header;
-      call.hasBody = body != nullptr;
-      if (body) call.body = *body;
-      call.timeoutSec = timeoutSec;
+      RecordedCall call = Call("request", url, header, body, timeoutSec);
       call.reportNetworkState = reportNetworkState;
-      call.hasCallback = m_hasCallback;
-      m_state->calls.push_back(call);
-      ScriptedReply next = m_state->fallback;
-      if (!m_state->queue.empty()) {
-        next = m_state->queue.front();
-        m_state->queue.pop_front();
-      }
+      ScriptedReply next = Take(std::move(call));
       if (reply) *reply = next.text;
       return next.hr;
     }
-    HRESULT Download(const std::string&, const std::string&, const std::string&, const std::string&,
-                     int32_t) override {
-      return E_NOTIMPL;
+    HRESULT Download(const std::string& url, const std::string& localPath, const std::string& header,
+                     const std::string& body, int32_t timeoutSec) override {
+      RecordedCall call = Call("download", url, &header, body.empty() ? nullptr : &body, timeoutSec);
+      call.localPath = localPath;
+      ScriptedReply next = Take(std::move(call));
+      std::ofstream(localPath, std::ios::binary | std::ios::trunc) << next.text;
+      if (Cancelled(next.text.size(), true)) return E_CV_CURL_CANCEL;
+      return next.hr;
     }
-    HRESULT Upload(const std::string&, const std::string&, const std::string&, const std::string&, std::string*,
-                   int32_t) override {
-      return E_NOTIMPL;
+    HRESULT Upload(const std::string& url, const std::string& localPath, const std::string& header,
+                   const std::string& formFields, std::string* reply, int32_t timeoutSec) override {
+      RecordedCall call = Call("upload", url, &header, &formFields, timeoutSec);
+      call.localPath = localPath;
+      call.sent = ReadAll(localPath);
+      ScriptedReply next = Take(std::move(call));
+      if (reply && next.hr == S_OK) *reply = next.text;
+      return next.hr;
     }
-    HRESULT PostStream(const std::string&, const std::string&, const std::string&, std::string*,
-                       int32_t) override {
-      return E_NOTIMPL;
+    HRESULT PostStream(const std::string& url, const std::string& localPath, const std::string& header,
+                       std::string* reply, int32_t timeoutSec) override {
+      RecordedCall call = Call("stream", url, &header, nullptr, timeoutSec);
+      call.localPath = localPath;
+      call.sent = ReadAll(localPath);
+      size_t size = call.sent.size();
+      ScriptedReply next = Take(std::move(call));
+      if (Cancelled(size, false)) return E_CV_CURL_CANCEL;
+      if (reply && next.hr == S_OK) *reply = next.text;
+      return next.hr;
     }
     HRESULT Cancel(bool) override { return S_OK; }
     HRESULT SetSpeedLimit(uint32_t, uint32_t) override { return S_OK; }
@@ -137,8 +158,44 @@ class TransportRecorder {
       std::lock_guard<std::mutex> lock(m_state->mutex);
       --m_state->alive;
     }
+    RecordedCall Call(const char* kind, const std::string& url, const std::string* header, const std::string* body,
+                      int32_t timeoutSec) {
+      RecordedCall call;
+      call.kind = kind;
+      call.url = url;
+      call.hasHeader = header != nullptr;
+      if (header) call.header = *header;
+      call.hasBody = body != nullptr;
+      if (body) call.body = *body;
+      call.timeoutSec = timeoutSec;
+      call.hasCallback = m_callback != nullptr;
+      return call;
+    }
+    ScriptedReply Take(RecordedCall call) {
+      std::lock_guard<std::mutex> lock(m_state->mutex);
+      m_state->calls.push_back(std::move(call));
+      ScriptedReply next = m_state->fallback;
+      if (!m_state->queue.empty()) {
+        next = m_state->queue.front();
+        m_state->queue.pop_front();
+      }
+      return next;
+    }
+    // One progress report half-way through a transfer of size bytes.
+    bool Cancelled(size_t size, bool download) {
+      if (m_callback == nullptr) return false;
+      double half = static_cast<double>(size) / 2;
+      double total = static_cast<double>(size);
+      HRESULT hr = download ? m_callback(m_context, total, half, 0, 0, 0) : m_callback(m_context, 0, 0, total, half, 0);
+      return hr == E_FAIL;
+    }
+    static std::string ReadAll(const std::string& path) {
+      std::ifstream in(path, std::ios::binary);
+      return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
     std::shared_ptr<State> m_state;
-    bool m_hasCallback = false;
+    TransportProgressCallback m_callback = nullptr;
+    void* m_context = nullptr;
   };
 
   std::shared_ptr<State> m_state;

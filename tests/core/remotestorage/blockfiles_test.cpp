@@ -1,0 +1,184 @@
+// Block files and block ids: the split into 4 MiB blocks named by their SHA-1 (checked
+// with sha1sum and md5sum), the join, and the failures of both (read and write errors,
+// missing blocks) that must never pass as success.
+#include "core/remotestorage/blockfiles.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <string>
+#include <vector>
+
+#include "core/remotestorage/blockid.h"
+#include "support/filefault.h"
+#include "support/testenv.h"
+
+namespace {
+
+constexpr size_t kMiB = size_t(1) << 20;
+
+std::string PeerDigest(const char* tool, const std::string& path) {
+  std::string out;
+  EXPECT_EQ(0, RunCommand(std::string(tool) + " " + ShellQuote(path), &out));
+  return out.substr(0, out.find(' '));
+}
+
+// Names in a folder, "" for none.
+std::string Listing(const std::string& folder) {
+  std::string out;
+  RunCommand("ls -A " + ShellQuote(folder), &out);
+  return out;
+}
+
+class BlockFilesTest : public OstrelTest {};
+
+TEST_F(BlockFilesTest, SplitCutsFourMiBBlocksNamedBySha1AndJoinRestoresTheFile) {
+  struct Case {
+    size_t size;
+    std::vector<size_t> blocks;
+  };
+  const Case cases[] = {
+      {0, {0}},
+      {1, {1}},
+      {65536, {65536}},
+      {4 * kMiB, {4 * kMiB, 0}},
+      {4 * kMiB + 1, {4 * kMiB, 1}},
+      {9 * kMiB, {4 * kMiB, 4 * kMiB, kMiB}},
+  };
+  ASSERT_EQ(0, RunCommand("mkdir -p " + ShellQuote(PathIn("work"))));
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.size);
+    const std::string source = PathIn("work/src");
+    WriteFileBytes(source, RandomBytes(c.size, static_cast<uint32_t>(c.size) + 7));
+    std::vector<std::string> blocks;
+    int64_t size = -1;
+    std::string sha1;
+    ASSERT_EQ(S_OK, SplitFileToBlocks(source, &blocks, &size, &sha1));
+    EXPECT_EQ(static_cast<int64_t>(c.size), size);
+    EXPECT_EQ(PeerDigest("sha1sum", source), sha1);
+    ASSERT_EQ(c.blocks.size(), blocks.size());
+    for (size_t i = 0; i < blocks.size(); ++i) {
+      EXPECT_EQ(c.blocks[i], ReadFileBytes(blocks[i]).size());
+      EXPECT_EQ(PeerDigest("sha1sum", blocks[i]), blocks[i].substr(blocks[i].rfind('/') + 1));
+      EXPECT_NE(Root(), blocks[i].substr(0, blocks[i].rfind('/'))) << "blocks live in a folder of their own";
+      BlockDigest digest;
+      ASSERT_EQ(S_OK, GetBlockDigest(blocks[i], &digest));
+      EXPECT_EQ(c.blocks[i], digest.size);
+      EXPECT_EQ(PeerDigest("md5sum", blocks[i]), digest.md5);
+    }
+    const std::string joined = PathIn("joined");
+    int64_t joinedSize = -1;
+    std::string joinedSha1;
+    ASSERT_EQ(S_OK, JoinBlocks(blocks, joined, &joinedSize, &joinedSha1));
+    EXPECT_EQ(0, RunCommand("cmp -s " + ShellQuote(source) + " " + ShellQuote(joined)));
+    EXPECT_EQ(sha1, joinedSha1);
+    EXPECT_EQ(size, joinedSize);
+    DeleteBlockFiles(blocks);
+    EXPECT_EQ("src\n", Listing(PathIn("work"))) << "the blocks and their folder are gone";
+    RemoveTree(joined);
+    RemoveTree(source);
+  }
+}
+
+TEST_F(BlockFilesTest, EqualBlocksShareOneFile) {
+  const std::string source = PathIn("same");
+  WriteFileBytes(source, std::string(8 * kMiB, 'x'));
+  std::vector<std::string> blocks;
+  ASSERT_EQ(S_OK, SplitFileToBlocks(source, &blocks));
+  ASSERT_EQ(3u, blocks.size());
+  EXPECT_EQ(blocks[0], blocks[1]);
+  ASSERT_EQ(S_OK, JoinBlocks(blocks, PathIn("joined")));
+  EXPECT_EQ(std::string(8 * kMiB, 'x'), ReadFileBytes(PathIn("joined")));
+  DeleteBlockFiles(blocks);
+}
+
+TEST_F(BlockFilesTest, ReadAndWriteErrorsFailTheSplitAndLeaveNothing) {
+  // A folder opens for reading but every read fails: that is no end of file.
+  ASSERT_EQ(0, RunCommand("mkdir -p " + ShellQuote(PathIn("in/dir"))));
+  std::vector<std::string> blocks{"stale"};
+  EXPECT_EQ(E_FAIL, SplitFileToBlocks(PathIn("in/dir"), &blocks));
+  EXPECT_TRUE(blocks.empty());
+  EXPECT_EQ("dir\n", Listing(PathIn("in")));
+
+  WriteFileBytes(PathIn("in/file"), RandomBytes(5 * kMiB, 3));
+  {
+    ScopedFileFault full(FileOp::kWrite, "/in/", ENOSPC, 70);  // fails inside the second block
+    EXPECT_EQ(E_FAIL, SplitFileToBlocks(PathIn("in/file"), &blocks));
+    EXPECT_EQ(1, full.Injected());
+  }
+  EXPECT_EQ("dir\nfile\n", Listing(PathIn("in")));
+  EXPECT_EQ(E_FAIL, SplitFileToBlocks(PathIn("in/missing"), &blocks));
+}
+
+TEST_F(BlockFilesTest, JoinReportsMissingBlocksAndWriteErrors) {
+  WriteFileBytes(PathIn("a"), "first");
+  WriteFileBytes(PathIn("b"), "second");
+  WriteFileBytes(PathIn("out"), "old");
+  EXPECT_EQ(E_FAIL, JoinBlocks({PathIn("a"), PathIn("gone"), PathIn("b")}, PathIn("out")));
+  EXPECT_FALSE(FileExists(PathIn("out"))) << "a half-joined file never remains";
+  {
+    ScopedFileFault full(FileOp::kWrite, "out", EIO);
+    EXPECT_EQ(E_FAIL, JoinBlocks({PathIn("a"), PathIn("b")}, PathIn("out")));
+  }
+  EXPECT_FALSE(FileExists(PathIn("out")));
+  EXPECT_EQ(E_FAIL, JoinBlocks({PathIn("a"), Root()}, PathIn("out"))) << "an unreadable block";
+  ASSERT_EQ(S_OK, JoinBlocks({PathIn("a"), PathIn("b")}, PathIn("out")));
+  EXPECT_EQ("firstsecond", ReadFileBytes(PathIn("out")));
+}
+
+TEST_F(BlockFilesTest, DigestRefusesMoreThanABlock) {
+  WriteFileBytes(PathIn("big"), std::string(4 * kMiB + 1, 'b'));
+  BlockDigest digest;
+  EXPECT_EQ(E_FAIL, GetBlockDigest(PathIn("big"), &digest));
+  EXPECT_EQ(E_FAIL, GetBlockDigest(PathIn("none"), &digest));
+}
+
+TEST_F(BlockFilesTest, DeleteBlockFilesKeepsFoldersThatAreNotItsOwn) {
+  ASSERT_EQ(0, RunCommand("mkdir -p " + ShellQuote(PathIn("keep"))));
+  WriteFileBytes(PathIn("keep/x"), "x");
+  DeleteBlockFiles({PathIn("keep/x")});
+  EXPECT_EQ("", Listing(PathIn("keep")));
+  EXPECT_TRUE(FileExists(PathIn("keep")));
+}
+
+const std::string kSha1 = "da39a3ee5e6b4b0d3255bfef95601890afd80709";
+
+TEST(BlockIdTest, FormatAndSize) {
+  EXPECT_EQ("400000" + kSha1, FormatBlockId(4194304, kSha1));
+  EXPECT_EQ("000001" + kSha1, FormatBlockId(1, kSha1));
+  EXPECT_EQ(4194304, BlockSizeFromBlockId("400000" + kSha1));
+  EXPECT_EQ(0xABCDEF, BlockSizeFromBlockId("ABCDEF" + kSha1)) << "upper case folds when reading the size";
+  EXPECT_EQ(-1, BlockSizeFromBlockId("00000" + kSha1));
+}
+
+TEST(BlockIdTest, OnlyFortySixLowerCaseDigitsOfAtMostOneBlockAreValid) {
+  struct Case {
+    std::string id;
+    bool valid;
+  };
+  const Case cases[] = {
+      {"000000" + kSha1, true},
+      {"400000" + kSha1, true},
+      {"400001" + kSha1, false},  // more than a block
+      {"00000" + kSha1, false},   // 45 characters
+      {"0000000" + kSha1, false},
+      {"00000A" + kSha1, false},  // upper case
+      {"../../x", false},
+      {"000000../../../../../../../../../../../../xx/", false},
+      {"", false},
+      {"00000g" + kSha1, false},
+  };
+  for (const Case& c : cases) EXPECT_EQ(c.valid, IsValidBlockId(c.id)) << c.id;
+}
+
+TEST(BlockIdTest, TextHelpers) {
+  EXPECT_TRUE(Sha1TextEquals(kSha1, "DA39A3EE5E6B4B0D3255BFEF95601890AFD80709"));
+  EXPECT_FALSE(Sha1TextEquals(kSha1, kSha1.substr(1)));
+  EXPECT_TRUE(IsHexText("aB09", 4));
+  EXPECT_FALSE(IsHexText("aB0", 4));
+  EXPECT_FALSE(IsHexText("aB0g", 4));
+  EXPECT_EQ("a\\\"b\\\\c\\u000a", JsonEscape("a\"b\\c\n"));
+  EXPECT_EQ("plain-stub_1.2", JsonEscape("plain-stub_1.2"));
+}
+
+}  // namespace
