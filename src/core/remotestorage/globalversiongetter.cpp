@@ -23,7 +23,7 @@ HRESULT GlobalVersionGetter::Perform(IRemoteStorage* pRS) {
   if (FAILED(hr)) return hr;
   std::string url = GetServerRootUrl("/xsvr/getGlobalVersion");
   std::string reply;
-  hr = pRS->HttpRequest(url, MakeRequestHeader("2"), &body, nullptr, nullptr, &reply, 30);
+  hr = pRS->HttpRequest(url, MakeRequestHeader(2), &body, nullptr, nullptr, &reply, 30);
   ERROR_CHECK_COM(hr);
 
   RecordTree result;

@@ -17,12 +17,6 @@ namespace {
 
 constexpr int32_t kCallTimeoutSec = 30;
 
-std::string Header(int version) {
-  std::string header;
-  SetCommonHeaders(&header, version);
-  return header;
-}
-
 #define ASSERT_NOT_EMPTY(text, line)                         \
   do {                                                       \
     if ((text).empty()) OSTREL_LOG(kLogError, "%s", line);   \
@@ -41,7 +35,7 @@ HRESULT XmlCall(IRemoteStorage* pRS, const char* name, const char* path, const R
   ERROR_CHECK_COM(hr);
   std::string url = GetServerRootUrl(path);
   std::string text;
-  hr = pRS->HttpRequest(url, Header(3), &body, nullptr, nullptr, &text, kCallTimeoutSec);
+  hr = pRS->HttpRequest(url, MakeRequestHeader(3), &body, nullptr, nullptr, &text, kCallTimeoutSec);
   ERROR_CHECK_COM(hr);
   hr = ParseXmlToRecordTree(reply, text);
   ERROR_CHECK_COM(hr);
@@ -63,7 +57,7 @@ HRESULT JsonCall(IRemoteStorage* pRS, const std::string& url, const std::string&
     return E_POINTER;
   }
   std::string text;
-  HRESULT hr = pRS->HttpRequest(url, Header(3), &body, nullptr, nullptr, &text, kCallTimeoutSec);
+  HRESULT hr = pRS->HttpRequest(url, MakeRequestHeader(3), &body, nullptr, nullptr, &text, kCallTimeoutSec);
   ERROR_CHECK_COM(hr);
   hr = JsonParse(reply, text);
   ERROR_CHECK_COM(hr);
@@ -267,7 +261,7 @@ HRESULT BlockUploader::Perform(IRemoteStorage* pRS) {
   }
   std::string url = m_strURL + "uploadBlock?" + RecordTreeToKeyValueText(query, '&', '=');
   RecordTree reply;
-  hr = pRS->UploadBlock(url, m_callback, m_context, m_pathTmp, Header(3), &reply);
+  hr = pRS->UploadBlock(url, m_callback, m_context, m_pathTmp, MakeRequestHeader(3), &reply);
   if (FAILED(hr)) {
     std::string word = reply.GetAttribute("code");
     if (!word.empty())
@@ -340,7 +334,7 @@ HRESULT BlockDownloader::Perform(IRemoteStorage* pRS) {
     return hr = E_POINTER;
   }
   std::string body = "{\"stub\":\"" + JsonEscape(m_strStub) + StringFormat("\",\"index\":\"%d\"}", m_nIndex);
-  hr = pRS->DownloadBlock(m_strURL + "downloadBlock", m_callback, m_context, m_pathLocal, Header(3), body);
+  hr = pRS->DownloadBlock(m_strURL + "downloadBlock", m_callback, m_context, m_pathLocal, MakeRequestHeader(3), body);
   if (FAILED(hr)) OSTREL_LOG(kLogError, "%s", "*ASSERT*: (((HRESULT)(hr)) >= 0)");
   return hr;
 }

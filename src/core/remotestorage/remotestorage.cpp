@@ -113,7 +113,7 @@ HRESULT CRemoteStorage::_XmlRequest(const char* path, const RecordTree& request,
   std::string body;
   HRESULT hr = MakeRequestBody(request, &body);
   if (FAILED(hr)) return hr;
-  return _HttpRequest(path, MakeRequestHeader("2"), &body, callback, context, result, timeoutSec, false);
+  return _HttpRequest(path, MakeRequestHeader(2), &body, callback, context, result, timeoutSec, false);
 }
 
 HRESULT CRemoteStorage::HttpRequest(const std::string& url, const std::string& header, const std::string* body,
@@ -142,7 +142,7 @@ HRESULT CRemoteStorage::CheckProxyServer(RecordTree* result) {
   RefPtr<ITransport> transport;
   hr = NewTransport(&transport);
   if (FAILED(hr)) return hr;
-  std::string header = MakeRequestHeader("2");
+  std::string header = MakeRequestHeader(2);
   std::string reply;
   hr = transport->Request(GetServerRootUrl("/xsvr/"), &header, nullptr, &reply, 5, true);
   ERROR_CHECK_COM(hr);

@@ -151,7 +151,7 @@ HRESULT CRemoteStorage::PushNotify(const TaskData_PushNotify& TaskData, Transpor
   RecordTree query;
   query.AddValue("uid", TaskData.strUserId);
   std::string path = "/sync/get?" + RecordTreeToKeyValueText(query, '&', '=');
-  hr = _HttpRequest(path, MakeRequestHeader("2"), nullptr, callback, context, result, kPushTimeoutSec, true);
+  hr = _HttpRequest(path, MakeRequestHeader(2), nullptr, callback, context, result, kPushTimeoutSec, true);
   if (FAILED(hr)) {
     OSTREL_LOG(kLogTrace, "CHECK_COM2:hr hr = %x, MSG: %s", static_cast<unsigned>(hr),
                "CRemoteStorage::PushNotify Failed!");

@@ -89,7 +89,7 @@ HRESULT CRemoteStorage::_DownloadFile(const std::string& url, const std::string&
   hr = NewTransport(&transport);
   if (FAILED(hr)) return hr;
   if (callback) transport->SetProgressCallback(callback, context);
-  hr = transport->Download(url + RecordTreeToKeyValueText(query, '&', '='), localPath, MakeRequestHeader("2"), "",
+  hr = transport->Download(url + RecordTreeToKeyValueText(query, '&', '='), localPath, MakeRequestHeader(2), "",
                            kTransferTimeoutSec);
   ERROR_CHECK_COM_MSG(hr, "%s", "CRemoteStorage::_DownloadFile() Call CTransport::Download() Failed");
   return hr;
@@ -158,7 +158,7 @@ HRESULT CRemoteStorage::_UploadFile(const TaskData_UpdateFile& TaskData, Transpo
   if (callback) transport->SetProgressCallback(callback, context);
   std::string reply;
   hr = transport->Upload(TaskData.strUrl + RecordTreeToKeyValueText(query, '&', '='), TaskData.strTempPath,
-                         MakeRequestHeader("2"), "", &reply, kTransferTimeoutSec);
+                         MakeRequestHeader(2), "", &reply, kTransferTimeoutSec);
   ERROR_CHECK_COM_MSG(hr, "%s", "CRemoteStorage::_UploadFile() Call CTransport::Upload() Failed");
   if (reply.empty()) {
     OSTREL_LOG(kLogWarn, "%s", "ERROR_CHECK_BOOLEX:!IsStrEmpty(bstrResultXml)");
@@ -213,7 +213,7 @@ HRESULT CRemoteStorage::DownloadBlock(const std::string& url, TransportProgressC
   hr = NewTransport(&transport);
   if (FAILED(hr)) return hr;
   if (callback) transport->SetProgressCallback(callback, context);
-  hr = transport->Download(url, localPath, MakeRequestHeader("2"), body, kTransferTimeoutSec);
+  hr = transport->Download(url, localPath, MakeRequestHeader(2), body, kTransferTimeoutSec);
   ERROR_CHECK_COM_MSG(hr, "%s", "CRemoteStorage::DownloadBlock() Call CTransport::Download() Failed");
   return hr;
 }
@@ -240,7 +240,7 @@ HRESULT CRemoteStorage::GetThumbnail(const TaskData_GetThumbnail& TaskData, Tran
   RefPtr<ITransport> transport;
   hr = NewTransport(&transport);
   if (FAILED(hr)) return hr;
-  hr = transport->Download(url, TaskData.strPackagePath, MakeRequestHeader("2"), "", kTransferTimeoutSec);
+  hr = transport->Download(url, TaskData.strPackagePath, MakeRequestHeader(2), "", kTransferTimeoutSec);
   if (FAILED(hr)) {
     RemoveAfterFailure(TaskData.strPackagePath);
     ERROR_CHECK_COM(hr);

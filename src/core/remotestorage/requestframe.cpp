@@ -56,10 +56,9 @@ std::string GetThumbnailRoot(std::string_view path) {
   return RootPlusPath(kIniThumbnailRoot, kDefaultThumbnailRoot, path);
 }
 
-std::string MakeRequestHeader(std::string_view version) {
+std::string MakeRequestHeader(int version) {
   std::string header;
-  AppendHeaderField(&header, "v", version, true);
-  AppendHeaderField(&header, "User-Agent", "ostrel", true);
+  SetCommonHeaders(&header, version);
   return header;
 }
 

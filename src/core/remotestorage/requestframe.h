@@ -19,8 +19,8 @@ std::string GetServerRootUrl(std::string_view path);
 std::string GetPushNotifyRoot(std::string_view path);
 std::string GetThumbnailRoot(std::string_view path);
 
-// "v:<version>&User-Agent:ostrel", values percent-encoded.
-std::string MakeRequestHeader(std::string_view version);
+// "v:<version>&User-Agent:ostrel", values percent-encoded (SetCommonHeaders).
+std::string MakeRequestHeader(int version);
 
 // The request body of a tree named "nuvra" whose pairs are the parameters, in order:
 // the XML declaration immediately followed by the element. E_INVALIDARG (logged) when
