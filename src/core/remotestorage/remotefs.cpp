@@ -22,20 +22,21 @@ constexpr int32_t kCallTimeoutSec = 30;
     if ((text).empty()) OSTREL_LOG(kLogError, "%s", line);   \
   } while (0)
 
-// One XML requester: the nuvra tree POSTed to ServerRoot + path (v:3), the reply parsed
-// into *reply and its result word mapped. name goes into the failure line.
+// One XML requester: the nuvra tree POSTed to ServerRoot + path (header version 3, or
+// 2 for the global version), the reply parsed into *reply and its result word mapped.
+// name goes into the failure line.
 HRESULT XmlCall(IRemoteStorage* pRS, const char* name, const char* path, const RecordTree& request,
-                RecordTree* reply) {
+                RecordTree* reply, int headerVersion = 3) {
   if (pRS == nullptr) {
     OSTREL_LOG(kLogError, "%s", "*ASSERT*: pRS");
     return E_POINTER;
   }
   std::string body;
   HRESULT hr = MakeRequestBody(request, &body);
-  ERROR_CHECK_COM(hr);
+  if (FAILED(hr)) return hr;
   std::string url = GetServerRootUrl(path);
   std::string text;
-  hr = pRS->HttpRequest(url, MakeRequestHeader(3), &body, nullptr, nullptr, &text, kCallTimeoutSec);
+  hr = pRS->HttpRequest(url, MakeRequestHeader(headerVersion), &body, nullptr, nullptr, &text, kCallTimeoutSec);
   ERROR_CHECK_COM(hr);
   hr = ParseXmlToRecordTree(reply, text);
   ERROR_CHECK_COM(hr);
@@ -78,6 +79,18 @@ int64_t LeadingNumber(const std::string& text) {
 }
 
 }  // namespace
+
+HRESULT GlobalVersionGetter::Perform(IRemoteStorage* pRS) {
+  HRESULT hr = E_FAIL;
+  TRACE_SCOPE("GlobalVersionGetter::Perform", &hr);
+  RecordTree request("nuvra");
+  request.AddValue("token", m_strToken);
+  RecordTree reply;
+  hr = XmlCall(pRS, "GlobalversionGetter", "/xsvr/getGlobalVersion", request, &reply, 2);
+  if (FAILED(hr)) return hr;
+  m_strGlobalVersion = reply.GetValue("globalVersion");
+  return hr;
+}
 
 HRESULT UploadRequester::Perform(IRemoteStorage* pRS) {
   HRESULT hr = E_FAIL;

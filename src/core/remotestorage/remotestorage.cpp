@@ -9,7 +9,7 @@
 #include "common/tracestack.h"
 #include "common/xmlhelper.h"
 #include "core/remotestorage/clsfactory.h"
-#include "core/remotestorage/globalversiongetter.h"
+#include "core/remotestorage/remotefs.h"
 #include "core/remotestorage/requestframe.h"
 #include "core/remotestorage/serverresultmap.h"
 
