@@ -30,9 +30,8 @@ void LogTransportFailure(HRESULT hr) {
 HRESULT Exchange(const std::string& url, const std::string& header, const std::string* body,
                  TransportProgressCallback callback, void* context, std::string* reply, int32_t timeoutSec) {
   RefPtr<ITransport> transport;
-  HRESULT hr = NewTransport(&transport);
+  HRESULT hr = NewTransport(&transport, callback, context);
   if (FAILED(hr)) return hr;
-  if (callback) transport->SetProgressCallback(callback, context);
   hr = transport->Request(url, header.empty() ? nullptr : &header, body, reply, timeoutSec, true);
   if (FAILED(hr)) LogTransportFailure(hr);
   return hr;

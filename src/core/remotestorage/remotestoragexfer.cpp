@@ -86,9 +86,8 @@ HRESULT CRemoteStorage::_DownloadFile(const std::string& url, const std::string&
   query.AddValue("stub", stub);
   query.AddValue("bakVer", previousVersion ? "previousVer" : "nowVer");
   RefPtr<ITransport> transport;
-  hr = NewTransport(&transport);
+  hr = NewTransport(&transport, callback, context);
   if (FAILED(hr)) return hr;
-  if (callback) transport->SetProgressCallback(callback, context);
   hr = transport->Download(url + RecordTreeToKeyValueText(query, '&', '='), localPath, MakeRequestHeader(2), "",
                            kTransferTimeoutSec);
   ERROR_CHECK_COM_MSG(hr, "%s", "CRemoteStorage::_DownloadFile() Call CTransport::Download() Failed");
@@ -153,9 +152,8 @@ HRESULT CRemoteStorage::_UploadFile(const TaskData_UpdateFile& TaskData, Transpo
   query.AddValue("uploadSize", TaskData.strSizeCheck);
   query.AddValue("uploadSha1", TaskData.strSha1Check);
   RefPtr<ITransport> transport;
-  hr = NewTransport(&transport);
+  hr = NewTransport(&transport, callback, context);
   if (FAILED(hr)) return hr;
-  if (callback) transport->SetProgressCallback(callback, context);
   std::string reply;
   hr = transport->Upload(TaskData.strUrl + RecordTreeToKeyValueText(query, '&', '='), TaskData.strTempPath,
                          MakeRequestHeader(2), "", &reply, kTransferTimeoutSec);
@@ -182,9 +180,8 @@ HRESULT CRemoteStorage::UploadBlock(const std::string& url, TransportProgressCal
   TRACE_SCOPE_DETAIL("CRemoteStorage::UploadBlock()", &hr, "szUri = %s, szBlockPath = %s", url.c_str(),
                      blockPath.c_str());
   RefPtr<ITransport> transport;
-  hr = NewTransport(&transport);
+  hr = NewTransport(&transport, callback, context);
   if (FAILED(hr)) return hr;
-  if (callback) transport->SetProgressCallback(callback, context);
   std::string reply;
   hr = transport->PostStream(url, blockPath, header, &reply, kTransferTimeoutSec);
   ERROR_CHECK_COM(hr);
@@ -210,9 +207,8 @@ HRESULT CRemoteStorage::DownloadBlock(const std::string& url, TransportProgressC
   TRACE_SCOPE_DETAIL("RemoteStorage::DownloadBlock()", &hr, "szUrl = %s, szLocal = %s", url.c_str(),
                      localPath.c_str());
   RefPtr<ITransport> transport;
-  hr = NewTransport(&transport);
+  hr = NewTransport(&transport, callback, context);
   if (FAILED(hr)) return hr;
-  if (callback) transport->SetProgressCallback(callback, context);
   hr = transport->Download(url, localPath, MakeRequestHeader(2), body, kTransferTimeoutSec);
   ERROR_CHECK_COM_MSG(hr, "%s", "CRemoteStorage::DownloadBlock() Call CTransport::Download() Failed");
   return hr;

@@ -91,11 +91,13 @@ std::string MaskSecrets(std::string_view text) {
   return out;
 }
 
-HRESULT NewTransport(RefPtr<ITransport>* transport) {
+HRESULT NewTransport(RefPtr<ITransport>* transport, TransportProgressCallback callback, void* context) {
   HRESULT hr = CClsFactory::GetInstance().CreateTransport(transport->Receive());
   if (SUCCEEDED(hr) && !*transport) hr = E_FAIL;
   if (FAILED(hr)) {
     OSTREL_LOG(kLogError, "ERROR_CHECK_COM: hr = %x MSG: %s", static_cast<unsigned>(hr), "Create CTransport Failed!");
+    return hr;
   }
+  if (callback) (*transport)->SetProgressCallback(callback, context);
   return hr;
 }

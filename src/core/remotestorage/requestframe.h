@@ -37,6 +37,7 @@ bool IsRawQueryValueSafe(std::string_view value);
 // JSON members of those names become "__password__", "__token__" and "__filekey__".
 std::string MaskSecrets(std::string_view text);
 
-// A new transport from CClsFactory, or the factory's failure code (logged with "Create
-// CTransport Failed!").
-HRESULT NewTransport(RefPtr<ITransport>* transport);
+// A new transport from CClsFactory with the progress callback installed when one is
+// given, or the factory's failure code (logged with "Create CTransport Failed!").
+HRESULT NewTransport(RefPtr<ITransport>* transport, TransportProgressCallback callback = nullptr,
+                     void* context = nullptr);
