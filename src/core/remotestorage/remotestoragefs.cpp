@@ -17,14 +17,6 @@ constexpr const char kTokenMask[] = "__token__";
 
 }  // namespace
 
-// A required record field that is empty writes its assertion line; the request is
-// sent all the same.
-#define ASSERT_FIELD(field)                                                              \
-  do {                                                                                   \
-    if (TaskData.field.empty())                                                          \
-      OSTREL_LOG(kLogError, "%s", "*ASSERT*: !IsStrEmpty(TaskData." #field ")");         \
-  } while (0)
-
 // The failure line of every request without accepted failure codes.
 #define LOG_REQUEST_FAILURE(hr)                                                          \
   do {                                                                                   \

@@ -20,12 +20,6 @@ namespace {
 constexpr int32_t kRequestTimeoutSec = 30;
 constexpr int32_t kTransferTimeoutSec = 10800;
 
-#define ASSERT_FIELD(field)                                                              \
-  do {                                                                                   \
-    if (TaskData.field.empty())                                                          \
-      OSTREL_LOG(kLogError, "%s", "*ASSERT*: !IsStrEmpty(TaskData." #field ")");         \
-  } while (0)
-
 // Refuses a value from the service that would go into a URL query unencoded.
 bool QueryValuesSafe(std::initializer_list<const std::string*> values) {
   for (const std::string* v : values) {

@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "common/log.h"
 #include "common/recordtree.h"
 #include "common/resultcodes.h"
 #include "common/unknown.h"
@@ -36,6 +37,14 @@ bool IsRawQueryValueSafe(std::string_view value);
 // password, token and fileKey, the values of the query keys of those names and of the
 // JSON members of those names become "__password__", "__token__" and "__filekey__".
 std::string MaskSecrets(std::string_view text);
+
+// In a request slot whose record is named TaskData: a required field that is empty
+// writes its assertion line; the request is sent all the same.
+#define ASSERT_FIELD(field)                                                      \
+  do {                                                                           \
+    if (TaskData.field.empty())                                                  \
+      OSTREL_LOG(kLogError, "%s", "*ASSERT*: !IsStrEmpty(TaskData." #field ")"); \
+  } while (0)
 
 // A new transport from CClsFactory with the progress callback installed when one is
 // given, or the factory's failure code (logged with "Create CTransport Failed!").
