@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <chrono>
 #include <memory>
+#include <stdexcept>
 
 #include "codec.h"
 #include "connection.h"
@@ -67,7 +68,20 @@ void DropConnectionOf(const httplib::Request& req, httplib::Response& res) {
   res.status = 500;  // never reaches the client
 }
 
+std::string ReadBody(const httplib::ContentReader& reader) {
+  std::string body;
+  reader([&](const char* data, size_t n) {
+    body.append(data, n);
+    return true;
+  });
+  return body;
+}
+
 }  // namespace
+
+void Require(bool ok, const std::string& error) {
+  if (!ok) throw std::runtime_error(error);
+}
 
 std::string QueryValue(const std::string& query, const std::string& key, const std::string& def) {
   size_t pos = 0;
@@ -266,14 +280,6 @@ void Service::AddControlRoutes() {
   });
   // POST handlers that read their body themselves are matched before the others, so
   // the control routes read theirs the same way to stay ahead of the catch-all.
-  auto readAll = [](const httplib::ContentReader& reader) {
-    std::string body;
-    reader([&](const char* data, size_t n) {
-      body.append(data, n);
-      return true;
-    });
-    return body;
-  };
   m_server->Post("/test/reset", [this](const httplib::Request&, httplib::Response& res,
                                        const httplib::ContentReader&) {
     m_log.Clear();
@@ -281,12 +287,12 @@ void Service::AddControlRoutes() {
     m_xfer.ResetHooks();
     res.set_content("{}", "application/json");
   });
-  m_server->Post("/test/inject", [this, readAll](const httplib::Request&, httplib::Response& res,
-                                                 const httplib::ContentReader& reader) {
+  m_server->Post("/test/inject", [this](const httplib::Request&, httplib::Response& res,
+                                       const httplib::ContentReader& reader) {
     std::string error;
     bool ok = false;
     try {
-      nlohmann::json desc = nlohmann::json::parse(readAll(reader));
+      nlohmann::json desc = nlohmann::json::parse(ReadBody(reader));
       if (desc.is_array()) {
         ok = true;
         for (const auto& one : desc) ok = ok && m_faults.Add(one, &error);
@@ -298,6 +304,20 @@ void Service::AddControlRoutes() {
     }
     res.status = ok ? 200 : 400;
     res.set_content(ok ? "{}" : nlohmann::json{{"error", error}}.dump(), "application/json");
+  });
+}
+
+void Service::Control(const std::string& path, ControlFn fn) {
+  m_server->Post(path, [fn](const httplib::Request&, httplib::Response& res, const httplib::ContentReader& reader) {
+    try {
+      std::string body = ReadBody(reader);
+      nlohmann::json in = body.empty() ? nlohmann::json::object() : nlohmann::json::parse(body);
+      Require(in.is_object(), "the body is a JSON object");
+      res.set_content(fn(in).dump(), "application/json");
+    } catch (const std::exception& e) {
+      res.status = 400;
+      res.set_content(nlohmann::json{{"error", e.what()}}.dump(), "application/json");
+    }
   });
 }
 

@@ -69,6 +69,11 @@ class Service {
                 const RouteFn& fn);
   void ApplyFault(const Fault& fault, const httplib::Request& req, const RecordedRequest& rec,
                   httplib::Response& res, const RouteFn& fn);
+  // A control endpoint (neither recorded nor faulted): a POST of a JSON object (an
+  // empty body reads as {}) answered with what fn makes of it. A body that is no JSON
+  // object, or an exception from fn (see Require), answers 400 with {"error": "..."}.
+  using ControlFn = std::function<nlohmann::json(const nlohmann::json&)>;
+  void Control(const std::string& path, ControlFn fn);
   void AddControlRoutes();
   void AddTestRoutes();
   void AddFsRoutes();
@@ -92,6 +97,9 @@ class Service {
   std::condition_variable m_serveEnded;  // signalled when Serve returns
   bool m_serving = false;
 };
+
+// Refuses a control request: throws error for Control to answer with 400.
+void Require(bool ok, const std::string& error);
 
 // The value of key in a raw query ("a=1&b=2"), without percent-decoding, or def.
 std::string QueryValue(const std::string& query, const std::string& key, const std::string& def);

@@ -36,8 +36,6 @@
 // POST /test/reset also forgets the checks and every hook above.
 #include <httplib.h>
 
-#include <stdexcept>
-
 #include <nlohmann/json.hpp>
 
 #include "codec.h"
@@ -49,10 +47,6 @@ namespace localsvc {
 namespace {
 
 using nlohmann::json;
-
-void Require(bool ok, const std::string& error) {
-  if (!ok) throw std::runtime_error(error);
-}
 
 std::string BytesOf(const json& in, const char* textKey, const char* base64Key) {
   if (in.contains(textKey)) return in[textKey].get<std::string>();
@@ -82,26 +76,7 @@ json VersionJson(int64_t fileVer, const FileContent& c) {
 }  // namespace
 
 void Service::AddXferControlRoutes() {
-  using Fn = std::function<json(const json&)>;
-  auto control = [this](const std::string& path, Fn fn) {
-    m_server->Post(path, [fn](const httplib::Request&, httplib::Response& res, const httplib::ContentReader& reader) {
-      std::string body;
-      reader([&](const char* data, size_t n) {
-        body.append(data, n);
-        return true;
-      });
-      try {
-        json in = body.empty() ? json::object() : json::parse(body);
-        Require(in.is_object(), "the body is a JSON object");
-        res.set_content(fn(in).dump(), "application/json");
-      } catch (const std::exception& e) {
-        res.status = 400;
-        res.set_content(json{{"error", e.what()}}.dump(), "application/json");
-      }
-    });
-  };
-
-  control("/test/xfer/file", [this](const json& in) {
+  Control("/test/xfer/file", [this](const json& in) {
     std::string plain = in.contains("path") ? ReadPath(in["path"].get<std::string>())
                                             : BytesOf(in, "text", "content_base64");
     std::string format = in.value("format", "blocks");
@@ -140,14 +115,14 @@ void Service::AddXferControlRoutes() {
     return out;
   });
 
-  control("/test/xfer/corrupt", [this](const json& in) {
+  Control("/test/xfer/corrupt", [this](const json& in) {
     int count = in.value("count", 1);
     Require(in.contains("fileId") && in.value("index", 0) >= 1 && count >= 1, "fileId, index >= 1 and count >= 1");
     m_xfer.CorruptOnce(in["fileId"].get<std::string>(), in["index"].get<int>(), count);
     return json::object();
   });
 
-  control("/test/xfer/metadata", [this](const json& in) {
+  Control("/test/xfer/metadata", [this](const json& in) {
     MetadataHook hook;
     hook.path = in.value("path", "");
     hook.index = in.value("index", 1);
@@ -161,7 +136,7 @@ void Service::AddXferControlRoutes() {
     return json::object();
   });
 
-  control("/test/xfer/thumbnail", [this](const json& in) {
+  Control("/test/xfer/thumbnail", [this](const json& in) {
     std::vector<ZipEntry> entries;
     for (const auto& e : in.value("entries", json::array())) {
       ZipEntry z{e.value("name", ""), BytesOf(e, "text", "data_base64"), std::nullopt};
