@@ -10,6 +10,7 @@
 #include "codec.h"
 #include "connection.h"
 #include "stopflag.h"
+#include "words.h"
 #include "xmlmsg.h"
 
 namespace localsvc {
@@ -237,7 +238,7 @@ void Service::ApplyFault(const Fault& fault, const httplib::Request& req, const 
     res.set_content(*fault.body, fault.contentType.empty() ? "application/octet-stream" : fault.contentType);
   } else {
     fn(req, rec, res);
-    if (fault.resultWord) res.set_content(ReplaceResultWord(res.body, *fault.resultWord), "text/xml; charset=utf-8");
+    if (fault.resultWord) res.set_content(ReplaceResultWord(res.body, *fault.resultWord), kXmlType);
   }
   if (fault.status) res.status = *fault.status;
   if (fault.chunkBytes > 0 && !fault.gzip && fault.headerLines.empty()) {
@@ -318,6 +319,27 @@ void Service::Control(const std::string& path, ControlFn fn) {
       res.status = 400;
       res.set_content(nlohmann::json{{"error", e.what()}}.dump(), "application/json");
     }
+  });
+}
+
+void Service::Api(const std::string& path, std::vector<const char*> required, bool needsToken, ApiFn fn) {
+  Post(path, [this, required, needsToken, fn](const httplib::Request& req, const RecordedRequest& rec,
+                                                httplib::Response& res) {
+    XmlReply reply(words::kOk);
+    Params params;
+    std::string version = req.get_header_value("v");
+    bool ok = (version == "2" || version == "3") && ParseRequest(rec.body, &params);
+    for (const char* name : required) ok = ok && params.count(name) > 0;
+    std::string userId;
+    if (!ok) {
+      reply.SetWord(words::kClientBadParams);
+    } else if (std::string word = needsToken ? m_store.Authenticate(Param(params, "token"), &userId) : words::kOk;
+               word != words::kOk) {
+      reply.SetWord(word);
+    } else {
+      fn(params, userId, req, reply);
+    }
+    res.set_content(reply.Text(), kXmlType);
   });
 }
 

@@ -51,16 +51,8 @@
 namespace localsvc {
 namespace {
 
-using Params = std::map<std::string, std::string>;
-
-const char kXmlType[] = "text/xml; charset=utf-8";
 const char kJsonType[] = "application/json";
 const char kBinaryType[] = "application/octet-stream";
-
-std::string Param(const Params& p, const char* name) {
-  auto it = p.find(name);
-  return it == p.end() ? "" : it->second;
-}
 
 // A decimal count without sign or padding rules: 1 to 18 digits.
 bool ParseCount(std::string_view text, int64_t* out) {
@@ -252,33 +244,13 @@ std::string Service::BaseUrl(const httplib::Request& req) const {
 }
 
 void Service::AddXferRoutes() {
-  // An API handler with the protocol version ("2" or "3") and the user.
-  using XferFn = std::function<void(const Params&, const std::string& version, const std::string& userId,
-                                    const httplib::Request&, XmlReply&)>;
-  auto api = [this](const std::string& path, std::vector<const char*> required, XferFn fn) {
-    Post(path, [this, required, fn](const httplib::Request& req, const RecordedRequest& rec, httplib::Response& res) {
-      XmlReply reply(words::kOk);
-      Params params;
-      std::string version = req.get_header_value("v");
-      bool ok = (version == "2" || version == "3") && ParseRequest(rec.body, &params);
-      for (const char* name : required) ok = ok && params.count(name) > 0;
-      std::string userId;
-      if (!ok) {
-        reply.SetWord(words::kClientBadParams);
-      } else if (std::string word = m_store.Authenticate(Param(params, "token"), &userId); word != words::kOk) {
-        reply.SetWord(word);
-      } else {
-        fn(params, version, userId, req, reply);
-      }
-      res.set_content(reply.Text(), kXmlType);
-    });
-  };
+  // The header "v" chooses the protocol of a ticket: 2 whole file, 3 blocks.
+  auto blocks = [](const httplib::Request& req) { return req.get_header_value("v") == "3"; };
 
-  api("/xsvr/requestUpload/", {"fileVer", "size", "fileId", "sha1"},
-      [this](const Params& p, const std::string& version, const std::string& user, const httplib::Request& req,
-             XmlReply& reply) {
+  Api("/xsvr/requestUpload/", {"fileVer", "size", "fileId", "sha1"}, true,
+      [this, blocks](const Params& p, const std::string& user, const httplib::Request& req, XmlReply& reply) {
         Ticket t;
-        t.kind = version == "3" ? TicketKind::kBlockUpload : TicketKind::kWholeUpload;
+        t.kind = blocks(req) ? TicketKind::kBlockUpload : TicketKind::kWholeUpload;
         t.userId = user;
         t.fileId = Param(p, "fileId");
         t.sha1 = Lower(Param(p, "sha1"));
@@ -298,8 +270,8 @@ void Service::AddXferRoutes() {
         reply.Value("url", BaseUrl(req) + (key.empty() ? "/blk/" : "/wf/upload?"));
       });
 
-  api("/xsvr/commit/", {"stub"},
-      [this](const Params& p, const std::string&, const std::string& user, const httplib::Request&, XmlReply& reply) {
+  Api("/xsvr/commit/", {"stub"}, true,
+      [this](const Params& p, const std::string& user, const httplib::Request&, XmlReply& reply) {
         CheckRecord check{"commit", Param(p, "stub")};
         std::optional<Ticket> t;
         m_xfer.Update(check.stub, [&](Ticket& x) {
@@ -331,13 +303,13 @@ void Service::AddXferRoutes() {
         m_xfer.Record(check);
       });
 
-  auto download = [this](bool previous) {
-    return [this, previous](const Params& p, const std::string& version, const std::string& user,
-                            const httplib::Request& req, XmlReply& reply) {
+  auto download = [this, blocks](bool previous) {
+    return [this, blocks, previous](const Params& p, const std::string& user, const httplib::Request& req,
+                                    XmlReply& reply) {
       ItemView item;
       Ticket t;
       std::string word = m_store.VersionOf(user, Param(p, "fileId"), previous, &item, &t.fileVer, &t.content);
-      bool whole = version == "2";
+      bool whole = !blocks(req);
       std::string reason;
       if (word != words::kOk) {
       } else if (whole && (t.content ? t.content->Size() : item.size) == 0) {
@@ -370,8 +342,8 @@ void Service::AddXferRoutes() {
       reply.Value("fileVer", fileVer);
     };
   };
-  api("/xsvr/requestDownload/", {"fileId"}, download(false));
-  api("/xsvr/requestDownloadPreviousVer/", {"fileId"}, download(true));
+  Api("/xsvr/requestDownload/", {"fileId"}, true, download(false));
+  Api("/xsvr/requestDownloadPreviousVer/", {"fileId"}, true, download(true));
 
   Post("/wf/upload", [this](const httplib::Request&, const RecordedRequest& rec, httplib::Response& res) {
     CheckRecord check{"upload", QueryValue(rec.query, "stub", "")};
