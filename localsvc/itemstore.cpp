@@ -4,24 +4,12 @@
 
 #include <algorithm>
 
+#include "ascii.h"
 #include "content.h"
 #include "words.h"
 
 namespace localsvc {
 namespace {
-
-char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool SameName(const std::string& a, const std::string& b) {
-  return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return AsciiLower(x) == AsciiLower(y); });
-}
-
-bool ContainsIgnoringCase(const std::string& text, const std::string& part) {
-  auto it = std::search(text.begin(), text.end(), part.begin(), part.end(),
-                        [](char x, char y) { return AsciiLower(x) == AsciiLower(y); });
-  return it != text.end();
-}
 
 bool HasControl(const std::string& s) {
   return std::any_of(s.begin(), s.end(), [](char c) {
@@ -146,7 +134,7 @@ void ItemStore::SharedToMe(const std::string& userId, std::vector<ItemView>* ite
 void ItemStore::Search(const std::string& userId, const std::string& text, std::vector<ItemView>* items) {
   std::lock_guard<std::mutex> lock(m_mutex);
   for (const auto& [id, item] : m_items) {
-    if (item.ownerId != userId || !ContainsIgnoringCase(item.name, text)) continue;
+    if (item.ownerId != userId || !ContainsIgnoringAsciiCase(item.name, text)) continue;
     bool live = Live(item);
     if (!live && !InBin(item)) continue;
     items->push_back(View(item));
@@ -615,7 +603,7 @@ ItemStore::Item* ItemStore::LiveChildNamed(const std::string& ownerId, const std
   if (it == m_children.end()) return nullptr;
   for (const auto& id : it->second) {
     Item& child = m_items.at(id);
-    if (id != except && !child.deleted && SameName(child.name, name)) return &child;
+    if (id != except && !child.deleted && EqualsIgnoringAsciiCase(child.name, name)) return &child;
   }
   return nullptr;
 }

@@ -57,12 +57,7 @@ std::string BytesOf(const json& in, const char* textKey, const char* base64Key) 
 
 std::string ReadPath(const std::string& path) {
   std::string out;
-  std::unique_ptr<FILE, int (*)(FILE*)> f(std::fopen(path.c_str(), "rbe"), std::fclose);
-  Require(f != nullptr, "cannot open " + path);
-  char buf[65536];
-  size_t n;
-  while ((n = std::fread(buf, 1, sizeof(buf), f.get())) > 0) out.append(buf, n);
-  Require(!std::ferror(f.get()), "cannot read " + path);
+  Require(ReadWholeFile(path, &out), "cannot read " + path);
   return out;
 }
 

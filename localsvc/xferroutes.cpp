@@ -42,6 +42,7 @@
 #include <set>
 #include <string_view>
 
+#include "ascii.h"
 #include "filecodec.h"
 #include "service.h"
 #include "words.h"
@@ -60,12 +61,6 @@ bool ParseCount(std::string_view text, int64_t* out) {
     return false;
   *out = std::stoll(std::string(text));
   return true;
-}
-
-std::string Lower(std::string s) {
-  for (char& c : s)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return s;
 }
 
 // A JSON string as the client's reader takes it: only \" \\ \n \r escaped.
@@ -253,7 +248,7 @@ void Service::AddXferRoutes() {
         t.kind = blocks(req) ? TicketKind::kBlockUpload : TicketKind::kWholeUpload;
         t.userId = user;
         t.fileId = Param(p, "fileId");
-        t.sha1 = Lower(Param(p, "sha1"));
+        t.sha1 = AsciiLower(Param(p, "sha1"));
         if (!ParseCount(Param(p, "fileVer"), &t.fileVer) || !ParseCount(Param(p, "size"), &t.size) ||
             !IsHex(t.sha1, 40, true)) {
           reply.SetWord(words::kClientBadParams);
@@ -355,7 +350,7 @@ void Service::AddXferRoutes() {
     });
     auto part = std::find_if(rec.parts.begin(), rec.parts.end(), [](const RecordedPart& p) { return p.name == "FileCont"; });
     int64_t size = 0, newVer = 0;
-    std::string sha1 = Lower(QueryValue(rec.query, "uploadSha1", ""));
+    std::string sha1 = AsciiLower(QueryValue(rec.query, "uploadSha1", ""));
     std::string plain;
     DecodeInfo info;
     check.word = words::kUploadError;
@@ -458,7 +453,7 @@ void Service::AddXferRoutes() {
   Post("/blk/uploadBlock", [this](const httplib::Request&, const RecordedRequest& rec, httplib::Response& res) {
     CheckRecord check{"uploadBlock", QueryValue(rec.query, "stub", "")};
     std::optional<Ticket> t = m_xfer.Get(check.stub);
-    std::string sha1 = Lower(QueryValue(rec.query, "sha1", ""));
+    std::string sha1 = AsciiLower(QueryValue(rec.query, "sha1", ""));
     int64_t size = 0, index = 0;
     DecodeInfo info;
     check.word = words::kClientBadParams;
