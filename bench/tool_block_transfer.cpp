@@ -43,21 +43,6 @@ int Fail(const char* what, HRESULT hr) {
   return 1;
 }
 
-TransportSettings Unlimited() {
-  TransportSettings s;
-  s.loadProxy = [](ProxySettings* p) {
-    *p = ProxySettings();
-    p->type = 0;
-  };
-  s.uploadSpeed = [] { return uint32_t(0); };
-  s.downloadSpeed = [] { return uint32_t(0); };
-  s.systemProxy = [](SystemProxy* p) {
-    *p = SystemProxy();
-    return S_OK;
-  };
-  return s;
-}
-
 // The temp copy of the upload task: the source from offset on, then its first offset
 // bytes.
 bool CopyRotated(const std::string& source, const std::string& copy, off_t offset) {
@@ -83,7 +68,7 @@ int main(int argc, char** argv) {
   if (!AtomicWriteFile(work + "/config.ini", "[Ostrel]\nServerRoot=" + root + "\n")) return Fail("config", E_FAIL);
   CConfig::Instance().Init(work);
   CClsFactory::GetInstance().SetTransportCreator(
-      [](ITransport** out) { return CreateTransportWith(Unlimited(), out); });
+      [](ITransport** out) { return CreateTransportWith(DirectTransportSettings(), out); });
   RefPtr<ILocalStorage> storage;
   HRESULT hr = GetUserDB().Init(work);
   if (SUCCEEDED(hr)) hr = CreateLocalStorage(storage.Receive());

@@ -17,28 +17,13 @@ int Usage() {
   return 2;
 }
 
-TransportSettings Unlimited() {
-  TransportSettings s;
-  s.loadProxy = [](ProxySettings* p) {
-    *p = ProxySettings();
-    p->type = 0;
-  };
-  s.uploadSpeed = [] { return uint32_t(0); };
-  s.downloadSpeed = [] { return uint32_t(0); };
-  s.systemProxy = [](SystemProxy* p) {
-    *p = SystemProxy();
-    return S_OK;
-  };
-  return s;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc != 4) return Usage();
   std::string mode = argv[1], url = argv[2], file = argv[3];
   ITransport* raw = nullptr;
-  HRESULT hr = CreateTransportWith(Unlimited(), &raw);
+  HRESULT hr = CreateTransportWith(DirectTransportSettings(), &raw);
   RefPtr<ITransport> transport = RefPtr<ITransport>::Adopt(raw);
   if (FAILED(hr)) {
     std::fprintf(stderr, "bench_http: no transport: %x\n", static_cast<unsigned>(hr));

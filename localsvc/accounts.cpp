@@ -1,23 +1,12 @@
 #include "accounts.h"
 
-#include <openssl/rand.h>
-
 #include <algorithm>
-#include <stdexcept>
 
+#include "ascii.h"
+#include "filecodec.h"
 #include "words.h"
 
 namespace localsvc {
-namespace {
-
-bool EqualsIgnoringAsciiCase(const std::string& a, const std::string& b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
-           return lower(x) == lower(y);
-         });
-}
-
-}  // namespace
 
 bool SafeUserId(const std::string& name) {
   if (name.empty() || name.size() > 128 || name == "." || name == "..") return false;
@@ -72,14 +61,7 @@ Account* AccountTable::ByAnyName(const std::string& name) {
 }
 
 std::string AccountTable::IssueToken(const std::string& userId, bool expired) {
-  static const char kHex[] = "0123456789abcdef";
-  unsigned char bytes[16];
-  if (RAND_bytes(bytes, sizeof(bytes)) != 1) throw std::runtime_error("RAND_bytes failed");
-  std::string token;
-  for (unsigned char b : bytes) {
-    token += kHex[b >> 4];
-    token += kHex[b & 15];
-  }
+  std::string token = RandomHex(16);
   m_tokens[token] = Token{userId, expired};
   return token;
 }

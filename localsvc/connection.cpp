@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <string>
 
 #include <httplib.h>
@@ -22,9 +23,9 @@ int PortOf(const sockaddr_storage& a) {
   return -1;
 }
 
-}  // namespace
-
-int FindConnectionSocket(const httplib::Request& req) {
+// Calls visit(fd, local port, peer port) for each connected socket of the process until
+// it returns true; that descriptor is returned, or -1.
+int FindConnected(const std::function<bool(int fd, int localPort, int peerPort)>& visit) {
   DIR* dir = ::opendir("/proc/self/fd");
   if (!dir) return -1;
   int found = -1;
@@ -36,7 +37,7 @@ int FindConnectionSocket(const httplib::Request& req) {
     socklen_t localLen = sizeof(local), peerLen = sizeof(peer);
     if (::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &localLen) != 0) continue;
     if (::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &peerLen) != 0) continue;
-    if (PortOf(local) == req.local_port && PortOf(peer) == req.remote_port) {
+    if (visit(fd, PortOf(local), PortOf(peer))) {
       found = fd;
       break;
     }
@@ -45,21 +46,19 @@ int FindConnectionSocket(const httplib::Request& req) {
   return found;
 }
 
+}  // namespace
+
+int FindConnectionSocket(const httplib::Request& req) {
+  return FindConnected([&](int, int localPort, int peerPort) {
+    return localPort == req.local_port && peerPort == req.remote_port;
+  });
+}
+
 void ShutdownAllConnections(int localPort) {
-  DIR* dir = ::opendir("/proc/self/fd");
-  if (!dir) return;
-  while (dirent* e = ::readdir(dir)) {
-    if (e->d_name[0] < '0' || e->d_name[0] > '9') continue;
-    int fd = std::atoi(e->d_name);
-    if (fd == ::dirfd(dir)) continue;
-    sockaddr_storage local{}, peer{};
-    socklen_t localLen = sizeof(local), peerLen = sizeof(peer);
-    if (::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &localLen) != 0) continue;
-    if (PortOf(local) != localPort) continue;
-    if (::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &peerLen) != 0) continue;
-    ::shutdown(fd, SHUT_RDWR);
-  }
-  ::closedir(dir);
+  FindConnected([localPort](int fd, int local, int) {
+    if (local == localPort) ::shutdown(fd, SHUT_RDWR);
+    return false;
+  });
 }
 
 bool SendAll(int fd, std::string_view bytes) {

@@ -20,6 +20,8 @@
 #include <memory>
 #include <vector>
 
+#include "ascii.h"
+
 extern char** environ;
 
 namespace localsvc {
@@ -30,13 +32,6 @@ const char kFileHeaderMagic[] = "Tarvelin_FileHeader";  // 19 bytes, no terminat
 constexpr size_t kFileHeaderSize = 47;
 constexpr size_t kRtv0HeaderSize = 64;
 const unsigned char k7zSignature[6] = {0x37, 0x7A, 0xBC, 0xAF, 0x27, 0x1C};
-
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
 
 std::string ToHex(const unsigned char* bytes, size_t n) {
   std::string out;
@@ -52,12 +47,6 @@ std::string Digest(const EVP_MD* md, std::string_view bytes) {
   unsigned int n = 0;
   EVP_Digest(bytes.data(), bytes.size(), out, &n, md, nullptr);
   return std::string(reinterpret_cast<char*>(out), n);
-}
-
-std::string RandomHex(size_t bytes) {
-  std::string raw(bytes, '\0');
-  if (RAND_bytes(reinterpret_cast<unsigned char*>(raw.data()), static_cast<int>(bytes)) != 1) std::abort();
-  return ToHex(reinterpret_cast<const unsigned char*>(raw.data()), bytes);
 }
 
 // The AES key of a file key text, digit pairs read low digit first.
@@ -241,21 +230,6 @@ bool WriteNewFile(const std::string& path, std::string_view bytes) {
   return ::close(fd) == 0 && done == bytes.size();
 }
 
-bool ReadWholeFile(const std::string& path, std::string* out) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
-  out->clear();
-  char buf[65536];
-  ssize_t n;
-  while ((n = ::read(fd, buf, sizeof(buf))) != 0) {
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) break;
-    out->append(buf, static_cast<size_t>(n));
-  }
-  ::close(fd);
-  return n == 0;
-}
-
 // Runs 7zz with its output discarded, no inherited descriptors, default signals.
 bool Run7zz(const std::vector<std::string>& args) {
   std::vector<char*> argv;
@@ -304,6 +278,27 @@ bool Pack7z(std::string_view plain, std::string* archive, std::string* reason) {
 }
 
 }  // namespace
+
+bool ReadWholeFile(const std::string& path, std::string* out) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  out->clear();
+  char buf[65536];
+  ssize_t n;
+  while ((n = ::read(fd, buf, sizeof(buf))) != 0) {
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) break;
+    out->append(buf, static_cast<size_t>(n));
+  }
+  ::close(fd);
+  return n == 0;
+}
+
+std::string RandomHex(size_t bytes) {
+  std::string raw(bytes, '\0');
+  if (RAND_bytes(reinterpret_cast<unsigned char*>(raw.data()), static_cast<int>(bytes)) != 1) std::abort();
+  return ToHex(reinterpret_cast<const unsigned char*>(raw.data()), bytes);
+}
 
 std::string Sha1Hex(std::string_view bytes) {
   std::string d = Digest(EVP_sha1(), bytes);

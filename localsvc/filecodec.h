@@ -46,6 +46,8 @@ class Sha1Stream {
   void* m_ctx;  // EVP_MD_CTX
 };
 
+// bytes random bytes as lower-case hex digits (OpenSSL's generator).
+std::string RandomHex(size_t bytes);
 // A new random file key: 64 lower-case hex digits.
 std::string NewFileKey();
 // A new random ticket (stub): 32 lower-case hex digits.
@@ -87,5 +89,8 @@ bool EncodeFileHeader(std::string_view plain, const std::string& keyText, bool p
                       std::string* reason);
 
 bool Has7zSignature(std::string_view bytes);
+
+// The whole file at path into *out; false when it cannot be opened or read.
+bool ReadWholeFile(const std::string& path, std::string* out);
 
 }  // namespace localsvc

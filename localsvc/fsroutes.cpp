@@ -48,17 +48,6 @@
 namespace localsvc {
 namespace {
 
-using Params = std::map<std::string, std::string>;
-
-const char kXmlType[] = "text/xml; charset=utf-8";
-
-bool Has(const Params& p, const char* name) { return p.count(name) > 0; }
-
-std::string Param(const Params& p, const char* name) {
-  auto it = p.find(name);
-  return it == p.end() ? "" : it->second;
-}
-
 std::vector<std::string> SplitCommas(const std::string& text) {
   std::vector<std::string> out;
   std::stringstream in(text);
@@ -77,28 +66,11 @@ void Clash(XmlReply& reply, const ItemView& item) {
 }  // namespace
 
 void Service::AddFsRoutes() {
-  // An API handler: the parameters and, for the routes that take a token, the user it
-  // names; it sets the reply's word and values.
-  using ApiFn = std::function<void(const Params&, const std::string& userId, XmlReply&)>;
-  auto api = [this](const std::string& path, std::vector<const char*> required, bool needsToken, ApiFn fn) {
-    Post(path, [this, required, needsToken, fn](const httplib::Request& req, const RecordedRequest& rec,
-                                                  httplib::Response& res) {
-      XmlReply reply(words::kOk);
-      Params params;
-      std::string version = req.get_header_value("v");
-      bool ok = (version == "2" || version == "3") && ParseRequest(rec.body, &params);
-      for (const char* name : required) ok = ok && Has(params, name);
-      std::string userId;
-      if (!ok) {
-        reply.SetWord(words::kClientBadParams);
-      } else if (std::string word = needsToken ? m_store.Authenticate(Param(params, "token"), &userId) : words::kOk;
-                 word != words::kOk) {
-        reply.SetWord(word);
-      } else {
-        fn(params, userId, reply);
-      }
-      res.set_content(reply.Text(), kXmlType);
-    });
+  // The handlers of this file need the parameters and the user alone.
+  using FsFn = std::function<void(const Params&, const std::string& userId, XmlReply&)>;
+  auto api = [this](const std::string& path, std::vector<const char*> required, bool needsToken, FsFn fn) {
+    Api(path, std::move(required), needsToken,
+        [fn](const Params& p, const std::string& user, const httplib::Request&, XmlReply& reply) { fn(p, user, reply); });
   };
   ItemStore& store = m_store;
 

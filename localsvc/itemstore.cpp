@@ -4,24 +4,12 @@
 
 #include <algorithm>
 
+#include "ascii.h"
 #include "content.h"
 #include "words.h"
 
 namespace localsvc {
 namespace {
-
-char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool SameName(const std::string& a, const std::string& b) {
-  return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return AsciiLower(x) == AsciiLower(y); });
-}
-
-bool ContainsIgnoringCase(const std::string& text, const std::string& part) {
-  auto it = std::search(text.begin(), text.end(), part.begin(), part.end(),
-                        [](char x, char y) { return AsciiLower(x) == AsciiLower(y); });
-  return it != text.end();
-}
 
 bool HasControl(const std::string& s) {
   return std::any_of(s.begin(), s.end(), [](char c) {
@@ -146,7 +134,7 @@ void ItemStore::SharedToMe(const std::string& userId, std::vector<ItemView>* ite
 void ItemStore::Search(const std::string& userId, const std::string& text, std::vector<ItemView>* items) {
   std::lock_guard<std::mutex> lock(m_mutex);
   for (const auto& [id, item] : m_items) {
-    if (item.ownerId != userId || !ContainsIgnoringCase(item.name, text)) continue;
+    if (item.ownerId != userId || !ContainsIgnoringAsciiCase(item.name, text)) continue;
     bool live = Live(item);
     if (!live && !InBin(item)) continue;
     items->push_back(View(item));
@@ -441,117 +429,6 @@ int ItemStore::HeldPolls() {
   return m_heldPolls;
 }
 
-// ---- seeding
-
-bool ItemStore::AddAccount(Account account, Session* session, std::string* error) {
-  std::lock_guard<std::mutex> lock(m_mutex);
-  Account* a = m_accounts.Add(std::move(account), error);
-  if (!a) return false;
-  *session = {a->userId, m_accounts.IssueToken(a->userId, false), a->email, a->nickName};
-  return true;
-}
-
-bool ItemStore::IssueToken(const std::string& userId, bool expired, std::string* token, std::string* error) {
-  std::lock_guard<std::mutex> lock(m_mutex);
-  if (!m_accounts.ByUserId(userId)) {
-    *error = "no such user";
-    return false;
-  }
-  *token = m_accounts.IssueToken(userId, expired);
-  return true;
-}
-
-bool ItemStore::SetTokenExpired(const std::string& token, bool expired) {
-  std::lock_guard<std::mutex> lock(m_mutex);
-  return m_accounts.SetExpired(token, expired);
-}
-
-bool ItemStore::AddItem(const NewItem& spec, ItemView* view, std::string* error) {
-  std::lock_guard<std::mutex> lock(m_mutex);
-  Account* owner = m_accounts.ByUserId(spec.ownerId);
-  Item* parent = spec.parentId.empty() ? nullptr : Find(spec.parentId);
-  if (!owner || spec.name.empty() || spec.size < 0 || spec.fileVer < 0 ||
-      (!spec.parentId.empty() && (!parent || !parent->folder || parent->ownerId != spec.ownerId))) {
-    *error = "no such user or parent folder, or an empty name or negative number";
-    return false;
-  }
-  if (!spec.deleted && LiveChildNamed(spec.ownerId, spec.parentId, spec.name, "")) {
-    *error = "the folder holds that name";
-    return false;
-  }
-  Item* item = Create(spec.ownerId, spec.parentId, spec.name, spec.folder);
-  if (!spec.folder) {
-    item->size = spec.content ? spec.content->Size() : spec.size;
-    item->fileVer = spec.fileVer;
-    item->sha1 = spec.content ? spec.content->Sha1() : spec.sha1.empty() && spec.size == 0 ? kEmptySha1 : spec.sha1;
-    if (spec.content) item->versions[spec.fileVer] = spec.content;
-  }
-  if (!spec.createdTime.empty()) item->createdTime = item->modTime = spec.createdTime;
-  if (!spec.modTime.empty()) item->modTime = spec.modTime;
-  item->deleted = spec.deleted;
-  Touch(spec.ownerId, spec.ownerId, {item});
-  if (!spec.modifier.empty()) item->modifier = spec.modifier;
-  *view = View(*item);
-  return true;
-}
-
-bool ItemStore::AddShare(const std::string& fileId, const std::string& to, bool writable, std::string* error) {
-  std::lock_guard<std::mutex> lock(m_mutex);
-  Item* item = Find(fileId);
-  if (!item || ShareLocked(item, {to}, writable) != words::kOk) {
-    *error = "no such item, or no such other user";
-    return false;
-  }
-  return true;
-}
-
-bool ItemStore::SeedVersion(const std::string& fileId, std::shared_ptr<FileContent> content, ItemView* view,
-                            std::string* error) {
-  std::lock_guard<std::mutex> lock(m_mutex);
-  Item* item = Find(fileId);
-  if (!item || item->folder) {
-    *error = "no such file";
-    return false;
-  }
-  PutVersion(item, item->ownerId, std::move(content));
-  *view = View(*item);
-  return true;
-}
-
-bool ItemStore::Contents(const std::string& fileId, int64_t* fileVer,
-                         std::map<int64_t, std::shared_ptr<FileContent>>* versions) {
-  std::lock_guard<std::mutex> lock(m_mutex);
-  Item* item = Find(fileId);
-  if (!item || item->folder) return false;
-  *fileVer = item->fileVer;
-  *versions = item->versions;
-  return true;
-}
-
-bool ItemStore::SetVersions(const std::string& userId, std::optional<int64_t> opVer,
-                            std::optional<int64_t> shareVer, std::string* error) {
-  std::lock_guard<std::mutex> lock(m_mutex);
-  Account* a = m_accounts.ByUserId(userId);
-  if (!a || opVer.value_or(0) < 0 || shareVer.value_or(0) < 0) {
-    *error = "no such user, or a negative version";
-    return false;
-  }
-  a->opVer = opVer.value_or(a->opVer);
-  a->shareVer = shareVer.value_or(a->shareVer);
-  m_changed.notify_all();
-  return true;
-}
-
-bool ItemStore::Dump(const std::string& userId, Versions* versions, std::vector<ItemView>* items) {
-  std::lock_guard<std::mutex> lock(m_mutex);
-  Account* a = m_accounts.ByUserId(userId);
-  if (!a) return false;
-  *versions = {a->opVer, a->shareVer};
-  for (const auto& [id, item] : m_items)
-    if (item.ownerId == userId) items->push_back(View(item));
-  return true;
-}
-
 // ---- helpers, under the lock
 
 ItemStore::Item* ItemStore::Find(const std::string& fileId) {
@@ -615,7 +492,7 @@ ItemStore::Item* ItemStore::LiveChildNamed(const std::string& ownerId, const std
   if (it == m_children.end()) return nullptr;
   for (const auto& id : it->second) {
     Item& child = m_items.at(id);
-    if (id != except && !child.deleted && SameName(child.name, name)) return &child;
+    if (id != except && !child.deleted && EqualsIgnoringAsciiCase(child.name, name)) return &child;
   }
   return nullptr;
 }

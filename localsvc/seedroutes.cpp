@@ -20,8 +20,6 @@
 //                            "items": every item U owns, bin included, with "deleted"}
 #include <httplib.h>
 
-#include <stdexcept>
-
 #include <nlohmann/json.hpp>
 
 #include "service.h"
@@ -30,10 +28,6 @@ namespace localsvc {
 namespace {
 
 using nlohmann::json;
-
-void Require(bool ok, const std::string& error) {
-  if (!ok) throw std::runtime_error(error);
-}
 
 json ToJson(const ItemView& item) {
   return json{{"type", item.type},         {"fileId", item.fileId},   {"parentId", item.parentId},
@@ -46,27 +40,9 @@ json ToJson(const ItemView& item) {
 }  // namespace
 
 void Service::AddSeedRoutes() {
-  using Fn = std::function<json(const json&)>;
-  auto control = [this](const std::string& path, Fn fn) {
-    m_server->Post(path, [fn](const httplib::Request&, httplib::Response& res, const httplib::ContentReader& reader) {
-      std::string body;
-      reader([&](const char* data, size_t n) {
-        body.append(data, n);
-        return true;
-      });
-      try {
-        json in = body.empty() ? json::object() : json::parse(body);
-        Require(in.is_object(), "the body is a JSON object");
-        res.set_content(fn(in).dump(), "application/json");
-      } catch (const std::exception& e) {
-        res.status = 400;
-        res.set_content(json{{"error", e.what()}}.dump(), "application/json");
-      }
-    });
-  };
   ItemStore& store = m_store;
 
-  control("/test/fs/account", [&store](const json& in) {
+  Control("/test/fs/account", [&store](const json& in) {
     Account a;
     a.login = in.value("user", "");
     a.password = in.value("password", "");
@@ -83,7 +59,7 @@ void Service::AddSeedRoutes() {
     return json{{"userId", s.userId}, {"token", s.token}, {"email", s.email}, {"nickName", s.nickName}};
   });
 
-  control("/test/fs/token", [&store](const json& in) {
+  Control("/test/fs/token", [&store](const json& in) {
     if (in.contains("token")) {
       Require(store.SetTokenExpired(in["token"].get<std::string>(), in.value("expired", true)), "no such token");
       return json::object();
@@ -93,7 +69,7 @@ void Service::AddSeedRoutes() {
     return json{{"token", token}};
   });
 
-  control("/test/fs/item", [&store](const json& in) {
+  Control("/test/fs/item", [&store](const json& in) {
     NewItem spec;
     spec.ownerId = in.value("userId", "");
     spec.parentId = in.value("parentId", "");
@@ -114,13 +90,13 @@ void Service::AddSeedRoutes() {
     return json{{"fileId", item.fileId}, {"opVer", item.opVer}};
   });
 
-  control("/test/fs/share", [&store](const json& in) {
+  Control("/test/fs/share", [&store](const json& in) {
     std::string error;
     Require(store.AddShare(in.value("fileId", ""), in.value("to", ""), in.value("writable", false), &error), error);
     return json::object();
   });
 
-  control("/test/fs/versions", [&store](const json& in) {
+  Control("/test/fs/versions", [&store](const json& in) {
     std::optional<int64_t> op, share;
     if (in.contains("opVer")) op = in["opVer"].get<int64_t>();
     if (in.contains("shareVer")) share = in["shareVer"].get<int64_t>();
@@ -131,7 +107,7 @@ void Service::AddSeedRoutes() {
     return json{{"opVer", v.opVer}, {"shareVer", v.shareVer}};
   });
 
-  control("/test/fs/global-version", [&store](const json& in) {
+  Control("/test/fs/global-version", [&store](const json& in) {
     std::string version = in.value("version", "");
     Require(!version.empty(), "version is required");
     store.SetGlobalVersion(version);

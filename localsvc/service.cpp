@@ -5,10 +5,12 @@
 #include <algorithm>
 #include <chrono>
 #include <memory>
+#include <stdexcept>
 
 #include "codec.h"
 #include "connection.h"
 #include "stopflag.h"
+#include "words.h"
 #include "xmlmsg.h"
 
 namespace localsvc {
@@ -67,7 +69,20 @@ void DropConnectionOf(const httplib::Request& req, httplib::Response& res) {
   res.status = 500;  // never reaches the client
 }
 
+std::string ReadBody(const httplib::ContentReader& reader) {
+  std::string body;
+  reader([&](const char* data, size_t n) {
+    body.append(data, n);
+    return true;
+  });
+  return body;
+}
+
 }  // namespace
+
+void Require(bool ok, const std::string& error) {
+  if (!ok) throw std::runtime_error(error);
+}
 
 std::string QueryValue(const std::string& query, const std::string& key, const std::string& def) {
   size_t pos = 0;
@@ -223,7 +238,7 @@ void Service::ApplyFault(const Fault& fault, const httplib::Request& req, const 
     res.set_content(*fault.body, fault.contentType.empty() ? "application/octet-stream" : fault.contentType);
   } else {
     fn(req, rec, res);
-    if (fault.resultWord) res.set_content(ReplaceResultWord(res.body, *fault.resultWord), "text/xml; charset=utf-8");
+    if (fault.resultWord) res.set_content(ReplaceResultWord(res.body, *fault.resultWord), kXmlType);
   }
   if (fault.status) res.status = *fault.status;
   if (fault.chunkBytes > 0 && !fault.gzip && fault.headerLines.empty()) {
@@ -266,14 +281,6 @@ void Service::AddControlRoutes() {
   });
   // POST handlers that read their body themselves are matched before the others, so
   // the control routes read theirs the same way to stay ahead of the catch-all.
-  auto readAll = [](const httplib::ContentReader& reader) {
-    std::string body;
-    reader([&](const char* data, size_t n) {
-      body.append(data, n);
-      return true;
-    });
-    return body;
-  };
   m_server->Post("/test/reset", [this](const httplib::Request&, httplib::Response& res,
                                        const httplib::ContentReader&) {
     m_log.Clear();
@@ -281,12 +288,12 @@ void Service::AddControlRoutes() {
     m_xfer.ResetHooks();
     res.set_content("{}", "application/json");
   });
-  m_server->Post("/test/inject", [this, readAll](const httplib::Request&, httplib::Response& res,
-                                                 const httplib::ContentReader& reader) {
+  m_server->Post("/test/inject", [this](const httplib::Request&, httplib::Response& res,
+                                       const httplib::ContentReader& reader) {
     std::string error;
     bool ok = false;
     try {
-      nlohmann::json desc = nlohmann::json::parse(readAll(reader));
+      nlohmann::json desc = nlohmann::json::parse(ReadBody(reader));
       if (desc.is_array()) {
         ok = true;
         for (const auto& one : desc) ok = ok && m_faults.Add(one, &error);
@@ -298,6 +305,41 @@ void Service::AddControlRoutes() {
     }
     res.status = ok ? 200 : 400;
     res.set_content(ok ? "{}" : nlohmann::json{{"error", error}}.dump(), "application/json");
+  });
+}
+
+void Service::Control(const std::string& path, ControlFn fn) {
+  m_server->Post(path, [fn](const httplib::Request&, httplib::Response& res, const httplib::ContentReader& reader) {
+    try {
+      std::string body = ReadBody(reader);
+      nlohmann::json in = body.empty() ? nlohmann::json::object() : nlohmann::json::parse(body);
+      Require(in.is_object(), "the body is a JSON object");
+      res.set_content(fn(in).dump(), "application/json");
+    } catch (const std::exception& e) {
+      res.status = 400;
+      res.set_content(nlohmann::json{{"error", e.what()}}.dump(), "application/json");
+    }
+  });
+}
+
+void Service::Api(const std::string& path, std::vector<const char*> required, bool needsToken, ApiFn fn) {
+  Post(path, [this, required, needsToken, fn](const httplib::Request& req, const RecordedRequest& rec,
+                                                httplib::Response& res) {
+    XmlReply reply(words::kOk);
+    Params params;
+    std::string version = req.get_header_value("v");
+    bool ok = (version == "2" || version == "3") && ParseRequest(rec.body, &params);
+    for (const char* name : required) ok = ok && params.count(name) > 0;
+    std::string userId;
+    if (!ok) {
+      reply.SetWord(words::kClientBadParams);
+    } else if (std::string word = needsToken ? m_store.Authenticate(Param(params, "token"), &userId) : words::kOk;
+               word != words::kOk) {
+      reply.SetWord(word);
+    } else {
+      fn(params, userId, req, reply);
+    }
+    res.set_content(reply.Text(), kXmlType);
   });
 }
 

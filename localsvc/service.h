@@ -9,6 +9,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -26,6 +27,8 @@ struct Response;
 }  // namespace httplib
 
 namespace localsvc {
+
+class XmlReply;
 
 struct ServiceOptions {
   int port = 0;             // 0: any free port
@@ -69,6 +72,19 @@ class Service {
                 const RouteFn& fn);
   void ApplyFault(const Fault& fault, const httplib::Request& req, const RecordedRequest& rec,
                   httplib::Response& res, const RouteFn& fn);
+  // A control endpoint (neither recorded nor faulted): a POST of a JSON object (an
+  // empty body reads as {}) answered with what fn makes of it. A body that is no JSON
+  // object, or an exception from fn (see Require), answers 400 with {"error": "..."}.
+  using ControlFn = std::function<nlohmann::json(const nlohmann::json&)>;
+  void Control(const std::string& path, ControlFn fn);
+  // An endpoint of the file-system API: a POST whose header "v" is 2 or 3 and whose
+  // body is an XML document holding every required parameter (else clientBadParams);
+  // with needsToken the parameter "token" must name a user (else the word of
+  // ItemStore::Authenticate). fn sets the reply's word and values; the XML reply goes out
+  // with HTTP 200.
+  using ApiFn = std::function<void(const std::map<std::string, std::string>& params, const std::string& userId,
+                                   const httplib::Request& req, XmlReply& reply)>;
+  void Api(const std::string& path, std::vector<const char*> required, bool needsToken, ApiFn fn);
   void AddControlRoutes();
   void AddTestRoutes();
   void AddFsRoutes();
@@ -92,6 +108,9 @@ class Service {
   std::condition_variable m_serveEnded;  // signalled when Serve returns
   bool m_serving = false;
 };
+
+// Refuses a control request: throws error for Control to answer with 400.
+void Require(bool ok, const std::string& error);
 
 // The value of key in a raw query ("a=1&b=2"), without percent-decoding, or def.
 std::string QueryValue(const std::string& query, const std::string& key, const std::string& def);

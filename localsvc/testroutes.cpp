@@ -25,6 +25,7 @@
 #include <cstring>
 #include <memory>
 
+#include "ascii.h"
 #include "connection.h"
 #include "service.h"
 #include "stopflag.h"
@@ -40,13 +41,6 @@ int64_t QueryInt(const std::string& query, const std::string& key, int64_t def) 
   } catch (...) {
     return def;
   }
-}
-
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
 }
 
 std::string PercentDecode(const std::string& s) {

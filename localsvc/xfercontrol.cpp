@@ -36,8 +36,6 @@
 // POST /test/reset also forgets the checks and every hook above.
 #include <httplib.h>
 
-#include <stdexcept>
-
 #include <nlohmann/json.hpp>
 
 #include "codec.h"
@@ -50,10 +48,6 @@ namespace {
 
 using nlohmann::json;
 
-void Require(bool ok, const std::string& error) {
-  if (!ok) throw std::runtime_error(error);
-}
-
 std::string BytesOf(const json& in, const char* textKey, const char* base64Key) {
   if (in.contains(textKey)) return in[textKey].get<std::string>();
   std::optional<std::string> bytes = Base64Decode(in.value(base64Key, ""));
@@ -63,12 +57,7 @@ std::string BytesOf(const json& in, const char* textKey, const char* base64Key) 
 
 std::string ReadPath(const std::string& path) {
   std::string out;
-  std::unique_ptr<FILE, int (*)(FILE*)> f(std::fopen(path.c_str(), "rbe"), std::fclose);
-  Require(f != nullptr, "cannot open " + path);
-  char buf[65536];
-  size_t n;
-  while ((n = std::fread(buf, 1, sizeof(buf), f.get())) > 0) out.append(buf, n);
-  Require(!std::ferror(f.get()), "cannot read " + path);
+  Require(ReadWholeFile(path, &out), "cannot read " + path);
   return out;
 }
 
@@ -82,26 +71,7 @@ json VersionJson(int64_t fileVer, const FileContent& c) {
 }  // namespace
 
 void Service::AddXferControlRoutes() {
-  using Fn = std::function<json(const json&)>;
-  auto control = [this](const std::string& path, Fn fn) {
-    m_server->Post(path, [fn](const httplib::Request&, httplib::Response& res, const httplib::ContentReader& reader) {
-      std::string body;
-      reader([&](const char* data, size_t n) {
-        body.append(data, n);
-        return true;
-      });
-      try {
-        json in = body.empty() ? json::object() : json::parse(body);
-        Require(in.is_object(), "the body is a JSON object");
-        res.set_content(fn(in).dump(), "application/json");
-      } catch (const std::exception& e) {
-        res.status = 400;
-        res.set_content(json{{"error", e.what()}}.dump(), "application/json");
-      }
-    });
-  };
-
-  control("/test/xfer/file", [this](const json& in) {
+  Control("/test/xfer/file", [this](const json& in) {
     std::string plain = in.contains("path") ? ReadPath(in["path"].get<std::string>())
                                             : BytesOf(in, "text", "content_base64");
     std::string format = in.value("format", "blocks");
@@ -140,14 +110,14 @@ void Service::AddXferControlRoutes() {
     return out;
   });
 
-  control("/test/xfer/corrupt", [this](const json& in) {
+  Control("/test/xfer/corrupt", [this](const json& in) {
     int count = in.value("count", 1);
     Require(in.contains("fileId") && in.value("index", 0) >= 1 && count >= 1, "fileId, index >= 1 and count >= 1");
     m_xfer.CorruptOnce(in["fileId"].get<std::string>(), in["index"].get<int>(), count);
     return json::object();
   });
 
-  control("/test/xfer/metadata", [this](const json& in) {
+  Control("/test/xfer/metadata", [this](const json& in) {
     MetadataHook hook;
     hook.path = in.value("path", "");
     hook.index = in.value("index", 1);
@@ -161,7 +131,7 @@ void Service::AddXferControlRoutes() {
     return json::object();
   });
 
-  control("/test/xfer/thumbnail", [this](const json& in) {
+  Control("/test/xfer/thumbnail", [this](const json& in) {
     std::vector<ZipEntry> entries;
     for (const auto& e : in.value("entries", json::array())) {
       ZipEntry z{e.value("name", ""), BytesOf(e, "text", "data_base64"), std::nullopt};

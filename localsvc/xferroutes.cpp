@@ -42,6 +42,7 @@
 #include <set>
 #include <string_view>
 
+#include "ascii.h"
 #include "filecodec.h"
 #include "service.h"
 #include "words.h"
@@ -51,16 +52,8 @@
 namespace localsvc {
 namespace {
 
-using Params = std::map<std::string, std::string>;
-
-const char kXmlType[] = "text/xml; charset=utf-8";
 const char kJsonType[] = "application/json";
 const char kBinaryType[] = "application/octet-stream";
-
-std::string Param(const Params& p, const char* name) {
-  auto it = p.find(name);
-  return it == p.end() ? "" : it->second;
-}
 
 // A decimal count without sign or padding rules: 1 to 18 digits.
 bool ParseCount(std::string_view text, int64_t* out) {
@@ -68,12 +61,6 @@ bool ParseCount(std::string_view text, int64_t* out) {
     return false;
   *out = std::stoll(std::string(text));
   return true;
-}
-
-std::string Lower(std::string s) {
-  for (char& c : s)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return s;
 }
 
 // A JSON string as the client's reader takes it: only \" \\ \n \r escaped.
@@ -252,36 +239,16 @@ std::string Service::BaseUrl(const httplib::Request& req) const {
 }
 
 void Service::AddXferRoutes() {
-  // An API handler with the protocol version ("2" or "3") and the user.
-  using XferFn = std::function<void(const Params&, const std::string& version, const std::string& userId,
-                                    const httplib::Request&, XmlReply&)>;
-  auto api = [this](const std::string& path, std::vector<const char*> required, XferFn fn) {
-    Post(path, [this, required, fn](const httplib::Request& req, const RecordedRequest& rec, httplib::Response& res) {
-      XmlReply reply(words::kOk);
-      Params params;
-      std::string version = req.get_header_value("v");
-      bool ok = (version == "2" || version == "3") && ParseRequest(rec.body, &params);
-      for (const char* name : required) ok = ok && params.count(name) > 0;
-      std::string userId;
-      if (!ok) {
-        reply.SetWord(words::kClientBadParams);
-      } else if (std::string word = m_store.Authenticate(Param(params, "token"), &userId); word != words::kOk) {
-        reply.SetWord(word);
-      } else {
-        fn(params, version, userId, req, reply);
-      }
-      res.set_content(reply.Text(), kXmlType);
-    });
-  };
+  // The header "v" chooses the protocol of a ticket: 2 whole file, 3 blocks.
+  auto blocks = [](const httplib::Request& req) { return req.get_header_value("v") == "3"; };
 
-  api("/xsvr/requestUpload/", {"fileVer", "size", "fileId", "sha1"},
-      [this](const Params& p, const std::string& version, const std::string& user, const httplib::Request& req,
-             XmlReply& reply) {
+  Api("/xsvr/requestUpload/", {"fileVer", "size", "fileId", "sha1"}, true,
+      [this, blocks](const Params& p, const std::string& user, const httplib::Request& req, XmlReply& reply) {
         Ticket t;
-        t.kind = version == "3" ? TicketKind::kBlockUpload : TicketKind::kWholeUpload;
+        t.kind = blocks(req) ? TicketKind::kBlockUpload : TicketKind::kWholeUpload;
         t.userId = user;
         t.fileId = Param(p, "fileId");
-        t.sha1 = Lower(Param(p, "sha1"));
+        t.sha1 = AsciiLower(Param(p, "sha1"));
         if (!ParseCount(Param(p, "fileVer"), &t.fileVer) || !ParseCount(Param(p, "size"), &t.size) ||
             !IsHex(t.sha1, 40, true)) {
           reply.SetWord(words::kClientBadParams);
@@ -298,8 +265,8 @@ void Service::AddXferRoutes() {
         reply.Value("url", BaseUrl(req) + (key.empty() ? "/blk/" : "/wf/upload?"));
       });
 
-  api("/xsvr/commit/", {"stub"},
-      [this](const Params& p, const std::string&, const std::string& user, const httplib::Request&, XmlReply& reply) {
+  Api("/xsvr/commit/", {"stub"}, true,
+      [this](const Params& p, const std::string& user, const httplib::Request&, XmlReply& reply) {
         CheckRecord check{"commit", Param(p, "stub")};
         std::optional<Ticket> t;
         m_xfer.Update(check.stub, [&](Ticket& x) {
@@ -331,13 +298,13 @@ void Service::AddXferRoutes() {
         m_xfer.Record(check);
       });
 
-  auto download = [this](bool previous) {
-    return [this, previous](const Params& p, const std::string& version, const std::string& user,
-                            const httplib::Request& req, XmlReply& reply) {
+  auto download = [this, blocks](bool previous) {
+    return [this, blocks, previous](const Params& p, const std::string& user, const httplib::Request& req,
+                                    XmlReply& reply) {
       ItemView item;
       Ticket t;
       std::string word = m_store.VersionOf(user, Param(p, "fileId"), previous, &item, &t.fileVer, &t.content);
-      bool whole = version == "2";
+      bool whole = !blocks(req);
       std::string reason;
       if (word != words::kOk) {
       } else if (whole && (t.content ? t.content->Size() : item.size) == 0) {
@@ -370,8 +337,8 @@ void Service::AddXferRoutes() {
       reply.Value("fileVer", fileVer);
     };
   };
-  api("/xsvr/requestDownload/", {"fileId"}, download(false));
-  api("/xsvr/requestDownloadPreviousVer/", {"fileId"}, download(true));
+  Api("/xsvr/requestDownload/", {"fileId"}, true, download(false));
+  Api("/xsvr/requestDownloadPreviousVer/", {"fileId"}, true, download(true));
 
   Post("/wf/upload", [this](const httplib::Request&, const RecordedRequest& rec, httplib::Response& res) {
     CheckRecord check{"upload", QueryValue(rec.query, "stub", "")};
@@ -383,7 +350,7 @@ void Service::AddXferRoutes() {
     });
     auto part = std::find_if(rec.parts.begin(), rec.parts.end(), [](const RecordedPart& p) { return p.name == "FileCont"; });
     int64_t size = 0, newVer = 0;
-    std::string sha1 = Lower(QueryValue(rec.query, "uploadSha1", ""));
+    std::string sha1 = AsciiLower(QueryValue(rec.query, "uploadSha1", ""));
     std::string plain;
     DecodeInfo info;
     check.word = words::kUploadError;
@@ -486,7 +453,7 @@ void Service::AddXferRoutes() {
   Post("/blk/uploadBlock", [this](const httplib::Request&, const RecordedRequest& rec, httplib::Response& res) {
     CheckRecord check{"uploadBlock", QueryValue(rec.query, "stub", "")};
     std::optional<Ticket> t = m_xfer.Get(check.stub);
-    std::string sha1 = Lower(QueryValue(rec.query, "sha1", ""));
+    std::string sha1 = AsciiLower(QueryValue(rec.query, "sha1", ""));
     int64_t size = 0, index = 0;
     DecodeInfo info;
     check.word = words::kClientBadParams;

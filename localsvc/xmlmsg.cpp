@@ -34,7 +34,7 @@ std::string Print(const tinyxml2::XMLDocument& doc) {
 
 }  // namespace
 
-bool ParseRequest(const std::string& body, std::map<std::string, std::string>* params) {
+bool ParseRequest(const std::string& body, Params* params) {
   tinyxml2::XMLDocument doc(true, tinyxml2::PRESERVE_WHITESPACE);
   if (doc.Parse(body.data(), body.size()) != tinyxml2::XML_SUCCESS || !doc.RootElement()) return false;
   for (auto* e = doc.RootElement()->FirstChildElement(); e; e = e->NextSiblingElement()) {
@@ -42,6 +42,11 @@ bool ParseRequest(const std::string& body, std::map<std::string, std::string>* p
     params->emplace(e->Name(), text ? text : "");
   }
   return true;
+}
+
+std::string Param(const Params& params, const char* name) {
+  auto it = params.find(name);
+  return it == params.end() ? "" : it->second;
 }
 
 XmlReply::XmlReply(const std::string& word) {

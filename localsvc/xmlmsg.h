@@ -17,10 +17,17 @@
 
 namespace localsvc {
 
-// The parameters of a request body by element name (the first of a name wins; an empty
-// element or one holding only white space reads as ""). False when the body is not an
-// XML document with a root element.
-bool ParseRequest(const std::string& body, std::map<std::string, std::string>* params);
+inline constexpr char kXmlType[] = "text/xml; charset=utf-8";
+
+// The parameters of a request body by element name.
+using Params = std::map<std::string, std::string>;
+
+// The parameters of a request body (the first of a name wins; an empty element or one
+// holding only white space reads as ""). False when the body is not an XML document
+// with a root element.
+bool ParseRequest(const std::string& body, Params* params);
+// The parameter's value, "" when it is missing.
+std::string Param(const Params& params, const char* name);
 
 class XmlReply {
  public:

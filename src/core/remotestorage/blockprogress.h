@@ -12,7 +12,6 @@ struct BlockProgressState {
   void* context = nullptr;
   double total = 0;     // size of the whole file
   double finished = 0;  // bytes of the blocks already done
-  double reserved[2] = {0, 0};
 };
 
 // The transport's callback form with a BlockProgressState as context. Upload: the

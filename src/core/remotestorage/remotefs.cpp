@@ -17,31 +17,26 @@ namespace {
 
 constexpr int32_t kCallTimeoutSec = 30;
 
-std::string Header(int version) {
-  std::string header;
-  SetCommonHeaders(&header, version);
-  return header;
-}
-
 #define ASSERT_NOT_EMPTY(text, line)                         \
   do {                                                       \
     if ((text).empty()) OSTREL_LOG(kLogError, "%s", line);   \
   } while (0)
 
-// One XML requester: the nuvra tree POSTed to ServerRoot + path (v:3), the reply parsed
-// into *reply and its result word mapped. name goes into the failure line.
+// One XML requester: the nuvra tree POSTed to ServerRoot + path (header version 3, or
+// 2 for the global version), the reply parsed into *reply and its result word mapped.
+// name goes into the failure line.
 HRESULT XmlCall(IRemoteStorage* pRS, const char* name, const char* path, const RecordTree& request,
-                RecordTree* reply) {
+                RecordTree* reply, int headerVersion = 3) {
   if (pRS == nullptr) {
     OSTREL_LOG(kLogError, "%s", "*ASSERT*: pRS");
     return E_POINTER;
   }
   std::string body;
   HRESULT hr = MakeRequestBody(request, &body);
-  ERROR_CHECK_COM(hr);
+  if (FAILED(hr)) return hr;
   std::string url = GetServerRootUrl(path);
   std::string text;
-  hr = pRS->HttpRequest(url, Header(3), &body, nullptr, nullptr, &text, kCallTimeoutSec);
+  hr = pRS->HttpRequest(url, MakeRequestHeader(headerVersion), &body, nullptr, nullptr, &text, kCallTimeoutSec);
   ERROR_CHECK_COM(hr);
   hr = ParseXmlToRecordTree(reply, text);
   ERROR_CHECK_COM(hr);
@@ -63,7 +58,7 @@ HRESULT JsonCall(IRemoteStorage* pRS, const std::string& url, const std::string&
     return E_POINTER;
   }
   std::string text;
-  HRESULT hr = pRS->HttpRequest(url, Header(3), &body, nullptr, nullptr, &text, kCallTimeoutSec);
+  HRESULT hr = pRS->HttpRequest(url, MakeRequestHeader(3), &body, nullptr, nullptr, &text, kCallTimeoutSec);
   ERROR_CHECK_COM(hr);
   hr = JsonParse(reply, text);
   ERROR_CHECK_COM(hr);
@@ -84,6 +79,18 @@ int64_t LeadingNumber(const std::string& text) {
 }
 
 }  // namespace
+
+HRESULT GlobalVersionGetter::Perform(IRemoteStorage* pRS) {
+  HRESULT hr = E_FAIL;
+  TRACE_SCOPE("GlobalVersionGetter::Perform", &hr);
+  RecordTree request("nuvra");
+  request.AddValue("token", m_strToken);
+  RecordTree reply;
+  hr = XmlCall(pRS, "GlobalversionGetter", "/xsvr/getGlobalVersion", request, &reply, 2);
+  if (FAILED(hr)) return hr;
+  m_strGlobalVersion = reply.GetValue("globalVersion");
+  return hr;
+}
 
 HRESULT UploadRequester::Perform(IRemoteStorage* pRS) {
   HRESULT hr = E_FAIL;
@@ -267,7 +274,7 @@ HRESULT BlockUploader::Perform(IRemoteStorage* pRS) {
   }
   std::string url = m_strURL + "uploadBlock?" + RecordTreeToKeyValueText(query, '&', '=');
   RecordTree reply;
-  hr = pRS->UploadBlock(url, m_callback, m_context, m_pathTmp, Header(3), &reply);
+  hr = pRS->UploadBlock(url, m_callback, m_context, m_pathTmp, MakeRequestHeader(3), &reply);
   if (FAILED(hr)) {
     std::string word = reply.GetAttribute("code");
     if (!word.empty())
@@ -340,7 +347,7 @@ HRESULT BlockDownloader::Perform(IRemoteStorage* pRS) {
     return hr = E_POINTER;
   }
   std::string body = "{\"stub\":\"" + JsonEscape(m_strStub) + StringFormat("\",\"index\":\"%d\"}", m_nIndex);
-  hr = pRS->DownloadBlock(m_strURL + "downloadBlock", m_callback, m_context, m_pathLocal, Header(3), body);
+  hr = pRS->DownloadBlock(m_strURL + "downloadBlock", m_callback, m_context, m_pathLocal, MakeRequestHeader(3), body);
   if (FAILED(hr)) OSTREL_LOG(kLogError, "%s", "*ASSERT*: (((HRESULT)(hr)) >= 0)");
   return hr;
 }

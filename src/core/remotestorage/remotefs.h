@@ -1,6 +1,6 @@
-// The block protocol's calls. On the API root, XML requesters open and close a
-// transfer (UploadRequester, Committer, DownloadRequester; GlobalVersionGetter is in
-// globalversiongetter.h). On the block server named by the URL they return, JSON calls
+// The block protocol's calls. On the API root, XML requesters ask for the protocol
+// (GlobalVersionGetter) and open and close a transfer (UploadRequester, Committer,
+// DownloadRequester). On the block server named by the URL they return, JSON calls
 // move the blocks (MetadataUploader, BlockUploader, MetadataDownloader,
 // BlockDownloader). Every call goes through the IRemoteStorage it is given, with a
 // transport of its own.
@@ -23,6 +23,14 @@
 class IRemoteStorage;
 
 namespace RMT_FS {
+
+// POST ServerRoot + "/xsvr/getGlobalVersion" (v:2, 30 s): token -> the account's
+// global version.
+struct GlobalVersionGetter {
+  std::string m_strToken;
+  std::string m_strGlobalVersion;  // out
+  HRESULT Perform(IRemoteStorage* pRS);
+};
 
 // POST ServerRoot + "/xsvr/requestUpload/" (v:3): token, fileVer, size, fileId, sha1
 // of the whole plain file -> the stub and the block server's URL.

@@ -9,7 +9,7 @@
 #include "common/tracestack.h"
 #include "common/xmlhelper.h"
 #include "core/remotestorage/clsfactory.h"
-#include "core/remotestorage/globalversiongetter.h"
+#include "core/remotestorage/remotefs.h"
 #include "core/remotestorage/requestframe.h"
 #include "core/remotestorage/serverresultmap.h"
 
@@ -30,9 +30,8 @@ void LogTransportFailure(HRESULT hr) {
 HRESULT Exchange(const std::string& url, const std::string& header, const std::string* body,
                  TransportProgressCallback callback, void* context, std::string* reply, int32_t timeoutSec) {
   RefPtr<ITransport> transport;
-  HRESULT hr = NewTransport(&transport);
+  HRESULT hr = NewTransport(&transport, callback, context);
   if (FAILED(hr)) return hr;
-  if (callback) transport->SetProgressCallback(callback, context);
   hr = transport->Request(url, header.empty() ? nullptr : &header, body, reply, timeoutSec, true);
   if (FAILED(hr)) LogTransportFailure(hr);
   return hr;
@@ -113,7 +112,7 @@ HRESULT CRemoteStorage::_XmlRequest(const char* path, const RecordTree& request,
   std::string body;
   HRESULT hr = MakeRequestBody(request, &body);
   if (FAILED(hr)) return hr;
-  return _HttpRequest(path, MakeRequestHeader("2"), &body, callback, context, result, timeoutSec, false);
+  return _HttpRequest(path, MakeRequestHeader(2), &body, callback, context, result, timeoutSec, false);
 }
 
 HRESULT CRemoteStorage::HttpRequest(const std::string& url, const std::string& header, const std::string* body,
@@ -142,7 +141,7 @@ HRESULT CRemoteStorage::CheckProxyServer(RecordTree* result) {
   RefPtr<ITransport> transport;
   hr = NewTransport(&transport);
   if (FAILED(hr)) return hr;
-  std::string header = MakeRequestHeader("2");
+  std::string header = MakeRequestHeader(2);
   std::string reply;
   hr = transport->Request(GetServerRootUrl("/xsvr/"), &header, nullptr, &reply, 5, true);
   ERROR_CHECK_COM(hr);

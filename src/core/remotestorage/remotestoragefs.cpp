@@ -17,14 +17,6 @@ constexpr const char kTokenMask[] = "__token__";
 
 }  // namespace
 
-// A required record field that is empty writes its assertion line; the request is
-// sent all the same.
-#define ASSERT_FIELD(field)                                                              \
-  do {                                                                                   \
-    if (TaskData.field.empty())                                                          \
-      OSTREL_LOG(kLogError, "%s", "*ASSERT*: !IsStrEmpty(TaskData." #field ")");         \
-  } while (0)
-
 // The failure line of every request without accepted failure codes.
 #define LOG_REQUEST_FAILURE(hr)                                                          \
   do {                                                                                   \
@@ -151,7 +143,7 @@ HRESULT CRemoteStorage::PushNotify(const TaskData_PushNotify& TaskData, Transpor
   RecordTree query;
   query.AddValue("uid", TaskData.strUserId);
   std::string path = "/sync/get?" + RecordTreeToKeyValueText(query, '&', '=');
-  hr = _HttpRequest(path, MakeRequestHeader("2"), nullptr, callback, context, result, kPushTimeoutSec, true);
+  hr = _HttpRequest(path, MakeRequestHeader(2), nullptr, callback, context, result, kPushTimeoutSec, true);
   if (FAILED(hr)) {
     OSTREL_LOG(kLogTrace, "CHECK_COM2:hr hr = %x, MSG: %s", static_cast<unsigned>(hr),
                "CRemoteStorage::PushNotify Failed!");

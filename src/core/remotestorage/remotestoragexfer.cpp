@@ -20,12 +20,6 @@ namespace {
 constexpr int32_t kRequestTimeoutSec = 30;
 constexpr int32_t kTransferTimeoutSec = 10800;
 
-#define ASSERT_FIELD(field)                                                              \
-  do {                                                                                   \
-    if (TaskData.field.empty())                                                          \
-      OSTREL_LOG(kLogError, "%s", "*ASSERT*: !IsStrEmpty(TaskData." #field ")");         \
-  } while (0)
-
 // Refuses a value from the service that would go into a URL query unencoded.
 bool QueryValuesSafe(std::initializer_list<const std::string*> values) {
   for (const std::string* v : values) {
@@ -86,10 +80,9 @@ HRESULT CRemoteStorage::_DownloadFile(const std::string& url, const std::string&
   query.AddValue("stub", stub);
   query.AddValue("bakVer", previousVersion ? "previousVer" : "nowVer");
   RefPtr<ITransport> transport;
-  hr = NewTransport(&transport);
+  hr = NewTransport(&transport, callback, context);
   if (FAILED(hr)) return hr;
-  if (callback) transport->SetProgressCallback(callback, context);
-  hr = transport->Download(url + RecordTreeToKeyValueText(query, '&', '='), localPath, MakeRequestHeader("2"), "",
+  hr = transport->Download(url + RecordTreeToKeyValueText(query, '&', '='), localPath, MakeRequestHeader(2), "",
                            kTransferTimeoutSec);
   ERROR_CHECK_COM_MSG(hr, "%s", "CRemoteStorage::_DownloadFile() Call CTransport::Download() Failed");
   return hr;
@@ -153,12 +146,11 @@ HRESULT CRemoteStorage::_UploadFile(const TaskData_UpdateFile& TaskData, Transpo
   query.AddValue("uploadSize", TaskData.strSizeCheck);
   query.AddValue("uploadSha1", TaskData.strSha1Check);
   RefPtr<ITransport> transport;
-  hr = NewTransport(&transport);
+  hr = NewTransport(&transport, callback, context);
   if (FAILED(hr)) return hr;
-  if (callback) transport->SetProgressCallback(callback, context);
   std::string reply;
   hr = transport->Upload(TaskData.strUrl + RecordTreeToKeyValueText(query, '&', '='), TaskData.strTempPath,
-                         MakeRequestHeader("2"), "", &reply, kTransferTimeoutSec);
+                         MakeRequestHeader(2), "", &reply, kTransferTimeoutSec);
   ERROR_CHECK_COM_MSG(hr, "%s", "CRemoteStorage::_UploadFile() Call CTransport::Upload() Failed");
   if (reply.empty()) {
     OSTREL_LOG(kLogWarn, "%s", "ERROR_CHECK_BOOLEX:!IsStrEmpty(bstrResultXml)");
@@ -182,9 +174,8 @@ HRESULT CRemoteStorage::UploadBlock(const std::string& url, TransportProgressCal
   TRACE_SCOPE_DETAIL("CRemoteStorage::UploadBlock()", &hr, "szUri = %s, szBlockPath = %s", url.c_str(),
                      blockPath.c_str());
   RefPtr<ITransport> transport;
-  hr = NewTransport(&transport);
+  hr = NewTransport(&transport, callback, context);
   if (FAILED(hr)) return hr;
-  if (callback) transport->SetProgressCallback(callback, context);
   std::string reply;
   hr = transport->PostStream(url, blockPath, header, &reply, kTransferTimeoutSec);
   ERROR_CHECK_COM(hr);
@@ -210,10 +201,9 @@ HRESULT CRemoteStorage::DownloadBlock(const std::string& url, TransportProgressC
   TRACE_SCOPE_DETAIL("RemoteStorage::DownloadBlock()", &hr, "szUrl = %s, szLocal = %s", url.c_str(),
                      localPath.c_str());
   RefPtr<ITransport> transport;
-  hr = NewTransport(&transport);
+  hr = NewTransport(&transport, callback, context);
   if (FAILED(hr)) return hr;
-  if (callback) transport->SetProgressCallback(callback, context);
-  hr = transport->Download(url, localPath, MakeRequestHeader("2"), body, kTransferTimeoutSec);
+  hr = transport->Download(url, localPath, MakeRequestHeader(2), body, kTransferTimeoutSec);
   ERROR_CHECK_COM_MSG(hr, "%s", "CRemoteStorage::DownloadBlock() Call CTransport::Download() Failed");
   return hr;
 }
@@ -240,7 +230,7 @@ HRESULT CRemoteStorage::GetThumbnail(const TaskData_GetThumbnail& TaskData, Tran
   RefPtr<ITransport> transport;
   hr = NewTransport(&transport);
   if (FAILED(hr)) return hr;
-  hr = transport->Download(url, TaskData.strPackagePath, MakeRequestHeader("2"), "", kTransferTimeoutSec);
+  hr = transport->Download(url, TaskData.strPackagePath, MakeRequestHeader(2), "", kTransferTimeoutSec);
   if (FAILED(hr)) {
     RemoveAfterFailure(TaskData.strPackagePath);
     ERROR_CHECK_COM(hr);

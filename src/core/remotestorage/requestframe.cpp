@@ -56,10 +56,9 @@ std::string GetThumbnailRoot(std::string_view path) {
   return RootPlusPath(kIniThumbnailRoot, kDefaultThumbnailRoot, path);
 }
 
-std::string MakeRequestHeader(std::string_view version) {
+std::string MakeRequestHeader(int version) {
   std::string header;
-  AppendHeaderField(&header, "v", version, true);
-  AppendHeaderField(&header, "User-Agent", "ostrel", true);
+  SetCommonHeaders(&header, version);
   return header;
 }
 
@@ -92,11 +91,13 @@ std::string MaskSecrets(std::string_view text) {
   return out;
 }
 
-HRESULT NewTransport(RefPtr<ITransport>* transport) {
+HRESULT NewTransport(RefPtr<ITransport>* transport, TransportProgressCallback callback, void* context) {
   HRESULT hr = CClsFactory::GetInstance().CreateTransport(transport->Receive());
   if (SUCCEEDED(hr) && !*transport) hr = E_FAIL;
   if (FAILED(hr)) {
     OSTREL_LOG(kLogError, "ERROR_CHECK_COM: hr = %x MSG: %s", static_cast<unsigned>(hr), "Create CTransport Failed!");
+    return hr;
   }
+  if (callback) (*transport)->SetProgressCallback(callback, context);
   return hr;
 }

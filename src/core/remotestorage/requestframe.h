@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "common/log.h"
 #include "common/recordtree.h"
 #include "common/resultcodes.h"
 #include "common/unknown.h"
@@ -19,8 +20,8 @@ std::string GetServerRootUrl(std::string_view path);
 std::string GetPushNotifyRoot(std::string_view path);
 std::string GetThumbnailRoot(std::string_view path);
 
-// "v:<version>&User-Agent:ostrel", values percent-encoded.
-std::string MakeRequestHeader(std::string_view version);
+// "v:<version>&User-Agent:ostrel", values percent-encoded (SetCommonHeaders).
+std::string MakeRequestHeader(int version);
 
 // The request body of a tree named "nuvra" whose pairs are the parameters, in order:
 // the XML declaration immediately followed by the element. E_INVALIDARG (logged) when
@@ -37,6 +38,15 @@ bool IsRawQueryValueSafe(std::string_view value);
 // JSON members of those names become "__password__", "__token__" and "__filekey__".
 std::string MaskSecrets(std::string_view text);
 
-// A new transport from CClsFactory, or the factory's failure code (logged with "Create
-// CTransport Failed!").
-HRESULT NewTransport(RefPtr<ITransport>* transport);
+// In a request slot whose record is named TaskData: a required field that is empty
+// writes its assertion line; the request is sent all the same.
+#define ASSERT_FIELD(field)                                                      \
+  do {                                                                           \
+    if (TaskData.field.empty())                                                  \
+      OSTREL_LOG(kLogError, "%s", "*ASSERT*: !IsStrEmpty(TaskData." #field ")"); \
+  } while (0)
+
+// A new transport from CClsFactory with the progress callback installed when one is
+// given, or the factory's failure code (logged with "Create CTransport Failed!").
+HRESULT NewTransport(RefPtr<ITransport>* transport, TransportProgressCallback callback = nullptr,
+                     void* context = nullptr);

@@ -6,39 +6,18 @@
 #include <functional>
 #include <string>
 
-#include "common/config.h"
 #include "common/log.h"
-#include "common/registry.h"
 #include "core/interfaces/createtaskdata.h"
-#include "core/remotestorage/remotestorage.h"
-#include "support/localservice.h"
+#include "core/remotestorage/serviceclient.h"
 
 namespace {
 
-class RemoteStorageFaultTest : public LocalServiceTest {
+class RemoteStorageFaultTest : public ServiceClientTest {
  protected:
-  void SetUp() override {
-    LocalServiceTest::SetUp();
-    const std::string root = Service().Root();
-    WriteFileBytes(PathIn("config.ini"),
-                   "[Ostrel]\nServerRoot=" + root + "\nPushNotifyRoot=" + root + "\nThumbnailRoot=" + root + "\n");
-    CConfig::Instance().Init(Root());
-    ASSERT_EQ(S_OK, SaveProxySettings("", "", "", "", 0));
-    ASSERT_EQ(S_OK, SetUploadSpeed(0));
-    ASSERT_EQ(S_OK, SetDownloadSpeed(0));
-    remotestoragecontrol::ResetGlobalVersionFlag();
-    ASSERT_EQ(S_OK, CreateRemoteStorage(m_rs.Receive()));
-  }
-  void TearDown() override {
-    remotestoragecontrol::ResetGlobalVersionFlag();
-    LocalServiceTest::TearDown();
-  }
   void InjectReply(const std::string& path, const std::string& word, const std::string& values) {
     std::string body = "<?xml version=\\\"1.0\\\"?><nuvra result=\\\"" + word + "\\\">" + values + "</nuvra>";
     Service().Inject("{\"path\":\"" + path + "\",\"body\":\"" + body + "\"}");
   }
-
-  RefPtr<IRemoteStorage> m_rs;
 };
 
 struct WordCase {

@@ -8,30 +8,19 @@
 #include <string>
 #include <thread>
 
-#include "common/config.h"
-#include "common/registry.h"
 #include "core/interfaces/createtaskdata.h"
-#include "core/remotestorage/remotestorage.h"
+#include "core/remotestorage/serviceclient.h"
 #include "support/fsseed.h"
-#include "support/localservice.h"
 
 namespace {
 
 const char kDevice[] = "ostrel-0123456789abcdef0123456789abcdef|TESTPC";
 
-class RemoteStorageServiceTest : public LocalServiceTest {
+class RemoteStorageServiceTest : public ServiceClientTest {
  protected:
   std::vector<std::string> ServiceArgs() override { return {"--account", "ann:pw-ann", "--push-hold-ms", "0"}; }
   void SetUp() override {
-    LocalServiceTest::SetUp();
-    const std::string root = Service().Root();
-    WriteFileBytes(PathIn("config.ini"), "[Ostrel]\nServerRoot=" + root + "\nPushNotifyRoot=" + root + "\n");
-    CConfig::Instance().Init(Root());
-    ASSERT_EQ(S_OK, SaveProxySettings("", "", "", "", 0));
-    ASSERT_EQ(S_OK, SetUploadSpeed(0));
-    ASSERT_EQ(S_OK, SetDownloadSpeed(0));
-    remotestoragecontrol::ResetGlobalVersionFlag();
-    ASSERT_EQ(S_OK, CreateRemoteStorage(m_rs.Receive()));
+    ServiceClientTest::SetUp();
     RecordTree reply;
     TaskDataPtr<TaskData_Login> login(CreateTaskData_Login("ann", "pw-ann", kDevice, "ostrel", "1.0.0.1"));
     ASSERT_EQ(S_OK, m_rs->Login(*login, nullptr, nullptr, &reply));
@@ -39,11 +28,6 @@ class RemoteStorageServiceTest : public LocalServiceTest {
     m_userId = reply.GetValue("userId");
     ASSERT_FALSE(m_token.empty());
   }
-  void TearDown() override {
-    remotestoragecontrol::ResetGlobalVersionFlag();
-    LocalServiceTest::TearDown();
-  }
-
   // The listed item with that name, or null.
   static const RecordTree* Find(const RecordTree& list, const std::string& name) {
     for (size_t i = 0; i < list.GetChildCount(); ++i)
@@ -76,7 +60,6 @@ class RemoteStorageServiceTest : public LocalServiceTest {
     return reply.GetValue("opVer");
   }
 
-  RefPtr<IRemoteStorage> m_rs;
   std::string m_token;
   std::string m_userId;
 };

@@ -9,17 +9,14 @@
 #include <string>
 #include <vector>
 
-#include "common/config.h"
 #include "common/filehelper.h"
-#include "common/registry.h"
 #include "common/sha1.h"
 #include "core/encrypt/encodefile.h"
 #include "core/interfaces/createtaskdata.h"
 #include "core/remotestorage/blockfiles.h"
-#include "core/remotestorage/remotestorage.h"
+#include "core/remotestorage/serviceclient.h"
 #include "core/remotestorage/transfertestutil.h"
 #include "support/fsseed.h"
-#include "support/localservice.h"
 
 // Text-like bytes (words of a small vocabulary, pseudo-random order): packs the way
 // program text does.
@@ -38,19 +35,10 @@ inline std::string TextBytes(size_t n, uint32_t seed) {
   return out;
 }
 
-class TransferServiceTest : public LocalServiceTest {
+class TransferServiceTest : public ServiceClientTest {
  protected:
   void SetUp() override {
-    LocalServiceTest::SetUp();
-    const std::string root = Service().Root();
-    WriteFileBytes(PathIn("config.ini"),
-                   "[Ostrel]\nServerRoot=" + root + "\nPushNotifyRoot=" + root + "\nThumbnailRoot=" + root + "\n");
-    CConfig::Instance().Init(Root());
-    ASSERT_EQ(S_OK, SaveProxySettings("", "", "", "", 0));
-    ASSERT_EQ(S_OK, SetUploadSpeed(0));
-    ASSERT_EQ(S_OK, SetDownloadSpeed(0));
-    remotestoragecontrol::ResetGlobalVersionFlag();
-    ASSERT_EQ(S_OK, CreateRemoteStorage(m_rs.Receive()));
+    ServiceClientTest::SetUp();
     m_storage.Open(Root());
     nlohmann::json account = FsAccount(Service(), "ann");
     m_token = account["token"].get<std::string>();
@@ -59,8 +47,7 @@ class TransferServiceTest : public LocalServiceTest {
   void TearDown() override {
     EXPECT_TRUE(m_storage.Leftovers().empty()) << ::testing::PrintToString(m_storage.Leftovers());
     m_storage.Close();
-    remotestoragecontrol::ResetGlobalVersionFlag();
-    LocalServiceTest::TearDown();
+    ServiceClientTest::TearDown();
   }
 
   static std::string Sha1(const std::string& s) { return Sha1Hex(s.data(), s.size()); }
@@ -180,7 +167,6 @@ class TransferServiceTest : public LocalServiceTest {
     return out;
   }
 
-  RefPtr<IRemoteStorage> m_rs;
   TransferStorage m_storage;
   std::string m_token;
   std::string m_userId;

@@ -19,6 +19,21 @@ TransportSettings DefaultTransportSettings() {
   return s;
 }
 
+TransportSettings DirectTransportSettings() {
+  TransportSettings s;
+  s.loadProxy = [](ProxySettings* p) {
+    *p = ProxySettings();
+    p->type = 0;
+  };
+  s.uploadSpeed = [] { return uint32_t(0); };
+  s.downloadSpeed = [] { return uint32_t(0); };
+  s.systemProxy = [](SystemProxy* p) {
+    *p = SystemProxy();
+    return S_OK;
+  };
+  return s;
+}
+
 HRESULT GetEnvironmentProxy(SystemProxy* proxy) {
   *proxy = SystemProxy();
   const char* value = std::getenv("http_proxy");

@@ -42,6 +42,10 @@ struct TransportSettings {
 // The user's settings and the environment's proxy.
 TransportSettings DefaultTransportSettings();
 
+// Direct connections without speed limits, whatever the user's settings and the
+// environment say (the settings tests and benchmarks run with).
+TransportSettings DirectTransportSettings();
+
 // The system proxy from the environment: http_proxy (lower case only, as libcurl reads
 // it) as "[scheme://][user:password@]host[:port][/]", port 80 when none is given, and
 // no_proxy. S_OK with found false when http_proxy is unset or empty; E_FAIL when it

@@ -25,7 +25,7 @@ class TransportConcurrencyTest : public LocalServiceTest {
     LocalServiceTest::TearDown();
   }
   RefPtr<CTransport> Make() {
-    RefPtr<CTransport> t(new CTransport(DirectSettings()));
+    RefPtr<CTransport> t(new CTransport(DirectTransportSettings()));
     EXPECT_EQ(S_OK, t->Init());
     return t;
   }
@@ -81,7 +81,7 @@ TEST_F(TransportConcurrencyTest, ParallelTransfersStayApart) {
   for (int i = 0; i < kThreads; ++i) {
     threads.emplace_back([&, i] {
       ITransport* raw = nullptr;
-      HRESULT hr = CreateTransportWith(DirectSettings(), &raw);
+      HRESULT hr = CreateTransportWith(DirectTransportSettings(), &raw);
       RefPtr<ITransport> t = RefPtr<ITransport>::Adopt(raw);
       if (FAILED(hr)) return;
       std::string body = "body-" + std::to_string(i), reply;

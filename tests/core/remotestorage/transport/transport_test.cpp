@@ -22,7 +22,7 @@ class TransportTest : public LocalServiceTest {
     LocalServiceTest::TearDown();
   }
 
-  RefPtr<CTransport> Make(const TransportSettings& settings = DirectSettings(), CurlPolicy policy = CurlPolicy()) {
+  RefPtr<CTransport> Make(const TransportSettings& settings = DirectTransportSettings(), CurlPolicy policy = CurlPolicy()) {
     RefPtr<CTransport> t(new CTransport(settings, policy));
     EXPECT_EQ(S_OK, t->Init());
     return t;
@@ -120,7 +120,7 @@ TEST_F(TransportTest, ProxyKindsAsSetOnTheHandle) {
       {5, true, "", "", "-", "", "-", "-", "-"},
   };
   for (const auto& c : cases) {
-    TransportSettings s = DirectSettings();
+    TransportSettings s = DirectTransportSettings();
     s.loadProxy = [&c](ProxySettings* p) {
       p->type = c.type;
       p->host = "px";
@@ -162,7 +162,7 @@ TEST_F(TransportTest, SpeedLimitsZeroMeansNoneAndAFailedProxyOptionSkipsThem) {
   EXPECT_EQ("5678", a.Last(CURLOPT_MAX_RECV_SPEED_LARGE));
 
   // The user's settings by default: 1 MiB/s each way.
-  TransportSettings defaults = DirectSettings();
+  TransportSettings defaults = DirectTransportSettings();
   defaults.uploadSpeed = DefaultTransportSettings().uploadSpeed;
   defaults.downloadSpeed = DefaultTransportSettings().downloadSpeed;
   auto limited = Make(defaults);
@@ -200,7 +200,7 @@ TEST_F(TransportTest, HttpProxyWithCredentials) {
   };
   for (const auto& c : cases) {
     Service().Reset();
-    TransportSettings s = DirectSettings();
+    TransportSettings s = DirectTransportSettings();
     int port = Service().Port();
     s.loadProxy = [&c, port](ProxySettings* p) {
       *p = ProxySettings();
@@ -223,7 +223,7 @@ TEST_F(TransportTest, HttpProxyWithCredentials) {
 }
 
 TEST_F(TransportTest, SystemProxyComesFromTheEnvironment) {
-  TransportSettings s = DirectSettings();
+  TransportSettings s = DirectTransportSettings();
   s.loadProxy = [](ProxySettings* p) { *p = ProxySettings(); };  // kind -1: the system proxy
   s.systemProxy = GetEnvironmentProxy;
   std::string proxy = "http://127.0.0.1:" + std::to_string(Service().Port()) + "/";
@@ -474,7 +474,7 @@ TEST_F(TransportTest, WhatReachesTheTracker) {
 
 TEST_F(TransportTest, CreateTransportHandsOutOneReference) {
   ITransport* raw = nullptr;
-  ASSERT_EQ(S_OK, CreateTransportWith(DirectSettings(), &raw));
+  ASSERT_EQ(S_OK, CreateTransportWith(DirectTransportSettings(), &raw));
   ASSERT_NE(nullptr, raw);
   RefPtr<ITransport> t = RefPtr<ITransport>::Adopt(raw);
   void* same = nullptr;

@@ -17,22 +17,6 @@
 #include "core/interfaces/isynccenter.h"
 #include "core/remotestorage/transport/transportsettings.h"
 
-// Direct connections, no speed limits, no system proxy.
-inline TransportSettings DirectSettings() {
-  TransportSettings s;
-  s.loadProxy = [](ProxySettings* p) {
-    *p = ProxySettings();
-    p->type = 0;
-  };
-  s.uploadSpeed = [] { return uint32_t(0); };
-  s.downloadSpeed = [] { return uint32_t(0); };
-  s.systemProxy = [](SystemProxy* p) {
-    *p = SystemProxy();
-    return S_OK;
-  };
-  return s;
-}
-
 // A loopback port on which nothing listens: bound once, then released.
 inline int ClosedPort() {
   int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
