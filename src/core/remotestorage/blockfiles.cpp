@@ -33,7 +33,8 @@ bool IsGuidName(const std::string& name) {
 }
 
 // Writes one block of the split: from the source into a GUID-named file in folder,
-// then renamed to its SHA-1. *full is set when the block holds a whole 4 MiB.
+// then renamed to its SHA-1. *full is set when every one of the block's reads
+// returned a whole piece: only then may more of the file follow.
 HRESULT SplitOneBlock(PosixFile& source, const std::string& folder, uint8_t* buffer, SHA1_CTX* whole,
                       int64_t* total, std::string* path, bool* full) {
   std::string temp = folder + "/" + NewGuidString();
@@ -45,14 +46,13 @@ HRESULT SplitOneBlock(PosixFile& source, const std::string& folder, uint8_t* buf
   SHA1_CTX block;
   Sha1Init(&block);
   *full = false;
-  size_t pieces = 0;
-  while (pieces < kPiecesPerBlock) {
+  size_t fullPieces = 0;
+  while (fullPieces < kPiecesPerBlock) {
     ssize_t n = source.ReadFull(buffer, kPiece);
     if (n < 0) {
       OSTREL_LOG(kLogWarn, "SplitFileToBlocks: read error in %s: %s", source.path().c_str(), std::strerror(errno));
       return E_FAIL;
     }
-    ++pieces;
     if (n > 0) {
       if (!out.WriteFull(buffer, static_cast<size_t>(n))) {
         OSTREL_LOG(kLogWarn, "SplitFileToBlocks: write error in %s: %s", temp.c_str(), std::strerror(errno));
@@ -63,8 +63,9 @@ HRESULT SplitOneBlock(PosixFile& source, const std::string& folder, uint8_t* buf
       *total += n;
     }
     if (static_cast<size_t>(n) < kPiece) break;
+    ++fullPieces;
   }
-  *full = pieces == kPiecesPerBlock;
+  *full = fullPieces == kPiecesPerBlock;
   if (!out.Close()) {
     OSTREL_LOG(kLogWarn, "SplitFileToBlocks: close error in %s: %s", temp.c_str(), std::strerror(errno));
     return E_FAIL;
@@ -86,7 +87,7 @@ HRESULT SplitFileToBlocks(const std::string& pathOrgFile, std::vector<std::strin
   ASSERT(!pathOrgFile.empty());
   blocks->clear();
   PosixFile source;
-  if (!source.Open(pathOrgFile, O_RDONLY)) {
+  if (!source.OpenRegularForRead(pathOrgFile)) {
     OSTREL_LOG(kLogWarn, "SplitFileToBlocks: cannot open %s: %s", pathOrgFile.c_str(), std::strerror(errno));
     return E_FAIL;
   }

@@ -41,8 +41,14 @@ TEST_F(BlockFilesTest, SplitCutsFourMiBBlocksNamedBySha1AndJoinRestoresTheFile) 
       {0, {0}},
       {1, {1}},
       {65536, {65536}},
+      // Around a block's last piece: only a whole block is followed by another.
+      {4 * kMiB - 65537, {4 * kMiB - 65537}},
+      {4 * kMiB - 65536, {4 * kMiB - 65536}},
+      {4 * kMiB - 65535, {4 * kMiB - 65535}},
+      {4 * kMiB - 1, {4 * kMiB - 1}},
       {4 * kMiB, {4 * kMiB, 0}},
       {4 * kMiB + 1, {4 * kMiB, 1}},
+      {8 * kMiB - 1, {4 * kMiB, 4 * kMiB - 1}},
       {9 * kMiB, {4 * kMiB, 4 * kMiB, kMiB}},
   };
   ASSERT_EQ(0, RunCommand("mkdir -p " + ShellQuote(PathIn("work"))));
