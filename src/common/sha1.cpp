@@ -1,6 +1,7 @@
 #include "common/sha1.h"
 
 #include <atomic>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -15,6 +16,7 @@
 
 #include "common/checks.h"
 #include "common/strhelper.h"
+#include "platform/posixfile.h"
 
 namespace {
 
@@ -187,10 +189,6 @@ BlockFunction CurrentBlockFunction() {
 
 constexpr size_t kFileBlockBytes = 65536;
 
-struct FileCloser {
-  void operator()(FILE* f) const { std::fclose(f); }
-};
-
 }  // namespace
 
 void Sha1SetEngine(Sha1Engine engine) {
@@ -256,20 +254,24 @@ std::string Sha1Hex(const void* data, size_t length) {
 
 HRESULT GetFileSha1(const std::string& path, const std::function<bool()>& cancel, std::string* sha1) {
   sha1->clear();
-  // "e": the descriptor is closed on exec.
-  std::unique_ptr<FILE, FileCloser> file(std::fopen(path.c_str(), "rbe"));
-  FILE* pf = file.get();
+  PosixFile file;
+  if (!file.OpenRegularForRead(path) && errno == EINVAL) {
+    OSTREL_LOG(kLogWarn, "GetFileSha1: not a regular file: %s", path.c_str());
+    return E_INVALIDARG;
+  }
+  const bool pf = file.IsOpen();
   ERROR_CHECK_BOOLEX(pf);
 
   std::vector<uint8_t> block(kFileBlockBytes);
   SHA1_CTX ctx;
   Sha1Init(&ctx);
-  while (!std::feof(pf)) {
-    size_t n = std::fread(block.data(), 1, block.size(), pf);
+  for (;;) {
+    ssize_t n = file.ReadFull(block.data(), block.size());
     std::this_thread::yield();
-    ERROR_CHECK_BOOLEX(0 == ferror(pf));
-    Sha1Update(&ctx, block.data(), n);
+    ERROR_CHECK_BOOLEX(n >= 0);
+    Sha1Update(&ctx, block.data(), static_cast<size_t>(n));
     if (cancel && !cancel()) return E_FAIL;
+    if (static_cast<size_t>(n) < block.size()) break;
   }
   uint8_t digest[20];
   Sha1Final(&ctx, digest);

@@ -50,6 +50,29 @@ PosixFile& PosixFile::operator=(PosixFile&& o) noexcept {
   return *this;
 }
 
+bool PosixFile::OpenRegularForRead(const std::string& path) {
+  // Non-blocking, so that opening a FIFO does not wait for a writer.
+  if (!Open(path, O_RDONLY | O_NONBLOCK)) return false;
+  struct stat st {};
+  if (::fstat(m_fd, &st) != 0) {
+    ErrnoKeeper keep;
+    Close();
+    return false;
+  }
+  if (!S_ISREG(st.st_mode)) {
+    Close();
+    errno = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+    return false;
+  }
+  int flags = ::fcntl(m_fd, F_GETFL);
+  if (flags < 0 || ::fcntl(m_fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+    ErrnoKeeper keep;
+    Close();
+    return false;
+  }
+  return true;
+}
+
 bool PosixFile::Open(const std::string& path, int flags, mode_t mode) {
   Close();
   int fd;
@@ -144,13 +167,12 @@ bool CopyFileData(PosixFile& in, PosixFile& out) {
 bool ReadWholeFile(const std::string& path, size_t maxBytes, std::string* bytes) {
   bytes->clear();
   PosixFile file;
-  if (!file.Open(path, O_RDONLY)) return false;
-  struct stat st {};
-  if (::fstat(file.fd(), &st) != 0) return false;
-  if (!S_ISREG(st.st_mode)) {
-    errno = EINVAL;
+  if (!file.OpenRegularForRead(path)) {
+    if (errno == EISDIR) errno = EINVAL;
     return false;
   }
+  struct stat st {};
+  if (::fstat(file.fd(), &st) != 0) return false;
   if (static_cast<uint64_t>(st.st_size) > maxBytes) {
     errno = EFBIG;
     return false;

@@ -24,8 +24,18 @@ class PosixFile {
   // open(2) with O_CLOEXEC added (a file open before is closed first); false with
   // errno set on failure.
   bool Open(const std::string& path, int flags, mode_t mode = 0600);
+  // Opens a regular file for reading without ever waiting: the type is checked on the
+  // opened descriptor, so a FIFO, socket or device (EINVAL) or a folder (EISDIR) is
+  // refused before anything is read, even when it replaced a file a moment earlier.
+  bool OpenRegularForRead(const std::string& path);
   bool IsOpen() const { return m_fd >= 0; }
   int fd() const { return m_fd; }
+  // Gives the descriptor up to the caller, who closes it; the object is closed then.
+  int Release() {
+    int fd = m_fd;
+    m_fd = -1;
+    return fd;
+  }
   // The path given to Open ("" for a descriptor handed in).
   const std::string& path() const { return m_path; }
 

@@ -72,7 +72,7 @@ char CompressExtensionList(const std::string& extension) {
 
 bool StartsWith7zSignature(const std::string& path) {
   PosixFile f;
-  return f.Open(path, O_RDONLY) && HasSignature(f);
+  return f.OpenRegularForRead(path) && HasSignature(f);
 }
 
 bool OpensAsZip(const std::string& path) {
@@ -93,7 +93,7 @@ HRESULT NeedCompressFile(const std::string& fileName, const std::string& srcFile
 
   // Content first: the 7z test comes before the size rule.
   PosixFile probe;
-  if (!probe.Open(srcFile, O_RDONLY)) {
+  if (!probe.OpenRegularForRead(srcFile)) {
     hr = E_FAIL;
     ERROR_CHECK_COM(hr);
   }

@@ -9,15 +9,7 @@
 namespace encrypt_io {
 
 bool OpenSource(const std::string& path, PosixFile* file) {
-  if (path.empty() || !file->Open(path, O_RDONLY)) return false;
-  struct stat st;
-  if (fstat(file->fd(), &st) != 0) return false;
-  if (!S_ISREG(st.st_mode)) {
-    file->Close();
-    errno = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
-    return false;
-  }
-  return true;
+  return !path.empty() && file->OpenRegularForRead(path);
 }
 
 bool CreateDestination(const std::string& path, const PosixFile& source, PosixFile* file) {

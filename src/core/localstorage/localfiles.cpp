@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <string_view>
 
 #include "common/checks.h"
 #include "common/filehelper.h"
@@ -26,17 +27,12 @@ bool PathExists(const std::string& path) {
   return !path.empty() && ::stat(path.c_str(), &st) == 0;
 }
 
-// Copies source into the new file target (created 0600, never an existing file or a
-// link). False with errno set on failure; no target remains then.
+// Copies the regular file source into the new file target (created 0600, never an
+// existing file or a link). False with errno set on failure (EISDIR for a folder,
+// EINVAL for any other kind of file); no target remains then.
 bool CopyToNewFile(const std::string& source, const std::string& target) {
   PosixFile in;
-  if (!in.Open(source, O_RDONLY)) return false;
-  struct stat st {};
-  if (::fstat(in.fd(), &st) != 0) return false;
-  if (S_ISDIR(st.st_mode)) {
-    errno = EISDIR;
-    return false;
-  }
+  if (!in.OpenRegularForRead(source)) return false;
   PosixFile out;
   if (!out.Open(target, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0600)) return false;
   bool ok = CopyFileData(in, out) && out.Close();
@@ -57,7 +53,9 @@ std::string CLocalStorage::SyncPath() {
 
 std::string CLocalStorage::GetFullPath(const std::string& relativePath) {
   std::string sync = SyncPath();
-  if (sync.empty() || !IsSafeRelativePath(relativePath)) {
+  // The temp folder is emptied at every Init: nothing of the user's may live there.
+  std::string_view first = std::string_view(relativePath).substr(0, relativePath.find('/'));
+  if (sync.empty() || !IsSafeRelativePath(relativePath) || first == kTempFolderName) {
     OSTREL_LOG(kLogWarn, "CLocalStorage::GetFullPath(): refused: %s", relativePath.c_str());
     return std::string();
   }
@@ -138,6 +136,12 @@ HRESULT CLocalStorage::CopyFileToTempPathByFullPath(const std::string& fullPath,
   }
   std::string temp = GetTempFilePath();
   bool ok = !temp.empty() && CopyToNewFile(source, temp);
+  if (!ok && errno == EINVAL) {
+    // A FIFO, socket or device: nothing that can be uploaded.
+    OSTREL_LOG(kLogWarn, "CLocalStorage::CopyFileToTempPathByFullPath(): not a regular file: %s", source.c_str());
+    hr = E_INVALIDARG;
+    return hr;
+  }
   hr = DealFileSystemReturn(ok, ok ? 0 : errno);
   if (hr == S_OK) *tempPath = temp;
   return hr;

@@ -90,7 +90,7 @@ HRESULT CLocalStorage::Init(const std::string& configPath, const std::string& lo
   ERROR_CHECK_BOOLEX(!IsStrEmpty(szLocalSyncPath));
 
   std::string syncPath = WithoutTrailingSlash(localSyncPath);
-  std::string tempFolder = JoinPath(syncPath, ".tmp/");
+  std::string tempFolder = JoinPath(syncPath, std::string(kTempFolderName) + "/");
   {
     std::lock_guard<std::mutex> paths(m_pathLock);
     m_strLocalSyncPath = syncPath;

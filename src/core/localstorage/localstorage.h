@@ -41,6 +41,8 @@ class CLocalStorage final : public CUnknownImpl<ILocalStorage> {
   static constexpr const char* kShareInFilesTable = "shareinfiles";
   // The column text both item tables are created with.
   static const char* const kTableColumns;
+  // The temp folder's name inside the sync folder; no relative path may start with it.
+  static constexpr const char* kTempFolderName = ".tmp";
   // Folder nesting that the walks over stored rows follow at most.
   static constexpr int kMaxFolderDepth = 512;
 

@@ -48,10 +48,15 @@ TEST_F(LocalStorageFilesTest, FullPathsStayInsideTheSyncFolder) {
       {"a//b", ""},
       {"a/", ""},
       {"a\0b"s, ""},
+      // The temp folder is emptied at every start: no item may be placed in it.
+      {".tmp", ""},
+      {".tmp/a.txt", ""},
+      {".tmpx", m_syncDir + "/.tmpx"},
+      {"a/.tmp", m_syncDir + "/a/.tmp"},
   };
   LogCapture log;
   for (const Case& c : cases) EXPECT_EQ(m_store->GetFullPath(c.relative), c.full) << c.relative;
-  EXPECT_EQ(log.Count("CLocalStorage::GetFullPath(): refused"), 8);
+  EXPECT_EQ(log.Count("CLocalStorage::GetFullPath(): refused"), 10);
 
   // Services given a refused relative path fail before touching anything.
   std::string sha1, created, modified, temp;
@@ -132,6 +137,20 @@ TEST_F(LocalStorageFilesTest, CopyIntoTheTempFolder) {
   EXPECT_TRUE(log.Contains("ERROR_CHECK_BOOLEX:pathSource.FileExists()"));
   EXPECT_EQ(m_store->CopyFileToTempPathByFullPath(PathIn(""), &none, false), E_CV_LOCAL_LOCKED);  // a folder
   EXPECT_TRUE(none.empty());
+}
+
+TEST_F(LocalStorageFilesTest, SpecialFilesAreRefusedWithoutWaitingForAWriter) {
+  // Before the check, opening the FIFO waited for a writer for ever.
+  ASSERT_EQ(mkfifo((m_syncDir + "/pipe").c_str(), 0600), 0);
+  ASSERT_EQ(symlink("pipe", (m_syncDir + "/link-to-pipe").c_str()), 0);
+  for (const std::string& path : {m_syncDir + "/pipe", m_syncDir + "/link-to-pipe", std::string("/dev/null")}) {
+    std::string sha1 = "x", temp;
+    EXPECT_EQ(m_store->GetFileSha1ByPath(path, &sha1, false), E_INVALIDARG) << path;
+    EXPECT_TRUE(sha1.empty());
+    EXPECT_EQ(m_store->CopyFileToTempPathByFullPath(path, &temp, false), E_INVALIDARG) << path;
+    EXPECT_TRUE(temp.empty());
+  }
+  EXPECT_EQ(Shell("ls -A " + ShellQuote(m_store->GetTempFolder())), "");
 }
 
 TEST_F(LocalStorageFilesTest, FailedCopiesLeaveNoTempFile) {

@@ -16,6 +16,7 @@
 #include "common/log.h"
 #include "common/strhelper.h"
 #include "common/utf8.h"
+#include "platform/posixfile.h"
 
 namespace {
 
@@ -542,17 +543,21 @@ CurlStatus CCurlHelper::PostMutiForm(const char* url, const std::vector<FormPart
 
 CurlStatus CCurlHelper::PostMutiForm(const char* url, const char* localPath, long timeoutSec) {
   ASSERT(m_hCURL);
-  int fd = ::open(localPath ? localPath : "", O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
+  PosixFile source;
+  if (!source.OpenRegularForRead(localPath ? localPath : "") && errno != EINVAL && errno != EISDIR) {
     OSTREL_LOG(kLogWarn, "%s", "ERROR_CHECK_BOOL:NULL != reader.fp");
     return E_FAIL;
   }
-  struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+  if (!source.IsOpen()) {
     OSTREL_LOG(kLogWarn, "%s", "ERROR_CHECK_BOOL:S_OK == hr");
-    ::close(fd);
     return E_FAIL;
   }
+  struct stat st {};
+  if (::fstat(source.fd(), &st) != 0) {
+    OSTREL_LOG(kLogWarn, "%s", "ERROR_CHECK_BOOL:S_OK == hr");
+    return E_FAIL;
+  }
+  int fd = source.Release();
   Reset(true);
   m_fd = fd;
   CURLcode code = CURLE_OK;
