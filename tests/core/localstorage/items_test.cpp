@@ -28,7 +28,8 @@ TEST_F(LocalStorageItemsTest, EveryMemberRoundTrips) {
   EXPECT_EQ(Cli("SELECT isdir, size, fileversion, svrparentid, localpath, localname, bshared, itemversion, "
                 "cacheversion IS NULL, version IS NULL, viewmode IS NULL FROM files"),
             "0|5000000000|4000000000|D1|/cache/report.pdf|report, final.pdf|1|3000000000|1|1|1\n");
-  EXPECT_EQ(Cli("SELECT sharers FROM files"), "u1,1,ann@x.org,Ann, the first|u2,3,bob@x.org,Bob|Builder\n");
+  // Separators inside the texts are escaped, so that the entries read back exactly.
+  EXPECT_EQ(Cli("SELECT sharers FROM files"), "|u1,1,ann@x.org,Ann%2C the first|u2,3,bob@x.org,Bob%7CBuilder\n");
 
   std::vector<CFileItemRecord> listed;
   ASSERT_EQ(m_store->GetLastSyncSnapshot("D1", &listed, ItemSpace::MyFile), S_OK);
