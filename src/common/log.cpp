@@ -11,6 +11,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "common/logformat.h"
 #include "common/strformat.h"
 #include "common/utf8.h"
 #include "platform/clock.h"
@@ -231,7 +232,7 @@ void LogWrite(int level, const char* sourceFile, int line, const std::string& te
 void LogWriteFormatV(int level, const char* sourceFile, int line, const char* format, va_list args) {
   ZLogFile& log = ZLogFile::Instance();
   if (!log.IsEnabled(level) || format == nullptr) return;
-  log.Write(level, sourceFile, line, Utf8CutChars(StringFormatV(format, args), kMaxTextChars));
+  log.Write(level, sourceFile, line, Utf8CutChars(LogFormatV(format, args), kMaxTextChars));
 }
 
 void LogWriteFormat(int level, const char* sourceFile, int line, const char* format, ...) {

@@ -32,7 +32,9 @@ int LogInit(const std::string& programName, const std::string& logFilePath, int 
 void LogWrite(int level, const char* sourceFile, int line, const std::string& text);
 
 // Formats and writes one line when the level passes the threshold; returns at once,
-// without the pause, otherwise. The text is cut to 1,023 characters.
+// without the pause, otherwise. The values of %s and %c have their control characters
+// escaped (see LogFormatV), so no value can start a line of its own; the format's own
+// text is written as it stands. The text is cut to 1,023 characters.
 void LogWriteFormat(int level, const char* sourceFile, int line, const char* format, ...)
     __attribute__((format(printf, 4, 5)));
 void LogWriteFormatV(int level, const char* sourceFile, int line, const char* format, va_list args)
