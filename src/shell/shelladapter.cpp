@@ -99,11 +99,17 @@ int32_t CShellAdapter::ShowWizard(const std::string& key, const std::string& tex
   prompt.defaultAnswer = defaultAnswer;
   prompt.lastValue = lastValue;
 
-  std::lock_guard<std::mutex> promptGuard(m_promptLock);
   std::string userId;
   GetRegValue(&userId, "", kRegUserId, "");
   bool memory = !key.empty() && GetRegDWORD(userId, kWizardOpenFlag, 1) != 0;
+  // A remembered answer needs no prompt, so it never waits for another key's open
+  // prompt; it is looked up again under the lock, in case that prompt just stored it.
   uint32_t remembered = 0;
+  if (memory && FindRegDWORD(userId, key, &remembered)) {
+    OSTREL_LOG(kLogTrace, "ShowWizard %s: remembered answer %d", key.c_str(), static_cast<int32_t>(remembered));
+    return static_cast<int32_t>(remembered);
+  }
+  std::lock_guard<std::mutex> promptGuard(m_promptLock);
   if (memory && FindRegDWORD(userId, key, &remembered)) {
     OSTREL_LOG(kLogTrace, "ShowWizard %s: remembered answer %d", key.c_str(), static_cast<int32_t>(remembered));
     return static_cast<int32_t>(remembered);

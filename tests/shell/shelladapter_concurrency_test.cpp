@@ -2,6 +2,7 @@
 // once, and one prompt key is asked once when its answer is remembered.
 #include <atomic>
 #include <barrier>
+#include <future>
 #include <thread>
 #include <vector>
 
@@ -74,6 +75,28 @@ TEST_F(ShellAdapterConcurrencyTest, OnePromptForAKeyAskedByManyThreads) {
   for (auto& t : threads) t.join();
   EXPECT_EQ(m_window.CountOf("ShowWizard"), 1);
   for (int32_t a : answers) EXPECT_EQ(a, 1);
+}
+
+TEST_F(ShellAdapterConcurrencyTest, ARememberedAnswerDoesNotWaitForAnotherKeysOpenPrompt) {
+  m_window.QueueWizardChoice(0, true);
+  ASSERT_EQ(m_adapter->ShowWizard("Wizard_Replace", "t", "c", "是|否", 1, "记住我的选择", -1), 1);
+  // While a prompt of another key waits for the user, the remembered answer comes at
+  // once. Before, it waited for that prompt: the hook's wait then ran out first.
+  std::promise<int32_t> remembered;
+  std::future<int32_t> answer = remembered.get_future();
+  std::atomic<bool> answeredWhileOpen{false};
+  std::thread asker;
+  m_window.SetOnWizard([&](const WizardPrompt&) {
+    asker = std::thread([&] {
+      remembered.set_value(m_adapter->ShowWizard("Wizard_Replace", "t", "c", "是|否", 1, "记住我的选择", -1));
+    });
+    answeredWhileOpen = answer.wait_for(std::chrono::seconds(30)) == std::future_status::ready;
+  });
+  EXPECT_EQ(m_adapter->ShowWizard("Wizard_OpenOldVersion", "t", "c", "打开|取消", 1, "记住我的选择", -1), -1);
+  asker.join();
+  EXPECT_TRUE(answeredWhileOpen.load());
+  EXPECT_EQ(answer.get(), 1);
+  EXPECT_EQ(m_window.CountOf("ShowWizard"), 2);
 }
 
 }  // namespace

@@ -25,6 +25,11 @@ void ScriptedMainWindow::SetOnMessage(std::function<void(const std::string&)> ho
   m_onMessage = std::move(hook);
 }
 
+void ScriptedMainWindow::SetOnWizard(std::function<void(const WizardPrompt&)> hook) {
+  std::lock_guard<std::mutex> guard(m_mutex);
+  m_onWizard = std::move(hook);
+}
+
 std::vector<ScriptedMainWindow::Call> ScriptedMainWindow::Calls() {
   std::lock_guard<std::mutex> guard(m_mutex);
   return m_calls;
@@ -66,6 +71,12 @@ WizardChoice ScriptedMainWindow::ShowWizard(const WizardPrompt& prompt) {
   c.caption = prompt.caption;
   c.prompt = prompt;
   Record(c);
+  std::function<void(const WizardPrompt&)> hook;
+  {
+    std::lock_guard<std::mutex> guard(m_mutex);
+    hook = m_onWizard;
+  }
+  if (hook) hook(prompt);
   std::lock_guard<std::mutex> guard(m_mutex);
   if (m_choices.empty()) {
     int last = prompt.buttons.empty() ? 0 : static_cast<int>(prompt.buttons.size()) - 1;

@@ -29,6 +29,8 @@ class ScriptedMainWindow final : public IMainWindow {
   void SetShellOpenResult(ShellProcess p);
   // Runs inside ShowMessage, before it returns (for example to block a caller).
   void SetOnMessage(std::function<void(const std::string& text)> hook);
+  // Runs inside ShowWizard while the prompt is open, before it is answered.
+  void SetOnWizard(std::function<void(const WizardPrompt& prompt)> hook);
 
   std::vector<Call> Calls();
   int CountOf(const std::string& op);
@@ -50,4 +52,5 @@ class ScriptedMainWindow final : public IMainWindow {
   HRESULT m_notifyResult = S_OK;
   ShellProcess m_shellOpenResult = kShellNoProcess;
   std::function<void(const std::string&)> m_onMessage;
+  std::function<void(const WizardPrompt&)> m_onWizard;
 };
