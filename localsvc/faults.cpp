@@ -1,5 +1,9 @@
 #include "faults.h"
 
+#include <algorithm>
+#include <climits>
+
+#include "bounds.h"
 #include "codec.h"
 
 namespace localsvc {
@@ -16,10 +20,17 @@ bool FaultTable::Add(const nlohmann::json& desc, std::string* error) {
       return false;
     }
     Fault f;
-    f.remaining = desc.value("count", 1);
-    f.delayMs = desc.value("delay_ms", 0);
+    int64_t count = 0, status = 0, zeros = 0, chunk = 0;
+    if (!JsonWholeAt(desc, "count", 1, 1, INT_MAX, &count, error) ||
+        !JsonWholeAt(desc, "status", 200, 100, 999, &status, error) ||
+        !JsonWholeAt(desc, "delay_ms", 0, 0, INT64_MAX, &f.delayMs, error) ||
+        !JsonWholeAt(desc, "zeros", 0, 0, INT64_MAX, &zeros, error) ||
+        !JsonWholeAt(desc, "chunk", 0, 0, INT64_MAX, &chunk, error) ||
+        !JsonWholeAt(desc, "chunk_ms", 0, 0, INT64_MAX, &f.chunkMs, error))
+      return false;
+    f.remaining = static_cast<int>(count);
     f.drop = desc.value("drop", false);
-    if (desc.contains("status")) f.status = desc["status"].get<int>();
+    if (desc.contains("status")) f.status = static_cast<int>(status);
     if (desc.contains("word")) {
       f.body = "<?xml version=\"1.0\" encoding=\"utf-8\"?><nuvra result=\"" + desc["word"].get<std::string>() + "\"/>";
       f.contentType = "text/xml";
@@ -35,16 +46,11 @@ bool FaultTable::Add(const nlohmann::json& desc, std::string* error) {
       f.body = *bytes;
     }
     if (desc.value("garbage", false)) f.body = "%%% not a document \x01\x7f\xfe <<<&&&";
-    if (desc.contains("zeros")) f.body = std::string(desc["zeros"].get<size_t>(), '\0');
+    if (desc.contains("zeros")) f.body = std::string(static_cast<size_t>(std::min(zeros, kLargestSize)), '\0');
     f.contentType = desc.value("content_type", f.contentType);
     f.gzip = desc.value("gzip", false);
     if (desc.contains("headers")) f.headerLines = desc["headers"].get<std::vector<std::string>>();
-    f.chunkBytes = desc.value("chunk", size_t(0));
-    f.chunkMs = desc.value("chunk_ms", 0);
-    if (f.remaining < 1 || f.delayMs < 0 || f.chunkMs < 0 || (f.status && (*f.status < 100 || *f.status > 999))) {
-      *error = "count, delay_ms or status out of range";
-      return false;
-    }
+    f.chunkBytes = static_cast<size_t>(std::min(chunk, kLargestSize));
     std::lock_guard<std::mutex> lock(m_mutex);
     m_faults[path].push_back(std::move(f));
     return true;

@@ -24,8 +24,13 @@
 //
 // Without a replacement body the endpoint's own handler makes the reply, and status,
 // gzip and header lines apply to it. Faults for one path queue up in the order armed.
+//
+// Numbers are whole numbers (a fault with any other is refused): count from 1 to
+// 2^31 - 1, status from 100 to 999; waits (delay_ms, chunk_ms) and sizes (zeros,
+// chunk) from 0, waits cut to an hour and sizes to 64 MiB (bounds.h).
 #pragma once
 
+#include <cstdint>
 #include <deque>
 #include <map>
 #include <mutex>
@@ -39,7 +44,7 @@ namespace localsvc {
 
 struct Fault {
   int remaining = 1;
-  int delayMs = 0;
+  int64_t delayMs = 0;
   bool drop = false;
   std::optional<int> status;
   std::optional<std::string> body;
@@ -48,7 +53,7 @@ struct Fault {
   bool gzip = false;
   std::vector<std::string> headerLines;
   size_t chunkBytes = 0;
-  int chunkMs = 0;
+  int64_t chunkMs = 0;
 };
 
 class FaultTable {

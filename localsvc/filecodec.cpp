@@ -279,7 +279,7 @@ bool Pack7z(std::string_view plain, std::string* archive, std::string* reason) {
 
 }  // namespace
 
-bool ReadWholeFile(const std::string& path, std::string* out) {
+bool ReadWholeFile(const std::string& path, std::string* out, size_t cap) {
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return false;
   out->clear();
@@ -288,6 +288,10 @@ bool ReadWholeFile(const std::string& path, std::string* out) {
   while ((n = ::read(fd, buf, sizeof(buf))) != 0) {
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) break;
+    if (static_cast<size_t>(n) > cap - out->size()) {
+      n = -1;
+      break;
+    }
     out->append(buf, static_cast<size_t>(n));
   }
   ::close(fd);

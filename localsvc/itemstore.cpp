@@ -3,6 +3,7 @@
 #include <time.h>
 
 #include <algorithm>
+#include <limits>
 
 #include "ascii.h"
 #include "content.h"
@@ -21,6 +22,13 @@ bool HasControl(const std::string& s) {
 bool ValidName(const std::string& name) {
   return !name.empty() && name != "." && name != ".." && name.find_first_of("/\\") == std::string::npos &&
          !HasControl(name);
+}
+
+// a + b of two sizes from 0, held at the largest rather than overflowing: seeded sizes
+// may be any whole number.
+int64_t AddSizes(int64_t a, int64_t b) {
+  int64_t sum = 0;
+  return __builtin_add_overflow(a, b, &sum) ? std::numeric_limits<int64_t>::max() : sum;
 }
 
 std::string Now() {
@@ -81,7 +89,7 @@ void ItemStore::GetSpace(const std::string& userId, int64_t* used, int64_t* tota
   *total = a ? a->total : 0;
   *used = 0;
   for (const auto& [id, item] : m_items)
-    if (item.ownerId == userId && !item.folder) *used += item.size;
+    if (item.ownerId == userId && !item.folder) *used = AddSizes(*used, item.size);
 }
 
 std::string ItemStore::List(const std::string& userId, const std::string& folderId, std::vector<ItemView>* items) {
@@ -368,8 +376,8 @@ std::string ItemStore::CheckUploadLocked(const std::string& userId, const std::s
   Account* owner = m_accounts.ByUserId(item->ownerId);
   int64_t used = 0;
   for (const auto& [id, other] : m_items)
-    if (other.ownerId == item->ownerId && !other.folder) used += other.size;
-  if (used - item->size + size > owner->total) return words::kOverSpace;
+    if (other.ownerId == item->ownerId && !other.folder) used = AddSizes(used, other.size);
+  if (size > owner->total - (used - item->size)) return words::kOverSpace;
   *out = item;
   return words::kOk;
 }

@@ -122,7 +122,8 @@ class ItemStore {
 
   // Reads: they never move a version. userId is an authenticated user.
   Versions GetVersions(const std::string& userId);
-  // used: the sizes of every file the user owns, recycle bin included.
+  // used: the sizes of every file the user owns, recycle bin included (a sum beyond the
+  // 64-bit range reads as the largest).
   void GetSpace(const std::string& userId, int64_t* used, int64_t* total);
   // The live children of a folder ("" the user's root); targetNotExist for anything
   // that is not a folder the user can see.

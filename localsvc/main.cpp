@@ -14,6 +14,7 @@
 #include <string>
 #include <thread>
 
+#include "bounds.h"
 #include "service.h"
 
 namespace {
@@ -25,7 +26,7 @@ const char kUsage[] =
     "  --tls-cert FILE --tls-key FILE   serve https\n"
     "  --threads N             worker threads (default 64; each held push poll takes one)\n"
     "  --push-hold-ms N        a push poll (/sync/get) answers after N ms when no version\n"
-    "                          moves (default 25000; 0: only when one moves)\n"
+    "                          moves (default 25000, at most an hour; 0: only when one moves)\n"
     "  --global-version V      the answer of /xsvr/getGlobalVersion (default 2)\n"
     "  --account USER:PASSWORD an account to sign in with (repeatable)\n"
     "  --help                  this text\n"
@@ -73,7 +74,7 @@ int main(int argc, char** argv) {
     } else if (arg == "--threads") {
       options.threads = std::max(1, std::atoi(next()));
     } else if (arg == "--push-hold-ms") {
-      options.pushHoldMs = std::max<long long>(0, std::atoll(next()));
+      options.pushHoldMs = std::clamp<long long>(std::atoll(next()), 0, localsvc::kLongestWait.count());
     } else if (arg == "--global-version") {
       options.globalVersion = next();
     } else if (arg == "--account") {

@@ -1,6 +1,7 @@
 // The record of every request the service answered, for tests to read back through
 // GET /test/log. Bodies and part contents are kept up to kLogBodyCap bytes each; the
-// full sizes are kept beside them.
+// full sizes are kept beside them. Text fields keep the bytes as they came; in the
+// log's JSON (JsonText) a byte that is not UTF-8 reads as U+FFFD.
 #pragma once
 
 #include <cstdint>

@@ -121,7 +121,7 @@ void Service::AddSeedRoutes() {
       std::vector<ItemView> items;
       if (!store.Dump(req.get_param_value("userId"), &v, &items)) {
         res.status = 400;
-        res.set_content(json{{"error", "no such user"}}.dump(), "application/json");
+        res.set_content(JsonText({{"error", "no such user"}}), "application/json");
         return;
       }
       out["opVer"] = v.opVer;
@@ -129,7 +129,7 @@ void Service::AddSeedRoutes() {
       out["items"] = json::array();
       for (const auto& item : items) out["items"].push_back(ToJson(item));
     }
-    res.set_content(out.dump(), "application/json");
+    res.set_content(JsonText(out), "application/json");
   });
 }
 

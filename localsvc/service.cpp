@@ -84,6 +84,10 @@ void Require(bool ok, const std::string& error) {
   if (!ok) throw std::runtime_error(error);
 }
 
+std::string JsonText(const nlohmann::json& j) {
+  return j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
 std::string QueryValue(const std::string& query, const std::string& key, const std::string& def) {
   size_t pos = 0;
   while (pos <= query.size()) {
@@ -277,7 +281,7 @@ void Service::AddControlRoutes() {
   // Control endpoints: neither recorded nor subject to faults.
   m_server->Get("/test/log", [this](const httplib::Request& req, httplib::Response& res) {
     std::string path = req.has_param("path") ? req.get_param_value("path") : "";
-    res.set_content(m_log.ToJson(path).dump(), "application/json");
+    res.set_content(JsonText(m_log.ToJson(path)), "application/json");
   });
   // POST handlers that read their body themselves are matched before the others, so
   // the control routes read theirs the same way to stay ahead of the catch-all.
@@ -304,7 +308,7 @@ void Service::AddControlRoutes() {
       error = e.what();
     }
     res.status = ok ? 200 : 400;
-    res.set_content(ok ? "{}" : nlohmann::json{{"error", error}}.dump(), "application/json");
+    res.set_content(ok ? "{}" : JsonText({{"error", error}}), "application/json");
   });
 }
 
@@ -314,10 +318,10 @@ void Service::Control(const std::string& path, ControlFn fn) {
       std::string body = ReadBody(reader);
       nlohmann::json in = body.empty() ? nlohmann::json::object() : nlohmann::json::parse(body);
       Require(in.is_object(), "the body is a JSON object");
-      res.set_content(fn(in).dump(), "application/json");
+      res.set_content(JsonText(fn(in)), "application/json");
     } catch (const std::exception& e) {
       res.status = 400;
-      res.set_content(nlohmann::json{{"error", e.what()}}.dump(), "application/json");
+      res.set_content(JsonText({{"error", e.what()}}), "application/json");
     }
   });
 }

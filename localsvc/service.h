@@ -112,6 +112,10 @@ class Service {
 // Refuses a control request: throws error for Control to answer with 400.
 void Require(bool ok, const std::string& error);
 
+// j as compact JSON text. Its strings may hold any bytes: those that are not UTF-8 come
+// out as U+FFFD, so the text is always JSON.
+std::string JsonText(const nlohmann::json& j);
+
 // The value of key in a raw query ("a=1&b=2"), without percent-decoding, or def.
 std::string QueryValue(const std::string& query, const std::string& key, const std::string& def);
 

@@ -1,5 +1,9 @@
 #include "stopflag.h"
 
+#include <algorithm>
+
+#include "bounds.h"
+
 namespace localsvc {
 
 StopFlag& StopFlag::Get() {
@@ -22,7 +26,7 @@ bool StopFlag::IsSet() {
 
 bool StopFlag::WaitFor(std::chrono::milliseconds d) {
   std::unique_lock<std::mutex> lock(m_mutex);
-  return !m_cv.wait_for(lock, d, [this] { return m_set; });
+  return !m_cv.wait_for(lock, std::min(d, kLongestWait), [this] { return m_set; });
 }
 
 }  // namespace localsvc

@@ -15,7 +15,8 @@ class StopFlag {
 
   void Set();
   bool IsSet();
-  // Waits for d. True when the whole time passed, false as soon as the flag is set.
+  // Waits for d, cut to kLongestWait (bounds.h). True when the whole time passed,
+  // false as soon as the flag is set.
   bool WaitFor(std::chrono::milliseconds d);
 
  private:

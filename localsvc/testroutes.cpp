@@ -2,16 +2,20 @@
 //
 //   /test/echo               the request as recorded, as JSON
 //   /test/status/<n>         HTTP status n with a small XML body
-//   /test/sleep?ms=|s=       answers after the wait
+//   /test/sleep?ms=|s=       answers after the wait (default 1 s)
 //   /test/redirect?n=&code=&to=   n redirections (default 1, status code default 302),
 //                            then to the target (default /test/echo); "to" is
 //                            percent-encoded and last
-//   /test/trickle?n=&chunk=&ms=   n bytes in pieces of chunk bytes, ms apart
+//   /test/trickle?n=&chunk=&ms=   n bytes (default 1 MiB) in pieces of chunk bytes
+//                            (default 1024; 0 reads as 1), ms apart (default 100)
 //   /test/drop               closes the connection without a reply
 //   /test/bytes?n=&seed=     n bytes: zeros for seed 0, else a pseudo-random stream
 //   /test/files/<name>       a file of the data folder, streamed
 //   /test/sink               takes any body (counted, not kept) and answers its size
 //   /api_server/             the state page (normal unless a fault replaces it)
+//
+// Waits (ms, s) are cut to an hour and sizes (n, chunk) to 64 MiB; a negative one
+// answers 400 (bounds.h). A number beyond the 64-bit range reads as the nearest end.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -23,9 +27,12 @@
 #include <chrono>
 #include <cstdint>
 #include <cstring>
+#include <limits>
 #include <memory>
+#include <stdexcept>
 
 #include "ascii.h"
+#include "bounds.h"
 #include "connection.h"
 #include "service.h"
 #include "stopflag.h"
@@ -33,14 +40,25 @@
 namespace localsvc {
 namespace {
 
+// The number at key of the query, def when it is absent or no number.
 int64_t QueryInt(const std::string& query, const std::string& key, int64_t def) {
   std::string v = QueryValue(query, key, "");
   if (v.empty()) return def;
   try {
     return std::stoll(v);
+  } catch (const std::out_of_range&) {
+    bool negative = v.find('-') < v.find_first_of("0123456789");
+    return negative ? std::numeric_limits<int64_t>::min() : std::numeric_limits<int64_t>::max();
   } catch (...) {
     return def;
   }
+}
+
+size_t CutSize(int64_t n) { return static_cast<size_t>(std::min(n, kLargestSize)); }
+
+void Refuse(httplib::Response& res, const char* why) {
+  res.status = 400;
+  res.set_content(why, "text/plain");
 }
 
 std::string PercentDecode(const std::string& s) {
@@ -113,7 +131,7 @@ bool SafeName(const std::string& name) {
 
 void Service::AddTestRoutes() {
   auto echo = [](const httplib::Request&, const RecordedRequest& rec, httplib::Response& res) {
-    res.set_content(ToJson(rec).dump(), "application/json");
+    res.set_content(JsonText(ToJson(rec)), "application/json");
   };
   Get("/test/echo", echo);
   Post("/test/echo", echo);
@@ -126,7 +144,12 @@ void Service::AddTestRoutes() {
   Post("/test/status/([0-9]{3})", status);
 
   auto sleep = [](const httplib::Request& req, const RecordedRequest& rec, httplib::Response& res) {
-    int64_t ms = QueryInt(rec.query, "ms", QueryInt(rec.query, "s", 1) * 1000);
+    int64_t s = QueryInt(rec.query, "s", 1);
+    int64_t ms = QueryInt(rec.query, "ms", s < 0 ? -1 : std::min<int64_t>(s, kLongestWait.count() / 1000) * 1000);
+    if (ms < 0) {
+      Refuse(res, "ms and s are not negative");
+      return;
+    }
     if (!StopFlag::Get().WaitFor(std::chrono::milliseconds(ms))) {
       ShutdownConnection(FindConnectionSocket(req));
       return;
@@ -150,9 +173,15 @@ void Service::AddTestRoutes() {
   Post("/test/redirect", redirect);
 
   Get("/test/trickle", [](const httplib::Request&, const RecordedRequest& rec, httplib::Response& res) {
-    size_t total = static_cast<size_t>(QueryInt(rec.query, "n", 1 << 20));
-    size_t chunk = static_cast<size_t>(std::max<int64_t>(1, QueryInt(rec.query, "chunk", 1024)));
-    auto pause = std::chrono::milliseconds(QueryInt(rec.query, "ms", 100));
+    int64_t n = QueryInt(rec.query, "n", 1 << 20), chunkSize = QueryInt(rec.query, "chunk", 1024),
+            ms = QueryInt(rec.query, "ms", 100);
+    if (n < 0 || chunkSize < 0 || ms < 0) {
+      Refuse(res, "n, chunk and ms are not negative");
+      return;
+    }
+    size_t total = CutSize(n);
+    size_t chunk = std::max<size_t>(1, CutSize(chunkSize));
+    auto pause = std::chrono::milliseconds(ms);
     res.set_content_provider(total, "application/octet-stream",
                              [chunk, pause](size_t offset, size_t length, httplib::DataSink& sink) {
                                if (offset > 0 && !StopFlag::Get().WaitFor(pause)) return false;
@@ -169,7 +198,12 @@ void Service::AddTestRoutes() {
   Post("/test/drop", drop);
 
   Get("/test/bytes", [](const httplib::Request&, const RecordedRequest& rec, httplib::Response& res) {
-    size_t total = static_cast<size_t>(QueryInt(rec.query, "n", 0));
+    int64_t n = QueryInt(rec.query, "n", 0);
+    if (n < 0) {
+      Refuse(res, "n is not negative");
+      return;
+    }
+    size_t total = CutSize(n);
     uint64_t seed = static_cast<uint64_t>(QueryInt(rec.query, "seed", 0));
     res.set_content_provider(total, "application/octet-stream",
                              [seed](size_t offset, size_t length, httplib::DataSink& sink) {

@@ -1,5 +1,7 @@
 #include "transfers.h"
 
+#include <climits>
+
 #include "filecodec.h"
 
 namespace localsvc {
@@ -47,7 +49,8 @@ nlohmann::json Transfers::Checks() {
 
 void Transfers::CorruptOnce(const std::string& fileId, int index, int count) {
   std::lock_guard<std::mutex> lock(m_mutex);
-  m_corrupt[{fileId, index}] += count;
+  int& armed = m_corrupt[{fileId, index}];
+  armed = count > INT_MAX - armed ? INT_MAX : armed + count;
 }
 
 bool Transfers::TakeCorrupt(const std::string& fileId, int index) {

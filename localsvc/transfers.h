@@ -84,6 +84,7 @@ class Transfers {
   nlohmann::json Checks();
 
   // Hooks (all cleared by ResetHooks, as by POST /test/reset).
+  // Counts armed again for the same block add up, to at most INT_MAX.
   void CorruptOnce(const std::string& fileId, int index, int count);
   // True when the download of this block is to be corrupted (uses one count up).
   bool TakeCorrupt(const std::string& fileId, int index);

@@ -6,7 +6,7 @@
 //   POST /test/xfer/file   {"userId", "name", "parentId"?, "fileVer"? (default 1),
 //                           "modTime"?}: a new file; or {"fileId"}: the file's next version;
 //                          with the content as "text", "content_base64" or "path" (a file
-//                          the service reads), and "format":
+//                          the service reads, of at most 64 MiB), and "format":
 //                            "blocks"       RTV0 blocks, not packed (flags 0x02; default)
 //                            "blocks-lzma"  RTV0 blocks packed by liblzma's LZMA-Alone
 //                                           encoder (flags 0x03)
@@ -25,7 +25,8 @@
 //   POST /test/xfer/thumbnail {"fileId", "entries": [{"name", "text" | "data_base64",
 //                          "claimedSize"?}]}: the thumbnail package of that file becomes a
 //                          zip of these stored entries (claimedSize: the unpacked size the
-//                          entry claims; from 2^32 written as ZIP64)
+//                          entry claims, any whole number from 0: it is only written;
+//                          from 2^32 written as ZIP64)
 //   GET  /test/xfer/state[?fileId=F]  -> {"blocks": blocks held, "checks": [{"step",
 //                          "stub", "fileId", "index", "word", "reason", "format"}...], and
 //                          for F "fileVer" and "versions": [{"fileVer", "size", "sha1",
@@ -33,11 +34,16 @@
 //   GET  /test/xfer/content?fileId=F[&fileVer=V]  -> the plain bytes of that version
 //                          (default the current one) as the service decodes them; 404
 //
+// index and count are whole numbers from 1 to 2^31 - 1 (counts armed again add up, to
+// at most that).
 // POST /test/reset also forgets the checks and every hook above.
 #include <httplib.h>
 
 #include <nlohmann/json.hpp>
 
+#include <climits>
+
+#include "bounds.h"
 #include "codec.h"
 #include "filecodec.h"
 #include "service.h"
@@ -57,8 +63,17 @@ std::string BytesOf(const json& in, const char* textKey, const char* base64Key) 
 
 std::string ReadPath(const std::string& path) {
   std::string out;
-  Require(ReadWholeFile(path, &out), "cannot read " + path);
+  Require(ReadWholeFile(path, &out, static_cast<size_t>(kLargestSize)),
+          "cannot read " + path + ", or it holds more than 64 MiB");
   return out;
+}
+
+// The whole number at key (def when absent); refused unless from lo to hi.
+int64_t WholeAt(const json& in, const char* key, int64_t def, int64_t lo, int64_t hi) {
+  int64_t v = 0;
+  std::string error;
+  Require(JsonWholeAt(in, key, def, lo, hi, &v, &error), error);
+  return v;
 }
 
 json VersionJson(int64_t fileVer, const FileContent& c) {
@@ -111,22 +126,22 @@ void Service::AddXferControlRoutes() {
   });
 
   Control("/test/xfer/corrupt", [this](const json& in) {
-    int count = in.value("count", 1);
-    Require(in.contains("fileId") && in.value("index", 0) >= 1 && count >= 1, "fileId, index >= 1 and count >= 1");
-    m_xfer.CorruptOnce(in["fileId"].get<std::string>(), in["index"].get<int>(), count);
+    Require(in.contains("fileId"), "fileId is required");
+    int index = static_cast<int>(WholeAt(in, "index", 0, 1, INT_MAX));
+    int count = static_cast<int>(WholeAt(in, "count", 1, 1, INT_MAX));
+    m_xfer.CorruptOnce(in["fileId"].get<std::string>(), index, count);
     return json::object();
   });
 
   Control("/test/xfer/metadata", [this](const json& in) {
     MetadataHook hook;
     hook.path = in.value("path", "");
-    hook.index = in.value("index", 1);
+    hook.index = static_cast<int>(WholeAt(in, "index", 1, 1, INT_MAX));
     if (in.contains("blockId")) hook.blockId = in["blockId"].get<std::string>();
     hook.dropKey = in.value("dropKey", false);
-    hook.remaining = in.value("count", 1);
+    hook.remaining = static_cast<int>(WholeAt(in, "count", 1, 1, INT_MAX));
     Require(hook.path == "/blk/uploadMetadata" || hook.path == "/blk/downloadMetadata",
             "path is /blk/uploadMetadata or /blk/downloadMetadata");
-    Require(hook.index >= 1 && hook.remaining >= 1, "index and count are 1 or more");
     m_xfer.AddMetadataHook(std::move(hook));
     return json::object();
   });
@@ -135,7 +150,10 @@ void Service::AddXferControlRoutes() {
     std::vector<ZipEntry> entries;
     for (const auto& e : in.value("entries", json::array())) {
       ZipEntry z{e.value("name", ""), BytesOf(e, "text", "data_base64"), std::nullopt};
-      if (e.contains("claimedSize")) z.claimedSize = e["claimedSize"].get<uint64_t>();
+      if (e.contains("claimedSize")) {
+        Require(e["claimedSize"].is_number_unsigned(), "claimedSize is a whole number from 0");
+        z.claimedSize = e["claimedSize"].get<uint64_t>();
+      }
       Require(!z.name.empty(), "every entry has a name");
       entries.push_back(std::move(z));
     }
@@ -151,7 +169,7 @@ void Service::AddXferControlRoutes() {
       std::map<int64_t, std::shared_ptr<FileContent>> versions;
       if (!m_store.Contents(req.get_param_value("fileId"), &fileVer, &versions)) {
         res.status = 400;
-        res.set_content(json{{"error", "no such file"}}.dump(), "application/json");
+        res.set_content(JsonText({{"error", "no such file"}}), "application/json");
         return;
       }
       out["fileVer"] = fileVer;
@@ -159,7 +177,7 @@ void Service::AddXferControlRoutes() {
       for (const auto& [ver, content] : versions)
         if (content) out["versions"].push_back(VersionJson(ver, *content));
     }
-    res.set_content(out.dump(), "application/json");
+    res.set_content(JsonText(out), "application/json");
   });
 
   m_server->Get("/test/xfer/content", [this](const httplib::Request& req, httplib::Response& res) {

@@ -480,6 +480,16 @@ TEST_F(FsApiTest, InjectedWordsApply) {
   EXPECT_EQ("2", log[0].Header("v"));
 }
 
+TEST_F(FsApiTest, SpaceUsedStopsAtTheLargestNumber) {
+  nlohmann::json item;
+  for (const char* name : {"a", "b"})
+    item = FsControl(Service(), "/test/fs/item", {{"userId", alice["userId"]}, {"name", name}, {"size", 1LL << 62}});
+  EXPECT_EQ("9223372036854775807", As(alice, "/xsvr/getSpace/").values["used"]);
+  Params upload = {{"fileId", item["fileId"].get<std::string>()}, {"fileVer", "1"}, {"size", "1"},
+                   {"sha1", std::string(40, 'a')}};
+  EXPECT_EQ("overSpace", As(alice, "/xsvr/requestUpload/", upload).word);
+}
+
 TEST_F(FsApiTest, SeedingRefusesWhatTheStoreCannotHold) {
   for (const char* bad : {R"({"user":"alice","password":"x"})", R"({"user":"u","password":"p","userId":"a/b"})",
                           R"({"user":"u","password":"p","email":"no-at"})", R"({"user":"","password":"p"})"}) {

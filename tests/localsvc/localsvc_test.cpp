@@ -105,7 +105,8 @@ TEST_F(LocalServiceSelfTest, DropAndDelay) {
 
 TEST_F(LocalServiceSelfTest, RefusesMalformedFaults) {
   for (const char* bad : {"not json", R"({"status":500})", R"({"path":"x"})", R"({"path":"/x","count":0})",
-                          R"({"path":"/x","body_base64":"@@@"})", R"({"path":"/x","status":"five"})"}) {
+                          R"({"path":"/x","body_base64":"@@@"})", R"({"path":"/x","status":"five"})",
+                          R"({"path":"/x","chunk":-1})", R"({"path":"/x","delay_ms":0.5})"}) {
     HttpReply r = HttpExchange(Service().Port(), "POST", "/test/inject", bad);
     EXPECT_EQ(400, r.status) << bad;
   }

@@ -1,0 +1,79 @@
+// The local service against requests that ask too much of it: waits and sizes beyond its
+// bounds, negative ones, and bytes that are not UTF-8. None of them may end it.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <thread>
+
+#include "support/fsseed.h"
+#include "support/localservice.h"
+
+namespace {
+
+using LocalServiceLimitsTest = LocalServiceTest;
+
+// Waits far beyond an hour hold until the service stops, and it still ends cleanly.
+TEST_F(LocalServiceLimitsTest, HugeWaitsHoldUntilTheServiceStops) {
+  Service().Inject(R"([{"path":"/w/delay","delay_ms":9223372036854775807},
+                       {"path":"/w/chunk","body":"ab","chunk":1,"chunk_ms":18446744073709551615}])");
+  const std::vector<std::string> targets = {
+      "/test/sleep?ms=9223372036854775807", "/test/sleep?s=9223372036854775807", "/test/sleep?ms=99999999999999999999",
+      "/test/trickle?n=2&chunk=1&ms=9223372036854775807", "/w/delay", "/w/chunk"};
+  std::vector<HttpReply> replies(targets.size());
+  std::vector<std::thread> clients;
+  for (size_t i = 0; i < targets.size(); ++i)
+    clients.emplace_back([&, i] { replies[i] = HttpExchange(Service().Port(), "GET", targets[i]); });
+  // A request is in the service once it is recorded.
+  while (!HasFailure() && Service().Requests().size() < targets.size()) std::this_thread::yield();
+  EXPECT_EQ(200, HttpExchange(Service().Port(), "GET", "/test/status/200").status);
+  EXPECT_EQ(0, Service().Stop());
+  for (auto& c : clients) c.join();
+  for (size_t i = 0; i < targets.size(); ++i) EXPECT_FALSE(replies[i].ok) << targets[i];
+}
+
+TEST_F(LocalServiceLimitsTest, NegativeNumbersAreRefusedAndHugeSizesCut) {
+  struct { const char* target; int status; } rows[] = {
+      {"/test/sleep?ms=-1", 400}, {"/test/sleep?s=-1", 400}, {"/test/trickle?n=-1", 400},
+      {"/test/trickle?chunk=-1", 400}, {"/test/trickle?ms=-1", 400}, {"/test/bytes?n=-1", 400},
+      {"/test/bytes?n=1000000000000000", 206},
+      {"/test/trickle?n=99999999999999999999&chunk=99999999999999999999&ms=0", 206}};
+  for (const auto& row : rows) {
+    // A range keeps a reply that would be endless short.
+    HttpReply r = HttpExchange(Service().Port(), "GET", row.target, "", {"Range: bytes=0-0"});
+    EXPECT_EQ(row.status, r.status) << row.target;
+    bool cut = r.head.find("Content-Range: bytes 0-0/67108864\r\n") != std::string::npos;
+    EXPECT_EQ(row.status == 206, cut) << row.target;
+  }
+  Service().Inject(R"({"path":"/z","zeros":1000000000000000})");
+  EXPECT_EQ(size_t(64) << 20, HttpExchange(Service().Port(), "GET", "/z").body.size());
+}
+
+TEST_F(LocalServiceLimitsTest, BytesThatAreNotUtf8StillGiveJson) {
+  struct { const char* method; const char* path; const char* body; int status; } rows[] = {
+      {"GET", "/test/echo", "", 200}, {"POST", "/test/inject", "\xff", 400}, {"POST", "/test/fs/item", "\xff", 400}};
+  for (const auto& row : rows) {
+    HttpReply r = HttpExchange(Service().Port(), row.method, row.path, row.body, {"X-Bytes: a\xff" "b"});
+    EXPECT_EQ(row.status, r.status) << row.path;
+    EXPECT_TRUE(nlohmann::json::accept(r.body)) << row.path << ": " << r.body;
+  }
+  auto log = Service().Requests("/test/echo");
+  ASSERT_EQ(1u, log.size());
+  EXPECT_EQ("a\xEF\xBF\xBD" "b", log[0].Header("X-Bytes"));
+}
+
+TEST_F(LocalServiceLimitsTest, TransferControlsRefuseWhatTheyCannotHold) {
+  std::string big = PathIn("big.bin");
+  WriteFileBytes(big, "");
+  ASSERT_EQ(0, ::truncate(big.c_str(), (64 << 20) + 1));
+  nlohmann::json entry = {{"name", "a"}, {"text", "x"}, {"claimedSize", -1}};
+  nlohmann::json corrupt = {{"fileId", "1"}, {"index", 1}, {"count", 2147483647}};
+  struct { const char* path; nlohmann::json body; int status; } rows[] = {
+      {"/test/xfer/file", {{"userId", FsAccount(Service(), "alice")["userId"]}, {"name", "big"}, {"path", big}}, 400},
+      {"/test/xfer/thumbnail", {{"fileId", "1"}, {"entries", nlohmann::json::array({entry})}}, 400},
+      {"/test/xfer/corrupt", corrupt, 200},
+      {"/test/xfer/corrupt", corrupt, 200}};  // counts that add up beyond the largest stay there
+  for (const auto& row : rows)
+    EXPECT_EQ(row.status, HttpExchange(Service().Port(), "POST", row.path, row.body.dump()).status) << row.body.dump();
+}
+
+}  // namespace
