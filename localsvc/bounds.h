@@ -17,6 +17,12 @@ namespace localsvc {
 
 inline constexpr std::chrono::milliseconds kLongestWait = std::chrono::hours(1);
 inline constexpr int64_t kLargestSize = int64_t(64) << 20;
+// Seeded versions stay far enough below the 64-bit range that counting on never
+// overflows.
+inline constexpr int64_t kLargestVersion = int64_t(1) << 62;
+// A request body is taken whole into memory: the largest file the client uploads
+// (300 MiB) encoded, with room for its framing.
+inline constexpr size_t kLargestBody = size_t(320) << 20;
 
 // The whole number j holds: a JSON integer, one above the 64-bit range reading as the
 // largest; nullopt for anything else (fractions included).

@@ -2,7 +2,8 @@
 // account, items or shares without signing in, or that act as another client (every
 // change made here moves versions and wakes push polls like a change through the API).
 // They are neither recorded nor subject to faults. Bodies and replies are JSON; a
-// refused request answers 400 with {"error": "..."}.
+// refused request answers 400 with {"error": "..."}. Versions are whole numbers from 0
+// to 2^62.
 //
 //   POST /test/fs/account   {"user", "password", "userId"?, "email"?, "nickName"?,
 //                            "active"?, "total"?, "opVer"?, "shareVer"?}
@@ -22,6 +23,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "bounds.h"
 #include "service.h"
 
 namespace localsvc {
@@ -35,6 +37,14 @@ json ToJson(const ItemView& item) {
               {"fileVer", item.fileVer},   {"opVer", item.opVer},     {"createdTime", item.createdTime},
               {"modTime", item.modTime},   {"modifier", item.modifier}, {"shared", item.shared},
               {"deleted", item.deleted}};
+}
+
+// A seeded version: a whole number from 0 to kLargestVersion, else 400.
+int64_t VersionAt(const json& in, const char* key, int64_t def) {
+  int64_t v = 0;
+  std::string error;
+  Require(JsonWholeAt(in, key, def, 0, kLargestVersion, &v, &error), error);
+  return v;
 }
 
 }  // namespace
@@ -51,8 +61,8 @@ void Service::AddSeedRoutes() {
     a.nickName = in.value("nickName", "");
     a.active = in.value("active", true);
     a.total = in.value("total", a.total);
-    a.opVer = in.value("opVer", int64_t(0));
-    a.shareVer = in.value("shareVer", int64_t(0));
+    a.opVer = VersionAt(in, "opVer", 0);
+    a.shareVer = VersionAt(in, "shareVer", 0);
     Session s;
     std::string error;
     Require(store.AddAccount(a, &s, &error), error);
@@ -78,7 +88,7 @@ void Service::AddSeedRoutes() {
     Require(type == "file" || type == "folder", "type is file or folder");
     spec.folder = type == "folder";
     spec.size = in.value("size", int64_t(0));
-    spec.fileVer = in.value("fileVer", int64_t(1));
+    spec.fileVer = VersionAt(in, "fileVer", 1);
     spec.sha1 = in.value("sha1", "");
     spec.createdTime = in.value("createdTime", "");
     spec.modTime = in.value("modTime", "");
@@ -98,8 +108,8 @@ void Service::AddSeedRoutes() {
 
   Control("/test/fs/versions", [&store](const json& in) {
     std::optional<int64_t> op, share;
-    if (in.contains("opVer")) op = in["opVer"].get<int64_t>();
-    if (in.contains("shareVer")) share = in["shareVer"].get<int64_t>();
+    if (in.contains("opVer")) op = VersionAt(in, "opVer", 0);
+    if (in.contains("shareVer")) share = VersionAt(in, "shareVer", 0);
     std::string userId = in.value("userId", "");
     std::string error;
     Require(store.SetVersions(userId, op, share, &error), error);

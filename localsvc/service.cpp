@@ -7,6 +7,7 @@
 #include <memory>
 #include <stdexcept>
 
+#include "bounds.h"
 #include "codec.h"
 #include "connection.h"
 #include "stopflag.h"
@@ -109,6 +110,7 @@ Service::Service(ServiceOptions options) : m_options(std::move(options)) {
   int threads = m_options.threads;
   m_server->new_task_queue = [threads] { return new httplib::ThreadPool(static_cast<size_t>(threads)); };
   m_server->set_tcp_nodelay(true);
+  m_server->set_payload_max_length(kLargestBody);
   m_store.SetGlobalVersion(m_options.globalVersion);
   for (const auto& spec : m_options.accounts) {
     size_t colon = spec.find(':');

@@ -67,8 +67,12 @@ TEST_F(LocalServiceLimitsTest, TransferControlsRefuseWhatTheyCannotHold) {
   ASSERT_EQ(0, ::truncate(big.c_str(), (64 << 20) + 1));
   nlohmann::json entry = {{"name", "a"}, {"text", "x"}, {"claimedSize", -1}};
   nlohmann::json corrupt = {{"fileId", "1"}, {"index", 1}, {"count", 2147483647}};
+  const std::string userId = FsAccount(Service(), "alice")["userId"];
   struct { const char* path; nlohmann::json body; int status; } rows[] = {
-      {"/test/xfer/file", {{"userId", FsAccount(Service(), "alice")["userId"]}, {"name", "big"}, {"path", big}}, 400},
+      {"/test/xfer/file", {{"userId", userId}, {"name", "big"}, {"path", big}}, 400},
+      // A version the next change would count past the 64-bit range.
+      {"/test/fs/versions", {{"userId", userId}, {"opVer", 9223372036854775807}}, 400},
+      {"/test/fs/item", {{"userId", userId}, {"name", "v"}, {"fileVer", 9223372036854775807}}, 400},
       {"/test/xfer/thumbnail", {{"fileId", "1"}, {"entries", nlohmann::json::array({entry})}}, 400},
       {"/test/xfer/corrupt", corrupt, 200},
       {"/test/xfer/corrupt", corrupt, 200}};  // counts that add up beyond the largest stay there
