@@ -74,6 +74,9 @@ HRESULT WriteValues(const std::string& subKey, const std::vector<std::pair<std::
     for (const auto& [name, value] : values) data.Set(key, name, value);
   });
   int err = errno;
+  for (const auto& left : store.UnremovedTemps())
+    OSTREL_LOG(kLogWarn, "registry store %s: stale temp file %s cannot be removed (%s)", store.Path().c_str(),
+               left.path.c_str(), std::strerror(left.error));
   switch (r) {
     case CRegistryStore::UpdateResult::kOk:
       return S_OK;

@@ -19,8 +19,7 @@ void RemoveQuietly(const std::string& path) {
 // Writes the temp file's content through fill, then fsyncs, renames it over target
 // and fsyncs the folder. The temp file is removed on failure.
 template <typename Fill>
-bool ReplaceThroughTemp(const std::string& target, mode_t mode, Fill fill) {
-  std::string temp = TempPathBeside(target);
+bool ReplaceThroughTemp(const std::string& target, const std::string& temp, mode_t mode, Fill fill) {
   PosixFile out;
   if (!out.Open(temp, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, mode)) return false;
   bool ok = fill(out) && out.Sync();
@@ -56,7 +55,7 @@ bool CopyAcross(const std::string& source, const std::string& target) {
     ::futimens(out.fd(), times);  // best effort: the content matters, the times follow
     return true;
   };
-  if (!ReplaceThroughTemp(target, 0600, fill)) return false;
+  if (!ReplaceThroughTemp(target, TempPathBeside(target), 0600, fill)) return false;
   in.Close();
   if (::unlink(source.c_str()) != 0) return false;
   SyncFolder(FolderOfPath(source));
@@ -72,7 +71,12 @@ std::string TempPathBeside(const std::string& target) {
 }
 
 bool AtomicWriteFile(const std::string& target, const std::string& bytes, mode_t mode) {
-  return ReplaceThroughTemp(target, mode, [&](PosixFile& out) { return out.WriteFull(bytes.data(), bytes.size()); });
+  return AtomicWriteFileVia(target, TempPathBeside(target), bytes, mode);
+}
+
+bool AtomicWriteFileVia(const std::string& target, const std::string& temp, const std::string& bytes, mode_t mode) {
+  return ReplaceThroughTemp(target, temp, mode,
+                            [&](PosixFile& out) { return out.WriteFull(bytes.data(), bytes.size()); });
 }
 
 bool MoveReplace(const std::string& source, const std::string& target) {

@@ -12,6 +12,10 @@ std::string TempPathBeside(const std::string& target);
 // target and fsyncs the folder. The target gets mode (less the umask). False (target
 // untouched) on failure, errno set; the temp file is removed.
 bool AtomicWriteFile(const std::string& target, const std::string& bytes, mode_t mode = 0600);
+// The same through a temp path of the caller's choosing, a new name in the target's
+// folder, for callers that must recognise their own temp files later.
+bool AtomicWriteFileVia(const std::string& target, const std::string& temp, const std::string& bytes,
+                        mode_t mode = 0600);
 
 // Moves source onto target, replacing it. A regular file is fsynced first (a failing
 // fsync fails the move). Within one file system a rename; across

@@ -7,11 +7,14 @@
 // by threads or processes are applied one after the other and none is lost.
 //
 // The store holds the sign-in token and the proxy password; it must never be placed
-// where other users can read it.
+// where other users can read it, nor left behind in copies. A writer killed in the
+// middle of a change leaves its temp copy beside the store, named
+// ".<store file name>.{GUID}.tmp"; the next change removes it (see Update).
 #pragma once
 
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "platform/registrydata.h"
 
@@ -40,8 +43,31 @@ class CRegistryStore {
   // replace, under the store's lock. change runs under the lock and must not block.
   // On failure errno tells the cause and the file is unchanged. A store that exists
   // but cannot be read is never replaced.
+  //
+  // First, under the lock (so that no writer of this store is in the middle of a
+  // change), removes the temp copies of the store that killed writers left beside it:
+  // every ".<store file name>.{GUID}.tmp", and every ".{GUID}.tmp" that begins with a
+  // store's heading line (the form earlier versions gave every temp file; an empty
+  // one cannot be told from another program's and is kept). Only regular files of
+  // this user are removed, links are not followed and no other name is touched. A
+  // copy that cannot be removed does not fail the Update; UnremovedTemps() lists it.
   UpdateResult Update(const std::function<void(CRegistryData&)>& change);
 
+  struct UnremovedTemp {
+    std::string path;  // the copy, or the folder when it could not be searched
+    int error;         // errno
+  };
+  // The stale temp copies the last Update found but could not remove.
+  const std::vector<UnremovedTemp>& UnremovedTemps() const { return m_unremoved; }
+
+  // Failure injection for tests: asked before each removal of a stale temp copy with
+  // its path; returns 0 to let the removal run, else the errno it then fails with.
+  // One hook per process; an empty function removes it.
+  static void SetRemoveFaultHook(std::function<int(const std::string& path)> hook);
+
  private:
+  void RemoveStaleTemps();
+
   std::string m_path;
+  std::vector<UnremovedTemp> m_unremoved;
 };

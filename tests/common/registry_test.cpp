@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <set>
 
+#include "platform/guid.h"
 #include "platform/registrystore.h"
 #include "support/filefault.h"
 #include "support/logcapture.h"
@@ -164,6 +165,20 @@ TEST_F(RegistryTest, FailedReplaceLeavesTheStoreAsItWas) {
   std::set<std::string> names;
   for (const auto& e : std::filesystem::directory_iterator(PathIn("config"))) names.insert(e.path().filename());
   EXPECT_EQ(names, (std::set<std::string>{"registry", "registry.lock"})) << "no temp file is left";
+}
+
+TEST_F(RegistryTest, AStaleCopyThatCannotBeRemovedIsLoggedAndTheWriteSucceeds) {
+  ASSERT_EQ(SetRegString("u1", kRegToken, "tok"), S_OK);
+  std::string stale = PathIn("config/.registry." + NewGuidString() + ".tmp");
+  WriteFileBytes(stale, ReadFileBytes(CRegistryStore::DefaultPath()));
+  CRegistryStore::SetRemoveFaultHook([](const std::string&) { return EBUSY; });
+  LogCapture cap;
+  EXPECT_EQ(SetRegString("u1", kRegToken, ""), S_OK);
+  CRegistryStore::SetRemoveFaultHook(nullptr);
+  EXPECT_TRUE(FileExists(stale));
+  EXPECT_EQ(cap.Count(stale), 1) << cap.All();
+  EXPECT_EQ(SetRegString("u1", kRegToken, ""), S_OK);
+  EXPECT_FALSE(FileExists(stale)) << "the next write removes it";
 }
 
 TEST_F(RegistryTest, ReadFailuresAreLoggedOnlyWhenAsked) {

@@ -1,15 +1,22 @@
 // The registry store: its text form (escapes, names without case, damaged lines) and
-// its file (location, modes, atomic replace, refusal to replace what it cannot read).
+// its file (location, modes, atomic replace, refusal to replace what it cannot read,
+// no copy of it left behind by writers that were killed).
 #include "platform/registrystore.h"
 
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
+#include <random>
 #include <set>
 
+#include "platform/guid.h"
+#include "platform/posixfile.h"
 #include "support/testenv.h"
 
 namespace {
@@ -35,6 +42,23 @@ std::vector<Sample> AwkwardSamples() {
 }
 
 class RegistryStoreTest : public OstrelTest {};
+
+constexpr char kUserKey[] = "Software\\Ostrel\\u1";
+constexpr char kTokenName[] = "{5f3cde84-0629-43e4-8ec2-98524cf82edf}";
+
+CRegistryStore::UpdateResult SetToken(CRegistryStore& store, const std::string& token) {
+  return store.Update([&](CRegistryData& d) { d.Set(kUserKey, kTokenName, RegValue::String(token)); });
+}
+
+// The names in the folder; with holding, those of its regular files that hold the text.
+std::set<std::string> NamesIn(const std::string& folder, const std::string& holding = "") {
+  std::set<std::string> names;
+  for (const auto& e : std::filesystem::directory_iterator(folder))
+    if (holding.empty() || (std::filesystem::is_regular_file(e.symlink_status()) &&
+                            ReadFileBytes(e.path()).find(holding) != std::string::npos))
+      names.insert(e.path().filename());
+  return names;
+}
 
 TEST_F(RegistryStoreTest, AwkwardNamesAndValuesRoundTrip) {
   CRegistryData data;
@@ -195,6 +219,95 @@ TEST_F(RegistryStoreTest, AStoreThatCannotBeReadIsNeverReplaced) {
   CRegistryStore underFile(PathIn("config/plainfile/registry"));
   EXPECT_EQ(underFile.Update([](CRegistryData& d) { d.Set("K", "V", RegValue::Dword(1)); }),
             CRegistryStore::UpdateResult::kOpenFailed);
+}
+
+TEST_F(RegistryStoreTest, StaleCopiesGoWithTheNextWriteAndNothingElseDoes) {
+  std::string folder = PathIn("shared");  // the store shares it with other files
+  std::filesystem::create_directories(PathIn("elsewhere"));
+  CRegistryStore store(folder + "/registry");
+  ASSERT_EQ(SetToken(store, "tok-secret"), CRegistryStore::UpdateResult::kOk);
+  std::string copy = ReadFileBytes(store.Path());  // what a writer killed before its rename leaves
+  std::string other = copy.substr(0, copy.find("tok-secret")) + "tok-other\"\n";
+  std::string lower = NewGuidString();
+  for (char& c : lower) c = static_cast<char>(std::tolower(c));
+  struct Row {
+    std::string name;
+    char kind;  // f(ile), l(ink), d(irectory), p(ipe)
+    std::string bytes;
+    bool removed;
+  } rows[] = {
+      {".registry." + NewGuidString() + ".tmp", 'f', copy, true},
+      {".registry." + NewGuidString() + ".tmp", 'f', "", true},  // killed before it wrote
+      {"." + NewGuidString() + ".tmp", 'f', copy, true},         // the form of earlier versions
+      {"." + NewGuidString() + ".tmp", 'f', "", false},          // maybe another writer's, in progress
+      {"." + NewGuidString() + ".tmp", 'f', "tok-other" + RandomBytes(300, 1), false},
+      {".registry2." + NewGuidString() + ".tmp", 'f', other, false},  // another store's
+      {"registry." + NewGuidString() + ".tmp", 'f', other, false},
+      {".registry." + NewGuidString() + ".tmp.bak", 'f', other, false},
+      {".registry." + lower + ".tmp", 'f', other, false},
+      {".registry." + NewGuidString() + ".tmp", 'l', copy, false},
+      {"." + NewGuidString() + ".tmp", 'l', copy, false},
+      {".registry." + NewGuidString() + ".tmp", 'd', "", false},
+      {"." + NewGuidString() + ".tmp", 'p', "", false},
+  };
+  for (const Row& r : rows) {
+    std::string at = folder + "/" + r.name;
+    if (r.kind == 'f') WriteFileBytes(at, r.bytes);
+    if (r.kind == 'd') std::filesystem::create_directory(at);
+    if (r.kind == 'p') ::mkfifo(at.c_str(), 0600);
+    if (r.kind == 'l') WriteFileBytes(PathIn("elsewhere/" + r.name), r.bytes);
+    if (r.kind == 'l') std::filesystem::create_symlink(PathIn("elsewhere/" + r.name), at);
+  }
+  ASSERT_EQ(SetToken(store, ""), CRegistryStore::UpdateResult::kOk);  // log-out
+  for (const Row& r : rows)
+    EXPECT_EQ(std::filesystem::exists(std::filesystem::symlink_status(folder + "/" + r.name)), !r.removed) << r.name;
+  EXPECT_EQ(NamesIn(folder, "tok-secret"), std::set<std::string>{});
+  EXPECT_EQ(NamesIn(PathIn("elsewhere"), "tok-secret").size(), 2u) << "links are not followed";
+}
+
+// Writers killed mid-write after a random number of writes: each is held in the fsync
+// of its temp copy, after the copy was written, until the kill.
+TEST_F(RegistryStoreTest, CopiesLeftByKilledWritersGoWithTheNextWrite) {
+  CRegistryStore store(PathIn("config/registry"));
+  for (uint32_t seed = 1; seed <= 5; ++seed) {
+    std::mt19937 rng(seed);
+    const uint32_t killAt = 1 + rng() % 12;
+    const std::string counter = "Writes" + std::to_string(seed);
+    int ready[2], hold[2];
+    ASSERT_EQ(::pipe(ready) | ::pipe(hold), 0);
+    pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      uint32_t n = 0;
+      SetFileFaultHook([&](FileOp op, const std::string& p) {
+        char c = 'x';
+        if (op == FileOp::kSync && p.ends_with(".tmp") && n == killAt && ::write(ready[1], &c, 1) == 1)
+          (void)!::read(hold[0], &c, 1);  // held here until killed
+        return 0;
+      });
+      for (;; ++n)
+        if (store.Update([&](CRegistryData& d) {
+              d.Set(kUserKey, kTokenName, RegValue::String("tok-" + std::to_string(rng())));
+              d.Set(kUserKey, counter, RegValue::Dword(n));
+            }) != CRegistryStore::UpdateResult::kOk)
+          ::_exit(1);
+    }
+    ::close(ready[1]);
+    char c;
+    bool held = ::read(ready[0], &c, 1) == 1;
+    CRegistryData seen;
+    store.Read(&seen);
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, nullptr, 0);
+    for (int fd : {ready[0], hold[0], hold[1]}) ::close(fd);
+    ASSERT_TRUE(held) << "the writer died before write " << killAt;
+    ASSERT_NE(seen.Find(kUserKey, counter), nullptr);
+    EXPECT_EQ(seen.Find(kUserKey, counter)->number, killAt - 1) << "the write in progress is not seen";
+    EXPECT_EQ(NamesIn(PathIn("config")).size(), 3u) << "the copy of this writer, none of those before";
+  }
+  ASSERT_EQ(SetToken(store, ""), CRegistryStore::UpdateResult::kOk);  // log-out
+  EXPECT_EQ(NamesIn(PathIn("config")), (std::set<std::string>{"registry", "registry.lock"}));
+  EXPECT_EQ(NamesIn(PathIn("config"), "tok-"), std::set<std::string>{});
 }
 
 }  // namespace
