@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
+#include <iterator>
 
 #include "support/testenv.h"
 
@@ -99,6 +100,8 @@ TEST_F(CrashHandlerTest, FailingChildLeavesAReportAndDiesByItsSignal) {
   }
 }
 
+void PreviousHandler(int, siginfo_t*, void*) {}
+
 TEST_F(CrashHandlerTest, DisabledOrRemovedHandlerWritesNothingButTheSignalStillEnds) {
   int status = RunChild([&] {
     InstallCrashSignalHandler(m_dump);
@@ -109,17 +112,63 @@ TEST_F(CrashHandlerTest, DisabledOrRemovedHandlerWritesNothingButTheSignalStillE
   EXPECT_EQ(WTERMSIG(status), SIGSEGV);
   EXPECT_TRUE(DumpFiles().empty());
 
-  // Removing the handler puts back exactly what was there before.
-  status = RunChild([&] {
-    struct sigaction before {}, after {};
-    sigaction(SIGSEGV, nullptr, &before);
-    InstallCrashSignalHandler(m_dump);
-    UninstallCrashSignalHandler();
-    sigaction(SIGSEGV, nullptr, &after);
-    _exit(before.sa_sigaction == after.sa_sigaction && before.sa_flags == after.sa_flags ? 0 : 1);
-  });
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0);
+  // Removing the handler puts back exactly what was there before the first install,
+  // for every signal it handles: the action as sigaction reports it before and after.
+  // The test sets the previous action itself. An action nobody has set reads back
+  // without the flag the C library adds to every action it sets (SA_RESTORER), and in
+  // a sanitizer build the action in place is the sanitizer's own.
+  static constexpr int kSignals[] = {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT, SIGSYS, SIGTRAP};
+  constexpr unsigned kEveryFlag = SA_SIGINFO | SA_ONSTACK | SA_RESTART | SA_NODEFER | SA_RESETHAND;
+  struct Row {
+    const char* name;
+    bool handler;  // PreviousHandler, else the default action
+    unsigned flags;
+    int installs;
+  } rows[] = {
+      {"default action", false, 0, 1},
+      {"default action, installed twice", false, 0, 2},
+      {"own handler", true, SA_SIGINFO, 1},
+      {"own handler with every flag", true, kEveryFlag, 1},
+      {"own handler with every flag, installed twice", true, kEveryFlag, 2},
+  };
+  for (const Row& r : rows) {
+    // The child's exit status: 0 when all matches, else 10 * field + signal index
+    // (field 1: handler, 2: flags, 3: mask); 1 when an install failed.
+    status = RunChild([&] {
+      struct sigaction previous {};
+      if (r.handler) {
+        previous.sa_sigaction = PreviousHandler;
+      } else {
+        previous.sa_handler = SIG_DFL;
+      }
+      previous.sa_flags = static_cast<int>(r.flags);
+      sigemptyset(&previous.sa_mask);
+      sigaddset(&previous.sa_mask, SIGUSR1);
+      sigaddset(&previous.sa_mask, SIGRTMIN);
+      struct sigaction before[std::size(kSignals)] {};
+      for (size_t i = 0; i < std::size(kSignals); ++i) {
+        sigaction(kSignals[i], &previous, nullptr);
+        sigaction(kSignals[i], nullptr, &before[i]);
+      }
+
+      for (int i = 0; i < r.installs; ++i)
+        if (!InstallCrashSignalHandler(m_dump)) _exit(1);
+      UninstallCrashSignalHandler();
+
+      for (size_t i = 0; i < std::size(kSignals); ++i) {
+        struct sigaction after {};
+        sigaction(kSignals[i], nullptr, &after);
+        const int index = static_cast<int>(i);
+        if (after.sa_sigaction != before[i].sa_sigaction) _exit(10 + index);
+        if (after.sa_flags != before[i].sa_flags) _exit(20 + index);
+        for (int sig = 1; sig <= SIGRTMAX; ++sig)
+          if (sigismember(&after.sa_mask, sig) != sigismember(&before[i].sa_mask, sig)) _exit(30 + index);
+      }
+      _exit(0);
+    });
+    ASSERT_TRUE(WIFEXITED(status)) << r.name;
+    EXPECT_EQ(WEXITSTATUS(status), 0) << r.name;
+  }
   EXPECT_TRUE(DumpFiles().empty());
 }
 
