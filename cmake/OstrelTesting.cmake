@@ -32,6 +32,7 @@ function(_ostrel_test_exe exe label)
   gtest_discover_tests(${exe}
     DISCOVERY_MODE PRE_TEST
     DISCOVERY_TIMEOUT 60
+    NO_PRETTY_VALUES
     PROPERTIES ${props} ENVIRONMENT "OSTREL_TEST_TMP=${CMAKE_BINARY_DIR}/testtmp"
   )
 endfunction()

@@ -76,10 +76,40 @@ TEST_P(TransferRoundTripTest, FileComesBackByteIdenticalAndTheServiceDecodesIt) 
   for (const std::string& line : log.Lines()) EXPECT_FALSE(std::regex_search(line, key)) << "a file key: " << line;
 }
 
-INSTANTIATE_TEST_SUITE_P(ServiceVersions, TransferRoundTripTest,
-                         ::testing::ValuesIn(RoundTrips()));
+// Names such as Version2_1Byte, Version3_64KiB or Version3_4MiBAnd1Byte.
+std::string RoundTripName(const ::testing::TestParamInfo<std::tuple<const char*, size_t>>& info) {
+  const size_t size = std::get<1>(info.param);
+  const size_t mib = size / kMiB, kib = size % kMiB / 1024, bytes = size % 1024;
+  std::string name = std::string("Version") + std::get<0>(info.param) + "_";
+  if (mib > 0) name += std::to_string(mib) + "MiB";
+  if (kib > 0) name += (mib > 0 ? "And" : "") + std::to_string(kib) + "KiB";
+  if (bytes > 0 || size == 0)
+    name += (size > bytes ? "And" : "") + std::to_string(bytes) + (bytes == 1 ? "Byte" : "Bytes");
+  return name;
+}
+
+INSTANTIATE_TEST_SUITE_P(ServiceVersions, TransferRoundTripTest, ::testing::ValuesIn(RoundTrips()), RoundTripName);
 
 using TransferTest = TransferServiceTest;
+
+TEST_F(TransferTest, FilesEndingInTheLastPieceOfABlockUploadWithoutAnEmptyBlock) {
+  // A short 64th read of a block once counted as a whole block, and an empty block
+  // followed that the service refused. Media names keep them unpacked, to be quick.
+  for (size_t size : {4 * kMiB - 1, 8 * kMiB - 1}) {
+    SCOPED_TRACE(size);
+    const std::string plain = RandomBytes(size, static_cast<uint32_t>(size));
+    const std::string fileId = NewFile("clip-" + std::to_string(size) + ".mp4");
+    std::string ver, back;
+    Service().Reset();
+    ASSERT_EQ(S_OK, UploadBlocks(fileId, "0", "clip.mp4", plain, &ver));
+    EXPECT_EQ(size / (4 * kMiB) + 1, Service().Requests("/blk/uploadBlock").size());
+    std::optional<std::string> decoded = XferContent(Service(), fileId);
+    ASSERT_TRUE(decoded.has_value());
+    EXPECT_TRUE(*decoded == plain) << "the service's own decode agrees";
+    ASSERT_EQ(S_OK, DownloadBlocks(fileId, &back));
+    EXPECT_TRUE(back == plain);
+  }
+}
 
 TEST_F(TransferTest, UploadingContentTheServiceHoldsSendsNoBlock) {
   const std::string plain = TextBytes(4 * kMiB + 100, 1);
