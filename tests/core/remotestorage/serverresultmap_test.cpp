@@ -84,7 +84,14 @@ TEST_F(ServerResultMapTest, EveryWordGivesItsCodeWithoutLogging) {
 
 TEST_F(ServerResultMapTest, UnknownWordsGiveTheUnknownCodeAndTwoErrorLines) {
   const ServerResultMap& map = ServerResultMap::Instance();
-  for (const char* word : {"OK", "", "ok ", " ok", "targetexist", "TIMEOUT", "serverError\n"}) {
+  struct Case {
+    const char* word;
+    const char* logged;  // control characters are written visibly
+  };
+  for (const Case& c : std::initializer_list<Case>{{"OK", "OK"}, {"", ""}, {"ok ", "ok "}, {" ok", " ok"},
+                                                   {"targetexist", "targetexist"}, {"TIMEOUT", "TIMEOUT"},
+                                                   {"serverError\n", "serverError\\n"}}) {
+    const char* word = c.word;
     LogCapture log;
     EXPECT_EQ(E_CV_SRV_UNKNOWN_WORD, map[word]) << word;
     auto lines = log.Lines();
@@ -93,7 +100,7 @@ TEST_F(ServerResultMapTest, UnknownWordsGiveTheUnknownCodeAndTwoErrorLines) {
     EXPECT_NE(std::string::npos,
               lines[0].find("*ASSERT*: false && L\"ServerResultMap::[] Catched UnKnown Server Error\""));
     EXPECT_NE(std::string::npos,
-              lines[1].find(std::string("ServerResultMap::[] Catched UnKnown Server Error, Code = ") + word));
+              lines[1].find(std::string("ServerResultMap::[] Catched UnKnown Server Error, Code = ") + c.logged));
   }
 }
 
