@@ -1,14 +1,20 @@
 #include "common/jsonparse.h"
 
+#include <new>
 #include <string>
 
 #include "common/utf8.h"
 
 namespace {
 
-// The deepest nesting of objects and arrays outside strings, without parsing.
-int JsonNestingDepth(std::string_view s) {
-  int depth = 0, deepest = 0;
+// False when the text, read without parsing, nests objects and arrays deeper than
+// kJsonMaxDepth or holds more than kReplyMaxNodes nodes: members (a ':' outside
+// strings) and array elements (a '{' directly inside a '['). For a text that parses
+// this is the number of nodes the reader adds; for one that does not, the reader
+// stops at the first error, at most one node past the count.
+bool JsonWithinLimits(std::string_view s) {
+  std::string open;  // the unclosed '{' and '[', innermost last
+  size_t nodes = 0;
   bool inString = false;
   for (size_t i = 0; i < s.size(); ++i) {
     char c = s[i];
@@ -18,15 +24,30 @@ int JsonNestingDepth(std::string_view s) {
       } else if (c == '"') {
         inString = false;
       }
-    } else if (c == '"') {
-      inString = true;
-    } else if (c == '{' || c == '[') {
-      if (++depth > deepest) deepest = depth;
-    } else if (c == '}' || c == ']') {
-      --depth;
+      continue;
+    }
+    switch (c) {
+      case '"':
+        inString = true;
+        break;
+      case ':':
+        if (++nodes > kReplyMaxNodes) return false;
+        break;
+      case '{':
+      case '[':
+        if (c == '{' && !open.empty() && open.back() == '[' && ++nodes > kReplyMaxNodes) return false;
+        open += c;
+        if (open.size() > static_cast<size_t>(kJsonMaxDepth)) return false;
+        break;
+      case '}':
+      case ']':
+        if (!open.empty()) open.pop_back();
+        break;
+      default:
+        break;
     }
   }
-  return deepest;
+  return true;
 }
 
 // Recursive descent over the text. Each step starts at pos and leaves pos after what
@@ -84,6 +105,7 @@ class JsonReader {
     if (Peek() != ':') return false;
     ++m_pos;
     SkipJsonSpaces();
+    CheckReplyNodeAllocation();
     switch (Peek()) {
       case '"': {
         ++m_pos;
@@ -111,6 +133,7 @@ class JsonReader {
       return true;
     }
     for (;;) {
+      CheckReplyNodeAllocation();
       RecordTree& element = node.AddChild(std::string());
       SkipJsonSpaces();
       if (!ParseJsonObject(element, depth + 1)) return false;
@@ -162,11 +185,15 @@ class JsonReader {
 HRESULT JsonParse(RecordTree* node, std::string_view text) {
   if (!node) return E_FAIL;
   if (text.find('\0') != std::string_view::npos) return E_FAIL;
-  std::string sanitized;
-  if (!IsValidUtf8(text)) {
-    sanitized = ToValidUtf8(text);
-    text = sanitized;
+  try {
+    std::string sanitized;
+    if (!IsValidUtf8(text)) {
+      sanitized = ToValidUtf8(text);
+      text = sanitized;
+    }
+    if (!JsonWithinLimits(text)) return E_FAIL;
+    return JsonReader(text).ParseDocument(*node) ? S_OK : E_FAIL;
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
   }
-  if (JsonNestingDepth(text) > kJsonMaxDepth) return E_FAIL;
-  return JsonReader(text).ParseDocument(*node) ? S_OK : E_FAIL;
 }

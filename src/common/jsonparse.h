@@ -25,7 +25,9 @@ inline constexpr int kJsonMaxDepth = 32;
 
 // Reads the text (UTF-8; bytes that are not UTF-8 are read as U+FFFD) into *node.
 // Returns S_OK when the whole text is one object, optionally surrounded by blanks;
-// otherwise E_FAIL. A text with a NUL byte, or nested deeper than kJsonMaxDepth, is
-// refused before anything is read. After a syntax error *node may hold the members
-// read before it: callers discard the node on failure. Logs nothing.
+// E_OUTOFMEMORY when memory runs out while it is read; otherwise E_FAIL. A text with
+// a NUL byte, nested deeper than kJsonMaxDepth, or with more than kReplyMaxNodes
+// members and array elements together, is refused before anything is read. After a
+// syntax error or E_OUTOFMEMORY *node may hold the members read before it: callers
+// discard the node on failure. Logs nothing.
 HRESULT JsonParse(RecordTree* node, std::string_view text);

@@ -1,10 +1,16 @@
 #include "common/recordtree.h"
 
+#include <atomic>
+#include <new>
+
 #include "common/checks.h"
 #include "common/log.h"
 #include "common/strhelper.h"
 
 namespace {
+
+// Nodes the readers may still add before the injected failure; negative: none injected.
+std::atomic<int64_t> g_nodesBeforeFailure{-1};
 
 // The next character of s at i as a key that orders like UTF-16 code units:
 // U+0000..U+D7FF keep their value, characters above U+FFFF sort as their surrogates
@@ -132,6 +138,13 @@ bool operator==(const RecordTree& a, const RecordTree& b) {
   for (size_t i = 0; i < a.m_children.size(); ++i)
     if (!(*a.m_children[i] == *b.m_children[i])) return false;
   return true;
+}
+
+void recordtreecontrol::FailReplyNodeAfter(int64_t count) { g_nodesBeforeFailure.store(count); }
+
+void CheckReplyNodeAllocation() {
+  if (g_nodesBeforeFailure.load(std::memory_order_relaxed) >= 0 && g_nodesBeforeFailure.fetch_sub(1) == 0)
+    throw std::bad_alloc();
 }
 
 std::string RecordTreeToKeyValueText(const RecordTree& node, char pairSeparator, char kvSeparator) {

@@ -8,11 +8,25 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
+
+// The most nodes one reply may hold. The XML reader counts the nodes TinyXML builds
+// (elements, texts and the like, and attributes; see common/xmlscan.h), the JSON
+// reader members and array elements; both refuse a reply with more before they build
+// anything. This bounds what one reply costs in memory: TinyXML's document and the
+// tree take up to some 375 bytes per node together, so about 1.5 GB at worst (four
+// million empty elements in 16 MB of text), where 64 MiB of "<a/>" took 6 GB.
+// Sized from the largest folder we support, a listing of 100,000 items: an item is 25
+// nodes (the item element, and each of its 12 fields an element with its text), 27
+// with a search hit's digest, 36 with one sharer in a share list; 40 per item leaves
+// headroom over all of them. Such a listing takes about 650 MB while it is read. The
+// block server's JSON replies stay far below: 5 nodes per block of 4 MiB.
+inline constexpr size_t kReplyMaxNodes = 100'000 * 40;
 
 struct RecordTreePair {
   std::string Key;
@@ -88,6 +102,19 @@ class RecordTree {
   // Held through pointers so that references handed out by AddChild stay valid.
   std::vector<std::unique_ptr<RecordTree>> m_children;
 };
+
+// Test seam of the readers that build a tree from a reply text (ParseXmlToRecordTree,
+// JsonParse), for their handling of an allocation failure.
+namespace recordtreecontrol {
+// The reader that is about to add its count+1-th node to a tree from now on (counted
+// across every reader in the process) throws std::bad_alloc there instead, as a
+// failed allocation would, once. A negative count turns the injection off.
+void FailReplyNodeAfter(int64_t count);
+}  // namespace recordtreecontrol
+
+// Called by the readers before each node they add to a tree: throws std::bad_alloc
+// when an injected failure is due (see above), and does nothing otherwise.
+void CheckReplyNodeAllocation();
 
 // The pairs joined as key, kvSeparator, value, with pairSeparator between pairs (a
 // query string with '&' and '='). Name, attributes and children are ignored; nothing

@@ -2,6 +2,8 @@
 
 #include <tinyxml.h>
 
+#include <new>
+
 #include "common/checks.h"
 #include "common/log.h"
 #include "common/utf8.h"
@@ -62,11 +64,14 @@ std::string TreeText(const char* text) {
 // Fills node from element; recursion is bounded by the structure check's depth.
 void XmlElementToRecordTree(RecordTree& node, const TiXmlElement& element) {
   node.SetName(TreeText(element.Value()));
-  for (const TiXmlAttribute* a = element.FirstAttribute(); a; a = a->Next())
+  for (const TiXmlAttribute* a = element.FirstAttribute(); a; a = a->Next()) {
+    CheckReplyNodeAllocation();
     node.SetAttribute(TreeText(a->Name()), TreeText(a->Value()));
+  }
   for (const TiXmlElement* child = element.FirstChildElement(); child; child = child->NextSiblingElement()) {
     const TiXmlNode* first = child->FirstChild();
     const TiXmlText* text = first ? first->ToText() : nullptr;
+    CheckReplyNodeAllocation();
     if (text) {
       node.AddValue(TreeText(child->Value()), TreeText(text->Value()));
     } else {
@@ -84,6 +89,38 @@ void SetUpXmlReaderOnce() {
     return true;
   }();
   (void)done;
+}
+
+// ParseXmlToRecordTree without its check of node and its handling of an allocation
+// failure: *node is filled only when the text is accepted, and after std::bad_alloc
+// it may hold part of the document.
+HRESULT ReadXmlDocument(RecordTree* node, std::string_view xml) {
+  // The service's text is UTF-8; what is not is read as U+FFFD, as a conversion to
+  // wide text would. TinyXML must never see a broken sequence.
+  std::string text = ToValidUtf8(xml);
+  XmlScanResult scan = ScanXmlStructure(text, kXmlMaxDepth, kReplyMaxNodes);
+  bool bRet = scan.ok;
+  TiXmlDocument doc;
+  if (!bRet) {
+    OSTREL_LOG(kLogWarn,
+               "XML text refused before parsing (%zu bytes): malformed, nested deeper than %d, more than %zu "
+               "nodes, or more than %d attributes on an element",
+               text.size(), kXmlMaxDepth, kReplyMaxNodes, kXmlMaxAttributes);
+  } else {
+    doc.SetTabSize(0);  // no row/column tracking
+    doc.Parse(text.c_str(), nullptr, TIXML_ENCODING_UTF8);
+    if (doc.Error()) {
+      bRet = false;
+      OSTREL_LOG(kLogWarn, "XML text does not parse (%zu bytes): %s", text.size(), doc.ErrorDesc());
+    } else if (!doc.RootElement()) {
+      bRet = false;
+      OSTREL_LOG(kLogWarn, "XML text has no root element (%zu bytes)", text.size());
+    }
+  }
+  ERROR_CHECK_BOOLEX(bRet);
+
+  XmlElementToRecordTree(*node, *doc.RootElement());
+  return S_OK;
 }
 
 }  // namespace
@@ -124,29 +161,20 @@ std::string RecordTreeToXmlDocument(const RecordTree& node) {
 HRESULT ParseXmlToRecordTree(RecordTree* node, std::string_view xml) {
   ERROR_CHECK_BOOLEX(node);
   SetUpXmlReaderOnce();
-
-  // The service's text is UTF-8; what is not is read as U+FFFD, as a conversion to
-  // wide text would. TinyXML must never see a broken sequence.
-  std::string text = ToValidUtf8(xml);
-  XmlScanResult scan = ScanXmlStructure(text, kXmlMaxDepth);
-  bool bRet = scan.ok;
-  TiXmlDocument doc;
-  if (!bRet) {
-    OSTREL_LOG(kLogWarn, "XML text refused before parsing (%zu bytes): malformed, or nested deeper than %d",
-               text.size(), kXmlMaxDepth);
-  } else {
-    doc.SetTabSize(0);  // no row/column tracking
-    doc.Parse(text.c_str(), nullptr, TIXML_ENCODING_UTF8);
-    if (doc.Error()) {
-      bRet = false;
-      OSTREL_LOG(kLogWarn, "XML text does not parse (%zu bytes): %s", text.size(), doc.ErrorDesc());
-    } else if (!doc.RootElement()) {
-      bRet = false;
-      OSTREL_LOG(kLogWarn, "XML text has no root element (%zu bytes)", text.size());
+  // A reply can be large: running out of memory anywhere in reading it fails this one
+  // call, with *node as it was.
+  try {
+    RecordTree before;
+    if (!node->IsEmpty()) before = *node;
+    try {
+      return ReadXmlDocument(node, xml);
+    } catch (const std::bad_alloc&) {
+      *node = std::move(before);
+      throw;
     }
+  } catch (const std::bad_alloc&) {
+    // Logged below, once the partial document has been freed.
   }
-  ERROR_CHECK_BOOLEX(bRet);
-
-  XmlElementToRecordTree(*node, *doc.RootElement());
-  return S_OK;
+  OSTREL_LOG(kLogWarn, "XML text could not be read (%zu bytes): out of memory", xml.size());
+  return E_OUTOFMEMORY;
 }

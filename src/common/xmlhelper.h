@@ -40,8 +40,10 @@ std::string RecordTreeToXmlDocument(const RecordTree& node);
 // ends its text there.
 //
 // Returns S_OK, or E_FAIL (logged) for a text that does not parse, holds a NUL byte,
-// has no root element, nests elements deeper than kXmlMaxDepth, or that the
-// structure check refuses (see common/xmlscan.h). On failure *node is untouched.
+// has no root element, nests elements deeper than kXmlMaxDepth, holds more than
+// kReplyMaxNodes nodes, or that the structure check refuses otherwise (see
+// common/xmlscan.h), or E_OUTOFMEMORY (logged) when memory runs out while the text
+// is read. On failure *node is untouched.
 // Existing content of *node is kept and added to; callers pass an empty node.
 // Safe to call from any thread.
 HRESULT ParseXmlToRecordTree(RecordTree* node, std::string_view xml);

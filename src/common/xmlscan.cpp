@@ -19,7 +19,8 @@ unsigned char AsciiLower(unsigned char c) { return (c >= 'A' && c <= 'Z') ? c - 
 
 class Scanner {
  public:
-  Scanner(std::string_view text, int maxDepth) : m_s(text), m_maxDepth(maxDepth) {}
+  Scanner(std::string_view text, int maxDepth, size_t maxNodes)
+      : m_s(text), m_maxDepth(maxDepth), m_maxNodes(maxNodes) {}
 
   XmlScanResult Run() {
     XmlScanResult result;
@@ -33,7 +34,7 @@ class Scanner {
       } else if (AtEnd()) {
         return result;  // an element left open
       } else if (Byte(m_i) != '<') {
-        if (!SkipTextUntil('<', false)) return result;
+        if (!AddNode() || !SkipTextUntil('<', false)) return result;
       } else if (Byte(m_i + 1) == '/') {
         if (!ReadEndTag()) return result;
       } else if (!ReadNode()) {
@@ -76,6 +77,9 @@ class Scanner {
       }
     }
   }
+
+  // Counts one node; false once the count passes the limit.
+  bool AddNode() { return ++m_nodes <= m_maxNodes; }
 
   bool ReadName() {
     if (!IsNameStart(Byte(m_i))) return false;
@@ -159,6 +163,7 @@ class Scanner {
   // steps over anything else up to white space or '>'.
   bool ReadDeclaration() {
     m_i += 5;
+    int attributes = 0;
     for (;;) {
       if (AtEnd()) return false;
       if (Byte(m_i) == '>') {
@@ -168,7 +173,7 @@ class Scanner {
       SkipWhiteSpace();
       if (AtEnd()) return false;
       if (StartsWith("version", true) || StartsWith("encoding", true) || StartsWith("standalone", true)) {
-        if (!ReadAttribute()) return false;
+        if (++attributes > kXmlMaxAttributes || !ReadAttribute()) return false;
       } else {
         while (!AtEnd() && Byte(m_i) != '>' && !IsSpace(Byte(m_i))) ++m_i;
       }
@@ -178,6 +183,7 @@ class Scanner {
   // At '<' (not an end tag): one node, told apart in TinyXML's order. An element's
   // start tag is read whole; when it is not self-closed, the element stays open.
   bool ReadNode() {
+    if (!AddNode()) return false;
     if (StartsWith("<?xml", true)) return ReadDeclaration();
     if (StartsWith("<!--")) {
       m_i += 4;
@@ -204,6 +210,7 @@ class Scanner {
       m_tooDeep = true;
       return true;
     }
+    int attributes = 0;
     for (;;) {
       SkipWhiteSpace();
       if (AtEnd()) return false;
@@ -218,7 +225,7 @@ class Scanner {
         ++m_i;
         return true;
       }
-      if (!ReadAttribute()) return false;
+      if (++attributes > kXmlMaxAttributes || !AddNode() || !ReadAttribute()) return false;
     }
   }
 
@@ -236,6 +243,8 @@ class Scanner {
   std::string_view m_s;
   size_t m_i = 0;
   int m_maxDepth;
+  size_t m_maxNodes;
+  size_t m_nodes = 0;
   int m_deepest = 0;
   bool m_tooDeep = false;
   std::vector<std::string_view> m_open;  // names of the open elements, innermost last
@@ -243,6 +252,6 @@ class Scanner {
 
 }  // namespace
 
-XmlScanResult ScanXmlStructure(std::string_view text, int maxDepth) {
-  return Scanner(text, maxDepth).Run();
+XmlScanResult ScanXmlStructure(std::string_view text, int maxDepth, size_t maxNodes) {
+  return Scanner(text, maxDepth, maxNodes).Run();
 }

@@ -130,4 +130,30 @@ TEST_F(JsonParseTest, DepthBombOf50000LevelsFailsWithoutACrash) {
   }
 }
 
+TEST_F(JsonParseTest, MoreMembersAndArrayElementsThanTheBudgetAreRefusedUnread) {
+  const struct { std::string open, each, close; size_t times; HRESULT hr; } rows[] = {
+      {"{", "\"\":\"\",", "\"\":\"\"}", kReplyMaxNodes, E_FAIL},  // one member too many
+      {"{\"a\":[", "{},", "{}]}", kReplyMaxNodes - 1, E_FAIL},    // a member, then elements
+      {"{\"s\":\"", "[{:", "\"}", kReplyMaxNodes, S_OK},          // nothing counts in a string
+  };
+  for (const auto& r : rows) {
+    std::string json = r.open;
+    json.reserve(r.each.size() * r.times + 16);
+    for (size_t i = 0; i < r.times; ++i) json += r.each;
+    RecordTree node;
+    EXPECT_EQ(JsonParse(&node, json + r.close), r.hr) << r.open;
+    EXPECT_EQ(node.IsEmpty(), r.hr == E_FAIL) << r.open;
+  }
+}
+
+TEST_F(JsonParseTest, AnAllocationFailureAnywhereIsOutOfMemory) {
+  const std::string json = R"({"code":"ok","blocks":[{"index":"1"},{"index":"2"}]})";  // 6 nodes
+  for (int64_t n = 0; n <= 6; ++n) {
+    RecordTree node;
+    recordtreecontrol::FailReplyNodeAfter(n);
+    EXPECT_EQ(JsonParse(&node, json), n < 6 ? E_OUTOFMEMORY : S_OK) << n;
+  }
+  recordtreecontrol::FailReplyNodeAfter(-1);
+}
+
 }  // namespace

@@ -28,6 +28,18 @@ int TreeDepth(const RecordTree& t) {
 
 constexpr const char* kDecl = "<?xml version=\"1.0\" encoding=\"utf-8\" ?>";
 
+// A listing reply as the service writes it: items of 12 fields, 25 nodes each.
+std::string Listing(int items) {
+  const std::string item =
+      "<item><type>file</type><fileId>f</fileId><parentId>p</parentId><name>n.txt</name><sha1>"
+      "da39a3ee5e6b4b0d3255bfef95601890afd80709</sha1><size>1</size><fileVer>1</fileVer><opVer>1</opVer>"
+      "<createdTime>t</createdTime><modTime>t</modTime><modifier>m</modifier><shared>0</shared></item>";
+  std::string s = std::string(kDecl) + "<nuvra result=\"ok\">";
+  s.reserve(s.size() + item.size() * items + 8);
+  for (int i = 0; i < items; ++i) s += item;
+  return s + "</nuvra>";
+}
+
 class XmlWriterTest : public OstrelTest {};
 class XmlReaderTest : public OstrelTest {};
 
@@ -219,6 +231,32 @@ TEST_F(XmlReaderTest, DepthBombOf50000ElementsFailsWithoutACrash) {
     EXPECT_EQ(ParseXmlToRecordTree(&node, *bomb), E_FAIL);
     EXPECT_TRUE(node.IsEmpty());
   }
+}
+
+TEST_F(XmlReaderTest, ListingsUpToTheLargestFolderReadAndMoreNodesThanTheBudgetAreRefused) {
+  for (int items : {10'000, 100'000}) {
+    RecordTree node;
+    ASSERT_EQ(ParseXmlToRecordTree(&node, Listing(items)), S_OK) << items;
+    ASSERT_EQ(node.GetChildCount(), static_cast<size_t>(items));
+    EXPECT_EQ(node.GetChild(items - 1).GetValue("shared"), "0");
+  }
+  std::string flood = "<r>";  // the root and as many empty elements: one node too many
+  flood.reserve(kReplyMaxNodes * 4 + 8);
+  for (size_t i = 0; i < kReplyMaxNodes; ++i) flood += "<a/>";
+  RecordTree node("before");
+  EXPECT_EQ(ParseXmlToRecordTree(&node, flood + "</r>"), E_FAIL);
+  EXPECT_EQ(node, RecordTree("before"));
+}
+
+TEST_F(XmlReaderTest, AnAllocationFailureAnywhereFailsWithTheNodeAsItWas) {
+  const std::string xml = "<nuvra result=\"ok\"><k>v</k><item a=\"1\"><n>x</n></item></nuvra>";  // 5 nodes
+  for (int64_t n = 0; n <= 5; ++n) {
+    RecordTree node("before");
+    recordtreecontrol::FailReplyNodeAfter(n);
+    EXPECT_EQ(ParseXmlToRecordTree(&node, xml), n < 5 ? E_OUTOFMEMORY : S_OK) << n;
+    EXPECT_EQ(node == RecordTree("before"), n < 5) << n;
+  }
+  recordtreecontrol::FailReplyNodeAfter(-1);
 }
 
 TEST_F(XmlReaderTest, WrittenDocumentsReadBack) {

@@ -111,6 +111,24 @@ TEST(XmlScanTest, TheLimitCountsOpenElementsOnly) {
   EXPECT_EQ(scan.maxDepth, 300);
 }
 
+TEST(XmlScanTest, AttributesUpToTheBoundAreReadAndOneMoreIsRefused) {
+  for (bool declaration : {false, true}) {
+    for (int n : {kXmlMaxAttributes, kXmlMaxAttributes + 1}) {
+      std::string s = declaration ? "<?xml" : "<r";
+      for (int i = 0; i < n; ++i) s += declaration ? " version='1'" : " a" + std::to_string(i) + "=''";
+      s += declaration ? "?><r/>" : "/>";
+      EXPECT_EQ(ScanXmlStructure(s, 10).ok, n == kXmlMaxAttributes) << s;
+    }
+  }
+}
+
+TEST(XmlScanTest, NodeLimitCountsWhatTinyXmlBuilds) {
+  // A declaration, r and its attribute, a comment, k and its text, CDATA, an unknown.
+  const std::string text = "<?xml version='1.0'?><r a='1'><!--c--><k>v</k><![CDATA[x]]><!x></r>";
+  EXPECT_TRUE(ScanXmlStructure(text, 10, 8).ok);
+  EXPECT_FALSE(ScanXmlStructure(text, 10, 7).ok);
+}
+
 // Texts stitched from fragments that stress TinyXML's reading: quotes, references
 // with and without their ';', markup inside values, comments, CDATA, declarations.
 TEST(XmlScanTest, RandomFragmentSoupNeverNestsDeeperInTinyXmlThanReported) {

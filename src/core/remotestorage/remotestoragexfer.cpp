@@ -162,8 +162,9 @@ HRESULT CRemoteStorage::_UploadFile(const TaskData_UpdateFile& TaskData, Transpo
     OSTREL_LOG(kLogWarn, "%s", "ERROR_CHECK_BOOL:S_OK == hr && L\"CRemoteStorage::_UploadFile() Process XML Failed\"");
     return hr;
   }
-  if (result) *result = tree;
-  return hr = MapUploadWord(tree.GetValue("result"));
+  hr = MapUploadWord(tree.GetValue("result"));
+  if (result) *result = std::move(tree);
+  return hr;
 }
 
 HRESULT CRemoteStorage::UploadBlock(const std::string& url, TransportProgressCallback callback, void* context,
@@ -189,8 +190,9 @@ HRESULT CRemoteStorage::UploadBlock(const std::string& url, TransportProgressCal
     OSTREL_LOG(kLogWarn, "%s", "ERROR_CHECK_BOOL:S_OK == hr && L\"CRemoteStorage::UploadBlock() Process Xml Failed\"");
     return hr;
   }
-  if (result) *result = tree;
-  return hr = MapUploadWord(tree.GetAttribute("code"));
+  hr = MapUploadWord(tree.GetAttribute("code"));
+  if (result) *result = std::move(tree);
+  return hr;
 }
 
 HRESULT CRemoteStorage::DownloadBlock(const std::string& url, TransportProgressCallback callback, void* context,

@@ -11,6 +11,7 @@
 #include "common/config.h"
 #include "core/interfaces/createtaskdata.h"
 #include "core/remotestorage/recordingtransport.h"
+#include "core/remotestorage/remotefs.h"
 #include "core/remotestorage/requestframe.h"
 #include "support/logcapture.h"
 #include "support/testenv.h"
@@ -389,6 +390,23 @@ TEST_F(RemoteStorageTest, RawRequestPassesTextThroughUnparsed) {
   EXPECT_EQ(E_FAIL, m_rs->HttpRequest("http://blk/x", "", nullptr, nullptr, nullptr, &reply, 30));
   EXPECT_FALSE(m_net.Last().hasHeader) << "an empty header text sends no header";
   EXPECT_FALSE(m_net.Last().hasBody);
+}
+
+TEST_F(RemoteStorageTest, AnAllocationFailureWhileReadingAReplyFailsTheRequestWithALogLine) {
+  TaskDataPtr<TaskData_GetSpace> space(CreateTaskData_GetSpace("T"));
+  RMT_FS::MetadataDownloader blocks;
+  const std::pair<std::string, std::function<HRESULT()>> cases[] = {
+      {Reply("ok", "<total>1</total>"), [&] { RecordTree r; return m_rs->GetSpace(*space, nullptr, nullptr, &r); }},
+      {"{\"code\":\"ok\",\"blocks\":[]}", [&] { return blocks.Perform(m_rs.get()); }},
+  };
+  for (const auto& [reply, call] : cases) {
+    LogCapture log;
+    m_net.Queue(S_OK, reply);
+    recordtreecontrol::FailReplyNodeAfter(0);
+    EXPECT_EQ(E_OUTOFMEMORY, call()) << reply;
+    EXPECT_TRUE(log.Contains("ERROR_CHECK_COM hr = 8007000e")) << log.All();
+  }
+  recordtreecontrol::FailReplyNodeAfter(-1);
 }
 
 TEST(RequestFrameTest, SecretsAreMaskedInBodiesQueriesAndJson) {

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstring>
 #include <mutex>
+#include <new>
 #include <string_view>
 
 #include "common/checks.h"
@@ -334,20 +335,26 @@ bool IsGzipReply(std::string_view headers) {
 
 bool DecodeReplyText(std::string_view headers, std::string_view bytes, size_t cap, std::string* text) {
   text->clear();
-  std::string inflated;
-  if (!bytes.empty() && IsGzipReply(headers)) {
-    GzipBuffer gzip(1024);
-    // Whatever was inflated is used, also when the stream stops early; output that
-    // reaches the cap fails.
-    if (!gzip.Inflate(bytes.data(), bytes.size(), &inflated, cap) && inflated.size() >= cap) {
-      OSTREL_LOG(kLogWarn, "CCurlHelper: the inflated reply is over the cap of %zu bytes", cap);
-      return false;
+  try {
+    std::string inflated;
+    if (!bytes.empty() && IsGzipReply(headers)) {
+      GzipBuffer gzip(1024);
+      // Whatever was inflated is used, also when the stream stops early; output that
+      // reaches the cap fails.
+      if (!gzip.Inflate(bytes.data(), bytes.size(), &inflated, cap) && inflated.size() >= cap) {
+        OSTREL_LOG(kLogWarn, "CCurlHelper: the inflated reply is over the cap of %zu bytes", cap);
+        return false;
+      }
+      bytes = inflated;
     }
-    bytes = inflated;
+    bytes = bytes.substr(0, bytes.find('\0'));
+    *text = ToValidUtf8(bytes);
+    return true;
+  } catch (const std::bad_alloc&) {
+    text->clear();
+    OSTREL_LOG(kLogWarn, "CCurlHelper: out of memory decoding a reply of %zu bytes", bytes.size());
+    return false;
   }
-  bytes = bytes.substr(0, bytes.find('\0'));
-  *text = ToValidUtf8(bytes);
-  return true;
 }
 
 void CCurlHelper::_DecodeReply() {

@@ -220,7 +220,7 @@ bool IsGzipReply(std::string_view headers);
 
 // The reply as text: inflated when IsGzipReply (zlib or gzip framing; what a damaged
 // stream gave is used), cut at the first NUL byte, invalid UTF-8 replaced by U+FFFD.
-// False, with *text empty, when the inflated reply reaches cap bytes.
+// False, with *text empty, when the inflated reply reaches cap bytes or memory runs out.
 bool DecodeReplyText(std::string_view headers, std::string_view bytes, size_t cap, std::string* text);
 
 // The URL as it may be logged: values of query parameters that carry secrets (names
