@@ -107,17 +107,18 @@ RecordTree& RecordTree::AddChild(std::string name) {
 }
 
 const RecordTreePair& RecordTree::GetPair(size_t index) const {
-  static const RecordTreePair kEmpty;
+  // Never destroyed: a worker may still read a tree while the process exits.
+  static const RecordTreePair* kEmpty = new RecordTreePair();
   bool inRange = index < m_pairs.size();
   ASSERT(inRange);
-  return inRange ? m_pairs[index] : kEmpty;
+  return inRange ? m_pairs[index] : *kEmpty;
 }
 
 const RecordTree& RecordTree::GetChild(size_t index) const {
-  static const RecordTree kEmpty;
+  static const RecordTree* kEmpty = new RecordTree();
   bool inRange = index < m_children.size();
   ASSERT(inRange);
-  return inRange ? *m_children[index] : kEmpty;
+  return inRange ? *m_children[index] : *kEmpty;
 }
 
 bool RecordTree::IsEmpty() const {

@@ -41,6 +41,7 @@ CDB::~CDB() {
 HRESULT CDB::Init(const std::string& dbPath) {
   HRESULT hr = E_FAIL;
   std::lock_guard<std::recursive_mutex> guard(*m_spLock);
+  RollbackTransaction();
   try {
     open(dbPath);
     hr = S_OK;
@@ -55,6 +56,7 @@ HRESULT CDB::Init(const std::string& dbPath) {
 
 HRESULT CDB::UnInit() {
   std::lock_guard<std::recursive_mutex> guard(*m_spLock);
+  RollbackTransaction();
   close();
   return S_OK;
 }
@@ -78,8 +80,9 @@ HRESULT CDB::ExecOnce(const std::string& sql, const DBParams& params) {
   }
 }
 
-void CDB::RollbackAfterFailure() {
+void CDB::RollbackAfterFailure(HRESULT failure) {
   // Called under the data-base lock. SQLite may have ended the transaction itself.
+  if (OwnsTransaction() && SUCCEEDED(m_txnFailure)) m_txnFailure = failure;
   if (!InTransaction()) {
     OSTREL_LOG(kLogWarn, "%s", "Sql Execute Failed, Transaction Ended By SQLite!");
     return;
@@ -88,30 +91,51 @@ void CDB::RollbackAfterFailure() {
   OSTREL_LOG(kLogWarn, "Sql Execute Failed, Transaction Rolled Back! hr = %x", static_cast<unsigned>(hr));
 }
 
+bool CDB::RefusedAfterFailure(const std::string& sql, HRESULT* hr) {
+  if (!OwnsTransaction() || SUCCEEDED(m_txnFailure)) return false;
+  OSTREL_LOG(kLogError, "Src:%s -- %s -- SQL:%s", "CDB::execDML", "not run: the transaction was rolled back",
+             sql.c_str());
+  *hr = m_txnFailure;
+  return true;
+}
+
+void CDB::EndTransaction() {
+  // Nothing of the transaction may stay open for another thread's statements to join.
+  if (InTransaction()) CHECK_COM(ExecOnce("ROLLBACK TRANSACTION;", {}));
+  m_txnOwner.store(std::thread::id());
+  m_txnDepth = 0;
+  m_txnFailure = S_OK;
+  m_spLock->unlock();  // the level BeginTransaction kept
+}
+
 HRESULT CDB::execDML(const std::string& sql, const DBParams& params) {
   std::lock_guard<std::recursive_mutex> guard(*m_spLock);
+  HRESULT hr = S_OK;
+  if (RefusedAfterFailure(sql, &hr)) return hr;
   bool inTransaction = InTransaction();
-  HRESULT hr = ExecOnce(sql, params);
-  if (FAILED(hr) && inTransaction) RollbackAfterFailure();
+  hr = ExecOnce(sql, params);
+  if (FAILED(hr) && inTransaction) RollbackAfterFailure(hr);
   return hr;
 }
 
 HRESULT CDB::ExecWithRetry(const std::string& sql, const DBParams& params, bool rollbackOnFailure) {
   bool inTransaction;
-  HRESULT hr;
+  HRESULT hr = S_OK;
   {
     std::lock_guard<std::recursive_mutex> guard(*m_spLock);
+    if (RefusedAfterFailure(sql, &hr)) return hr;
     inTransaction = InTransaction();
     hr = ExecOnce(sql, params);
     if (SUCCEEDED(hr)) return hr;
     if (inTransaction && !InTransaction()) {
       // SQLite rolled the transaction back: running the statement again would run it
       // outside the transaction it belongs to.
-      if (rollbackOnFailure) RollbackAfterFailure();
+      if (rollbackOnFailure) RollbackAfterFailure(hr);
       return hr;
     }
   }
-  // The pause holds none of this layer's locks.
+  // The pause holds none of this layer's locks, but for the one a transaction of the
+  // calling thread keeps (other threads wait for its end anyway).
   Clock* clock = busyPolicy().clock ? busyPolicy().clock : Clock::System();
   clock->SleepFor(m_retryPause);
   std::lock_guard<std::recursive_mutex> guard(*m_spLock);
@@ -120,7 +144,7 @@ HRESULT CDB::ExecWithRetry(const std::string& sql, const DBParams& params, bool 
     OSTREL_LOG(kLogWarn, "%s", "Sql Execute Failed And Retry Succeeded!");
     return hr;
   }
-  if (inTransaction && rollbackOnFailure) RollbackAfterFailure();
+  if (inTransaction && rollbackOnFailure) RollbackAfterFailure(hr);
   return hr;
 }
 
@@ -163,16 +187,49 @@ HRESULT CDB::tableExists(const std::string& table, bool* pExists) {
 }
 
 HRESULT CDB::BeginTransaction() {
-  // A failed BEGIN leaves any transaction already open to its owner.
-  return ExecWithRetry("BEGIN TRANSACTION;", {}, false);
+  if (OwnsTransaction()) {
+    ++m_txnDepth;
+    return S_OK;
+  }
+  HRESULT hr = E_FAIL;
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    if (attempt > 0) {
+      // The pause holds none of this layer's locks.
+      Clock* clock = busyPolicy().clock ? busyPolicy().clock : Clock::System();
+      clock->SleepFor(m_retryPause);
+    }
+    m_spLock->lock();
+    hr = ExecOnce("BEGIN IMMEDIATE TRANSACTION;", {});
+    if (SUCCEEDED(hr)) {
+      if (attempt > 0) OSTREL_LOG(kLogWarn, "%s", "Sql Execute Failed And Retry Succeeded!");
+      // The level taken above is kept until the transaction ends.
+      m_txnOwner.store(std::this_thread::get_id());
+      m_txnDepth = 1;
+      m_txnFailure = S_OK;
+      return hr;
+    }
+    m_spLock->unlock();
+  }
+  return hr;
 }
 
-HRESULT CDB::CommitTransaction() { return ExecWithRetry("COMMIT TRANSACTION;", {}, true); }
+HRESULT CDB::CommitTransaction() {
+  if (!OwnsTransaction()) {
+    OSTREL_LOG(kLogError, "%s", "*ASSERT*: CDB::CommitTransaction without BeginTransaction");
+    return E_FAIL;
+  }
+  if (--m_txnDepth > 0) return m_txnFailure;
+  HRESULT hr = m_txnFailure;
+  if (SUCCEEDED(hr)) hr = ExecWithRetry("COMMIT TRANSACTION;", {}, true);
+  EndTransaction();
+  return hr;
+}
 
 HRESULT CDB::RollbackTransaction() {
-  std::lock_guard<std::recursive_mutex> guard(*m_spLock);
-  if (!InTransaction()) return S_FALSE;
-  return ExecOnce("ROLLBACK TRANSACTION;", {});
+  if (!OwnsTransaction()) return S_FALSE;
+  HRESULT hr = InTransaction() ? ExecOnce("ROLLBACK TRANSACTION;", {}) : S_OK;
+  EndTransaction();
+  return hr;
 }
 
 HRESULT CDB::CreateTable(const std::string& table, const std::string& columns) {

@@ -6,22 +6,35 @@
 //                  a bad column, the data base not open);
 //   E_FAIL         anything else (out of memory).
 //
-// One CDB is shared by several threads. The data-base lock (re-entrant, innermost of
-// the engine's locks) is held by every statement, query and row read, so statements
-// never interleave inside one CDB. Texts are UTF-8. Values from the service or the user
-// go into "?" parameters (params), never into the SQL text.
+// One CDB is shared by several threads. The data-base lock (re-entrant) is held by every
+// statement, query and row read, so statements never interleave inside one CDB. Texts
+// are UTF-8. Values from the service or the user go into "?" parameters (params), never
+// into the SQL text.
 //
-// Transactions: a statement or commit that fails inside a transaction rolls the
-// transaction back before its failure is returned, so the connection never stays inside
-// a half-done transaction; the caller's later statements then run on their own and its
-// commit fails.
+// Lock order, outermost first: the local storage's transaction lock, its storage lock,
+// then the data-base lock, which is innermost: whoever holds it takes no other lock and
+// waits for no thread that may need it. Config-table writes from outside the local
+// storage take only the data-base lock.
+//
+// Transactions belong to the thread that began them. BeginTransaction runs "BEGIN
+// IMMEDIATE", which takes SQLite's write lock at once, so no other process changes the
+// data base between a read and a write of the transaction; from then until its
+// CommitTransaction or RollbackTransaction the thread holds the data-base lock, so no
+// other thread's statement runs inside the transaction (they wait for its end). Begin
+// on a thread with a transaction open nests; only the outermost Commit commits.
+// A statement or commit that fails inside a transaction rolls the transaction back
+// before its failure is returned; every later data-changing statement of the thread
+// then fails with that result without running, until its Commit (which returns that
+// result) or Rollback: nothing of a failed transaction is ever written on its own.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 
 #include "common/db/cppsqlite3db.h"
 #include "common/db/dbqueryhelper.h"
@@ -38,7 +51,9 @@ class CDB : private CppSQLite3DB {
   // Opens (creating, mode 0600) the data-base file; an open connection is closed
   // first. E_FAIL when it cannot be opened.
   HRESULT Init(const std::string& dbPath);
-  // Closes the data base; later calls fail with E_CV_DB_ERROR. Always S_OK.
+  // Closes the data base; later calls fail with E_CV_DB_ERROR. Waits for another
+  // thread's transaction to end; the caller's own open transaction is rolled back.
+  // Always S_OK.
   HRESULT UnInit();
 
   // Runs one data-changing statement under the data-base lock.
@@ -50,10 +65,17 @@ class CDB : private CppSQLite3DB {
   // transaction that SQLite has already ended, the statement is not run again.
   HRESULT ExecDMLRetry(const std::string& sql, const DBParams& params = {});
 
+  // See the transaction rules above. A failed outermost BEGIN leaves no transaction
+  // open. Commit and Rollback on a thread without a transaction: E_FAIL, logged.
   HRESULT BeginTransaction();
   HRESULT CommitTransaction();
-  // Rolls back the open transaction; S_FALSE when none is open.
+  // Rolls the thread's transaction back whole, however deeply nested; S_FALSE when it
+  // has none.
   HRESULT RollbackTransaction();
+  // The data-base lock, for callers that read many rows in runs.
+  std::unique_lock<std::recursive_mutex> Lock() { return std::unique_lock<std::recursive_mutex>(*m_spLock); }
+  // True when the calling thread has a transaction open.
+  bool OwnsTransaction() const { return m_txnOwner.load() == std::this_thread::get_id(); }
 
   // The templates, each "... %s ..." filled with the arguments as they stand (names,
   // column lists, conditions with "?" for values).
@@ -74,9 +96,6 @@ class CDB : private CppSQLite3DB {
   HRESULT AddColumn(const std::string& table, const std::string& field, const std::string& type,
                     const std::string& defaultValue);
 
-  // The data-base lock, for callers that must make several statements one step.
-  std::unique_lock<std::recursive_mutex> Lock() { return std::unique_lock<std::recursive_mutex>(*m_spLock); }
-
   // Seams: the busy wait (bound, backoff, clock) and the pause of ExecDMLRetry, which
   // is taken from the busy policy's clock. Set before the CDB is shared.
   using CppSQLite3DB::busyPolicy;
@@ -89,10 +108,24 @@ class CDB : private CppSQLite3DB {
   HRESULT ExecOnce(const std::string& sql, const DBParams& params);
   HRESULT ExecWithRetry(const std::string& sql, const DBParams& params, bool rollbackOnFailure);
   bool InTransaction() const { return isOpen() && !isAutoCommit(); }
-  void RollbackAfterFailure();
+  // After a failure inside a transaction: records it as the transaction's failure and
+  // rolls the transaction back (SQLite may have done so already).
+  void RollbackAfterFailure(HRESULT failure);
+  // True, with *hr the recorded failure and a log line, for a data-changing statement
+  // of a thread whose transaction was rolled back. Under the data-base lock.
+  bool RefusedAfterFailure(const std::string& sql, HRESULT* hr);
+  // Ends the calling thread's transaction: clears its state and releases the
+  // data-base lock as often as BeginTransaction took it. Under the data-base lock.
+  void EndTransaction();
 
   std::shared_ptr<std::recursive_mutex> m_spLock;
   std::chrono::milliseconds m_retryPause{1000};
+  // The thread whose transaction is open (none: a default id); its nesting depth and
+  // the failure that rolled it back (S_OK while it stands). Written under the
+  // data-base lock by the owner only.
+  std::atomic<std::thread::id> m_txnOwner{};
+  int m_txnDepth = 0;
+  HRESULT m_txnFailure = S_OK;
 };
 
 // The exception logger: "Src:%s -- %s -- SQL:%s" at level 0.

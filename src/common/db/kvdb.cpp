@@ -50,32 +50,52 @@ HRESULT SelectItem(CDB* db, const std::string& table, const std::string& section
 CKVDB::CKVDB() = default;
 
 HRESULT CKVDB::Init(CDB* pDB, const std::string& tableName) {
-  if (!(!m_pDB && pDB && !tableName.empty())) OSTREL_LOG(kLogError, "%s", "*ASSERT*: !m_pDB && pDB && szTableName");
-  m_pDB = pDB;
-  m_strTable = tableName;
-  return CreateTable();
+  {
+    std::lock_guard<std::mutex> bind(m_bindLock);
+    if (!(!m_pDB && pDB && !tableName.empty()))
+      OSTREL_LOG(kLogError, "%s", "*ASSERT*: !m_pDB && pDB && szTableName");
+    m_pDB = pDB;
+    m_strTable = tableName;
+  }
+  CDB* db = nullptr;
+  std::string table;
+  ERROR_CHECK_BOOLEX(Bound(&db, &table));
+  bool exists = false;
+  HRESULT hr = db->tableExists(table, &exists);
+  if (FAILED(hr)) return hr;
+  if (exists) return S_OK;
+  return db->CreateTable(table, "section TEXT, field TEXT, value TEXT");
 }
 
 void CKVDB::UnInit() {
+  std::lock_guard<std::mutex> bind(m_bindLock);
   m_pDB = nullptr;
   m_strTable.clear();
 }
 
-HRESULT CKVDB::CreateTable() {
-  ERROR_CHECK_BOOLEX(m_pDB);
-  bool exists = false;
-  HRESULT hr = m_pDB->tableExists(m_strTable, &exists);
-  if (FAILED(hr)) return hr;
-  if (exists) return S_OK;
-  return m_pDB->CreateTable(m_strTable, "section TEXT, field TEXT, value TEXT");
+CDB* CKVDB::GetDB() const {
+  std::lock_guard<std::mutex> bind(m_bindLock);
+  return m_pDB;
 }
+
+bool CKVDB::Bound(CDB** db, std::string* table) const {
+  std::lock_guard<std::mutex> bind(m_bindLock);
+  *db = m_pDB;
+  *table = m_strTable;
+  return m_pDB != nullptr;
+}
+
+int64_t CKVDB::ParseInt64(const std::string& text) { return ParseDecimal<int64_t>(text); }
 
 HRESULT CKVDB::GetItem(const std::string& section, const std::string& field, std::string* pValue,
                        const std::string& defaultValue) {
-  ERROR_CHECK_BOOLEX(m_pDB);
+  CDB* db = nullptr;
+  std::string table;
+  const bool pDB = Bound(&db, &table);
+  ERROR_CHECK_BOOLEX(pDB);
   CDBQueryHelper row;
   bool found = false;
-  HRESULT hr = SelectItem(m_pDB, m_strTable, section, field, &row, &found);
+  HRESULT hr = SelectItem(db, table, section, field, &row, &found);
   if (FAILED(hr)) return hr;
   if (!found) {
     *pValue = defaultValue;
@@ -105,19 +125,47 @@ HRESULT CKVDB::GetInt64Item(const std::string& section, const std::string& field
   return S_OK;
 }
 
-HRESULT CKVDB::SetItem(const std::string& section, const std::string& field, const std::string& value) {
+HRESULT CKVDB::UpdateItem(const std::string& section, const std::string& field, const Change& change) {
   if (section.empty() || field.empty()) OSTREL_LOG(kLogError, "%s", "*ASSERT*: szSection && szField && szValue");
-  ERROR_CHECK_BOOLEX(m_pDB);
-  // One step for every thread: look-up and write under the data-base lock.
-  auto lock = m_pDB->Lock();
+  CDB* db = nullptr;
+  std::string table;
+  const bool pDB = Bound(&db, &table);
+  ERROR_CHECK_BOOLEX(pDB);
+  // Inside the caller's transaction a failure is the caller's to end; a transaction of
+  // our own is rolled back here.
+  const bool own = !db->OwnsTransaction();
+  HRESULT hr = db->BeginTransaction();
+  if (FAILED(hr)) return hr;
   bool found = false;
+  std::string current, next;
   {
     CDBQueryHelper row;
-    HRESULT hr = SelectItem(m_pDB, m_strTable, section, field, &row, &found);
-    if (FAILED(hr)) return hr;
+    hr = SelectItem(db, table, section, field, &row, &found);
+    if (SUCCEEDED(hr) && found) hr = row.getStringField("value", &current, std::string());
   }
-  if (!found) return m_pDB->InsertRow(m_strTable, "section, field, value", "?, ?, ?", {section, field, value});
-  return m_pDB->UpdateRows(m_strTable, "value = ?", kCondition, {value, section, field});
+  bool write = false;
+  if (SUCCEEDED(hr)) write = change(found ? &current : nullptr, &next);
+  if (SUCCEEDED(hr) && write) {
+    hr = found ? db->UpdateRows(table, "value = ?", kCondition, {next, section, field})
+               : db->InsertRow(table, "section, field, value", "?, ?, ?", {section, field, next});
+  }
+  if (FAILED(hr)) {
+    if (own)
+      db->RollbackTransaction();
+    else
+      db->CommitTransaction();  // only leaves the nesting level
+    return hr;
+  }
+  hr = db->CommitTransaction();
+  return FAILED(hr) ? hr : write ? S_OK : S_FALSE;
+}
+
+HRESULT CKVDB::SetItem(const std::string& section, const std::string& field, const std::string& value) {
+  HRESULT hr = UpdateItem(section, field, [&](const std::string*, std::string* next) {
+    *next = value;
+    return true;
+  });
+  return hr;
 }
 
 HRESULT CKVDB::SetIntItem(const std::string& section, const std::string& field, int value) {

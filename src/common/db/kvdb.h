@@ -2,12 +2,16 @@
 // "section TEXT, field TEXT, value TEXT" with no key; the writer keeps one row per
 // (section, field). Numbers are stored as decimal text.
 //
-// Bind once (Init) before the object is shared between threads; reads and writes may
-// then come from any thread. SetItem is atomic: it holds the data-base lock across its
-// look-up and its insert or update.
+// Reads and writes may come from any thread, also while another thread binds or
+// unbinds the table: a call that finds it unbound fails. Every write is one step for
+// every thread and every process: its look-up and its insert or update run in one
+// data-base transaction (inside the caller's own transaction when the calling thread
+// has one open), which takes SQLite's write lock first.
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <mutex>
 #include <string>
 
 #include "common/resultcodes.h"
@@ -23,7 +27,7 @@ class CKVDB {
   HRESULT Init(CDB* pDB, const std::string& tableName);
   // Forgets the data base and the table name.
   void UnInit();
-  CDB* GetDB() const { return m_pDB; }
+  CDB* GetDB() const;
 
   // No row: *pValue = defaultValue and S_OK. A failure leaves *pValue unchanged.
   HRESULT GetItem(const std::string& section, const std::string& field, std::string* pValue,
@@ -37,9 +41,20 @@ class CKVDB {
   HRESULT SetIntItem(const std::string& section, const std::string& field, int value);
   HRESULT SetInt64Item(const std::string& section, const std::string& field, int64_t value);
 
- private:
-  HRESULT CreateTable();
+  // Reads, decides and writes one item as one step (see above): change receives the
+  // stored text (null when there is no row) and returns false to keep it, or true with
+  // *next set to write *next. S_FALSE when change kept the row as it was.
+  using Change = std::function<bool(const std::string* current, std::string* next)>;
+  HRESULT UpdateItem(const std::string& section, const std::string& field, const Change& change);
 
+  // The text read as GetInt64Item reads it.
+  static int64_t ParseInt64(const std::string& text);
+
+ private:
+  // The bound data base and table; false when unbound.
+  bool Bound(CDB** db, std::string* table) const;
+
+  mutable std::mutex m_bindLock;  // guards the two members below
   CDB* m_pDB = nullptr;
   std::string m_strTable;
 };

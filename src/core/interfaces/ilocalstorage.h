@@ -19,10 +19,12 @@ class ILocalStorage : public IUnknown {
  public:
   static constexpr IID kIID = IID_ILocalStorage;
 
-  // Slot 3. Keeps the sync folder (created with its parents), empties and re-creates
-  // its temp folder ".tmp", and creates or upgrades the item tables. The data base and
-  // its "config" table must be open. E_FAIL for an empty sync path or a sync folder
-  // that cannot be created; else the first failure of the tables.
+  // Slot 3. Keeps the sync folder (created with its parents), cleans its temp folder
+  // ".tmp" (what another live process of the user claims stays, and so do resume
+  // folders changed in the last seven days), opens this store's work folder in it, and
+  // creates or upgrades the item tables. The data base and its "config" table must be
+  // open. E_FAIL for an empty sync path or a sync folder that cannot be created; else
+  // the first failure of the tables.
   virtual HRESULT Init(const std::string& configPath, const std::string& localSyncPath) = 0;
   // Slot 4. Always S_OK; the data base stays open.
   virtual HRESULT UnInit() = 0;
@@ -86,7 +88,8 @@ class ILocalStorage : public IUnknown {
   virtual HRESULT EncodeFile(const std::string& fileName, const std::string& srcFile, const std::string& desFile,
                              const std::string& fileKey) = 0;
   virtual HRESULT DecodeFile(const std::string& srcFile, const std::string& desFile, const std::string& fileKey) = 0;
-  // Slot 27. A new path in the temp folder named by a new GUID; no file is created.
+  // Slot 27. A new path named by a new GUID in the store's own work folder inside the
+  // temp folder; no file is created.
   virtual std::string GetTempFilePath() = 0;
   // Slot 28. The temp folder, with a trailing "/".
   virtual std::string GetTempFolder() = 0;

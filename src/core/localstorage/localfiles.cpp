@@ -15,7 +15,6 @@
 #include "core/localstorage/filesystemreturn.h"
 #include "core/localstorage/localstorage.h"
 #include "platform/atomicfile.h"
-#include "platform/guid.h"
 #include "platform/lockprobe.h"
 #include "platform/posixfile.h"
 #include "platform/usermode.h"
@@ -70,9 +69,8 @@ std::string CLocalStorage::GetTempFolder() {
 }
 
 std::string CLocalStorage::GetTempFilePath() {
-  std::string folder = GetTempFolder();
-  if (folder.empty()) return folder;
-  return folder + NewGuidString();
+  // In the store's own work folder, which another process's Init leaves alone.
+  return m_temp.NewFilePath();
 }
 
 HRESULT CLocalStorage::ResolvePath(const std::string& path, bool relative, std::string* resolved) {

@@ -1,12 +1,7 @@
 // CLocalStorage: creation, tables, version counters, transactions and freshness.
 #include "core/localstorage/localstorage.h"
 
-#include <dirent.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <initializer_list>
-#include <limits>
 #include <new>
 #include <vector>
 
@@ -29,36 +24,6 @@ constexpr UpgradeColumn kSharersColumn{"sharers", "TEXT", "''"};
 constexpr UpgradeColumn kViewModeColumn{"viewmode", "INT", "0"};
 constexpr UpgradeColumn kSharedColumn{"bshared", "TINYINT", "0"};
 
-constexpr int64_t kMissingVersion = std::numeric_limits<int64_t>::min();
-
-// The temp folder's contents never outlive a session: everything in it goes, going on
-// past failures; the folder itself stays. Anything but a folder in its place (a link
-// too, never followed) is removed.
-void EmptyTempFolder(const std::string& tempFolder) {
-  std::string folder = WithoutTrailingSlash(tempFolder);
-  struct stat st {};
-  if (::lstat(folder.c_str(), &st) != 0) return;
-  if (!S_ISDIR(st.st_mode)) {
-    ::unlink(folder.c_str());
-    return;
-  }
-  DIR* dir = ::opendir(folder.c_str());
-  if (!dir) return;
-  std::vector<std::string> names;
-  while (struct dirent* e = ::readdir(dir)) {
-    std::string name = e->d_name;
-    if (name != "." && name != "..") names.push_back(std::move(name));
-  }
-  ::closedir(dir);
-  for (const std::string& name : names) {
-    std::string path = JoinPath(folder, name);
-    if (::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
-      DeleteFolderTree(path, false, true);
-    else
-      ForceDeleteFile(path);
-  }
-}
-
 }  // namespace
 
 const char* const CLocalStorage::kTableColumns =
@@ -72,14 +37,17 @@ const char* const CLocalStorage::kTableColumns =
 HRESULT CreateLocalStorage(ILocalStorage** ppLocalStorage) {
   ASSERT(ppLocalStorage);
   if (!ppLocalStorage) return E_POINTER;
-  CLocalStorage* pLocalStorage = new (std::nothrow) CLocalStorage(&GetUserDB(), &GetConfigTable());
+  std::shared_ptr<CDBHelper> session = GetUserDB();
+  ERROR_CHECK_BOOLEX(session);
+  CLocalStorage* pLocalStorage = new (std::nothrow) CLocalStorage(std::move(session));
   ERROR_CHECK_BOOLEX(pLocalStorage);
   pLocalStorage->AddRef();
   *ppLocalStorage = pLocalStorage;
   return S_OK;
 }
 
-CLocalStorage::CLocalStorage(CDB* pDB, CKVDB* pConfig) : m_pDB(pDB), m_pConfig(pConfig) {}
+CLocalStorage::CLocalStorage(std::shared_ptr<CDBHelper> session)
+    : m_spSession(std::move(session)), m_pDB(m_spSession.get()), m_pConfig(&m_spSession->Config()) {}
 
 HRESULT CLocalStorage::Init(const std::string& configPath, const std::string& localSyncPath) {
   HRESULT hr = E_FAIL;
@@ -101,8 +69,8 @@ HRESULT CLocalStorage::Init(const std::string& configPath, const std::string& lo
   hr = EnsureDirectory(syncPath);
   ERROR_CHECK_COM(hr);
 
-  EmptyTempFolder(tempFolder);
-  bool bRet = SUCCEEDED(EnsureDirectory(tempFolder, 0700)) && ::chmod(tempFolder.c_str(), 0700) == 0;
+  // Another process of the user may be at work in the temp folder: what it claims stays.
+  bool bRet = m_temp.Open(tempFolder);
   ASSERT(bRet);
 
   hr = CreateDbTables();
@@ -208,17 +176,18 @@ HRESULT CLocalStorage::SetVersion(const char* field, int64_t version) {
   std::lock_guard<std::recursive_mutex> storage(m_storageLock);
   HRESULT hr = S_OK;
   if (RefusedByFailedTransaction(&hr)) return hr;
-  int64_t stored = kMissingVersion;
-  hr = m_pConfig->GetInt64Item(kSection, field, &stored, kMissingVersion);
+  // A late or repeated answer must not make stale folders look fresh. The comparison
+  // and the write are one step for every process of the user.
+  int64_t stored = 0;
+  hr = TrackWrite(m_pConfig->UpdateItem(kSection, field, [&](const std::string* current, std::string* next) {
+    if (current && !current->empty() && version < (stored = CKVDB::ParseInt64(*current))) return false;
+    *next = std::to_string(version);
+    return true;
+  }));
   ERROR_CHECK_COM(hr);
-  if (stored != kMissingVersion && version < stored) {
-    // A late or repeated answer must not make stale folders look fresh.
+  if (hr == S_FALSE)
     OSTREL_LOG(kLogWarn, "CLocalStorage: %s stays %lld, not lowered to %lld", field, static_cast<long long>(stored),
                static_cast<long long>(version));
-    return S_FALSE;
-  }
-  hr = TrackWrite(m_pConfig->SetInt64Item(kSection, field, version));
-  ERROR_CHECK_COM(hr);
   return hr;
 }
 
@@ -252,7 +221,7 @@ bool CLocalStorage::RefusedByFailedTransaction(HRESULT* hr) const {
 }
 
 HRESULT CLocalStorage::TrackWrite(HRESULT hr) {
-  if (FAILED(hr) && m_txnDepth > 0 && m_txnSqlOpen && SUCCEEDED(m_txnFailure)) m_txnFailure = hr;
+  if (FAILED(hr) && m_txnDepth > 0 && SUCCEEDED(m_txnFailure)) m_txnFailure = hr;
   return hr;
 }
 
@@ -265,9 +234,12 @@ HRESULT CLocalStorage::BeginTransaction() {
     m_txnCacheStamp = GetCurCacheVesion(0);
     m_txnShareStamp = GetCurShareCacheVesion(0);
     HRESULT hr = m_pDB->BeginTransaction();
-    m_txnSqlOpen = SUCCEEDED(hr);
-    if (FAILED(hr))
-      OSTREL_LOG(kLogWarn, "CLocalStorage::BeginTransaction(): writes go one by one, hr = %x", static_cast<unsigned>(hr));
+    if (FAILED(hr)) {
+      // Written one by one, a listing could be half kept: its writes are refused.
+      m_txnFailure = hr;
+      OSTREL_LOG(kLogWarn, "CLocalStorage::BeginTransaction(): no transaction, its writes are refused, hr = %x",
+                 static_cast<unsigned>(hr));
+    }
   }
   return S_OK;
 }
@@ -290,11 +262,10 @@ HRESULT CLocalStorage::CommitTransaction() {
       m_pDB->RollbackTransaction();
       OSTREL_LOG(kLogWarn, "CLocalStorage::CommitTransaction(): a write failed, nothing kept, hr = %x",
                  static_cast<unsigned>(hr));
-    } else if (m_txnSqlOpen) {
+    } else {
       hr = m_pDB->CommitTransaction();
       CHECK_COM(hr);
     }
-    m_txnSqlOpen = false;
     m_txnFailure = S_OK;
     m_txnOwner = std::thread::id();
   }

@@ -4,7 +4,12 @@
 //
 // Locks, outermost first: the transaction lock, the storage lock (both re-entrant),
 // then the data base's own lock. The storage lock serialises every item-store
-// operation; a transaction holds it from BeginTransaction to CommitTransaction. The
+// operation; a transaction holds it from BeginTransaction to CommitTransaction, and
+// its data-base transaction (see common/db/db.h) shuts every other thread's statement
+// out meanwhile, config-table writes from outside the store included. Once the
+// data-base transaction is gone (its BEGIN failed, or a write failed and rolled it
+// back), every later write of the transaction and its sweep are refused with that
+// failure, and CommitTransaction returns it: nothing of it is kept. The
 // move lock serialises moves into the sync folder (a copy across file systems may take
 // long) without holding up the item store; the path lock guards the two folder paths
 // and is never held across a call. Hashing and copies into the temp folder run under
@@ -12,6 +17,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -20,11 +26,16 @@
 #include "common/db/db.h"
 #include "common/unknown.h"
 #include "core/interfaces/ilocalstorage.h"
+#include "core/localstorage/tempfolder.h"
 
+class CDBHelper;
 class CKVDB;
 
-// Creates a CLocalStorage on the user's data base (GetUserDB, GetConfigTable) with one
-// reference for the caller. S_OK, or E_FAIL with "ERROR_CHECK_BOOLEX:pLocalStorage".
+// Creates a CLocalStorage on the current session's data base (GetUserDB) with one
+// reference for the caller. The store keeps that session: once it has ended, the
+// store's reads and writes fail (E_CV_DB_ERROR) and never reach another session's
+// data base. S_OK; E_FAIL when no session is open or, with
+// "ERROR_CHECK_BOOLEX:pLocalStorage", when the object cannot be made.
 HRESULT CreateLocalStorage(ILocalStorage** ppLocalStorage);
 
 class CLocalStorage final : public CUnknownImpl<ILocalStorage> {
@@ -46,8 +57,7 @@ class CLocalStorage final : public CUnknownImpl<ILocalStorage> {
   // Folder nesting that the walks over stored rows follow at most.
   static constexpr int kMaxFolderDepth = 512;
 
-  // The data base and its key-value table must outlive the object.
-  CLocalStorage(CDB* pDB, CKVDB* pConfig);
+  explicit CLocalStorage(std::shared_ptr<CDBHelper> session);
 
   HRESULT Init(const std::string& configPath, const std::string& localSyncPath) override;
   HRESULT UnInit() override;
@@ -130,7 +140,8 @@ class CLocalStorage final : public CUnknownImpl<ILocalStorage> {
   HRESULT ResolvePath(const std::string& path, bool relative, std::string* resolved);
   std::string SyncPath();
 
-  CDB* m_pDB;
+  std::shared_ptr<CDBHelper> m_spSession;
+  CDB* m_pDB;         // the session's data base and its config table
   CKVDB* m_pConfig;
   std::recursive_mutex m_txnLock;
   std::recursive_mutex m_storageLock;
@@ -139,12 +150,12 @@ class CLocalStorage final : public CUnknownImpl<ILocalStorage> {
   std::mutex m_pathLock;
   std::string m_strLocalSyncPath;  // no trailing "/"
   std::string m_strTempFolder;     // with a trailing "/"
+  CTempFolder m_temp;              // the temp folder's clean-up and this store's work folder
 
   // Transaction state, under the storage lock.
   int m_txnDepth = 0;
   std::thread::id m_txnOwner;
   int64_t m_txnCacheStamp = 0;
   int64_t m_txnShareStamp = 0;
-  bool m_txnSqlOpen = false;
   HRESULT m_txnFailure = S_OK;
 };

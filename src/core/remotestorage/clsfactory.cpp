@@ -6,8 +6,9 @@
 CClsFactory::CClsFactory() : m_pfnTransport(&::CreateTransport) {}
 
 CClsFactory& CClsFactory::GetInstance() {
-  static CClsFactory instance;
-  return instance;
+  // Never destroyed: a worker may still make a request while the process exits.
+  static CClsFactory* instance = new CClsFactory();
+  return *instance;
 }
 
 HRESULT CClsFactory::CreateTransport(ITransport** transport) {

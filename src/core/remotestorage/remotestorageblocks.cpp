@@ -4,8 +4,6 @@
 #include <unistd.h>
 
 #include <cstdlib>
-#include <mutex>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -24,6 +22,7 @@
 #include "core/remotestorage/remotestorage.h"
 #include "platform/guid.h"
 #include "platform/posixfile.h"
+#include "platform/tempclaim.h"
 
 namespace {
 
@@ -48,29 +47,28 @@ class TempFile {
 
 // The folder a block download works in. A file's resume folder is
 // "<temp>/resume-<SHA-1 of the file id>": it keeps the verified ".done" blocks between
-// attempts. One transfer at a time may use it in this process; a second download of
-// the same file meanwhile works in a private "<temp>/{GUID}" folder that goes with it.
+// attempts. One transfer at a time, in this process or another, claims it; a second
+// download of the same file meanwhile works in a private "<temp>/{GUID}" folder,
+// claimed too, that goes with it. The claim ends with the download, after an empty
+// resume folder is removed.
 class DownloadFolder {
  public:
   DownloadFolder(const std::string& tempFolder, const std::string& fileId) {
     std::string resume = tempFolder + "resume-" + Sha1Hex(fileId.data(), fileId.size());
-    std::lock_guard<std::mutex> lock(Mutex());
-    if (Claimed().insert(resume).second) {
+    if (m_claim.TryClaim(resume)) {
       m_path = resume;
-      m_claimed = true;
+      m_resume = true;
     } else {
       m_path = tempFolder + NewGuidString();
+      m_claim.TryClaim(m_path);
     }
   }
   ~DownloadFolder() {
-    if (!m_claimed) {
+    if (m_resume)
+      ::rmdir(m_path.c_str());  // an empty resume folder is of no use to the next attempt
+    else
       Remove();
-      return;
-    }
-    // An empty resume folder is of no use to the next attempt.
-    ::rmdir(m_path.c_str());
-    std::lock_guard<std::mutex> lock(Mutex());
-    Claimed().erase(m_path);
+    m_claim.Release();
   }
   DownloadFolder(const DownloadFolder&) = delete;
   DownloadFolder& operator=(const DownloadFolder&) = delete;
@@ -79,17 +77,9 @@ class DownloadFolder {
   void Remove() { DeleteFolderTree(m_path, false, true); }
 
  private:
-  static std::mutex& Mutex() {
-    static std::mutex mutex;
-    return mutex;
-  }
-  static std::set<std::string>& Claimed() {
-    static std::set<std::string> claimed;
-    return claimed;
-  }
-
+  CTempClaim m_claim;
   std::string m_path;
-  bool m_claimed = false;
+  bool m_resume = false;
 };
 
 // True when the plain block file has the size and SHA-1 its blockId names.

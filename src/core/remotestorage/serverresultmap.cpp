@@ -54,8 +54,9 @@ constexpr std::array<ServerResultMap::Row, 35> kRows = [] {
 }  // namespace
 
 const ServerResultMap& ServerResultMap::Instance() {
-  static const ServerResultMap instance;
-  return instance;
+  // Never destroyed: a worker may still map a reply while the process exits.
+  static const ServerResultMap* instance = new ServerResultMap();
+  return *instance;
 }
 
 const ServerResultMap::Row* ServerResultMap::Rows(size_t* count) {

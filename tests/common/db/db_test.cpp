@@ -205,7 +205,7 @@ TEST_F(CDBTest, FullDataBaseInsideATransactionRollsItBack) {
   HRESULT hr = S_OK;
   for (int i = 0; i < 100 && hr == S_OK; ++i) hr = m_db.InsertRow("t", "name", "hex(zeroblob(2000))");
   EXPECT_EQ(hr, E_CV_DB_FULL);
-  EXPECT_EQ(m_db.CommitTransaction(), E_CV_DB_ERROR);  // nothing left to commit
+  EXPECT_EQ(m_db.CommitTransaction(), E_CV_DB_FULL);  // nothing left to commit
   EXPECT_EQ(m_db.BeginTransaction(), S_OK);
   EXPECT_EQ(m_db.InsertRow("t", "name", "'small'"), S_OK);
   EXPECT_EQ(m_db.CommitTransaction(), S_OK);
@@ -220,7 +220,9 @@ TEST_F(CDBTest, FailedStatementRollsTheTransactionBack) {
   LogCapture log;
   EXPECT_EQ(m_db.InsertRow("nothere", "x", "1"), E_CV_DB_ERROR);
   EXPECT_TRUE(log.Contains("Sql Execute Failed, Transaction Rolled Back!"));
-  // The transaction is gone, so its commit fails: the caller learns of the loss.
+  // The transaction is gone: its later writes are refused, never run on their own,
+  // and its commit fails, so the caller learns of the loss.
+  EXPECT_EQ(m_db.InsertRow("t", "name", "'after the failure'"), E_CV_DB_ERROR);
   EXPECT_EQ(m_db.CommitTransaction(), E_CV_DB_ERROR);
 
   ASSERT_EQ(m_db.BeginTransaction(), S_OK);
@@ -256,11 +258,19 @@ TEST_F(CDBTest, RollbackTransaction) {
   EXPECT_EQ(m_db.RollbackTransaction(), S_OK);
   EXPECT_EQ(m_db.RollbackTransaction(), S_FALSE);
   EXPECT_EQ(Count(), 0);
-  // A second BEGIN fails without touching the open transaction.
+  // Transactions nest: only the outermost commit commits, and a rollback ends them all.
   ASSERT_EQ(m_db.BeginTransaction(), S_OK);
   ASSERT_EQ(m_db.InsertRow("t", "name", "'kept'"), S_OK);
-  EXPECT_EQ(m_db.BeginTransaction(), E_CV_DB_ERROR);
+  ASSERT_EQ(m_db.BeginTransaction(), S_OK);
   EXPECT_EQ(m_db.CommitTransaction(), S_OK);
+  EXPECT_EQ(CliQuery(m_path, "SELECT count(*) FROM t"), "0\n");
+  EXPECT_EQ(m_db.CommitTransaction(), S_OK);
+  EXPECT_EQ(Count(), 1);
+  ASSERT_EQ(m_db.BeginTransaction(), S_OK);
+  ASSERT_EQ(m_db.BeginTransaction(), S_OK);
+  ASSERT_EQ(m_db.InsertRow("t", "name", "'gone'"), S_OK);
+  EXPECT_EQ(m_db.RollbackTransaction(), S_OK);
+  EXPECT_EQ(m_db.CommitTransaction(), E_FAIL);  // none left
   EXPECT_EQ(Count(), 1);
 }
 

@@ -22,7 +22,7 @@ class CKVDBTest : public OstrelTest {
     m_db.UnInit();
     OstrelTest::TearDown();
   }
-  CKVDB& Config() { return GetConfigTable(); }
+  CKVDB& Config() { return m_db.Config(); }
 
   CDBHelper m_db;
   std::string m_path;
@@ -128,7 +128,7 @@ TEST_F(CKVDBTest, UnInitUnbindsAndInitBindsAgain) {
   EXPECT_EQ(Config().GetDB(), nullptr);
   LogCapture log;
   EXPECT_EQ(Config().SetItem("S", "F", "w"), E_FAIL);
-  EXPECT_TRUE(log.Contains("ERROR_CHECK_BOOLEX:m_pDB"));
+  EXPECT_TRUE(log.Contains("ERROR_CHECK_BOOLEX"));
 
   ASSERT_EQ(m_db.Init(Root() + "/"), S_OK);  // a trailing "/" names the same file
   EXPECT_EQ(m_db.GetDBPath(), m_path);
@@ -146,18 +146,25 @@ TEST_F(CKVDBTest, UnInitUnbindsAndInitBindsAgain) {
   ASSERT_EQ(Config().Init(&m_db, "config"), S_OK);
 }
 
-TEST_F(CKVDBTest, UserDataBaseIsOneInstance) {
-  EXPECT_EQ(&GetUserDB(), &GetUserDB());
-  EXPECT_EQ(&GetConfigTable(), &GetConfigTable());
-  CDBHelper& user = GetUserDB();
+TEST_F(CKVDBTest, EachSessionHasItsOwnDataBaseAndAnEndedOneReachesNoOther) {
   m_db.UnInit();
-  ASSERT_EQ(user.Init(PathIn("user")), E_FAIL);  // the folder is not there
-  EXPECT_EQ(Config().GetDB(), nullptr);
-  ASSERT_EQ(user.Init(Root()), S_OK);
-  EXPECT_EQ(Config().GetDB(), &user);
-  ASSERT_EQ(Config().SetItem("S", "F", "user"), S_OK);
-  EXPECT_EQ(user.UnInit(), S_OK);
-  EXPECT_EQ(CliQuery(m_path, "SELECT value FROM config"), "user\n");
+  EXPECT_EQ(GetUserDB(), nullptr);
+  ASSERT_EQ(OpenUserDB(PathIn("user")), E_FAIL);  // the folder is not there
+  EXPECT_EQ(GetUserDB(), nullptr);
+  ASSERT_EQ(RunCommand("mkdir -p " + ShellQuote(PathIn("a")) + " " + ShellQuote(PathIn("b"))), 0);
+  ASSERT_EQ(OpenUserDB(PathIn("a")), S_OK);
+  std::shared_ptr<CKVDB> a = GetConfigTable();  // kept, as a worker of the session keeps it
+  ASSERT_EQ(a->SetItem("S", "F", "a"), S_OK);
+  ASSERT_EQ(OpenUserDB(PathIn("b")), S_OK);  // the next user: a's session ends
+  EXPECT_NE(GetConfigTable(), a);
+  LogCapture log;
+  EXPECT_TRUE(FAILED(a->SetItem("S", "F", "late")));
+  std::string v;
+  EXPECT_TRUE(FAILED(a->GetItem("S", "F", &v, "")));
+  EXPECT_EQ(CliQuery(PathIn("b/tevok.db"), "SELECT count(*) FROM config"), "0\n");
+  EXPECT_EQ(CliQuery(PathIn("a/tevok.db"), "SELECT value FROM config"), "a\n");
+  CloseUserDB();
+  EXPECT_EQ(GetUserDB(), nullptr);
   ASSERT_EQ(m_db.Init(Root()), S_OK);
 }
 

@@ -11,7 +11,7 @@ class LocalStorageFreshnessTest : public LocalStorageFixture {
  protected:
   void SetField(const char* field, std::optional<int64_t> value) {
     if (value) {
-      ASSERT_EQ(GetConfigTable().SetInt64Item(CLocalStorage::kSection, field, *value), S_OK);
+      ASSERT_EQ(GetConfigTable()->SetInt64Item(CLocalStorage::kSection, field, *value), S_OK);
     }
   }
   std::string Field(const char* field) {

@@ -71,17 +71,21 @@ TEST_F(LocalStorageFilesTest, FullPathsStayInsideTheSyncFolder) {
 TEST_F(LocalStorageFilesTest, TempPathsAreNewGuidsAndCreateNothing) {
   const std::string folder = m_store->GetTempFolder();
   EXPECT_EQ(folder, m_syncDir + "/.tmp/");
+  // In the store's own work folder "work-{GUID}" inside the temp folder.
+  const std::string work = FolderOfPath(m_store->GetTempFilePath()) + "/";
+  EXPECT_EQ(work.rfind(folder + "work-{", 0), 0u) << work;
+  EXPECT_EQ(work.size(), folder.size() + 5 + 38 + 1) << work;
   std::set<std::string> seen;
   for (int i = 0; i < 50; ++i) {
     std::string path = m_store->GetTempFilePath();
-    ASSERT_EQ(path.rfind(folder, 0), 0u) << path;
-    std::string name = path.substr(folder.size());
+    ASSERT_EQ(path.rfind(work, 0), 0u) << path;
+    std::string name = path.substr(work.size());
     ASSERT_EQ(name.size(), 38u) << name;
     EXPECT_EQ(name.front(), '{');
     EXPECT_EQ(name.back(), '}');
     EXPECT_TRUE(seen.insert(path).second) << "repeated " << path;
   }
-  EXPECT_EQ(Shell("ls -A " + ShellQuote(folder)), "");
+  EXPECT_EQ(Shell("ls -A " + ShellQuote(work)), "");
 }
 
 TEST_F(LocalStorageFilesTest, FactsOfLocalFilesAgreeWithTheTools) {
@@ -150,7 +154,7 @@ TEST_F(LocalStorageFilesTest, SpecialFilesAreRefusedWithoutWaitingForAWriter) {
     EXPECT_EQ(m_store->CopyFileToTempPathByFullPath(path, &temp, false), E_INVALIDARG) << path;
     EXPECT_TRUE(temp.empty());
   }
-  EXPECT_EQ(Shell("ls -A " + ShellQuote(m_store->GetTempFolder())), "");
+  EXPECT_EQ(Shell("ls -A " + ShellQuote(FolderOfPath(m_store->GetTempFilePath()))), "");
 }
 
 TEST_F(LocalStorageFilesTest, FailedCopiesLeaveNoTempFile) {
@@ -168,7 +172,7 @@ TEST_F(LocalStorageFilesTest, FailedCopiesLeaveNoTempFile) {
     EXPECT_TRUE(temp.empty());
     EXPECT_GT(fault.Injected(), 0);
   }
-  EXPECT_EQ(Shell("ls -A " + ShellQuote(m_store->GetTempFolder())), "");
+  EXPECT_EQ(Shell("ls -A " + ShellQuote(FolderOfPath(m_store->GetTempFilePath()))), "");
 }
 
 TEST_F(LocalStorageFilesTest, MoveIntoTheSyncFolder) {

@@ -19,8 +19,8 @@ class LocalStorageFixture : public OstrelTest {
     m_userDir = PathIn("user");
     ASSERT_EQ(RunCommand("mkdir -p " + ShellQuote(m_userDir)), 0);
     m_syncDir = PathIn("sync");
-    GetUserDB().SetRetryPause(std::chrono::milliseconds(0));
-    ASSERT_EQ(GetUserDB().Init(m_userDir), S_OK);
+    ASSERT_EQ(OpenUserDB(m_userDir), S_OK);
+    GetUserDB()->SetRetryPause(std::chrono::milliseconds(0));
     ASSERT_EQ(CreateLocalStorage(m_store.Receive()), S_OK);
     if (InitInSetUp()) {
       ASSERT_EQ(m_store->Init(m_userDir, m_syncDir), S_OK);
@@ -28,7 +28,7 @@ class LocalStorageFixture : public OstrelTest {
   }
   void TearDown() override {
     m_store = nullptr;
-    GetUserDB().UnInit();
+    CloseUserDB();
     OstrelTest::TearDown();
   }
   // Fixtures that prepare the data base before Init say false.

@@ -149,35 +149,35 @@ TEST_F(LocalStorageSweepTest, AFailedWriteKeepsNothingOfTheListing) {
   EXPECT_EQ(Cli("SELECT count(*) FROM files WHERE svrid = 'new'"), "1\n");
 }
 
-TEST_F(LocalStorageSweepTest, AWriteWhoseLookUpFailsFailsTheTransaction) {
+TEST_F(LocalStorageSweepTest, AListingThatCannotBeginOrCommitKeepsNothing) {
   WriteTree();
   const std::string before = Cli("SELECT * FROM files ORDER BY svrid");
-  // Another process holds the data base while the look-ups run; the busy wait ends
-  // at once on a fake clock.
+  // Busy waits end at once on a fake clock.
   HookClock clock;
-  const BusyPolicy saved = GetUserDB().busyPolicy();
+  const BusyPolicy saved = GetUserDB()->busyPolicy();
   BusyPolicy quick = saved;
   quick.maxWait = std::chrono::milliseconds(10);
   quick.clock = &clock;
-  GetUserDB().setBusyPolicy(quick);
+  GetUserDB()->setBusyPolicy(quick);
   struct Restore {
     BusyPolicy policy;
-    ~Restore() { GetUserDB().setBusyPolicy(policy); }
+    ~Restore() { GetUserDB()->setBusyPolicy(policy); }
   } restore{saved};
 
-  for (int kind = 0; kind < 2; ++kind) {
-    SCOPED_TRACE(kind);
-    ASSERT_EQ(m_store->BeginTransaction(), S_OK);
+  // Another process holds the data base when the listing begins (its BEGIN fails), or
+  // reads it while the listing commits (its COMMIT fails): nothing of it is kept.
+  for (const char* peerHolds : {"BEGIN EXCLUSIVE;", "BEGIN; SELECT count(*) FROM files;"}) {
+    SCOPED_TRACE(peerHolds);
     SqliteCli peer(DbPath());
-    peer.Run("BEGIN EXCLUSIVE;");
-    if (kind == 0)
-      EXPECT_EQ(m_store->UpdateFileVersion("f1", 99, 9, "00"), E_CV_DB_ERROR);
-    else
-      EXPECT_EQ(m_store->SetFolderViewMode("d1", 3, 0, ItemSpace::MyFile), E_CV_DB_ERROR);
-    peer.Run("COMMIT;");
-    // The lost write fails the listing: nothing after it is kept.
-    EXPECT_EQ(m_store->AddOrUpdateFileItem(File("new", "P", "new"), ItemSpace::MyFile), E_CV_DB_ERROR);
+    const bool beforeBegin = std::string(peerHolds).find("EXCLUSIVE") != std::string::npos;
+    if (beforeBegin) peer.Run(peerHolds);
+    ASSERT_EQ(m_store->BeginTransaction(), S_OK);
+    if (!beforeBegin) peer.Run(peerHolds);
+    EXPECT_EQ(m_store->AddOrUpdateFileItem(File("new", "P", "new"), ItemSpace::MyFile),
+              beforeBegin ? E_CV_DB_ERROR : S_OK);
+    EXPECT_EQ(m_store->ClearOldFileItem("P", ItemSpace::MyFile), beforeBegin ? E_CV_DB_ERROR : S_OK);
     EXPECT_EQ(m_store->CommitTransaction(), E_CV_DB_ERROR);
+    peer.Run("COMMIT;");
     EXPECT_EQ(Cli("SELECT * FROM files ORDER BY svrid"), before);
   }
 }

@@ -154,6 +154,24 @@ TEST_F(TransferTest, ACorruptBlockFailsTheDownloadAndTheNextAttemptFetchesOnlyIt
   EXPECT_TRUE(m_storage.Entries().empty()) << "the resume folder goes with the success";
 }
 
+TEST_F(TransferTest, ALaterStoreOnTheSyncFolderResumesAFailedDownload) {
+  const std::string plain = TextBytes(8 * kMiB + 5000, 2);
+  const std::string fileId = FsSeedFile(Service(), m_userId, "big.txt", plain, "blocks-lzma")["fileId"];
+  FsControl(Service(), "/test/xfer/corrupt", {{"fileId", fileId}, {"index", 2}});
+  std::string back;
+  EXPECT_EQ(E_FAIL, DownloadBlocks(fileId, &back));
+  const std::vector<std::string> kept = m_storage.KeptBlocks();
+  EXPECT_EQ(2u, kept.size());
+  RefPtr<ILocalStorage> later;  // as the user's next process starts
+  ASSERT_EQ(S_OK, CreateLocalStorage(later.Receive()));
+  ASSERT_EQ(S_OK, later->Init(Root() + "/user", Root() + "/sync"));
+  EXPECT_EQ(kept, m_storage.KeptBlocks());
+  Service().Reset();
+  ASSERT_EQ(S_OK, DownloadBlocks(fileId, &back));
+  EXPECT_EQ(1u, Service().Requests("/blk/downloadBlock").size()) << "only the block that failed";
+  EXPECT_TRUE(back == plain);
+}
+
 TEST_F(TransferTest, SeededFilesAndPreviousVersionsDownload) {
   const std::string v1 = TextBytes(70000, 3), v2 = RandomBytes(5000, 4);
   nlohmann::json seeded = FsSeedFile(Service(), m_userId, "doc.txt", v1, "blocks-lzma");

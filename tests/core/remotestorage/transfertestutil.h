@@ -22,26 +22,28 @@ class TransferStorage {
   void Open(const std::string& root) {
     const std::string user = root + "/user";
     ASSERT_EQ(0, RunCommand("mkdir -p " + ShellQuote(user)));
-    GetUserDB().SetRetryPause(std::chrono::milliseconds(0));
-    ASSERT_EQ(S_OK, GetUserDB().Init(user));
+    ASSERT_EQ(S_OK, OpenUserDB(user));
+    GetUserDB()->SetRetryPause(std::chrono::milliseconds(0));
     ASSERT_EQ(S_OK, CreateLocalStorage(m_store.Receive()));
     ASSERT_EQ(S_OK, m_store->Init(user, root + "/sync"));
   }
   void Close() {
     m_store = nullptr;
-    GetUserDB().UnInit();
+    CloseUserDB();
   }
   ILocalStorage* Store() { return m_store.get(); }
   std::string Temp() { return m_store->GetTempFolder(); }
 
-  // Every path below the temp folder (relative, sorted), folders with a trailing "/".
+  // Every path below the temp folder (relative, sorted), folders with a trailing "/",
+  // but for the store's own work folder and its lock file (what is inside is listed).
   std::vector<std::string> Entries() {
     std::vector<std::string> out;
     const std::string temp = Temp();
+    const std::string work = FolderOfPath(m_store->GetTempFilePath()).substr(temp.size());
     WalkFolder(temp, "*", [&](WalkKind kind, const std::string& folder, const std::string& name) {
       std::string rel = folder.substr(temp.size());
-      if (kind == kWalkFile) out.push_back(rel + name);
-      if (kind == kWalkEnter && !rel.empty()) out.push_back(rel);
+      if (kind == kWalkFile && rel + name != work + ".lock") out.push_back(rel + name);
+      if (kind == kWalkEnter && !rel.empty() && rel != work + "/") out.push_back(rel);
       return true;
     });
     return out;

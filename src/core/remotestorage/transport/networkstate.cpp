@@ -27,8 +27,9 @@ bool ParseStatePage(const std::string& text, StatePage* page) {
 }  // namespace
 
 CNetworkState& CNetworkState::GetInstance() {
-  static CNetworkState instance;
-  return instance;
+  // Never destroyed: a worker's transport may still report while the process exits.
+  static CNetworkState* instance = new CNetworkState();
+  return *instance;
 }
 
 void CNetworkState::Enable(ISyncCenter* syncCenter, const std::string& stateUrl) {
