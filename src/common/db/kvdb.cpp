@@ -161,11 +161,10 @@ HRESULT CKVDB::UpdateItem(const std::string& section, const std::string& field, 
 }
 
 HRESULT CKVDB::SetItem(const std::string& section, const std::string& field, const std::string& value) {
-  HRESULT hr = UpdateItem(section, field, [&](const std::string*, std::string* next) {
+  return UpdateItem(section, field, [&](const std::string*, std::string* next) {
     *next = value;
     return true;
   });
-  return hr;
 }
 
 HRESULT CKVDB::SetIntItem(const std::string& section, const std::string& field, int value) {
