@@ -70,7 +70,7 @@ int main(int argc, char** argv) {
   CClsFactory::GetInstance().SetTransportCreator(
       [](ITransport** out) { return CreateTransportWith(DirectTransportSettings(), out); });
   RefPtr<ILocalStorage> storage;
-  HRESULT hr = GetUserDB().Init(work);
+  HRESULT hr = OpenUserDB(work);
   if (SUCCEEDED(hr)) hr = CreateLocalStorage(storage.Receive());
   if (SUCCEEDED(hr)) hr = storage->Init(work, work + "/sync");
   if (FAILED(hr)) return Fail("local storage", hr);
@@ -134,6 +134,6 @@ int main(int argc, char** argv) {
     return Usage();
   }
   storage = nullptr;
-  GetUserDB().UnInit();
+  CloseUserDB();
   return 0;
 }

@@ -60,7 +60,7 @@ CFileItemRecord Item(int k) {
 std::string Quoted(const std::string& text) { return "'" + EscapeSqlString(text) + "'"; }
 
 int Open(const std::string& dir, RefPtr<ILocalStorage>* store) {
-  if (GetUserDB().Init(dir) != S_OK || CreateLocalStorage(store->Receive()) != S_OK ||
+  if (OpenUserDB(dir) != S_OK || CreateLocalStorage(store->Receive()) != S_OK ||
       (*store)->Init(dir, dir + "/sync") != S_OK) {
     std::fprintf(stderr, "bench_listing: cannot open the store in %s\n", dir.c_str());
     return 1;
