@@ -1,8 +1,6 @@
 #include "common/cachecleaner.h"
 
-#include <stdlib.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -23,30 +21,27 @@ struct CachedFile {
   int64_t accessNsec;
 };
 
-std::string RealPath(const std::string& path) {
-  char* resolved = ::realpath(path.c_str(), nullptr);
-  if (!resolved) return std::string();
-  std::string out = resolved;
-  ::free(resolved);
-  return out;
+std::string RealPath(FileEnv* env, const std::string& path) {
+  std::string resolved;
+  return env->RealPath(path, &resolved) ? resolved : std::string();
 }
 
 }  // namespace
 
-int64_t TrimCacheFolder(const std::string& folder, int64_t limitBytes,
-                        const std::function<bool(const std::string& path)>& removeFile) {
+int64_t TrimCacheFolder(const std::string& folder, int64_t limitBytes, FileEnv* env) {
   std::vector<CachedFile> files;
   int64_t total = 0;
-  WalkFolder(folder, "*.*", [&](WalkKind kind, const std::string& parent, const std::string& name) {
+  auto visit = [&](WalkKind kind, const std::string& parent, const std::string& name) {
     if (kind != kWalkFile) return true;
     std::string path = parent + name;
     struct stat st {};
-    if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || (st.st_mode & S_IWUSR)) return true;
+    if (!env->Lstat(path, &st) || !S_ISREG(st.st_mode) || (st.st_mode & S_IWUSR)) return true;
     files.push_back(CachedFile{path, static_cast<int64_t>(st.st_size), static_cast<int64_t>(st.st_atim.tv_sec),
                                static_cast<int64_t>(st.st_atim.tv_nsec)});
     total += static_cast<int64_t>(st.st_size);
     return true;
-  });
+  };
+  WalkFolder(folder, "*.*", visit, env);
   std::sort(files.begin(), files.end(), [](const CachedFile& a, const CachedFile& b) {
     if (a.accessSec != b.accessSec) return a.accessSec < b.accessSec;
     if (a.accessNsec != b.accessNsec) return a.accessNsec < b.accessNsec;
@@ -55,7 +50,7 @@ int64_t TrimCacheFolder(const std::string& folder, int64_t limitBytes,
   int64_t deleted = 0;
   for (const CachedFile& f : files) {
     if (total <= limitBytes) break;
-    bool bRet = removeFile ? removeFile(f.path) : ::unlink(f.path.c_str()) == 0;
+    bool bRet = env->Unlink(f.path);
     if (!bRet) {
       int err = errno;
       OSTREL_LOG(kLogError, "%s", "*ASSERT*: bRet");
@@ -70,22 +65,22 @@ int64_t TrimCacheFolder(const std::string& folder, int64_t limitBytes,
   return deleted;
 }
 
-void CleanCache() {
+void CleanCache(FileEnv* env) {
   std::string userId;
-  GetRegValue(&userId, "", kRegUserId, "");
+  GetRegValue(&userId, "", kRegUserId, "", false, env);
   std::string syncRoot;
-  GetRegValue(&syncRoot, userId, kRegSyncRoot, "");
+  GetRegValue(&syncRoot, userId, kRegSyncRoot, "", false, env);
   if (syncRoot.empty()) return;
   struct stat st {};
-  if (::lstat(syncRoot.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+  if (!env->Lstat(syncRoot, &st) || !S_ISDIR(st.st_mode)) {
     OSTREL_LOG(kLogWarn, "cache trim: %s is not a folder; nothing deleted", syncRoot.c_str());
     return;
   }
-  std::string real = RealPath(syncRoot);
-  std::string home = RealPath(GetHomeFolder());
+  std::string real = RealPath(env, syncRoot);
+  std::string home = RealPath(env, GetHomeFolder());
   if (real.empty() || real == "/" || (!home.empty() && real == home)) {
     OSTREL_LOG(kLogWarn, "cache trim: %s is the root or the home folder; nothing deleted", syncRoot.c_str());
     return;
   }
-  TrimCacheFolder(syncRoot, kCacheLimitBytes);
+  TrimCacheFolder(syncRoot, kCacheLimitBytes, env);
 }

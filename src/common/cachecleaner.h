@@ -3,8 +3,9 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <string>
+
+#include "platform/fileenv.h"
 
 inline constexpr int64_t kCacheLimitBytes = 524288000;
 
@@ -17,11 +18,9 @@ inline constexpr int64_t kCacheLimitBytes = 524288000;
 // engine keeps synced copies read-only; a writable file holds an edit not yet sent,
 // or is open for editing). Symbolic links are neither followed nor deleted; special
 // files are left alone. A failed delete is logged ("*ASSERT*: bRet") and the next
-// file is tried; the walk ends at the end of the list.
-void CleanCache();
+// file is tried; the walk ends at the end of the list. The store and the files are
+// reached through env.
+void CleanCache(FileEnv* env = FileEnv::Default());
 
 // The same trim on a given folder with a given limit; returns the bytes deleted.
-// removeFile deletes one file and says whether it did (default: unlink); tests use it
-// to make deletes fail.
-int64_t TrimCacheFolder(const std::string& folder, int64_t limitBytes,
-                        const std::function<bool(const std::string& path)>& removeFile = nullptr);
+int64_t TrimCacheFolder(const std::string& folder, int64_t limitBytes, FileEnv* env = FileEnv::Default());

@@ -7,7 +7,7 @@
 
 CConfig& CConfig::Instance() {
   // Immortal: threads may read settings while static objects are destroyed.
-  static CConfig* instance = new CConfig();
+  static CConfig* instance = new CConfig(FileEnv::Default());
   return *instance;
 }
 
@@ -25,7 +25,7 @@ std::string CConfig::IniPath() {
 
 void CConfig::GetString(std::string* out, const std::string& section, const std::string& key,
                         const std::string& defaultValue, size_t bufferChars) {
-  CIniFile ini;
+  CIniFile ini(m_env);
   ini.Load(IniPath());
   std::string value = ini.GetString(section, key, defaultValue);
   if (bufferChars > 0 && Utf8ToUtf16(value).size() >= bufferChars)
@@ -35,7 +35,7 @@ void CConfig::GetString(std::string* out, const std::string& section, const std:
 }
 
 int32_t CConfig::GetInt(const std::string& section, const std::string& key, int32_t defaultValue) {
-  CIniFile ini;
+  CIniFile ini(m_env);
   ini.Load(IniPath());
   return ini.GetInt(section, key, defaultValue);
 }

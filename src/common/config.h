@@ -8,6 +8,8 @@
 #include <mutex>
 #include <string>
 
+#include "platform/fileenv.h"
+
 // Sections and keys.
 inline constexpr char kIniSectionOstrel[] = "Ostrel";
 inline constexpr char kIniSectionShell[] = "TevokShell";
@@ -40,7 +42,10 @@ inline constexpr size_t kIniPathChars = 260;
 // come from any thread.
 class CConfig {
  public:
+  // The process-wide reader, on the real file system.
   static CConfig& Instance();
+  // A reader of its own that reads config.ini through env, which must outlive it.
+  explicit CConfig(FileEnv* env) : m_env(env) {}
 
   // Reads config.ini in rootPath from now on ("*ASSERT*: szRootPath" when empty).
   void Init(const std::string& rootPath);
@@ -55,7 +60,7 @@ class CConfig {
   int32_t GetInt(const std::string& section, const std::string& key, int32_t defaultValue);
 
  private:
-  CConfig() = default;
+  FileEnv* m_env;
   std::mutex m_mutex;
   std::string m_strIniPath;
 };

@@ -1,12 +1,11 @@
 #include "common/crashreport.h"
 
-#include <dirent.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <vector>
 
 #include "common/config.h"
 #include "common/filehelper.h"
@@ -18,12 +17,9 @@
 
 namespace {
 
-std::string ExecutablePath() {
-  char buf[4096];
-  ssize_t n = ::readlink("/proc/self/exe", buf, sizeof(buf) - 1);
-  if (n <= 0) return std::string();
-  buf[n] = '\0';
-  return buf;
+std::string ExecutablePath(FileEnv* env) {
+  std::string path;
+  return env->ReadLink("/proc/self/exe", &path) ? path : std::string();
 }
 
 }  // namespace
@@ -54,29 +50,27 @@ int COldFileCleaner::CleanOldFiles() {
   if (folder.empty()) return 0;
   AddBackslash(&folder);
   int64_t now = std::chrono::duration_cast<std::chrono::seconds>(clock->Now().time_since_epoch()).count();
-  DIR* dir = ::opendir(folder.c_str());
-  if (!dir) return 0;
+  std::vector<FolderEntry> entries;
+  m_env->ListFolder(folder, /*followLink=*/true, &entries);
   int deleted = 0;
-  while (struct dirent* e = ::readdir(dir)) {
-    if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0) continue;
-    std::string path = folder + e->d_name;
+  for (const FolderEntry& e : entries) {
+    std::string path = folder + e.name;
     struct stat st {};
-    if (::lstat(path.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) continue;
+    if (!m_env->Lstat(path, &st) || S_ISDIR(st.st_mode)) continue;
     if (static_cast<int64_t>(st.st_mtim.tv_sec) >= now - kMaxAgeSeconds) continue;
-    if (::unlink(path.c_str()) == 0) {
+    if (m_env->Unlink(path)) {
       ++deleted;
     } else {
       OSTREL_LOG(kLogWarn, "cannot delete old file %s: %s", path.c_str(), std::strerror(errno));
     }
   }
-  ::closedir(dir);
   return deleted;
 }
 
 bool CCrashReport::InstallCrashHandler(void* /*module*/, const std::string& exePath, bool showDialog,
                                        const std::string& rootFolder, int /*reserved*/) {
   std::string dump = JoinPath(rootFolder, "dump/");
-  if (FAILED(EnsureDirectory(dump, 0700))) {
+  if (FAILED(EnsureDirectory(dump, 0700, m_env))) {
     OSTREL_LOG(kLogError, "crash handler: cannot create the dump folder %s", dump.c_str());
     return false;
   }
@@ -102,10 +96,10 @@ CCrashReport& GetCrashReporter() {
   return *instance;
 }
 
-void InitCrashReport(const std::string& configFolder) {
-  CIniFile ini;
+void InitCrashReport(const std::string& configFolder, FileEnv* env) {
+  CIniFile ini(env);
   ini.Load(JoinPath(configFolder, "config.ini"));
   if (ini.GetInt(kIniSectionOstrel, kIniCrashReport, kDefaultCrashReport) == 0) return;
   bool dialog = ini.GetInt(kIniSectionOstrel, kIniCrashReportDialog, kDefaultCrashReportDialog) != 0;
-  GetCrashReporter().InstallCrashHandler(nullptr, ExecutablePath(), dialog, JoinPath(configFolder, ""), 0);
+  GetCrashReporter().InstallCrashHandler(nullptr, ExecutablePath(env), dialog, JoinPath(configFolder, ""), 0);
 }

@@ -7,11 +7,16 @@
 #include <mutex>
 #include <string>
 
+#include "platform/fileenv.h"
+
 class Clock;
 
 // Deletes old files of one folder.
 class COldFileCleaner {
  public:
+  // The folder is listed and its files deleted through env, which must outlive the object.
+  explicit COldFileCleaner(FileEnv* env = FileEnv::Default()) : m_env(env) {}
+
   // Files older than this (last write, in seconds) are deleted.
   static constexpr int64_t kMaxAgeSeconds = 259200;
 
@@ -25,6 +30,9 @@ class COldFileCleaner {
   // The clock that tells "now" (nullptr: the system clock); it must outlive its use.
   void SetClock(Clock* clock);
 
+ protected:
+  FileEnv* m_env;
+
  private:
   std::mutex m_mutex;
   std::string m_folder;
@@ -33,7 +41,7 @@ class COldFileCleaner {
 
 class CCrashReport : public COldFileCleaner {
  public:
-  CCrashReport() = default;
+  explicit CCrashReport(FileEnv* env = FileEnv::Default()) : COldFileCleaner(env) {}
 
   // Creates the folder "dump/" in rootFolder (0700) and installs the crash handler
   // there. module and reserved are not used; showDialog is logged only (reports are
@@ -50,10 +58,10 @@ class CCrashReport : public COldFileCleaner {
   std::atomic<bool> m_enabled{true};
 };
 
-// The process-wide crash-report object, created on first use.
+// The process-wide crash-report object, created on first use, on the real file system.
 CCrashReport& GetCrashReporter();
 
 // Reads CrashReport from config.ini in configFolder (default 1); when it is not 0,
 // installs the crash handler with the dump folder in configFolder and the
-// CrashReportDialog value (default 0) as the dialog flag.
-void InitCrashReport(const std::string& configFolder);
+// CrashReportDialog value (default 0) as the dialog flag. config.ini is read through env.
+void InitCrashReport(const std::string& configFolder, FileEnv* env = FileEnv::Default());

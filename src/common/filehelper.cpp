@@ -1,6 +1,5 @@
 #include "common/filehelper.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -19,14 +18,9 @@
 
 namespace {
 
-struct FolderEntry {
-  std::string name;
-  bool isFolder;  // a real folder, never a link to one
-};
-
-bool Exists(const std::string& path) {
+bool Exists(FileEnv* env, const std::string& path) {
   struct stat st {};
-  return ::lstat(path.c_str(), &st) == 0;
+  return env->Lstat(path, &st);
 }
 
 // Windows wildcard match: "*" any run, "?" one character, ASCII letters without case.
@@ -61,49 +55,25 @@ bool PatternMatches(const std::string& pattern, const std::string& name) {
 
 // The entries of a folder (its path ending in "/"), sorted by name. False when the
 // folder cannot be opened or read; a link in place of the folder is not opened.
-bool ListFolder(const std::string& folder, std::vector<FolderEntry>* out) {
-  std::string path = WithoutTrailingSlash(folder);
-  int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-  if (fd < 0) return false;
-  DIR* dir = ::fdopendir(fd);
-  if (!dir) {
-    ::close(fd);
-    return false;
-  }
-  bool ok = true;
-  for (;;) {
-    errno = 0;
-    struct dirent* e = ::readdir(dir);
-    if (!e) {
-      ok = errno == 0;
-      break;
-    }
-    if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0) continue;
-    bool isFolder = e->d_type == DT_DIR;
-    if (e->d_type == DT_UNKNOWN) {
-      struct stat st {};
-      isFolder = ::fstatat(::dirfd(dir), e->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode);
-    }
-    out->push_back(FolderEntry{e->d_name, isFolder});
-  }
-  int saved = errno;
-  ::closedir(dir);
-  errno = saved;
+bool ListSorted(FileEnv* env, const std::string& folder, std::vector<FolderEntry>* out) {
+  bool ok = env->ListFolder(WithoutTrailingSlash(folder), /*followLink=*/false, out);
+  ErrnoKeeper keep;
   std::sort(out->begin(), out->end(), [](const FolderEntry& a, const FolderEntry& b) { return a.name < b.name; });
   return ok;
 }
 
-bool Walk(const std::string& folder, const std::string& pattern, const WalkVisit& visit) {
+bool Walk(FileEnv* env, const std::string& folder, const std::string& pattern, const WalkVisit& visit) {
   bool go = visit(kWalkEnter, folder, std::string());
   if (go) {
     std::vector<FolderEntry> entries;
-    if (!ListFolder(folder, &entries) && errno != ENOENT) {
+    if (!ListSorted(env, folder, &entries) && errno != ENOENT) {
       int err = errno;
       OSTREL_LOG(kLogWarn, "WalkFolder: cannot list %s: %s", folder.c_str(), std::strerror(err));
     }
     for (const FolderEntry& e : entries) {
       if (!PatternMatches(pattern, e.name)) continue;
-      go = e.isFolder ? Walk(folder + e.name + "/", pattern, visit) : visit(kWalkFile, folder, e.name);
+      // A real folder is entered, never a link to one.
+      go = e.type == DT_DIR ? Walk(env, folder + e.name + "/", pattern, visit) : visit(kWalkFile, folder, e.name);
       if (!go) break;
     }
   }
@@ -113,12 +83,12 @@ bool Walk(const std::string& folder, const std::string& pattern, const WalkVisit
 
 // Adds owner write and search permission to a real folder of the user that lacks
 // them, so that its entries can be removed.
-void MakeFolderWritable(const std::string& folder) {
+void MakeFolderWritable(FileEnv* env, const std::string& folder) {
   std::string path = WithoutTrailingSlash(folder);
   struct stat st {};
-  if (::lstat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::geteuid()) return;
+  if (!env->Lstat(path, &st) || !S_ISDIR(st.st_mode) || st.st_uid != ::geteuid()) return;
   mode_t need = S_IRUSR | S_IWUSR | S_IXUSR;
-  if ((st.st_mode & need) != need) ::chmod(path.c_str(), (st.st_mode & 07777) | need);
+  if ((st.st_mode & need) != need) env->Chmod(path, (st.st_mode & 07777) | need);
 }
 
 std::string LocalTimeText(int64_t sec, int64_t nsec) {
@@ -131,34 +101,34 @@ std::string LocalTimeText(int64_t sec, int64_t nsec) {
 
 }  // namespace
 
-HRESULT EnsureDirectory(const std::string& path, unsigned mode) {
+HRESULT EnsureDirectory(const std::string& path, unsigned mode, FileEnv* env) {
   std::string target = WithoutTrailingSlash(path);
   if (target != "/") {
     for (size_t pos = 1; pos <= target.size(); ++pos) {
       if (pos != target.size() && target[pos] != '/') continue;
       if (target[pos - 1] == '/') continue;  // "//" inside a path
-      ::mkdir(target.substr(0, pos).c_str(), mode);
+      env->Mkdir(target.substr(0, pos), mode);
     }
   }
   struct stat st {};
-  if (path.empty() || ::stat(target.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+  if (path.empty() || !env->Stat(target, &st) || !S_ISDIR(st.st_mode)) {
     OSTREL_LOG(kLogWarn, "%s", "ERROR_CHECK_BOOL:path.IsDirectory()");
     return E_FAIL;
   }
   return S_OK;
 }
 
-bool WalkFolder(const std::string& folder, const std::string& pattern, const WalkVisit& visit) {
+bool WalkFolder(const std::string& folder, const std::string& pattern, const WalkVisit& visit, FileEnv* env) {
   if (folder.empty()) {
     OSTREL_LOG(kLogWarn, "%s", "WalkFolder: no folder given");
     return false;
   }
   std::string start = folder;
   AddBackslash(&start);
-  return Walk(start, pattern, visit);
+  return Walk(env, start, pattern, visit);
 }
 
-bool DeleteFolderTree(const std::string& folder, bool toRecycleBin, bool goOnAfterErrors) {
+bool DeleteFolderTree(const std::string& folder, bool toRecycleBin, bool goOnAfterErrors, FileEnv* env) {
   if (WithoutTrailingSlash(folder).empty() || WithoutTrailingSlash(folder) == "/") {
     OSTREL_LOG(kLogWarn, "DeleteFolderTree: refused to delete \"%s\"", folder.c_str());
     return false;
@@ -166,97 +136,96 @@ bool DeleteFolderTree(const std::string& folder, bool toRecycleBin, bool goOnAft
   bool everything = true;
   auto visit = [&](WalkKind kind, const std::string& dir, const std::string& name) -> bool {
     if (kind == kWalkEnter) {
-      MakeFolderWritable(dir);
+      MakeFolderWritable(env, dir);
       return true;
     }
     bool bRet;
     if (kind == kWalkFile) {
       std::string path = dir + name;
       if (toRecycleBin) {
-        bRet = SUCCEEDED(DeleteToRecycleBin(path));
+        bRet = SUCCEEDED(DeleteToRecycleBin(path, env));
       } else {
-        bRet = ::unlink(path.c_str()) == 0 || errno == ENOENT;
+        bRet = env->Unlink(path) || errno == ENOENT;
         if (!bRet) OSTREL_LOG(kLogWarn, "%s", "ERROR_CHECK_BOOL:bRet");
       }
     } else {
       std::string path = WithoutTrailingSlash(dir);
       struct stat st {};
-      if (::lstat(path.c_str(), &st) == 0) {
+      if (env->Lstat(path, &st)) {
         if (S_ISDIR(st.st_mode))
-          ::rmdir(path.c_str());
+          env->Rmdir(path);
         else if (S_ISLNK(st.st_mode) && toRecycleBin)  // the folder given was a link: the link goes
-          DeleteToRecycleBin(path);
+          DeleteToRecycleBin(path, env);
         else if (S_ISLNK(st.st_mode))
-          ::unlink(path.c_str());
+          env->Unlink(path);
       }
-      bRet = !Exists(path);
+      bRet = !Exists(env, path);
       if (!bRet) OSTREL_LOG(kLogWarn, "%s", "ERROR_CHECK_BOOLEX:!path.IsDirectory()");
     }
     if (!bRet) everything = false;
     return goOnAfterErrors || bRet;
   };
-  bool walked = WalkFolder(folder, "*.*", visit);
+  bool walked = WalkFolder(folder, "*.*", visit, env);
   return walked && everything;
 }
 
-HRESULT DeleteToRecycleBin(const std::string& path) {
+HRESULT DeleteToRecycleBin(const std::string& path, FileEnv* env) {
   // A folder needs write permission to be moved under another parent.
   struct stat st {};
   bool madeWritable = false;
   std::string own = WithoutTrailingSlash(path);
-  if (::lstat(own.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && !(st.st_mode & S_IWUSR) &&
-      st.st_uid == ::geteuid())
-    madeWritable = ::chmod(own.c_str(), (st.st_mode & 07777) | S_IWUSR) == 0;
-  bool bRet = MoveToTrash(own);
+  if (env->Lstat(own, &st) && S_ISDIR(st.st_mode) && !(st.st_mode & S_IWUSR) && st.st_uid == ::geteuid())
+    madeWritable = env->Chmod(own, (st.st_mode & 07777) | S_IWUSR);
+  bool bRet = MoveToTrash(own, nullptr, env);
   int err = errno;
-  if (!bRet && madeWritable) ::chmod(own.c_str(), st.st_mode & 07777);
+  if (!bRet && madeWritable) env->Chmod(own, st.st_mode & 07777);
   ERROR_CHECK_BOOLEX_MSG(bRet, "Can Not Move To Trash: %s: %s", path.c_str(), std::strerror(err));
   return S_OK;
 }
 
-HRESULT GetFileSizeByPath(const std::string& path, int64_t* size) {
+HRESULT GetFileSizeByPath(const std::string& path, int64_t* size, FileEnv* env) {
   const char* szFilePath = path.c_str();
   ASSERT(!IsStrEmpty(szFilePath));
   struct stat st {};
-  bool bRet = !path.empty() && ::stat(szFilePath, &st) == 0;
+  bool bRet = !path.empty() && env->Stat(path, &st);
   ERROR_CHECK_BOOLEX(bRet);
   *size = S_ISDIR(st.st_mode) ? 0 : static_cast<int64_t>(st.st_size);
   return S_OK;
 }
 
-HRESULT GetFileTimeStrings(const std::string& path, std::string* creationTime, std::string* lastWriteTime) {
+HRESULT GetFileTimeStrings(const std::string& path, std::string* creationTime, std::string* lastWriteTime,
+                           FileEnv* env) {
   const char* szFilePath = path.c_str();
   ASSERT(!IsStrEmpty(szFilePath));
   ASSERT(creationTime->empty() && lastWriteTime->empty());
   FileTimes times;
-  bool bRet = !path.empty() && GetFileTimes(path, &times);
+  bool bRet = !path.empty() && GetFileTimes(path, &times, env);
   ERROR_CHECK_BOOLEX_MSG(bRet, "Can Not Get File Time: %s", szFilePath);
   *creationTime = LocalTimeText(times.birthSec, times.birthNsec);
   *lastWriteTime = LocalTimeText(times.modifySec, times.modifyNsec);
   return S_OK;
 }
 
-bool MoveFileReplace(const std::string& source, const std::string& target) {
-  bool moved = MoveReplace(source, target);
+bool MoveFileReplace(const std::string& source, const std::string& target, FileEnv* env) {
+  bool moved = MoveReplace(source, target, env);
   int err = moved ? 0 : errno;
-  bool bRet = moved && !Exists(source) && Exists(target);
+  bool bRet = moved && !Exists(env, source) && Exists(env, target);
   if (!bRet)
     OSTREL_LOG(kLogWarn, "MoveFileReplace: %s -> %s failed: %s", source.c_str(), target.c_str(),
                moved ? "the source is still there or the target is not" : std::strerror(err));
   return bRet;
 }
 
-HRESULT ForceDeleteFile(const std::string& path) {
-  const char* szFilePath = path.c_str();
-  if (!path.empty()) ::unlink(szFilePath);  // unlink needs no write permission on the file
-  if (!path.empty() && Exists(path)) {
+HRESULT ForceDeleteFile(const std::string& path, FileEnv* env) {
+  if (!path.empty()) env->Unlink(path);  // unlink needs no write permission on the file
+  if (!path.empty() && Exists(env, path)) {
     OSTREL_LOG(kLogWarn, "%s", "ERROR_CHECK_BOOLEX:!::PathFileExistsW(szFilePath)");
     return E_FAIL;
   }
   return S_OK;
 }
 
-CReadFileHandle::CReadFileHandle(std::string path) : m_path(std::move(path)) {}
+CReadFileHandle::CReadFileHandle(std::string path, FileEnv* env) : m_path(std::move(path)), m_file(env) {}
 CReadFileHandle::~CReadFileHandle() = default;
 
 size_t CReadFileHandle::Read(void* buffer, size_t count) {
@@ -273,7 +242,8 @@ size_t CReadFileHandle::Read(void* buffer, size_t count) {
   return static_cast<size_t>(n);
 }
 
-CWriteFileHandle::CWriteFileHandle(std::string path, unsigned mode) : m_path(std::move(path)), m_mode(mode) {}
+CWriteFileHandle::CWriteFileHandle(std::string path, unsigned mode, FileEnv* env)
+    : m_path(std::move(path)), m_mode(mode), m_file(env) {}
 CWriteFileHandle::~CWriteFileHandle() = default;
 
 size_t CWriteFileHandle::Write(const void* buffer, size_t count) {

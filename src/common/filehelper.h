@@ -1,5 +1,6 @@
 // File and folder helpers. Paths are UTF-8 with "/" separators. Nothing here follows
-// a symbolic link when walking or deleting: a link is removed, never its target.
+// a symbolic link when walking or deleting: a link is removed, never its target. Every
+// file-system call goes through the FileEnv given (the real file system by default).
 #pragma once
 
 #include <cstdint>
@@ -12,7 +13,7 @@
 // Creates the folder and every missing parent ("/" creates nothing). 0, or E_FAIL
 // with "ERROR_CHECK_BOOL:path.IsDirectory()" when the path is still no folder (a
 // link to a folder counts as one). New folders are 0700 unless mode says otherwise.
-HRESULT EnsureDirectory(const std::string& path, unsigned mode = 0700);
+HRESULT EnsureDirectory(const std::string& path, unsigned mode = 0700, FileEnv* env = FileEnv::Default());
 
 // Visit kinds of WalkFolder.
 enum WalkKind { kWalkFile = 0, kWalkEnter = 1, kWalkLeave = 2 };
@@ -26,7 +27,8 @@ using WalkVisit = std::function<bool(WalkKind kind, const std::string& folder, c
 // is entered and left but not listed. True when every visit said go on (the leaving
 // visit is made in every case); false for an empty folder path, with no visit.
 // A folder that cannot be listed is logged and its listing skipped.
-bool WalkFolder(const std::string& folder, const std::string& pattern, const WalkVisit& visit);
+bool WalkFolder(const std::string& folder, const std::string& pattern, const WalkVisit& visit,
+                FileEnv* env = FileEnv::Default());
 
 // Deletes the folder and everything in it; with toRecycleBin each file goes to the
 // Trash (and the emptied folders are removed). A symbolic link, inside the tree or as
@@ -35,43 +37,45 @@ bool WalkFolder(const std::string& folder, const std::string& pattern, const Wal
 // failure is logged and the walk continues, else it stops there. True when
 // everything went; false for "" and "/", which are never deleted. A missing folder
 // counts as deleted.
-bool DeleteFolderTree(const std::string& folder, bool toRecycleBin, bool goOnAfterErrors);
+bool DeleteFolderTree(const std::string& folder, bool toRecycleBin, bool goOnAfterErrors,
+                      FileEnv* env = FileEnv::Default());
 
 // Moves a file, folder or link to the user's Trash (see platform/trash.h). 0, or
 // E_FAIL with the item untouched and the cause logged; never deletes permanently.
-HRESULT DeleteToRecycleBin(const std::string& path);
+HRESULT DeleteToRecycleBin(const std::string& path, FileEnv* env = FileEnv::Default());
 
 // 0 with the size (of the link's target for a link; 0 for a folder), or E_FAIL
 // ("ERROR_CHECK_BOOLEX:bRet").
-HRESULT GetFileSizeByPath(const std::string& path, int64_t* size);
+HRESULT GetFileSizeByPath(const std::string& path, int64_t* size, FileEnv* env = FileEnv::Default());
 
 // Creation and last-write times as local time "YYYY-MM-DD hh:mm:ss.fffffff" (the last
 // field in units of 100 ns). Where the file system keeps no creation time the
 // last-write time stands for it. A link's own times. Both outs must be empty on
 // entry. 0 or E_FAIL.
-HRESULT GetFileTimeStrings(const std::string& path, std::string* creationTime, std::string* lastWriteTime);
+HRESULT GetFileTimeStrings(const std::string& path, std::string* creationTime, std::string* lastWriteTime,
+                           FileEnv* env = FileEnv::Default());
 
 // Moves source onto target, replacing it; across file systems (regular files only)
 // by copy to a temp file beside the target, fsync and rename, so the target is never
 // half-written. True only when the source is gone and the target exists; a failure
 // is logged.
-bool MoveFileReplace(const std::string& source, const std::string& target);
+bool MoveFileReplace(const std::string& source, const std::string& target, FileEnv* env = FileEnv::Default());
 
 // Deletes a file (a link itself) whatever its permission bits; a folder is never
 // deleted. S_OK when nothing exists at the path any more (also when nothing did);
 // else E_FAIL with "ERROR_CHECK_BOOLEX:!::PathFileExistsW(szFilePath)".
-HRESULT ForceDeleteFile(const std::string& path);
+HRESULT ForceDeleteFile(const std::string& path, FileEnv* env = FileEnv::Default());
 
 // The file's size and its SHA-1 text (40 lower-case hex digits); cancel may be empty
 // and returns false to stop. The first failure is logged and returned.
 HRESULT GetFileSizeAndSha1(const std::string& path, int64_t* size, std::string* sha1,
-                           const std::function<bool()>& cancel);
+                           const std::function<bool()>& cancel, FileEnv* env = FileEnv::Default());
 
 // A file read from the start, opened on the first Read (read-only, existing only).
 // The file is closed when the object goes.
 class CReadFileHandle {
  public:
-  explicit CReadFileHandle(std::string path);
+  explicit CReadFileHandle(std::string path, FileEnv* env = FileEnv::Default());
   ~CReadFileHandle();
   CReadFileHandle(const CReadFileHandle&) = delete;
   CReadFileHandle& operator=(const CReadFileHandle&) = delete;
@@ -90,7 +94,7 @@ class CReadFileHandle {
 // (less the umask). The file is closed, without a flush to disk, when the object goes.
 class CWriteFileHandle {
  public:
-  explicit CWriteFileHandle(std::string path, unsigned mode = 0666);
+  explicit CWriteFileHandle(std::string path, unsigned mode = 0666, FileEnv* env = FileEnv::Default());
   ~CWriteFileHandle();
   CWriteFileHandle(const CWriteFileHandle&) = delete;
   CWriteFileHandle& operator=(const CWriteFileHandle&) = delete;

@@ -1,8 +1,5 @@
 #include "common/fileversion.h"
 
-#include <limits.h>
-#include <stdlib.h>
-
 #include "common/checks.h"
 #include "common/strformat.h"
 #include "ostrel_version.h"
@@ -10,10 +7,9 @@
 namespace {
 
 // True when path names the running executable.
-bool IsRunningExecutable(const std::string& path) {
-  char self[PATH_MAX], other[PATH_MAX];
-  if (!::realpath("/proc/self/exe", self) || !::realpath(path.c_str(), other)) return false;
-  return std::string(self) == other;
+bool IsRunningExecutable(FileEnv* env, const std::string& path) {
+  std::string self, other;
+  return env->RealPath("/proc/self/exe", &self) && env->RealPath(path, &other) && self == other;
 }
 
 }  // namespace
@@ -26,9 +22,9 @@ bool GetModuleVersion(uint16_t* major, uint16_t* minor, uint16_t* build, uint16_
   return true;
 }
 
-bool GetFileVersion(const std::string& path, uint16_t* major, uint16_t* minor, uint16_t* build,
-                    uint16_t* revision) {
-  bool bRet = IsRunningExecutable(path);
+bool GetFileVersion(const std::string& path, uint16_t* major, uint16_t* minor, uint16_t* build, uint16_t* revision,
+                    FileEnv* env) {
+  bool bRet = IsRunningExecutable(env, path);
   ERROR_CHECK_BOOL_FLAG(bRet);
   return GetModuleVersion(major, minor, build, revision);
 }

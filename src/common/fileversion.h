@@ -4,9 +4,12 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/fileenv.h"
+
 // The four parts of a file's version. Only the running client carries a version here;
-// any other file gives false ("ERROR_CHECK_BOOL:bRet").
-bool GetFileVersion(const std::string& path, uint16_t* major, uint16_t* minor, uint16_t* build, uint16_t* revision);
+// any other file gives false ("ERROR_CHECK_BOOL:bRet"). The paths are resolved through env.
+bool GetFileVersion(const std::string& path, uint16_t* major, uint16_t* minor, uint16_t* build, uint16_t* revision,
+                    FileEnv* env = FileEnv::Default());
 // The running client's version (from the build).
 bool GetModuleVersion(uint16_t* major, uint16_t* minor, uint16_t* build, uint16_t* revision);
 // 0 when equal, 1 when a is newer, -1 otherwise (major first).

@@ -21,9 +21,9 @@ namespace {
 constexpr size_t kNetBiosNameChars = 15;
 
 // A machine-id file ("" when it cannot be read or is too large to be one).
-std::string ReadIdFile(const char* path) {
+std::string ReadIdFile(FileEnv* env, const char* path) {
   std::string text;
-  ReadWholeFile(path, 4096, &text);
+  ReadWholeFile(path, 4096, &text, env);
   return text;
 }
 
@@ -35,11 +35,15 @@ std::string TrimSpace(std::string s) {
   return s.substr(i);
 }
 
+// The system's own facts; the machine-id files and the adapters' device entries are
+// read through env.
 class CSystemHardwareSource final : public IHardwareSource {
  public:
+  explicit CSystemHardwareSource(FileEnv* env) : m_env(env) {}
+
   std::string MachineId() override {
-    std::string id = TrimSpace(ReadIdFile("/etc/machine-id"));
-    if (id.empty()) id = TrimSpace(ReadIdFile("/var/lib/dbus/machine-id"));
+    std::string id = TrimSpace(ReadIdFile(m_env, "/etc/machine-id"));
+    if (id.empty()) id = TrimSpace(ReadIdFile(m_env, "/var/lib/dbus/machine-id"));
     return id;
   }
 
@@ -56,7 +60,7 @@ class CSystemHardwareSource final : public IHardwareSource {
       n.description = a->ifa_name;
       std::memcpy(n.address, ll->sll_addr, 6);
       std::string device = "/sys/class/net/" + n.name + "/device";
-      n.physical = n.name.find('/') == std::string::npos && ::access(device.c_str(), F_OK) == 0;
+      n.physical = n.name.find('/') == std::string::npos && m_env->Access(device, F_OK);
       out.push_back(std::move(n));
     }
     ::freeifaddrs(list);
@@ -68,6 +72,9 @@ class CSystemHardwareSource final : public IHardwareSource {
     if (::gethostname(buf, sizeof(buf) - 1) != 0) return std::string();
     return buf;
   }
+
+ private:
+  FileEnv* m_env;
 };
 
 std::atomic<IHardwareSource*> g_source{nullptr};
@@ -88,7 +95,7 @@ bool CountsAsHardware(const NetAdapter& a) {
 }  // namespace
 
 IHardwareSource* SystemHardwareSource() {
-  static CSystemHardwareSource* source = new CSystemHardwareSource();
+  static CSystemHardwareSource* source = new CSystemHardwareSource(FileEnv::Default());
   return source;
 }
 

@@ -1,6 +1,5 @@
 #include "common/log.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -10,11 +9,13 @@
 #include <cerrno>
 #include <cstring>
 #include <mutex>
+#include <vector>
 
 #include "common/logformat.h"
 #include "common/strformat.h"
 #include "common/utf8.h"
 #include "platform/clock.h"
+#include "platform/fileenv.h"
 #include "platform/namedlock.h"
 
 namespace {
@@ -26,12 +27,10 @@ constexpr int kSizeCheckEvery = 100;           // lines between two size checks
 constexpr int64_t kMaxLogBytes = 104857600;    // a larger file is deleted
 constexpr int64_t kSecondsPerDay = 86400;
 
-std::string ExecutablePath() {
-  char buf[4096];
-  ssize_t n = readlink("/proc/self/exe", buf, sizeof(buf) - 1);
-  if (n <= 0) return "ostrel";
-  buf[n] = '\0';
-  return buf;
+std::string ExecutablePath(FileEnv* env) {
+  std::string path;
+  if (!env->ReadLink("/proc/self/exe", &path) || path.empty()) return "ostrel";
+  return path;
 }
 
 std::string BaseName(const char* path) {
@@ -88,22 +87,23 @@ class ZLogFile {
     CheckSize();
 
     std::string out = FormatLine(now, level, program, sourceFile, line, text, threshold);
-    int fd = ::open(m_currentPath.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+    FileEnv* env = GetFileEnv();
+    int fd = env->Open(m_currentPath, O_WRONLY | O_CREAT | O_APPEND, 0600);
     if (fd < 0) return;
     const char* p = out.data();
     size_t left = out.size();
     while (left > 0) {
-      ssize_t n = ::write(fd, p, left);
-      if (n < 0 && errno == EINTR) continue;
+      ssize_t n = env->Write(fd, p, left);
       if (n <= 0) break;
       p += n;
       left -= static_cast<size_t>(n);
     }
-    ::close(fd);
+    env->Close(fd);
     if (m_observer) m_observer(level, out);
   }
 
   void SetClock(Clock* c) { m_clock.store(c, std::memory_order_release); }
+  void SetFileEnv(FileEnv* env) { m_env.store(env, std::memory_order_release); }
   void SetPauseMs(int ms) { m_pauseMs.store(ms, std::memory_order_relaxed); }
   void SetObserver(std::function<void(int, const std::string&)> f) {
     std::lock_guard<CNamedLock> guard(m_lock);
@@ -120,14 +120,18 @@ class ZLogFile {
   }
   int Threshold() const { return m_threshold.load(std::memory_order_relaxed); }
 
- Clock* GetClock() const {
+  Clock* GetClock() const {
     Clock* c = m_clock.load(std::memory_order_acquire);
     return c ? c : Clock::System();
+  }
+  FileEnv* GetFileEnv() const {
+    FileEnv* env = m_env.load(std::memory_order_acquire);
+    return env ? env : FileEnv::Default();
   }
 
  private:
   ZLogFile() : m_lock("_#_LogFile_Z_MutxName_#_") {
-    m_basePath = ExecutablePath();
+    m_basePath = ExecutablePath(FileEnv::Default());
     m_program = BaseName(m_basePath.c_str());
     m_basePath += ".log";
   }
@@ -153,9 +157,9 @@ class ZLogFile {
   void CheckSize() {
     if (++m_lineCounter < kSizeCheckEvery) return;
     m_lineCounter = 0;
+    FileEnv* env = GetFileEnv();
     struct stat st {};
-    if (::stat(m_currentPath.c_str(), &st) == 0 && static_cast<int64_t>(st.st_size) > kMaxLogBytes)
-      ::unlink(m_currentPath.c_str());
+    if (env->Stat(m_currentPath, &st) && static_cast<int64_t>(st.st_size) > kMaxLogBytes) env->Unlink(m_currentPath);
   }
 
   static std::string FormatLine(const LocalTime& t, int level, const std::string& program,
@@ -190,17 +194,15 @@ class ZLogFile {
     if (folder.empty()) folder.assign(1, '/');  // not = "/": g++ 12 -O3 warns falsely (-Wrestrict)
     int64_t now = std::chrono::duration_cast<std::chrono::seconds>(GetClock()->Now().time_since_epoch()).count();
     int64_t oldest = now - static_cast<int64_t>(days) * kSecondsPerDay;
-    DIR* dir = ::opendir(folder.c_str());
-    if (!dir) return;
-    while (struct dirent* e = ::readdir(dir)) {
-      std::string name = e->d_name;
-      if (name == "." || name == "..") continue;
+    FileEnv* env = GetFileEnv();
+    std::vector<FolderEntry> entries;
+    env->ListFolder(folder, /*followLink=*/true, &entries);
+    for (const FolderEntry& e : entries) {
       struct stat st {};
-      std::string path = folder + "/" + name;
-      if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
-      if (static_cast<int64_t>(st.st_mtim.tv_sec) < oldest) ::unlink(path.c_str());
+      std::string path = folder + "/" + e.name;
+      if (!env->Lstat(path, &st) || !S_ISREG(st.st_mode)) continue;
+      if (static_cast<int64_t>(st.st_mtim.tv_sec) < oldest) env->Unlink(path);
     }
-    ::closedir(dir);
   }
 
   CNamedLock m_lock;                 // serialises whole lines across processes and threads
@@ -210,6 +212,7 @@ class ZLogFile {
   std::atomic<int> m_threshold{4};
   std::atomic<int> m_pauseMs{3};
   std::atomic<Clock*> m_clock{nullptr};
+  std::atomic<FileEnv*> m_env{nullptr};
   // Under m_lock:
   std::string m_currentPath;
   int m_dayYear = -1;                // "none": the first line always builds the path
@@ -247,6 +250,7 @@ bool LogIsEnabled(int level) { return ZLogFile::Instance().IsEnabled(level); }
 
 namespace logcontrol {
 void SetClock(Clock* clock) { ZLogFile::Instance().SetClock(clock); }
+void SetFileEnv(FileEnv* env) { ZLogFile::Instance().SetFileEnv(env); }
 void SetPauseMs(int ms) { ZLogFile::Instance().SetPauseMs(ms); }
 void SetLineObserver(std::function<void(int, const std::string&)> observer) {
   ZLogFile::Instance().SetObserver(std::move(observer));

@@ -13,6 +13,7 @@
 #include <string>
 
 class Clock;
+class FileEnv;
 
 // Levels in use.
 inline constexpr int kLogError = 0;  // E
@@ -48,6 +49,10 @@ namespace logcontrol {
 // Replaces the clock used for line times, the day roll, the sweep and the pause
 // (nullptr restores the system clock). The clock must outlive its use.
 void SetClock(Clock* clock);
+// Replaces the file system the log files are written, measured, swept and deleted
+// through (nullptr restores the real one). The env must outlive its use. The lock
+// shared with other processes stays on the real file system.
+void SetFileEnv(FileEnv* env);
 // The clock now in force (never null).
 Clock* GetClock();
 // The pause before every write (3 ms by default).

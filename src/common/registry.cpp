@@ -19,8 +19,8 @@ void AssertName(const std::string& name) {
 }
 
 // Reads the store; an unreadable store reads as empty (and is logged when asked).
-bool ReadStore(CRegistryData* data) {
-  CRegistryStore store(CRegistryStore::DefaultPath());
+bool ReadStore(FileEnv* env, CRegistryData* data) {
+  CRegistryStore store(CRegistryStore::DefaultPath(), env);
   size_t bad = 0;
   if (!store.Read(data, &bad)) {
     OSTREL_LOG(kLogWarn, "registry store %s cannot be read (errno %d); defaults are used", store.Path().c_str(),
@@ -66,8 +66,9 @@ uint32_t DwordOr(const CRegistryData& data, const std::string& subKey, const std
 }
 
 // Writes every value under one key in one replace of the store.
-HRESULT WriteValues(const std::string& subKey, const std::vector<std::pair<std::string, RegValue>>& values) {
-  CRegistryStore store(CRegistryStore::DefaultPath());
+HRESULT WriteValues(FileEnv* env, const std::string& subKey,
+                    const std::vector<std::pair<std::string, RegValue>>& values) {
+  CRegistryStore store(CRegistryStore::DefaultPath(), env);
   std::string key = RegKeyPath(subKey);
   CRegistryStore::UpdateResult r = store.Update([&](CRegistryData& data) {
     data.CreateKey(key);
@@ -101,44 +102,45 @@ std::string RegKeyPath(const std::string& subKey) {
 }
 
 void GetRegValue(std::string* out, const std::string& subKey, const std::string& name,
-                 const std::string& defaultValue, bool logFailure) {
+                 const std::string& defaultValue, bool logFailure, FileEnv* env) {
   AssertName(name);
   CRegistryData data;
-  ReadStore(&data);
+  ReadStore(env, &data);
   std::string value = StringOr(data, subKey, name, defaultValue, logFailure);
   if (out) *out = std::move(value);
 }
 
-uint32_t GetRegDWORD(const std::string& subKey, const std::string& name, uint32_t defaultValue, bool logFailure) {
+uint32_t GetRegDWORD(const std::string& subKey, const std::string& name, uint32_t defaultValue, bool logFailure,
+                     FileEnv* env) {
   AssertName(name);
   CRegistryData data;
-  ReadStore(&data);
+  ReadStore(env, &data);
   return DwordOr(data, subKey, name, defaultValue, logFailure);
 }
 
-bool FindRegDWORD(const std::string& subKey, const std::string& name, uint32_t* out) {
+bool FindRegDWORD(const std::string& subKey, const std::string& name, uint32_t* out, FileEnv* env) {
   AssertName(name);
   CRegistryData data;
-  ReadStore(&data);
+  ReadStore(env, &data);
   const RegValue* v = Lookup(data, subKey, name, RegValue::Type::kDword, false);
   if (v && out) *out = v->number;
   return v != nullptr;
 }
 
-HRESULT SetRegString(const std::string& subKey, const std::string& name, const std::string& text) {
+HRESULT SetRegString(const std::string& subKey, const std::string& name, const std::string& text, FileEnv* env) {
   if (name.empty()) OSTREL_LOG(kLogError, "%s", "*ASSERT*: !IsStrEmpty(szKey) && szValue");
-  return WriteValues(subKey, {{name, RegValue::String(text)}});
+  return WriteValues(env, subKey, {{name, RegValue::String(text)}});
 }
 
-HRESULT SetRegDWORD(const std::string& subKey, const std::string& name, uint32_t number) {
+HRESULT SetRegDWORD(const std::string& subKey, const std::string& name, uint32_t number, FileEnv* env) {
   AssertName(name);
-  return WriteValues(subKey, {{name, RegValue::Dword(number)}});
+  return WriteValues(env, subKey, {{name, RegValue::Dword(number)}});
 }
 
 HRESULT LoadProxySettings(std::string* address, std::string* port, std::string* userName, std::string* password,
-                          uint32_t* type) {
+                          uint32_t* type, FileEnv* env) {
   CRegistryData data;
-  ReadStore(&data);
+  ReadStore(env, &data);
   if (address) *address = StringOr(data, "", kRegProxyServerIP, "", false);
   if (port) *port = StringOr(data, "", kRegProxyServerPort, "", false);
   if (userName) *userName = StringOr(data, "", kRegProxyServerUserName, "", false);
@@ -148,8 +150,8 @@ HRESULT LoadProxySettings(std::string* address, std::string* port, std::string* 
 }
 
 HRESULT SaveProxySettings(const std::string& address, const std::string& port, const std::string& userName,
-                          const std::string& password, uint32_t type) {
-  HRESULT hr = WriteValues("", {{kRegProxyServerIP, RegValue::String(address)},
+                          const std::string& password, uint32_t type, FileEnv* env) {
+  HRESULT hr = WriteValues(env, "", {{kRegProxyServerIP, RegValue::String(address)},
                                 {kRegProxyServerPort, RegValue::String(port)},
                                 {kRegProxyServerUserName, RegValue::String(userName)},
                                 {kRegProxyServerPassword, RegValue::String(password)},
@@ -158,7 +160,13 @@ HRESULT SaveProxySettings(const std::string& address, const std::string& port, c
   return S_OK;
 }
 
-uint32_t GetUploadSpeed() { return GetRegDWORD("", kRegUploadSpeed, kDefaultSpeedLimit); }
-uint32_t GetDownloadSpeed() { return GetRegDWORD("", kRegDownloadSpeed, kDefaultSpeedLimit); }
-HRESULT SetUploadSpeed(uint32_t bytesPerSecond) { return SetRegDWORD("", kRegUploadSpeed, bytesPerSecond); }
-HRESULT SetDownloadSpeed(uint32_t bytesPerSecond) { return SetRegDWORD("", kRegDownloadSpeed, bytesPerSecond); }
+uint32_t GetUploadSpeed(FileEnv* env) { return GetRegDWORD("", kRegUploadSpeed, kDefaultSpeedLimit, false, env); }
+uint32_t GetDownloadSpeed(FileEnv* env) {
+  return GetRegDWORD("", kRegDownloadSpeed, kDefaultSpeedLimit, false, env);
+}
+HRESULT SetUploadSpeed(uint32_t bytesPerSecond, FileEnv* env) {
+  return SetRegDWORD("", kRegUploadSpeed, bytesPerSecond, env);
+}
+HRESULT SetDownloadSpeed(uint32_t bytesPerSecond, FileEnv* env) {
+  return SetRegDWORD("", kRegDownloadSpeed, bytesPerSecond, env);
+}

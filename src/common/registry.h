@@ -6,13 +6,15 @@
 // that cannot be read gives the default. Writes create the key and replace the store
 // atomically; they return 0, or E_FAIL after a level-0 log line. Nothing is cached:
 // every call reads the store again, so values written by another process are seen.
-// Any thread may call; the store serialises writers, readers take no lock.
+// Any thread may call; the store serialises writers, readers take no lock. The store is
+// reached through the FileEnv given (the real file system by default).
 #pragma once
 
 #include <cstdint>
 #include <string>
 
 #include "common/resultcodes.h"
+#include "platform/fileenv.h"
 
 // Global values.
 inline constexpr char kRegConfigPath[] = "ConfigPath";
@@ -43,25 +45,28 @@ std::string RegKeyPath(const std::string& subKey);
 // Reads a string value into *out, or defaultValue. With logFailure, a missing key or
 // value is logged at level 9.
 void GetRegValue(std::string* out, const std::string& subKey, const std::string& name,
-                 const std::string& defaultValue, bool logFailure = false);
+                 const std::string& defaultValue, bool logFailure = false, FileEnv* env = FileEnv::Default());
 // Reads a 32-bit value, or defaultValue.
 uint32_t GetRegDWORD(const std::string& subKey, const std::string& name, uint32_t defaultValue,
-                     bool logFailure = false);
+                     bool logFailure = false, FileEnv* env = FileEnv::Default());
 // True with *out when a 32-bit value is stored under the name.
-bool FindRegDWORD(const std::string& subKey, const std::string& name, uint32_t* out);
+bool FindRegDWORD(const std::string& subKey, const std::string& name, uint32_t* out,
+                  FileEnv* env = FileEnv::Default());
 
-HRESULT SetRegString(const std::string& subKey, const std::string& name, const std::string& text);
-HRESULT SetRegDWORD(const std::string& subKey, const std::string& name, uint32_t number);
+HRESULT SetRegString(const std::string& subKey, const std::string& name, const std::string& text,
+                     FileEnv* env = FileEnv::Default());
+HRESULT SetRegDWORD(const std::string& subKey, const std::string& name, uint32_t number,
+                    FileEnv* env = FileEnv::Default());
 
 // The five proxy values (strings default empty, the type kProxyTypeNone); read from
 // one reading of the store. Returns 0.
 HRESULT LoadProxySettings(std::string* address, std::string* port, std::string* userName,
-                          std::string* password, uint32_t* type);
+                          std::string* password, uint32_t* type, FileEnv* env = FileEnv::Default());
 // Writes the five proxy values in one atomic replace: all of them or none.
 HRESULT SaveProxySettings(const std::string& address, const std::string& port, const std::string& userName,
-                          const std::string& password, uint32_t type);
+                          const std::string& password, uint32_t type, FileEnv* env = FileEnv::Default());
 
-uint32_t GetUploadSpeed();
-uint32_t GetDownloadSpeed();
-HRESULT SetUploadSpeed(uint32_t bytesPerSecond);
-HRESULT SetDownloadSpeed(uint32_t bytesPerSecond);
+uint32_t GetUploadSpeed(FileEnv* env = FileEnv::Default());
+uint32_t GetDownloadSpeed(FileEnv* env = FileEnv::Default());
+HRESULT SetUploadSpeed(uint32_t bytesPerSecond, FileEnv* env = FileEnv::Default());
+HRESULT SetDownloadSpeed(uint32_t bytesPerSecond, FileEnv* env = FileEnv::Default());

@@ -252,9 +252,9 @@ std::string Sha1Hex(const void* data, size_t length) {
   return Sha1ToHex(digest);
 }
 
-HRESULT GetFileSha1(const std::string& path, const std::function<bool()>& cancel, std::string* sha1) {
+HRESULT GetFileSha1(const std::string& path, const std::function<bool()>& cancel, std::string* sha1, FileEnv* env) {
   sha1->clear();
-  PosixFile file;
+  PosixFile file(env);
   if (!file.OpenRegularForRead(path) && errno == EINVAL) {
     OSTREL_LOG(kLogWarn, "GetFileSha1: not a regular file: %s", path.c_str());
     return E_INVALIDARG;

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "common/resultcodes.h"
+#include "platform/fileenv.h"
 
 struct SHA1_CTX {
   uint32_t state[5];
@@ -37,5 +38,6 @@ bool Sha1UsesShaInstructions();
 // The SHA-1 text of a file, read in 64 KiB blocks, yielding after each block and asking
 // cancel (may be empty; false stops with E_FAIL and no digest). 0, E_INVALIDARG for
 // something that is not a regular file (a FIFO is never waited on), or E_FAIL; *sha1
-// is emptied first and holds the digest only on success.
-HRESULT GetFileSha1(const std::string& path, const std::function<bool()>& cancel, std::string* sha1);
+// is emptied first and holds the digest only on success. The file is read through env.
+HRESULT GetFileSha1(const std::string& path, const std::function<bool()>& cancel, std::string* sha1,
+                    FileEnv* env = FileEnv::Default());

@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
 
@@ -11,54 +10,54 @@
 
 namespace {
 
-void RemoveQuietly(const std::string& path) {
+void RemoveQuietly(FileEnv* env, const std::string& path) {
   ErrnoKeeper keep;
-  ::unlink(path.c_str());
+  env->Unlink(path);
 }
 
 // Writes the temp file's content through fill, then fsyncs, renames it over target
 // and fsyncs the folder. The temp file is removed on failure.
 template <typename Fill>
-bool ReplaceThroughTemp(const std::string& target, const std::string& temp, mode_t mode, Fill fill) {
-  PosixFile out;
+bool ReplaceThroughTemp(FileEnv* env, const std::string& target, const std::string& temp, mode_t mode, Fill fill) {
+  PosixFile out(env);
   if (!out.Open(temp, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, mode)) return false;
   bool ok = fill(out) && out.Sync();
   if (!ok) {
     ErrnoKeeper keep;
     out.Close();
-    ::unlink(temp.c_str());
+    env->Unlink(temp);
     return false;
   }
-  if (!out.Close() || !RenamePath(temp, target)) {
-    RemoveQuietly(temp);
+  if (!out.Close() || !RenamePath(temp, target, false, env)) {
+    RemoveQuietly(env, temp);
     return false;
   }
-  SyncFolder(FolderOfPath(target));
+  SyncFolder(FolderOfPath(target), env);
   return true;
 }
 
-bool CopyAcross(const std::string& source, const std::string& target) {
-  PosixFile in;
+bool CopyAcross(FileEnv* env, const std::string& source, const std::string& target) {
+  PosixFile in(env);
   if (!in.Open(source, O_RDONLY | O_NOFOLLOW)) {
     if (errno == ELOOP) errno = EXDEV;  // a symbolic link is not copied across
     return false;
   }
   struct stat st {};
-  if (::fstat(in.fd(), &st) != 0) return false;
+  if (!in.Stat(&st)) return false;
   if (!S_ISREG(st.st_mode)) {
     errno = EXDEV;  // folders and special files do not move across file systems
     return false;
   }
   auto fill = [&](PosixFile& out) {
-    if (::fchmod(out.fd(), st.st_mode & 0777) != 0 || !CopyFileData(in, out)) return false;
+    if (!env->Fchmod(out.fd(), st.st_mode & 0777) || !CopyFileData(in, out)) return false;
     struct timespec times[2] = {st.st_atim, st.st_mtim};
-    ::futimens(out.fd(), times);  // best effort: the content matters, the times follow
+    env->Futimens(out.fd(), times);  // best effort: the content matters, the times follow
     return true;
   };
-  if (!ReplaceThroughTemp(target, TempPathBeside(target), 0600, fill)) return false;
+  if (!ReplaceThroughTemp(env, target, TempPathBeside(target), 0600, fill)) return false;
   in.Close();
-  if (::unlink(source.c_str()) != 0) return false;
-  SyncFolder(FolderOfPath(source));
+  if (!env->Unlink(source)) return false;
+  SyncFolder(FolderOfPath(source), env);
   return true;
 }
 
@@ -70,31 +69,31 @@ std::string TempPathBeside(const std::string& target) {
   return folder + "." + NewGuidString() + ".tmp";
 }
 
-bool AtomicWriteFile(const std::string& target, const std::string& bytes, mode_t mode) {
-  return AtomicWriteFileVia(target, TempPathBeside(target), bytes, mode);
+bool AtomicWriteFile(const std::string& target, const std::string& bytes, mode_t mode, FileEnv* env) {
+  return AtomicWriteFileVia(target, TempPathBeside(target), bytes, mode, env);
 }
 
-bool AtomicWriteFileVia(const std::string& target, const std::string& temp, const std::string& bytes, mode_t mode) {
-  return ReplaceThroughTemp(target, temp, mode,
+bool AtomicWriteFileVia(const std::string& target, const std::string& temp, const std::string& bytes, mode_t mode,
+                        FileEnv* env) {
+  return ReplaceThroughTemp(env, target, temp, mode,
                             [&](PosixFile& out) { return out.WriteFull(bytes.data(), bytes.size()); });
 }
 
-bool MoveReplace(const std::string& source, const std::string& target) {
+bool MoveReplace(const std::string& source, const std::string& target, FileEnv* env) {
   // Write-through: the content is on disk before the name points at it, so a crash
   // never leaves an empty or partial file under the target's name.
   {
-    PosixFile in;
+    PosixFile in(env);
     struct stat st {};
-    if (in.Open(source, O_RDONLY | O_NOFOLLOW | O_NONBLOCK) && ::fstat(in.fd(), &st) == 0 && S_ISREG(st.st_mode) &&
-        !in.Sync())
+    if (in.Open(source, O_RDONLY | O_NOFOLLOW | O_NONBLOCK) && in.Stat(&st) && S_ISREG(st.st_mode) && !in.Sync())
       return false;
   }
-  if (RenamePath(source, target)) {
+  if (RenamePath(source, target, false, env)) {
     std::string to = FolderOfPath(target), from = FolderOfPath(source);
-    SyncFolder(to);
-    if (from != to) SyncFolder(from);
+    SyncFolder(to, env);
+    if (from != to) SyncFolder(from, env);
     return true;
   }
   if (errno != EXDEV) return false;
-  return CopyAcross(source, target);
+  return CopyAcross(env, source, target);
 }

@@ -42,6 +42,9 @@ struct sigaction g_previous[kSignalCount];
 void* g_altStack = nullptr;
 
 // --- async-signal-safe helpers: no allocation, no locks, no stdio ---
+// The report is written with raw system calls, not through a FileEnv: a signal
+// handler may make async-signal-safe calls only, and a FileEnv's calls may allocate
+// or lock (a test's certainly do).
 
 void WriteAll(int fd, const char* s, size_t n) {
   while (n > 0) {

@@ -1,12 +1,8 @@
 #include "platform/filetimes.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-
-bool GetFileTimes(const std::string& path, FileTimes* times) {
+bool GetFileTimes(const std::string& path, FileTimes* times, FileEnv* env) {
   struct statx stx {};
-  if (::statx(AT_FDCWD, path.c_str(), AT_SYMLINK_NOFOLLOW | AT_STATX_SYNC_AS_STAT,
-              STATX_BTIME | STATX_MTIME | STATX_ATIME, &stx) != 0)
+  if (!env->Statx(path, AT_SYMLINK_NOFOLLOW | AT_STATX_SYNC_AS_STAT, STATX_BTIME | STATX_MTIME | STATX_ATIME, &stx))
     return false;
   FileTimes t;
   t.modifySec = stx.stx_mtime.tv_sec;

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/fileenv.h"
+
 struct FileTimes {
   int64_t birthSec = 0, birthNsec = 0;      // creation time (mtime when none is kept)
   int64_t modifySec = 0, modifyNsec = 0;    // last write
@@ -12,5 +14,6 @@ struct FileTimes {
   bool hasBirth = false;
 };
 
-// Does not follow a final symbolic link. False with errno set on failure.
-bool GetFileTimes(const std::string& path, FileTimes* times);
+// Does not follow a final symbolic link; the status is read through env. False with
+// errno set on failure.
+bool GetFileTimes(const std::string& path, FileTimes* times, FileEnv* env = FileEnv::Default());

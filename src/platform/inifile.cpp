@@ -70,7 +70,7 @@ std::string Utf16LeToUtf8(std::string_view bytes) {
 bool CIniFile::Load(const std::string& path) {
   m_entries.clear();
   std::string bytes;
-  if (!ReadWholeFile(path, kMaxFileBytes, &bytes)) return false;
+  if (!ReadWholeFile(path, kMaxFileBytes, &bytes, m_env)) return false;
   Parse(bytes);
   return true;
 }

@@ -20,12 +20,15 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/fileenv.h"
+
 class CIniFile {
  public:
   // Files larger than this read as empty: the file is settings text, not data.
   static constexpr size_t kMaxFileBytes = 4 * 1024 * 1024;
 
-  CIniFile() = default;
+  // Files are read through env, which must outlive the object.
+  explicit CIniFile(FileEnv* env = FileEnv::Default()) : m_env(env) {}
 
   // Reads the file at path, replacing what was read before. False (and empty
   // contents) when the file is missing, too large or cannot be read.
@@ -49,6 +52,7 @@ class CIniFile {
     std::string value;
   };
   std::vector<Entry> m_entries;  // in file order
+  FileEnv* m_env;
 };
 
 // A private-profile number: optional sign, then decimal digits or "0x" and hex

@@ -1,7 +1,5 @@
 #include "platform/lockprobe.h"
 
-#include <dirent.h>
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -15,21 +13,6 @@
 #include "platform/posixfile.h"
 
 namespace {
-
-// Owns a DIR*.
-class DirHandle {
- public:
-  explicit DirHandle(DIR* d) : m_dir(d) {}
-  ~DirHandle() {
-    if (m_dir) ::closedir(m_dir);
-  }
-  DirHandle(const DirHandle&) = delete;
-  DirHandle& operator=(const DirHandle&) = delete;
-  DIR* get() const { return m_dir; }
-
- private:
-  DIR* m_dir;
-};
 
 bool AllDigits(const char* s) {
   if (!*s) return false;
@@ -70,25 +53,20 @@ std::vector<std::string_view> Tokens(std::string_view line) {
 
 }  // namespace
 
-bool AnyProcessHasOpen(dev_t dev, ino_t ino, pid_t self, const std::string& procRoot) {
-  DirHandle proc(::opendir(procRoot.c_str()));
-  if (!proc.get()) return false;
+bool AnyProcessHasOpen(dev_t dev, ino_t ino, pid_t self, const std::string& procRoot, FileEnv* env) {
+  std::vector<FolderEntry> processes;
+  env->ListFolder(procRoot, /*followLink=*/true, &processes);
   const std::string selfName = std::to_string(self);
-  while (struct dirent* e = ::readdir(proc.get())) {
-    if (!AllDigits(e->d_name) || selfName == e->d_name) continue;
-    std::string fdDir = procRoot + "/" + e->d_name + "/fd";
-    int dirFd = ::open(fdDir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dirFd < 0) continue;  // gone, or not ours to read
-    DirHandle fds(::fdopendir(dirFd));
-    if (!fds.get()) {
-      ::close(dirFd);
-      continue;
-    }
-    while (struct dirent* f = ::readdir(fds.get())) {
-      if (!AllDigits(f->d_name)) continue;
+  for (const FolderEntry& process : processes) {
+    if (!AllDigits(process.name.c_str()) || selfName == process.name) continue;
+    std::string fdDir = procRoot + "/" + process.name + "/fd";
+    std::vector<FolderEntry> fds;
+    env->ListFolder(fdDir, /*followLink=*/true, &fds);  // gone, or not ours to read: none
+    for (const FolderEntry& f : fds) {
+      if (!AllDigits(f.name.c_str())) continue;
       struct stat st {};
       // Follows the descriptor's link to the open file itself.
-      if (::fstatat(dirFd, f->d_name, &st, 0) == 0 && st.st_dev == dev && st.st_ino == ino) return true;
+      if (env->Stat(fdDir + "/" + f.name, &st) && st.st_dev == dev && st.st_ino == ino) return true;
     }
   }
   return false;
@@ -121,14 +99,14 @@ bool ProcLocksHold(std::string_view procLocks, dev_t dev, ino_t ino, pid_t self)
   return false;
 }
 
-FileLockState ProbeFileLock(const std::string& path) {
+FileLockState ProbeFileLock(const std::string& path, FileEnv* env) {
   struct stat st {};
-  if (::stat(path.c_str(), &st) != 0)
+  if (!env->Stat(path, &st))
     return (errno == ENOENT || errno == ENOTDIR) ? FileLockState::kMissing : FileLockState::kUnlocked;
   pid_t self = ::getpid();
   std::string procLocks;
-  ReadWholeFile("/proc/locks", SIZE_MAX, &procLocks);  // unreadable: only descriptors are seen
+  ReadWholeFile("/proc/locks", SIZE_MAX, &procLocks, env);  // unreadable: only descriptors are seen
   if (ProcLocksHold(procLocks, st.st_dev, st.st_ino, self)) return FileLockState::kLocked;
-  if (AnyProcessHasOpen(st.st_dev, st.st_ino, self)) return FileLockState::kLocked;
+  if (AnyProcessHasOpen(st.st_dev, st.st_ino, self, "/proc", env)) return FileLockState::kLocked;
   return FileLockState::kUnlocked;
 }

@@ -15,6 +15,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/fileenv.h"
+
 enum class FileLockState {
   kMissing,   // no file at the path (or a path element is no folder)
   kUnlocked,  // no other process holds it
@@ -23,13 +25,14 @@ enum class FileLockState {
 
 // Probes the file that the path names (a final symbolic link is followed). The scan
 // costs one stat per open descriptor of every readable process: call it per decision,
-// not in tight loops.
-FileLockState ProbeFileLock(const std::string& path);
+// not in tight loops. The file, /proc/locks and /proc are read through env.
+FileLockState ProbeFileLock(const std::string& path, FileEnv* env = FileEnv::Default());
 
 // The parts of the probe, with the process and /proc root as seams for tests.
 //
 // True when a process under procRoot other than self has a descriptor on (dev, ino).
-bool AnyProcessHasOpen(dev_t dev, ino_t ino, pid_t self, const std::string& procRoot = "/proc");
+bool AnyProcessHasOpen(dev_t dev, ino_t ino, pid_t self, const std::string& procRoot = "/proc",
+                       FileEnv* env = FileEnv::Default());
 // True when the text of /proc/locks lists a lock or lease held (not waited for) on
 // (dev, ino) by a process other than self. Lines that cannot be read are skipped.
 bool ProcLocksHold(std::string_view procLocks, dev_t dev, ino_t ino, pid_t self);

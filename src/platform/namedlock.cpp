@@ -1,25 +1,23 @@
 #include "platform/namedlock.h"
 
-#include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdlib>
 
 namespace {
 
-std::string LockFolder() {
+std::string LockFolder(FileEnv* env) {
   const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-  if (runtime && *runtime == '/' && access(runtime, W_OK) == 0) return runtime;
+  if (runtime && *runtime == '/' && env->Access(runtime, W_OK)) return runtime;
   const char* tmp = std::getenv("TMPDIR");
   return (tmp && *tmp == '/') ? tmp : "/tmp";
 }
 
 }  // namespace
 
-CNamedLock::CNamedLock(const std::string& name) {
-  std::string folder = LockFolder();
+CNamedLock::CNamedLock(const std::string& name, FileEnv* env) : m_env(env) {
+  std::string folder = LockFolder(env);
   if (std::getenv("XDG_RUNTIME_DIR") && folder == std::getenv("XDG_RUNTIME_DIR"))
     m_path = folder + "/" + name + ".lock";
   else
@@ -28,26 +26,25 @@ CNamedLock::CNamedLock(const std::string& name) {
 }
 
 void CNamedLock::Open() {
-  m_fd = ::open(m_path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+  m_fd = m_env->Open(m_path, O_RDWR | O_CREAT | O_NOFOLLOW, 0600);
   m_pid = ::getpid();
 }
 
 CNamedLock::~CNamedLock() {
-  if (m_fd >= 0) ::close(m_fd);
+  if (m_fd >= 0) m_env->Close(m_fd);
 }
 
 void CNamedLock::lock() {
   m_mutex.lock();
   if (m_pid != ::getpid()) {
-    if (m_fd >= 0) ::close(m_fd);
+    if (m_fd >= 0) m_env->Close(m_fd);
     Open();
   }
   if (m_fd < 0) return;
-  while (::flock(m_fd, LOCK_EX) != 0 && errno == EINTR) {
-  }
+  m_env->Flock(m_fd, LOCK_EX);
 }
 
 void CNamedLock::unlock() {
-  if (m_fd >= 0) ::flock(m_fd, LOCK_UN);
+  if (m_fd >= 0) m_env->Flock(m_fd, LOCK_UN);
   m_mutex.unlock();
 }

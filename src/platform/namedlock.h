@@ -12,9 +12,12 @@
 #include <mutex>
 #include <string>
 
+#include "platform/fileenv.h"
+
 class CNamedLock {
  public:
-  explicit CNamedLock(const std::string& name);
+  // The lock file is opened and locked through env, which must outlive the lock.
+  explicit CNamedLock(const std::string& name, FileEnv* env = FileEnv::Default());
   ~CNamedLock();
   CNamedLock(const CNamedLock&) = delete;
   CNamedLock& operator=(const CNamedLock&) = delete;
@@ -28,6 +31,7 @@ class CNamedLock {
  private:
   void Open();
 
+  FileEnv* m_env;
   std::mutex m_mutex;
   std::string m_path;
   int m_fd = -1;

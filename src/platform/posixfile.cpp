@@ -1,48 +1,20 @@
 #include "platform/posixfile.h"
 
 #include <fcntl.h>
-#include <stdio.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
-#include <memory>
-#include <mutex>
 #include <vector>
-
-namespace {
-
-std::mutex g_hookMutex;
-std::shared_ptr<FileFaultHook> g_hook;
-std::atomic<bool> g_hookSet{false};
-
-// 0, or the errno the hook injects for this operation.
-int InjectedFault(FileOp op, const std::string& path) {
-  if (!g_hookSet.load(std::memory_order_acquire)) return 0;
-  std::shared_ptr<FileFaultHook> hook;
-  {
-    std::lock_guard<std::mutex> guard(g_hookMutex);
-    hook = g_hook;
-  }
-  return hook ? (*hook)(op, path) : 0;
-}
-
-}  // namespace
-
-void SetFileFaultHook(FileFaultHook hook) {
-  std::lock_guard<std::mutex> guard(g_hookMutex);
-  g_hook = hook ? std::make_shared<FileFaultHook>(std::move(hook)) : nullptr;
-  g_hookSet.store(g_hook != nullptr, std::memory_order_release);
-}
 
 PosixFile::~PosixFile() { Close(); }
 
-PosixFile::PosixFile(PosixFile&& o) noexcept : m_fd(o.m_fd), m_path(std::move(o.m_path)) { o.m_fd = -1; }
+PosixFile::PosixFile(PosixFile&& o) noexcept : m_env(o.m_env), m_fd(o.m_fd), m_path(std::move(o.m_path)) {
+  o.m_fd = -1;
+}
 
 PosixFile& PosixFile::operator=(PosixFile&& o) noexcept {
   if (this != &o) {
     Close();
+    m_env = o.m_env;
     m_fd = o.m_fd;
     m_path = std::move(o.m_path);
     o.m_fd = -1;
@@ -54,7 +26,7 @@ bool PosixFile::OpenRegularForRead(const std::string& path) {
   // Non-blocking, so that opening a FIFO does not wait for a writer.
   if (!Open(path, O_RDONLY | O_NONBLOCK)) return false;
   struct stat st {};
-  if (::fstat(m_fd, &st) != 0) {
+  if (!Stat(&st)) {
     ErrnoKeeper keep;
     Close();
     return false;
@@ -64,8 +36,7 @@ bool PosixFile::OpenRegularForRead(const std::string& path) {
     errno = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
     return false;
   }
-  int flags = ::fcntl(m_fd, F_GETFL);
-  if (flags < 0 || ::fcntl(m_fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+  if (!m_env->SetNonBlocking(m_fd, false)) {
     ErrnoKeeper keep;
     Close();
     return false;
@@ -75,10 +46,7 @@ bool PosixFile::OpenRegularForRead(const std::string& path) {
 
 bool PosixFile::Open(const std::string& path, int flags, mode_t mode) {
   Close();
-  int fd;
-  do {
-    fd = ::open(path.c_str(), flags | O_CLOEXEC, mode);
-  } while (fd < 0 && errno == EINTR);
+  int fd = m_env->Open(path, flags, mode);
   if (fd < 0) return false;
   m_fd = fd;
   m_path = path;
@@ -93,11 +61,24 @@ ssize_t PosixFile::ReadFull(void* buffer, size_t count) {
   char* p = static_cast<char*>(buffer);
   size_t done = 0;
   while (done < count) {
-    ssize_t n = ::read(m_fd, p + done, count - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return -1;
-    }
+    ssize_t n = m_env->Read(m_fd, p + done, count - done);
+    if (n < 0) return -1;
+    if (n == 0) break;
+    done += static_cast<size_t>(n);
+  }
+  return static_cast<ssize_t>(done);
+}
+
+ssize_t PosixFile::ReadFullAt(void* buffer, size_t count, off_t offset) {
+  if (m_fd < 0) {
+    errno = EBADF;
+    return -1;
+  }
+  char* p = static_cast<char*>(buffer);
+  size_t done = 0;
+  while (done < count) {
+    ssize_t n = m_env->PRead(m_fd, p + done, count - done, offset + static_cast<off_t>(done));
+    if (n < 0) return -1;
     if (n == 0) break;
     done += static_cast<size_t>(n);
   }
@@ -109,18 +90,11 @@ bool PosixFile::WriteFull(const void* buffer, size_t count) {
     errno = EBADF;
     return false;
   }
-  if (int e = InjectedFault(FileOp::kWrite, m_path)) {
-    errno = e;
-    return false;
-  }
   const char* p = static_cast<const char*>(buffer);
   size_t done = 0;
   while (done < count) {
-    ssize_t n = ::write(m_fd, p + done, count - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
+    ssize_t n = m_env->Write(m_fd, p + done, count - done);
+    if (n < 0) return false;
     if (n == 0) {
       errno = EIO;
       return false;
@@ -130,28 +104,62 @@ bool PosixFile::WriteFull(const void* buffer, size_t count) {
   return true;
 }
 
+bool PosixFile::WriteFullAt(const void* buffer, size_t count, off_t offset) {
+  if (m_fd < 0) {
+    errno = EBADF;
+    return false;
+  }
+  const char* p = static_cast<const char*>(buffer);
+  size_t done = 0;
+  while (done < count) {
+    ssize_t n = m_env->PWrite(m_fd, p + done, count - done, offset + static_cast<off_t>(done));
+    if (n < 0) return false;
+    if (n == 0) {
+      errno = EIO;
+      return false;
+    }
+    done += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+off_t PosixFile::Seek(off_t offset, int whence) {
+  if (m_fd < 0) {
+    errno = EBADF;
+    return -1;
+  }
+  return m_env->Seek(m_fd, offset, whence);
+}
+
+bool PosixFile::Stat(struct stat* st) const {
+  if (m_fd < 0) {
+    errno = EBADF;
+    return false;
+  }
+  return m_env->Fstat(m_fd, st);
+}
+
+bool PosixFile::Truncate(off_t size) {
+  if (m_fd < 0) {
+    errno = EBADF;
+    return false;
+  }
+  return m_env->Truncate(m_fd, size);
+}
+
 bool PosixFile::Sync() {
   if (m_fd < 0) {
     errno = EBADF;
     return false;
   }
-  if (int e = InjectedFault(FileOp::kSync, m_path)) {
-    errno = e;
-    return false;
-  }
-  int rc;
-  do {
-    rc = ::fsync(m_fd);
-  } while (rc != 0 && errno == EINTR);
-  return rc == 0;
+  return m_env->Sync(m_fd);
 }
 
 bool PosixFile::Close() {
   if (m_fd < 0) return true;
   int fd = m_fd;
   m_fd = -1;
-  // close is never retried: after EINTR the descriptor is already released on Linux.
-  return ::close(fd) == 0 || errno == EINTR;
+  return m_env->Close(fd);
 }
 
 bool CopyFileData(PosixFile& in, PosixFile& out) {
@@ -164,15 +172,15 @@ bool CopyFileData(PosixFile& in, PosixFile& out) {
   }
 }
 
-bool ReadWholeFile(const std::string& path, size_t maxBytes, std::string* bytes) {
+bool ReadWholeFile(const std::string& path, size_t maxBytes, std::string* bytes, FileEnv* env) {
   bytes->clear();
-  PosixFile file;
+  PosixFile file(env);
   if (!file.OpenRegularForRead(path)) {
     if (errno == EISDIR) errno = EINVAL;
     return false;
   }
   struct stat st {};
-  if (::fstat(file.fd(), &st) != 0) return false;
+  if (!file.Stat(&st)) return false;
   if (static_cast<uint64_t>(st.st_size) > maxBytes) {
     errno = EFBIG;
     return false;
@@ -195,28 +203,14 @@ bool ReadWholeFile(const std::string& path, size_t maxBytes, std::string* bytes)
   }
 }
 
-bool SyncFolder(const std::string& folder) {
-  PosixFile dir;
+bool SyncFolder(const std::string& folder, FileEnv* env) {
+  PosixFile dir(env);
   if (!dir.Open(folder.empty() ? "." : folder, O_RDONLY | O_DIRECTORY)) return false;
   return dir.Sync();
 }
 
-bool RenamePath(const std::string& from, const std::string& to, bool noReplace) {
-  if (int e = InjectedFault(FileOp::kRename, from)) {
-    errno = e;
-    return false;
-  }
-  if (!noReplace) return ::rename(from.c_str(), to.c_str()) == 0;
-  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
-  if (errno != EINVAL) return false;
-  // A file system without RENAME_NOREPLACE (or a folder moved into itself, which the
-  // plain rename refuses with EINVAL again): test for the target first.
-  struct stat st {};
-  if (::lstat(to.c_str(), &st) == 0) {
-    errno = EEXIST;
-    return false;
-  }
-  return ::rename(from.c_str(), to.c_str()) == 0;
+bool RenamePath(const std::string& from, const std::string& to, bool noReplace, FileEnv* env) {
+  return env->Rename(from, to, noReplace);
 }
 
 std::string FolderOfPath(const std::string& path) {

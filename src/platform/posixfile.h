@@ -1,20 +1,23 @@
-// An owned POSIX file descriptor (always O_CLOEXEC) with whole-buffer read and write
-// loops that retry on EINTR and short transfers, and the fault seam through which
-// tests make writes, fsyncs and renames of this layer fail.
+// An owned file descriptor (always O_CLOEXEC) opened through a FileEnv, with
+// whole-buffer read and write loops that retry short transfers, and the small helpers
+// built on it. Every call goes through the object's FileEnv.
 #pragma once
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <cerrno>
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <string>
+
+#include "platform/fileenv.h"
 
 class PosixFile {
  public:
-  PosixFile() = default;
-  explicit PosixFile(int fd) : m_fd(fd) {}
+  explicit PosixFile(FileEnv* env = FileEnv::Default()) : m_env(env) {}
+  // Takes ownership of a descriptor the caller opened.
+  explicit PosixFile(int fd, FileEnv* env = FileEnv::Default()) : m_env(env), m_fd(fd) {}
   ~PosixFile();
   PosixFile(PosixFile&& o) noexcept;
   PosixFile& operator=(PosixFile&& o) noexcept;
@@ -30,7 +33,9 @@ class PosixFile {
   bool OpenRegularForRead(const std::string& path);
   bool IsOpen() const { return m_fd >= 0; }
   int fd() const { return m_fd; }
-  // Gives the descriptor up to the caller, who closes it; the object is closed then.
+  FileEnv* env() const { return m_env; }
+  // Gives the descriptor up to the caller, who closes it (through env()); the object
+  // is closed then.
   int Release() {
     int fd = m_fd;
     m_fd = -1;
@@ -41,14 +46,23 @@ class PosixFile {
 
   // Reads until count bytes or the end of the file; the number read, or -1 on error.
   ssize_t ReadFull(void* buffer, size_t count);
+  // The same at an offset, without moving the file position.
+  ssize_t ReadFullAt(void* buffer, size_t count, off_t offset);
   // Writes all count bytes; false on error (errno set).
   bool WriteFull(const void* buffer, size_t count);
-  // fsync; false with errno set on failure.
+  // The same at an offset, without moving the file position.
+  bool WriteFullAt(const void* buffer, size_t count, off_t offset);
+  // lseek; the new position, or -1 with errno set.
+  off_t Seek(off_t offset, int whence);
+  // fstat, ftruncate, fsync; false with errno set on failure.
+  bool Stat(struct stat* st) const;
+  bool Truncate(off_t size);
   bool Sync();
   // Closes; false when close reported an error. Closing a closed file is true.
   bool Close();
 
  private:
+  FileEnv* m_env;
   int m_fd = -1;
   std::string m_path;
 };
@@ -60,7 +74,7 @@ bool CopyFileData(PosixFile& in, PosixFile& out);
 // Reads a regular file whole into *bytes. False with errno set and *bytes empty when
 // it cannot be opened or read (ENOENT for a missing file), is not a regular file
 // (EINVAL), or holds more than maxBytes (EFBIG).
-bool ReadWholeFile(const std::string& path, size_t maxBytes, std::string* bytes);
+bool ReadWholeFile(const std::string& path, size_t maxBytes, std::string* bytes, FileEnv* env = FileEnv::Default());
 
 // Keeps errno across clean-up calls: restores the value it had at construction.
 struct ErrnoKeeper {
@@ -69,19 +83,12 @@ struct ErrnoKeeper {
 };
 
 // fsync of a folder, so that a rename in it is durable.
-bool SyncFolder(const std::string& folder);
+bool SyncFolder(const std::string& folder, FileEnv* env = FileEnv::Default());
 
-// rename(2) through the fault seam. With noReplace an existing target is an error
-// (EEXIST) and is never replaced.
-bool RenamePath(const std::string& from, const std::string& to, bool noReplace = false);
+// rename(2). With noReplace an existing target is an error (EEXIST) and is never
+// replaced.
+bool RenamePath(const std::string& from, const std::string& to, bool noReplace = false,
+                FileEnv* env = FileEnv::Default());
 
 // The folder part of a path: "" for a name without "/", "/" for "/name".
 std::string FolderOfPath(const std::string& path);
-
-// Failure injection. The hook is asked before each write (once per write call of a
-// loop), fsync and rename of this layer, with the path concerned (the source path of
-// a rename); it returns 0 to let the operation run or an errno value that the
-// operation then fails with. One hook per process; an empty function removes it.
-enum class FileOp { kWrite, kSync, kRename };
-using FileFaultHook = std::function<int(FileOp op, const std::string& path)>;
-void SetFileFaultHook(FileFaultHook hook);

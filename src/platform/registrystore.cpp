@@ -1,6 +1,5 @@
 #include "platform/registrystore.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -8,7 +7,6 @@
 
 #include <cerrno>
 #include <cstdlib>
-#include <mutex>
 #include <string_view>
 
 #include "platform/atomicfile.h"
@@ -26,19 +24,6 @@ constexpr std::string_view kStoreHeading = "; Ostrel registry store, UTF-8. Writ
 constexpr std::string_view kTempSuffix = ".tmp";
 constexpr size_t kGuidChars = 38;
 
-std::mutex g_removeHookMutex;
-std::function<int(const std::string&)> g_removeHook;
-
-// 0, or the errno the test hook injects for this removal.
-int InjectedRemoveFault(const std::string& path) {
-  std::function<int(const std::string&)> hook;
-  {
-    std::lock_guard<std::mutex> guard(g_removeHookMutex);
-    hook = g_removeHook;
-  }
-  return hook ? hook(path) : 0;
-}
-
 // The folder part of a path; "." for a bare name.
 std::string ParentOf(const std::string& path) {
   std::string folder = FolderOfPath(path);
@@ -46,23 +31,23 @@ std::string ParentOf(const std::string& path) {
 }
 
 // Creates the folder and its missing parents, new ones 0700.
-bool MakeFolders(const std::string& folder) {
+bool MakeFolders(FileEnv* env, const std::string& folder) {
   struct stat st {};
-  if (::stat(folder.c_str(), &st) == 0) {
+  if (env->Stat(folder, &st)) {
     if (S_ISDIR(st.st_mode)) return true;
     errno = ENOTDIR;
     return false;
   }
   if (errno != ENOENT) return false;
   std::string parent = ParentOf(folder);
-  if (parent != folder && !MakeFolders(parent)) return false;
-  if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) return false;
+  if (parent != folder && !MakeFolders(env, parent)) return false;
+  if (!env->Mkdir(folder, 0700) && errno != EEXIST) return false;
   return true;
 }
 
 // Reads the file into *bytes; a missing file gives "" and true.
-bool ReadStoreFile(const std::string& path, std::string* bytes) {
-  return ReadWholeFile(path, kMaxStoreBytes, bytes) || errno == ENOENT;
+bool ReadStoreFile(FileEnv* env, const std::string& path, std::string* bytes) {
+  return ReadWholeFile(path, kMaxStoreBytes, bytes, env) || errno == ENOENT;
 }
 
 // The name of the store's file within its folder.
@@ -103,13 +88,12 @@ TempKind KindOfName(std::string_view entry, std::string_view storeName) {
   return TempKind::kNone;
 }
 
-// True when the entry, still the regular file seen, begins with a store's heading.
-bool BeginsWithStoreHeading(int folderFd, const char* entry, const struct stat& seen) {
-  int fd = ::openat(folderFd, entry, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return false;
-  PosixFile file(fd);
+// True when the file, still the regular file seen, begins with a store's heading.
+bool BeginsWithStoreHeading(FileEnv* env, const std::string& path, const struct stat& seen) {
+  PosixFile file(env);
+  if (!file.Open(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK)) return false;
   struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_dev != seen.st_dev || st.st_ino != seen.st_ino)
+  if (!file.Stat(&st) || !S_ISREG(st.st_mode) || st.st_dev != seen.st_dev || st.st_ino != seen.st_ino)
     return false;
   std::string head(kStoreHeading.size(), '\0');
   return file.ReadFull(head.data(), head.size()) == static_cast<ssize_t>(head.size()) && head == kStoreHeading;
@@ -117,22 +101,17 @@ bool BeginsWithStoreHeading(int folderFd, const char* entry, const struct stat& 
 
 }  // namespace
 
-void CRegistryStore::SetRemoveFaultHook(std::function<int(const std::string& path)> hook) {
-  std::lock_guard<std::mutex> guard(g_removeHookMutex);
-  g_removeHook = std::move(hook);
-}
-
 std::string CRegistryStore::DefaultPath() {
   const char* over = std::getenv("OSTREL_REGISTRY");
   if (over && *over) return over;
   return GetXdgBaseFolder("XDG_CONFIG_HOME", ".config") + "/Ostrel/registry";
 }
 
-CRegistryStore::CRegistryStore(std::string path) : m_path(std::move(path)) {}
+CRegistryStore::CRegistryStore(std::string path, FileEnv* env) : m_path(std::move(path)), m_env(env) {}
 
 bool CRegistryStore::Read(CRegistryData* out, size_t* badLines) const {
   std::string bytes;
-  if (!ReadStoreFile(m_path, &bytes)) {
+  if (!ReadStoreFile(m_env, m_path, &bytes)) {
     ErrnoKeeper keep;
     *out = CRegistryData();
     if (badLines) *badLines = 0;
@@ -145,28 +124,27 @@ bool CRegistryStore::Read(CRegistryData* out, size_t* badLines) const {
 
 CRegistryStore::UpdateResult CRegistryStore::Update(const std::function<void(CRegistryData&)>& change) {
   m_unremoved.clear();
-  if (!MakeFolders(ParentOf(m_path))) return UpdateResult::kOpenFailed;
+  if (!MakeFolders(m_env, ParentOf(m_path))) return UpdateResult::kOpenFailed;
   // A lock file of its own: the store file itself is replaced by every change, so a
   // lock on it would not exclude a writer that opened the replaced file.
-  PosixFile lock;
+  PosixFile lock(m_env);
   if (!lock.Open(m_path + ".lock", O_RDWR | O_CREAT | O_NOFOLLOW, 0600)) return UpdateResult::kOpenFailed;
-  while (::flock(lock.fd(), LOCK_EX) != 0) {
-    if (errno != EINTR) {
-      ErrnoKeeper keep;
-      lock.Close();
-      return UpdateResult::kOpenFailed;
-    }
+  if (!m_env->Flock(lock.fd(), LOCK_EX)) {
+    ErrnoKeeper keep;
+    lock.Close();
+    return UpdateResult::kOpenFailed;
   }
   RemoveStaleTemps();
   UpdateResult result = UpdateResult::kOpenFailed;
   CRegistryData data;
   if (Read(&data)) {
     change(data);
-    result = AtomicWriteFileVia(m_path, NewTempPathOf(m_path), data.Serialize(), 0600) ? UpdateResult::kOk
-                                                                                        : UpdateResult::kWriteFailed;
+    result = AtomicWriteFileVia(m_path, NewTempPathOf(m_path), data.Serialize(), 0600, m_env)
+                 ? UpdateResult::kOk
+                 : UpdateResult::kWriteFailed;
   }
   ErrnoKeeper keep;
-  ::flock(lock.fd(), LOCK_UN);
+  m_env->Flock(lock.fd(), LOCK_UN);
   lock.Close();
   return result;
 }
@@ -174,34 +152,20 @@ CRegistryStore::UpdateResult CRegistryStore::Update(const std::function<void(CRe
 void CRegistryStore::RemoveStaleTemps() {
   std::string folder = ParentOf(m_path);
   std::string name = FileNameOf(m_path);
-  int folderFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  DIR* dir = folderFd >= 0 ? ::fdopendir(folderFd) : nullptr;
-  if (!dir) {
-    m_unremoved.push_back({folder, errno});
-    if (folderFd >= 0) ::close(folderFd);
-    return;
-  }
+  std::vector<FolderEntry> entries;
+  if (!m_env->ListFolder(folder, /*followLink=*/true, &entries)) m_unremoved.push_back({folder, errno});
   const uid_t me = ::geteuid();
-  for (;;) {
-    errno = 0;
-    const struct dirent* entry = ::readdir(dir);
-    if (!entry) {
-      if (errno != 0) m_unremoved.push_back({folder, errno});
-      break;
-    }
-    TempKind kind = KindOfName(entry->d_name, name);
+  for (const FolderEntry& entry : entries) {
+    TempKind kind = KindOfName(entry.name, name);
     if (kind == TempKind::kNone) continue;
-    std::string path = folder + "/" + entry->d_name;
+    std::string path = folder + "/" + entry.name;
     struct stat st {};
-    if (::fstatat(folderFd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+    if (!m_env->Lstat(path, &st)) {
       if (errno != ENOENT) m_unremoved.push_back({path, errno});
       continue;
     }
     if (!S_ISREG(st.st_mode) || st.st_uid != me) continue;
-    if (kind == TempKind::kEarlier && !BeginsWithStoreHeading(folderFd, entry->d_name, st)) continue;
-    int error = InjectedRemoveFault(path);
-    if (error == 0 && ::unlinkat(folderFd, entry->d_name, 0) != 0) error = errno;
-    if (error != 0 && error != ENOENT) m_unremoved.push_back({path, error});
+    if (kind == TempKind::kEarlier && !BeginsWithStoreHeading(m_env, path, st)) continue;
+    if (!m_env->Unlink(path) && errno != ENOENT) m_unremoved.push_back({path, errno});
   }
-  ::closedir(dir);
 }

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/fileenv.h"
 #include "platform/registrydata.h"
 
 class CRegistryStore {
@@ -25,7 +26,8 @@ class CRegistryStore {
   // from $HOME, else the password data base).
   static std::string DefaultPath();
 
-  explicit CRegistryStore(std::string path);
+  // Every file-system call goes through env, which must outlive the object.
+  explicit CRegistryStore(std::string path, FileEnv* env = FileEnv::Default());
 
   const std::string& Path() const { return m_path; }
 
@@ -60,14 +62,10 @@ class CRegistryStore {
   // The stale temp copies the last Update found but could not remove.
   const std::vector<UnremovedTemp>& UnremovedTemps() const { return m_unremoved; }
 
-  // Failure injection for tests: asked before each removal of a stale temp copy with
-  // its path; returns 0 to let the removal run, else the errno it then fails with.
-  // One hook per process; an empty function removes it.
-  static void SetRemoveFaultHook(std::function<int(const std::string& path)> hook);
-
  private:
   void RemoveStaleTemps();
 
   std::string m_path;
+  FileEnv* m_env;
   std::vector<UnremovedTemp> m_unremoved;
 };

@@ -13,11 +13,14 @@
 
 #include <string>
 
+#include "platform/fileenv.h"
+
 class CTempClaim {
  public:
   static constexpr const char* kLockSuffix = ".lock";
 
-  CTempClaim() = default;
+  // The lock file is made, locked and removed through env, which must outlive the claim.
+  explicit CTempClaim(FileEnv* env = FileEnv::Default()) : m_env(env) {}
   ~CTempClaim() { Release(); }
   CTempClaim(const CTempClaim&) = delete;
   CTempClaim& operator=(const CTempClaim&) = delete;
@@ -36,12 +39,7 @@ class CTempClaim {
   static std::string LockPathOf(const std::string& entryPath) { return entryPath + kLockSuffix; }
 
  private:
+  FileEnv* m_env;
   int m_fd = -1;
   std::string m_lockPath;
 };
-
-// Test seam: called by TryClaim once it has opened the lock file and before it locks
-// it, with the context and the lock path. A null hook removes it. Set it only while no
-// other thread claims.
-using TempClaimHook = void (*)(void* context, const std::string& lockPath);
-void SetTempClaimHook(TempClaimHook hook, void* context);

@@ -19,16 +19,16 @@ namespace {
 constexpr int kMaxNameTries = 10000;
 constexpr size_t kMaxNameBytes = NAME_MAX - 10;  // room for ".trashinfo"
 
-bool IsRealFolder(const std::string& path, struct stat* st) {
-  return ::lstat(path.c_str(), st) == 0 && S_ISDIR(st->st_mode);
+bool IsRealFolder(FileEnv* env, const std::string& path, struct stat* st) {
+  return env->Lstat(path, st) && S_ISDIR(st->st_mode);
 }
 
 // Creates the folder when missing (0700). True when it is then a real folder
 // (not a link) owned by the user.
-bool EnsureOwnFolder(const std::string& path) {
-  if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) return false;
+bool EnsureOwnFolder(FileEnv* env, const std::string& path) {
+  if (!env->Mkdir(path, 0700) && errno != EEXIST) return false;
   struct stat st {};
-  if (!IsRealFolder(path, &st)) {
+  if (!IsRealFolder(env, path, &st)) {
     errno = ENOTDIR;
     return false;
   }
@@ -40,19 +40,19 @@ bool EnsureOwnFolder(const std::string& path) {
 }
 
 // Creates every missing folder of an absolute path, 0700.
-bool MakeParents(const std::string& path) {
+bool MakeParents(FileEnv* env, const std::string& path) {
   for (size_t pos = 1; pos <= path.size(); ++pos) {
     if (pos != path.size() && path[pos] != '/') continue;
-    std::string part = path.substr(0, pos);
-    if (::mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) return false;
+    if (!env->Mkdir(path.substr(0, pos), 0700) && errno != EEXIST) return false;
   }
   struct stat st {};
-  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+  return env->Stat(path, &st) && S_ISDIR(st.st_mode);
 }
 
 std::string HomeTrash() { return GetXdgBaseFolder("XDG_DATA_HOME", ".local/share") + "/Trash"; }
 
-// The absolute form of the path, with trailing "/" removed; "" when there is none.
+// The absolute form of the path, with trailing "/" removed; "" when there is none. The
+// working folder is the process's own state, asked of the kernel, not of the FileEnv.
 std::string AbsolutePath(const std::string& path) {
   std::string abs = path;
   if (abs.empty()) return abs;
@@ -66,25 +66,25 @@ std::string AbsolutePath(const std::string& path) {
 }
 
 // The top folder of the file system that holds the folder (its mount point).
-std::string TopDirOf(const std::string& folder, dev_t dev) {
-  char real[PATH_MAX];
-  if (!::realpath(folder.c_str(), real)) return std::string();
-  std::string cur = real;
+std::string TopDirOf(FileEnv* env, const std::string& folder, dev_t dev) {
+  std::string cur;
+  if (!env->RealPath(folder, &cur)) return std::string();
   while (cur != "/") {
     std::string parent = FolderOfPath(cur);
     struct stat st {};
-    if (::stat(parent.c_str(), &st) != 0 || st.st_dev != dev) break;
+    if (!env->Stat(parent, &st) || st.st_dev != dev) break;
     cur = parent;
   }
   return cur;
 }
 
 // Ready files/ and info/ inside a Trash folder, on the device dev.
-bool PrepareTrash(const std::string& trash, dev_t dev) {
-  if (!EnsureOwnFolder(trash) || !EnsureOwnFolder(trash + "/files") || !EnsureOwnFolder(trash + "/info"))
+bool PrepareTrash(FileEnv* env, const std::string& trash, dev_t dev) {
+  if (!EnsureOwnFolder(env, trash) || !EnsureOwnFolder(env, trash + "/files") ||
+      !EnsureOwnFolder(env, trash + "/info"))
     return false;
   struct stat st {};
-  if (::stat((trash + "/files").c_str(), &st) != 0) return false;
+  if (!env->Stat(trash + "/files", &st)) return false;
   if (st.st_dev != dev) {
     errno = EXDEV;
     return false;
@@ -93,24 +93,24 @@ bool PrepareTrash(const std::string& trash, dev_t dev) {
 }
 
 // The Trash folder for an item on device dev in folder parent; "" when none can be used.
-std::string ChooseTrash(const std::string& parent, dev_t dev) {
+std::string ChooseTrash(FileEnv* env, const std::string& parent, dev_t dev) {
   std::string home = HomeTrash();
   {
     // An item on the home Trash's file system goes there or nowhere.
     std::string data = FolderOfPath(home);
     struct stat st {};
-    bool ready = ::stat(data.c_str(), &st) == 0 || (MakeParents(data) && ::stat(data.c_str(), &st) == 0);
-    if (ready && st.st_dev == dev) return PrepareTrash(home, dev) ? home : std::string();
+    bool ready = env->Stat(data, &st) || (MakeParents(env, data) && env->Stat(data, &st));
+    if (ready && st.st_dev == dev) return PrepareTrash(env, home, dev) ? home : std::string();
   }
-  std::string top = TopDirOf(parent, dev);
+  std::string top = TopDirOf(env, parent, dev);
   if (top.empty()) return std::string();
   if (top.back() != '/') top += '/';
   std::string uid = std::to_string(::getuid());
   // $topdir/.Trash shared by all users: only a real folder with the sticky bit.
   struct stat st {};
-  if (IsRealFolder(top + ".Trash", &st) && (st.st_mode & S_ISVTX) && PrepareTrash(top + ".Trash/" + uid, dev))
+  if (IsRealFolder(env, top + ".Trash", &st) && (st.st_mode & S_ISVTX) && PrepareTrash(env, top + ".Trash/" + uid, dev))
     return top + ".Trash/" + uid;
-  if (PrepareTrash(top + ".Trash-" + uid, dev)) return top + ".Trash-" + uid;
+  if (PrepareTrash(env, top + ".Trash-" + uid, dev)) return top + ".Trash-" + uid;
   return std::string();
 }
 
@@ -162,16 +162,16 @@ std::string DeletionDate(Clock* clock) {
 
 }  // namespace
 
-bool MoveToTrash(const std::string& path, Clock* clock) {
+bool MoveToTrash(const std::string& path, Clock* clock, FileEnv* env) {
   std::string abs = AbsolutePath(path);
   if (abs.empty() || abs == "/") {
     errno = EINVAL;
     return false;
   }
   struct stat st {};
-  if (::lstat(abs.c_str(), &st) != 0) return false;
+  if (!env->Lstat(abs, &st)) return false;
   std::string parent = FolderOfPath(abs);
-  std::string trash = ChooseTrash(parent, st.st_dev);
+  std::string trash = ChooseTrash(env, parent, st.st_dev);
   if (trash.empty()) {
     if (errno == 0) errno = EXDEV;
     return false;
@@ -184,32 +184,32 @@ bool MoveToTrash(const std::string& path, Clock* clock) {
     std::string infoPath = trash + "/info/" + candidate + ".trashinfo";
     std::string filesPath = trash + "/files/" + candidate;
     // The info file reserves the name (O_EXCL), as the Trash specification requires.
-    PosixFile out;
+    PosixFile out(env);
     if (!out.Open(infoPath, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0600)) {
       if (errno == EEXIST) continue;
       return false;
     }
     struct stat taken {};
-    if (::lstat(filesPath.c_str(), &taken) == 0) {  // a leftover without its info file
+    if (env->Lstat(filesPath, &taken)) {  // a leftover without its info file
       out.Close();
-      ::unlink(infoPath.c_str());
+      env->Unlink(infoPath);
       continue;
     }
     if (!out.WriteFull(info.data(), info.size()) || !out.Sync() || !out.Close()) {
       ErrnoKeeper keep;
       out.Close();
-      ::unlink(infoPath.c_str());
+      env->Unlink(infoPath);
       return false;
     }
-    if (RenamePath(abs, filesPath, /*noReplace=*/true)) {
-      SyncFolder(trash + "/files");
-      SyncFolder(parent);
+    if (RenamePath(abs, filesPath, /*noReplace=*/true, env)) {
+      SyncFolder(trash + "/files", env);
+      SyncFolder(parent, env);
       return true;
     }
     bool taken2 = errno == EEXIST;
     {
       ErrnoKeeper keep;
-      ::unlink(infoPath.c_str());
+      env->Unlink(infoPath);
     }
     if (!taken2) return false;
   }

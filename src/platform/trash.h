@@ -5,6 +5,8 @@
 
 #include <string>
 
+#include "platform/fileenv.h"
+
 class Clock;
 
 // Moves a file, folder or symbolic link (the link itself) into the home Trash
@@ -13,5 +15,6 @@ class Clock;
 // $topdir/.Trash-<uid> at the top of its own file system. The entry goes to files/<name> (a unique name when <name> is
 // taken) with info/<name>.trashinfo holding the percent-encoded absolute path and the
 // local deletion time from the clock (the system clock when null). True on success;
-// false with errno set and the item untouched, with no trace left in the Trash.
-bool MoveToTrash(const std::string& path, Clock* clock = nullptr);
+// false with errno set and the item untouched, with no trace left in the Trash. Every
+// file-system call goes through env.
+bool MoveToTrash(const std::string& path, Clock* clock = nullptr, FileEnv* env = FileEnv::Default());

@@ -1,22 +1,21 @@
 #include "platform/usermode.h"
 
-#include <cstdio>
 #include <cstdlib>
-#include <cstring>
+#include <string_view>
 
-mode_t CurrentUmask() {
+#include "platform/posixfile.h"
+
+mode_t CurrentUmask(FileEnv* env) {
   // The "Umask:" line of /proc/self/status (Linux 4.7 and later); umask(2) would have
   // to set the mask to read it, racing with every thread that creates a file.
-  FILE* f = std::fopen("/proc/self/status", "re");
-  if (!f) return 022;
-  char line[256];
-  mode_t mask = 022;
-  while (std::fgets(line, sizeof(line), f)) {
-    if (std::strncmp(line, "Umask:", 6) == 0) {
-      mask = static_cast<mode_t>(std::strtoul(line + 6, nullptr, 8) & 0777);
-      break;
-    }
+  std::string status;
+  if (!ReadWholeFile("/proc/self/status", 1 << 20, &status, env)) return 022;
+  std::string_view rest = status;
+  while (!rest.empty()) {
+    std::string_view line = rest.substr(0, rest.find('\n'));
+    rest.remove_prefix(line.size() < rest.size() ? line.size() + 1 : rest.size());
+    if (line.starts_with("Umask:"))
+      return static_cast<mode_t>(std::strtoul(std::string(line.substr(6)).c_str(), nullptr, 8) & 0777);
   }
-  std::fclose(f);
-  return mask;
+  return 022;
 }

@@ -2,11 +2,11 @@
 // step fails; moves across file systems copy through a temp file.
 #include "platform/atomicfile.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 
 #include <cstring>
+#include <filesystem>
 
 #include "platform/guid.h"
 #include "support/filefault.h"
@@ -16,14 +16,11 @@ namespace {
 
 class AtomicFileTest : public OstrelTest {
  protected:
-  // Names in a folder that look like our temp files.
-  std::vector<std::string> TempLeftovers(const std::string& folder) {
+  // Names in the test's folder that look like our temp files.
+  std::vector<std::string> TempLeftovers() {
     std::vector<std::string> out;
-    DIR* d = ::opendir(folder.c_str());
-    if (!d) return out;
-    while (auto* e = ::readdir(d))
-      if (std::strstr(e->d_name, ".tmp")) out.push_back(e->d_name);
-    ::closedir(d);
+    for (const auto& e : std::filesystem::directory_iterator(Root()))
+      if (e.path().filename().string().find(".tmp") != std::string::npos) out.push_back(e.path().filename());
     return out;
   }
   mode_t ModeOf(const std::string& path) {
@@ -31,6 +28,7 @@ class AtomicFileTest : public OstrelTest {
     ::lstat(path.c_str(), &st);
     return st.st_mode & 07777;
   }
+  FaultFileEnv m_env;
 };
 
 TEST_F(AtomicFileTest, WritesAndReplacesWithTheMode) {
@@ -43,33 +41,25 @@ TEST_F(AtomicFileTest, WritesAndReplacesWithTheMode) {
   std::string big = RandomBytes(3 << 20, 1);
   ASSERT_TRUE(AtomicWriteFile(target, big));
   EXPECT_EQ(ReadFileBytes(target), big);
-  EXPECT_TRUE(TempLeftovers(Root()).empty());
+  EXPECT_TRUE(TempLeftovers().empty());
+  EXPECT_FALSE(AtomicWriteFile(PathIn("no/such/file"), "x"));
+  EXPECT_EQ(errno, ENOENT);
 }
 
 TEST_F(AtomicFileTest, AnyFailingStepKeepsTheOldContent) {
-  struct Row {
-    FileOp op;
-    int skip;
-    const char* what;
-  } rows[] = {{FileOp::kWrite, 0, "write"}, {FileOp::kSync, 0, "fsync"}, {FileOp::kRename, 0, "rename"}};
+  const FileOp ops[] = {FileOp::kOpen, FileOp::kWrite, FileOp::kSync, FileOp::kClose, FileOp::kRename};
   std::string target = PathIn("keep");
-  for (const auto& r : rows) {
+  for (FileOp op : ops) {
+    SCOPED_TRACE(static_cast<int>(op));
     WriteFileBytes(target, "old content");
-    {
-      ScopedFileFault fault(r.op, ".tmp", EIO, r.skip);
-      errno = 0;
-      EXPECT_FALSE(AtomicWriteFile(target, RandomBytes(100000, 2))) << r.what;
-      EXPECT_EQ(errno, EIO) << r.what;
-      EXPECT_EQ(fault.Injected(), 1) << r.what;
-    }
-    EXPECT_EQ(ReadFileBytes(target), "old content") << r.what;
-    EXPECT_TRUE(TempLeftovers(Root()).empty()) << r.what;
+    m_env.Clear();
+    m_env.Fail(op, ".tmp", EIO);
+    errno = 0;
+    EXPECT_FALSE(AtomicWriteFile(target, RandomBytes(100000, 2), 0600, &m_env));
+    EXPECT_EQ(errno, EIO);
+    EXPECT_EQ(ReadFileBytes(target), "old content");
+    EXPECT_TRUE(TempLeftovers().empty());
   }
-}
-
-TEST_F(AtomicFileTest, MissingFolderFails) {
-  EXPECT_FALSE(AtomicWriteFile(PathIn("no/such/file"), "x"));
-  EXPECT_EQ(errno, ENOENT);
 }
 
 TEST_F(AtomicFileTest, MoveReplaceRenamesWithinOneFileSystem) {
@@ -92,11 +82,9 @@ TEST_F(AtomicFileTest, CopyPathKeepsContentModeAndTimes) {
   struct timespec times[2] = {{1600000000, 5}, {1700000000, 123456789}};
   ASSERT_EQ(::utimensat(AT_FDCWD, src.c_str(), times, 0), 0);
   WriteFileBytes(dst, "old");
-  {
-    ScopedFileFault fault(FileOp::kRename, "/src", EXDEV);
-    ASSERT_TRUE(MoveReplace(src, dst));
-    EXPECT_EQ(fault.Injected(), 1);
-  }
+  m_env.Fail(FileOp::kRename, src, EXDEV);
+  ASSERT_TRUE(MoveReplace(src, dst, &m_env));
+  EXPECT_EQ(m_env.Injected(), 1);
   EXPECT_FALSE(FileExists(src));
   EXPECT_EQ(ReadFileBytes(dst), payload);
   EXPECT_EQ(ModeOf(dst), 0640u);
@@ -104,39 +92,51 @@ TEST_F(AtomicFileTest, CopyPathKeepsContentModeAndTimes) {
   ::stat(dst.c_str(), &st);
   EXPECT_EQ(st.st_mtim.tv_sec, 1700000000);
   EXPECT_EQ(st.st_mtim.tv_nsec, 123456789);
-  EXPECT_TRUE(TempLeftovers(Root()).empty());
+  EXPECT_TRUE(TempLeftovers().empty());
 }
 
-TEST_F(AtomicFileTest, CopyPathFailingMidCopyLeavesBothUntouched) {
+// A failure before the copy replaced the target leaves both as they were; a source
+// that cannot be removed afterwards fails the move with both holding the data.
+TEST_F(AtomicFileTest, FailuresOfTheMoveLeaveNoHalfWrittenTarget) {
   std::string src = PathIn("src"), dst = PathIn("dst");
-  std::string payload = RandomBytes(3 << 20, 4);  // three 1 MiB chunks
-  WriteFileBytes(src, payload);
-  WriteFileBytes(dst, "old target");
-  {
-    // The source rename reports EXDEV; the second chunk written to the temp file fails.
-    ScopedFileFault fault([n = 0](FileOp op, const std::string& path) mutable -> int {
-      if (op == FileOp::kRename && path.find("/src") != std::string::npos) return EXDEV;
-      if (op == FileOp::kWrite && path.find(".tmp") != std::string::npos && ++n == 2) return ENOSPC;
-      return 0;
-    });
-    EXPECT_FALSE(MoveReplace(src, dst));
-    EXPECT_EQ(errno, ENOSPC);
+  const std::string payload = RandomBytes(3 << 20, 4);  // three 1 MiB chunks
+  struct Row {
+    const char* what;
+    FileOp op;
+    std::string part;
+    int skip;
+    int err;
+    bool replaced;
+  } rows[] = {
+      {"source not synced", FileOp::kSync, src, 0, EIO, false},
+      {"second chunk of the copy not written", FileOp::kWrite, ".tmp", 1, ENOSPC, false},
+      {"source not read", FileOp::kRead, src, 0, EIO, false},
+      {"source not removed", FileOp::kUnlink, src, 0, EBUSY, true},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.what);
+    WriteFileBytes(src, payload);
+    WriteFileBytes(dst, "old target");
+    m_env.Clear();
+    if (r.op != FileOp::kSync) m_env.Fail(FileOp::kRename, src, EXDEV);  // the copy path
+    m_env.Fail(r.op, r.part, r.err, r.skip);
+    EXPECT_FALSE(MoveReplace(src, dst, &m_env));
+    EXPECT_EQ(errno, r.err);
+    EXPECT_EQ(ReadFileBytes(dst), r.replaced ? payload : "old target");
+    EXPECT_EQ(ReadFileBytes(src), payload);
+    EXPECT_TRUE(TempLeftovers().empty());
   }
-  EXPECT_EQ(ReadFileBytes(dst), "old target");
-  EXPECT_EQ(ReadFileBytes(src), payload);
-  EXPECT_TRUE(TempLeftovers(Root()).empty());
 }
 
 TEST_F(AtomicFileTest, CopyPathRefusesFoldersAndLinks) {
   ASSERT_EQ(::mkdir(PathIn("dir").c_str(), 0700), 0);
   ASSERT_EQ(::symlink("dir", PathIn("link").c_str()), 0);
-  ScopedFileFault fault(FileOp::kRename, "", EXDEV);
-  EXPECT_FALSE(MoveReplace(PathIn("dir"), PathIn("dir2")));
-  EXPECT_EQ(errno, EXDEV);
-  EXPECT_FALSE(MoveReplace(PathIn("link"), PathIn("link2")));
-  EXPECT_EQ(errno, EXDEV);
-  EXPECT_TRUE(FileExists(PathIn("dir")));
-  EXPECT_TRUE(FileExists(PathIn("link")));
+  m_env.Fail(FileOp::kRename, "", EXDEV);
+  for (const char* name : {"dir", "link"}) {
+    EXPECT_FALSE(MoveReplace(PathIn(name), PathIn(std::string(name) + "2"), &m_env)) << name;
+    EXPECT_EQ(errno, EXDEV);
+    EXPECT_TRUE(FileExists(PathIn(name)));
+  }
 }
 
 // A real move between /dev/shm (tmpfs) and the test folder, where they differ.
@@ -153,7 +153,7 @@ TEST_F(AtomicFileTest, RealCrossDeviceMove) {
   ::unlink(src.c_str());
   ASSERT_TRUE(moved) << std::strerror(err);
   EXPECT_EQ(ReadFileBytes(PathIn("dst")), payload);
-  EXPECT_TRUE(TempLeftovers(Root()).empty());
+  EXPECT_TRUE(TempLeftovers().empty());
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
-// The file handle: whole-buffer loops over short transfers, close-on-exec, moves,
-// and the fault seam.
+// The file handle and the real file system under it: whole-buffer loops over short
+// transfers, close-on-exec, errno on failure, renames that keep targets; and the fault
+// env every other fault test relies on. Folder listings are tested with the walk.
 #include "platform/posixfile.h"
 
 #include <fcntl.h>
@@ -31,7 +32,7 @@ TEST_F(PosixFileTest, ReadFullCollectsShortReadsFromAPipe) {
   EXPECT_EQ(got, payload);
 }
 
-TEST_F(PosixFileTest, OpenAddsCloseOnExecAndKeepsThePath) {
+TEST_F(PosixFileTest, OpenAddsCloseOnExecAndFailuresReportErrno) {
   PosixFile f;
   ASSERT_TRUE(f.Open(PathIn("a"), O_WRONLY | O_CREAT, 0600));
   EXPECT_TRUE(::fcntl(f.fd(), F_GETFD) & FD_CLOEXEC);
@@ -41,10 +42,7 @@ TEST_F(PosixFileTest, OpenAddsCloseOnExecAndKeepsThePath) {
   EXPECT_TRUE(f.Close());
   EXPECT_TRUE(f.Close());  // twice is harmless
   EXPECT_EQ(ReadFileBytes(PathIn("a")), "hello");
-}
 
-TEST_F(PosixFileTest, FailuresReportErrno) {
-  PosixFile f;
   EXPECT_FALSE(f.Open(PathIn("missing/x"), O_RDONLY));
   EXPECT_EQ(errno, ENOENT);
   char buf[4];
@@ -54,29 +52,6 @@ TEST_F(PosixFileTest, FailuresReportErrno) {
   EXPECT_FALSE(SyncFolder(PathIn("missing")));
   EXPECT_FALSE(RenamePath(PathIn("missing"), PathIn("other")));
   EXPECT_EQ(errno, ENOENT);
-}
-
-TEST_F(PosixFileTest, FaultSeamFailsMatchingOperationsOnly) {
-  PosixFile f;
-  ASSERT_TRUE(f.Open(PathIn("victim"), O_WRONLY | O_CREAT, 0600));
-  PosixFile g;
-  ASSERT_TRUE(g.Open(PathIn("bystander"), O_WRONLY | O_CREAT, 0600));
-  {
-    ScopedFileFault fault(FileOp::kWrite, "victim", ENOSPC, /*skip=*/1);
-    EXPECT_TRUE(f.WriteFull("1", 1));
-    EXPECT_FALSE(f.WriteFull("2", 1));
-    EXPECT_EQ(errno, ENOSPC);
-    EXPECT_TRUE(g.WriteFull("3", 1));
-    EXPECT_TRUE(f.Sync());
-    EXPECT_EQ(fault.Injected(), 1);
-  }
-  EXPECT_TRUE(f.WriteFull("4", 1));  // the hook is gone
-  {
-    ScopedFileFault fault(FileOp::kRename, "bystander", EIO);
-    EXPECT_FALSE(RenamePath(PathIn("bystander"), PathIn("b2")));
-    EXPECT_EQ(errno, EIO);
-    EXPECT_TRUE(FileExists(PathIn("bystander")));
-  }
 }
 
 TEST_F(PosixFileTest, RenameWithoutReplaceKeepsTheTarget) {
@@ -97,15 +72,44 @@ TEST_F(PosixFileTest, ReadWholeFileTrustsNoReportedSizeAndKeepsItsCap) {
   WriteFileBytes(PathIn("f"), std::string(100, 'x'));
   ASSERT_TRUE(ReadWholeFile(PathIn("f"), 100, &bytes));
   EXPECT_EQ(bytes.size(), 100u);
-  EXPECT_FALSE(ReadWholeFile(PathIn("f"), 99, &bytes));
-  EXPECT_EQ(errno, EFBIG);
-  EXPECT_TRUE(bytes.empty());
-  EXPECT_FALSE(ReadWholeFile("/proc/self/status", 10, &bytes));  // over the cap while reading
-  EXPECT_EQ(errno, EFBIG);
-  EXPECT_FALSE(ReadWholeFile(PathIn("missing"), 100, &bytes));
-  EXPECT_EQ(errno, ENOENT);
-  EXPECT_FALSE(ReadWholeFile(Root(), 100, &bytes));
-  EXPECT_EQ(errno, EINVAL);
+  struct Row {
+    std::string path;
+    size_t cap;
+    int err;
+  } rows[] = {{PathIn("f"), 99, EFBIG},
+              {"/proc/self/status", 10, EFBIG},  // over the cap while reading
+              {PathIn("missing"), 100, ENOENT},
+              {Root(), 100, EINVAL}};
+  for (const Row& r : rows) {
+    EXPECT_FALSE(ReadWholeFile(r.path, r.cap, &bytes)) << r.path;
+    EXPECT_EQ(errno, r.err) << r.path;
+    EXPECT_TRUE(bytes.empty());
+  }
+}
+
+TEST_F(PosixFileTest, FaultEnvFailsMatchingCallsOnlyAfterTheSkippedOnes) {
+  FaultFileEnv env;
+  PosixFile f(&env), g(&env);
+  ASSERT_TRUE(f.Open(PathIn("victim"), O_WRONLY | O_CREAT, 0600));
+  ASSERT_TRUE(g.Open(PathIn("bystander"), O_WRONLY | O_CREAT, 0600));
+  env.Fail(FileOp::kWrite, "victim", ENOSPC, /*skip=*/1);
+  EXPECT_TRUE(f.WriteFull("1", 1));
+  EXPECT_FALSE(f.WriteFull("2", 1));
+  EXPECT_EQ(errno, ENOSPC);
+  EXPECT_FALSE(f.WriteFull("2", 1)) << "every later matching call fails too";
+  EXPECT_TRUE(g.WriteFull("3", 1));
+  EXPECT_TRUE(f.Sync());
+  EXPECT_EQ(env.Injected(), 2);
+  env.Clear();
+  EXPECT_TRUE(f.WriteFull("4", 1));
+
+  env.SetHook([](FileOp op, const std::string& path) {
+    return op == FileOp::kRename && path.ends_with("/g") ? EIO : 0;
+  });
+  WriteFileBytes(PathIn("g"), "g");
+  EXPECT_FALSE(RenamePath(PathIn("g"), PathIn("g2"), false, &env)) << "a rename concerns its source";
+  EXPECT_EQ(errno, EIO);
+  EXPECT_TRUE(RenamePath(PathIn("bystander"), PathIn("g"), false, &env));
 }
 
 }  // namespace

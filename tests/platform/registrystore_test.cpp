@@ -15,7 +15,7 @@
 #include <set>
 
 #include "platform/guid.h"
-#include "platform/posixfile.h"
+#include "support/filefault.h"
 #include "support/testenv.h"
 
 namespace {
@@ -59,21 +59,6 @@ std::set<std::string> NamesIn(const std::string& folder, const std::string& hold
   return names;
 }
 
-TEST_F(RegistryStoreTest, AwkwardNamesAndValuesRoundTrip) {
-  CRegistryData data;
-  for (const auto& s : AwkwardSamples()) data.Set(s.key, s.name, s.value);
-  std::string text = data.Serialize();
-  CRegistryData back;
-  EXPECT_EQ(back.Parse(text), 0u) << text;
-  EXPECT_EQ(back.ValueCount(), AwkwardSamples().size());
-  for (const auto& s : AwkwardSamples()) {
-    const RegValue* v = back.Find(s.key, s.name);
-    ASSERT_NE(v, nullptr) << s.name;
-    EXPECT_EQ(*v, s.value) << s.name;
-  }
-  EXPECT_EQ(back.Serialize(), text) << "the text form is stable";
-}
-
 TEST_F(RegistryStoreTest, NamesIgnoreCaseAndKeepTheirFirstSpelling) {
   CRegistryData data;
   data.Set("Software\\Ostrel", "UserId", RegValue::String("u1"));
@@ -90,10 +75,16 @@ TEST_F(RegistryStoreTest, NamesIgnoreCaseAndKeepTheirFirstSpelling) {
   EXPECT_FALSE(data.HasKey("software\\ostrel\\u1"));
 }
 
-TEST_F(RegistryStoreTest, EveryTruncationReadsAsASubsetWithNoWrongValue) {
+// Awkward names and values read back whole; every truncation of the text reads as a
+// subset of them with no wrong value.
+TEST_F(RegistryStoreTest, AwkwardNamesAndValuesRoundTripAndEveryTruncationReadsAsASubset) {
   CRegistryData data;
   for (const auto& s : AwkwardSamples()) data.Set(s.key, s.name, s.value);
   std::string text = data.Serialize();
+  CRegistryData whole;
+  EXPECT_EQ(whole.Parse(text), 0u) << text;
+  EXPECT_EQ(whole.ValueCount(), AwkwardSamples().size());
+  EXPECT_EQ(whole.Serialize(), text) << "the text form is stable";
   for (size_t cut = 0; cut <= text.size(); ++cut) {
     CRegistryData back;
     back.Parse(std::string_view(text).substr(0, cut));
@@ -128,11 +119,24 @@ TEST_F(RegistryStoreTest, DamagedLinesAreSkippedAndCounted) {
   ASSERT_NE(data.Find("Software\\Ostrel", "Good2"), nullptr);
   EXPECT_EQ(data.Find("Software\\Ostrel", "Good2")->number, 10u);
   EXPECT_EQ(data.ValueCount(), 2u);
-
   for (uint32_t seed = 1; seed <= 50; ++seed) {
     CRegistryData junk;
     junk.Parse(RandomBytes(2000, seed));  // must simply not crash
   }
+
+  // An update of a damaged store keeps what can be read and writes no damage back.
+  CRegistryStore store(PathIn("config/registry"));
+  WriteFileBytes(store.Path(), "[\"K\"]\n\"Keep\"=\"yes\"\n\x01\x02 garbage \xff\n\"Half\"=\"no clos");
+  size_t bad = 0;
+  ASSERT_TRUE(store.Read(&data, &bad));
+  EXPECT_EQ(bad, 2u);
+  ASSERT_EQ(store.Update([](CRegistryData& d) { d.Set("K", "New", RegValue::Dword(3)); }),
+            CRegistryStore::UpdateResult::kOk);
+  ASSERT_TRUE(store.Read(&data, &bad));
+  EXPECT_EQ(bad, 0u);
+  ASSERT_NE(data.Find("K", "Keep"), nullptr);
+  EXPECT_EQ(data.Find("K", "Keep")->text, "yes");
+  EXPECT_NE(data.Find("K", "New"), nullptr);
 }
 
 TEST_F(RegistryStoreTest, DefaultLocation) {
@@ -153,40 +157,19 @@ TEST_F(RegistryStoreTest, CreatesPrivateFolderAndFileAndLeavesNoTempFiles) {
   EXPECT_EQ(empty.ValueCount(), 0u);
   ASSERT_EQ(store.Update([](CRegistryData& d) { d.Set("K", "V", RegValue::Dword(1)); }),
             CRegistryStore::UpdateResult::kOk);
-  struct stat st {};
-  ASSERT_EQ(stat(path.c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 07777, 0600u);
-  ASSERT_EQ(stat(PathIn("config/Ostrel").c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 07777, 0700u);
-  ASSERT_EQ(stat((path + ".lock").c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 07777, 0600u);
-
+  const std::pair<std::string, mode_t> modes[] = {
+      {path, 0600}, {PathIn("config/Ostrel"), 0700}, {path + ".lock", 0600}};
+  for (const auto& [file, mode] : modes) {
+    struct stat st {};
+    ASSERT_EQ(stat(file.c_str(), &st), 0) << file;
+    EXPECT_EQ(st.st_mode & 07777, mode) << file;
+  }
   for (int i = 0; i < 5; ++i)
     store.Update([i](CRegistryData& d) { d.Set("K", "N" + std::to_string(i), RegValue::Dword(i)); });
-  std::set<std::string> names;
-  for (const auto& e : std::filesystem::directory_iterator(PathIn("config/Ostrel")))
-    names.insert(e.path().filename().string());
-  EXPECT_EQ(names, (std::set<std::string>{"registry", "registry.lock"}));
+  EXPECT_EQ(NamesIn(PathIn("config/Ostrel")), (std::set<std::string>{"registry", "registry.lock"}));
   CRegistryData back;
   ASSERT_TRUE(store.Read(&back));
   EXPECT_EQ(back.ValueCount(), 6u);
-}
-
-TEST_F(RegistryStoreTest, UpdateOfADamagedStoreKeepsWhatCanBeRead) {
-  std::string path = PathIn("config/registry");
-  WriteFileBytes(path, "[\"K\"]\n\"Keep\"=\"yes\"\n\x01\x02 garbage \xff\n\"Half\"=\"no clos");
-  CRegistryStore store(path);
-  size_t bad = 0;
-  CRegistryData data;
-  ASSERT_TRUE(store.Read(&data, &bad));
-  EXPECT_EQ(bad, 2u);
-  ASSERT_EQ(store.Update([](CRegistryData& d) { d.Set("K", "New", RegValue::Dword(3)); }),
-            CRegistryStore::UpdateResult::kOk);
-  ASSERT_TRUE(store.Read(&data, &bad));
-  EXPECT_EQ(bad, 0u);
-  ASSERT_NE(data.Find("K", "Keep"), nullptr);
-  EXPECT_EQ(data.Find("K", "Keep")->text, "yes");
-  ASSERT_NE(data.Find("K", "New"), nullptr);
 }
 
 TEST_F(RegistryStoreTest, AStoreThatCannotBeReadIsNeverReplaced) {
@@ -253,7 +236,20 @@ TEST_F(RegistryStoreTest, StaleCopiesGoWithTheNextWriteAndNothingElseDoes) {
     if (r.kind == 'l') WriteFileBytes(PathIn("elsewhere/" + r.name), r.bytes);
     if (r.kind == 'l') std::filesystem::create_symlink(PathIn("elsewhere/" + r.name), at);
   }
+  // Copies that cannot be removed, or a folder that cannot be listed, are reported and
+  // do not fail the change; the next one removes them.
+  FaultFileEnv env;
+  CRegistryStore failing(store.Path(), &env);
+  for (FileOp op : {FileOp::kList, FileOp::kUnlink}) {
+    env.Clear();
+    env.Fail(op, op == FileOp::kList ? folder : rows[0].name, EIO);
+    ASSERT_EQ(SetToken(failing, "tok-" + std::to_string(static_cast<int>(op))), CRegistryStore::UpdateResult::kOk);
+    ASSERT_EQ(failing.UnremovedTemps().size(), 1u);
+    EXPECT_EQ(failing.UnremovedTemps()[0].path, op == FileOp::kList ? folder : folder + "/" + rows[0].name);
+    EXPECT_EQ(failing.UnremovedTemps()[0].error, EIO);
+  }
   ASSERT_EQ(SetToken(store, ""), CRegistryStore::UpdateResult::kOk);  // log-out
+  EXPECT_TRUE(store.UnremovedTemps().empty());
   for (const Row& r : rows)
     EXPECT_EQ(std::filesystem::exists(std::filesystem::symlink_status(folder + "/" + r.name)), !r.removed) << r.name;
   EXPECT_EQ(NamesIn(folder, "tok-secret"), std::set<std::string>{});
@@ -274,14 +270,16 @@ TEST_F(RegistryStoreTest, CopiesLeftByKilledWritersGoWithTheNextWrite) {
     ASSERT_GE(pid, 0);
     if (pid == 0) {
       uint32_t n = 0;
-      SetFileFaultHook([&](FileOp op, const std::string& p) {
+      FaultFileEnv env;
+      env.SetHook([&](FileOp op, const std::string& p) {
         char c = 'x';
         if (op == FileOp::kSync && p.ends_with(".tmp") && n == killAt && ::write(ready[1], &c, 1) == 1)
           (void)!::read(hold[0], &c, 1);  // held here until killed
         return 0;
       });
+      CRegistryStore writer(store.Path(), &env);
       for (;; ++n)
-        if (store.Update([&](CRegistryData& d) {
+        if (writer.Update([&](CRegistryData& d) {
               d.Set(kUserKey, kTokenName, RegValue::String("tok-" + std::to_string(rng())));
               d.Set(kUserKey, counter, RegValue::Dword(n));
             }) != CRegistryStore::UpdateResult::kOk)

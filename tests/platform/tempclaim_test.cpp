@@ -4,6 +4,7 @@
 
 #include <cerrno>
 
+#include "support/filefault.h"
 #include "support/testenv.h"
 
 namespace {
@@ -14,27 +15,22 @@ using TempClaimTest = OstrelTest;
 // lock file goes) and, in the second row, C claims anew. B then locks a removed file,
 // which is no claim: B holds the entry only when no one else does.
 TEST_F(TempClaimTest, ALockFileRemovedBeforeItIsLockedIsNoClaim) {
-  struct Race {
-    CTempClaim a, c;
-    std::string entry;
-    bool otherClaims;
-  };
   for (bool otherClaims : {false, true}) {
     SCOPED_TRACE(otherClaims);
-    Race race{{}, {}, PathIn("entry"), otherClaims};
-    ASSERT_TRUE(race.a.TryClaim(race.entry));
-    SetTempClaimHook(
-        [](void* context, const std::string&) {
-          auto* r = static_cast<Race*>(context);
-          SetTempClaimHook(nullptr, nullptr);
-          r->a.Release();
-          if (r->otherClaims) r->c.TryClaim(r->entry);
-        },
-        &race);
-    CTempClaim b, d;
-    EXPECT_EQ(b.TryClaim(race.entry), !otherClaims);
-    SetTempClaimHook(nullptr, nullptr);
-    EXPECT_FALSE(d.TryClaim(race.entry)) << "two holders at once";
+    FaultFileEnv env;
+    const std::string entry = PathIn("entry");
+    CTempClaim a(&env), c(&env);
+    ASSERT_TRUE(a.TryClaim(entry));
+    env.SetHook([&](FileOp op, const std::string&) {
+      if (op != FileOp::kFlock) return 0;
+      env.SetHook(nullptr);  // B's lock, the first one after A's
+      a.Release();
+      if (otherClaims) c.TryClaim(entry);
+      return 0;
+    });
+    CTempClaim b(&env), d(&env);
+    EXPECT_EQ(b.TryClaim(entry), !otherClaims);
+    EXPECT_FALSE(d.TryClaim(entry)) << "two holders at once";
     EXPECT_EQ(errno, EWOULDBLOCK);
   }
 }

@@ -38,7 +38,7 @@ class TrashTest : public OstrelTest {
   FakeClock m_clock{1709632800 + 3661};  // 2024-03-05 11:01:01 UTC
 };
 
-TEST_F(TrashTest, FileAndItsInfoArrive) {
+TEST_F(TrashTest, FileAndItsInfoArriveAlsoFromARelativePath) {
   std::string file = PathIn("doc.txt");
   WriteFileBytes(file, "precious");
   ASSERT_TRUE(MoveToTrash(file, &m_clock)) << std::strerror(errno);
@@ -48,6 +48,15 @@ TEST_F(TrashTest, FileAndItsInfoArrive) {
   struct stat st {};
   ASSERT_EQ(::stat(m_trash.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0700u);
+
+  char cwd[4096];
+  ASSERT_TRUE(::getcwd(cwd, sizeof(cwd)));
+  ASSERT_EQ(::chdir(Root().c_str()), 0);
+  WriteFileBytes(PathIn("rel"), "r");
+  bool ok = MoveToTrash("rel", &m_clock);
+  ASSERT_EQ(::chdir(cwd), 0);
+  ASSERT_TRUE(ok);
+  EXPECT_NE(InfoOf("rel").find("Path=" + PathIn("rel") + "\n"), std::string::npos) << "stored absolute";
 }
 
 TEST_F(TrashTest, TakenNamesGetUniqueOnes) {
@@ -67,6 +76,12 @@ TEST_F(TrashTest, TakenNamesGetUniqueOnes) {
   EXPECT_EQ(ReadFileBytes(m_trash + "/files/b"), "leftover");
   EXPECT_EQ(ReadFileBytes(m_trash + "/files/b.2"), "new");
   EXPECT_FALSE(FileExists(m_trash + "/info/b.trashinfo"));
+  // Long names are cut so that the info file's name fits.
+  std::string name(250, 'n');
+  for (const char* content : {"1", "2"}) {
+    WriteFileBytes(PathIn(name), content);
+    ASSERT_TRUE(MoveToTrash(PathIn(name), &m_clock)) << std::strerror(errno);
+  }
 }
 
 TEST_F(TrashTest, FolderAndLinkMoveWhole) {
@@ -103,68 +118,48 @@ TEST_F(TrashTest, OddNamesRoundTripThroughThePath) {
   EXPECT_EQ(DecodedPathOf(m_trash + "/info/" + name + ".trashinfo"), file);
 }
 
-TEST_F(TrashTest, RelativePathIsStoredAbsolute) {
-  char cwd[4096];
-  ASSERT_TRUE(::getcwd(cwd, sizeof(cwd)));
-  ASSERT_EQ(::chdir(Root().c_str()), 0);
-  WriteFileBytes(PathIn("rel"), "r");
-  bool ok = MoveToTrash("rel", &m_clock);
-  ASSERT_EQ(::chdir(cwd), 0);
-  ASSERT_TRUE(ok);
-  EXPECT_NE(InfoOf("rel").find("Path=" + PathIn("rel") + "\n"), std::string::npos);
-}
-
-TEST_F(TrashTest, LongNamesAreCutToFit) {
-  std::string name(250, 'n');
-  WriteFileBytes(PathIn(name), "1");
-  ASSERT_TRUE(MoveToTrash(PathIn(name), &m_clock)) << std::strerror(errno);
-  WriteFileBytes(PathIn(name), "2");
-  ASSERT_TRUE(MoveToTrash(PathIn(name), &m_clock)) << std::strerror(errno);
-  EXPECT_FALSE(FileExists(PathIn(name)));
-}
-
 TEST_F(TrashTest, FailuresKeepTheItemAndLeaveNoTrace) {
+  std::string file = PathIn("keep.txt");
   struct Row {
     FileOp op;
-    const char* part;
+    std::string part;
     const char* what;
-  } rows[] = {{FileOp::kWrite, ".trashinfo", "info write"},
+  } rows[] = {{FileOp::kMkdir, m_trash, "Trash folder not made"},
+              {FileOp::kOpen, ".trashinfo", "info not created"},
+              {FileOp::kWrite, ".trashinfo", "info write"},
               {FileOp::kSync, ".trashinfo", "info fsync"},
-              {FileOp::kRename, "/keep.txt", "move"}};
-  std::string file = PathIn("keep.txt");
+              {FileOp::kRename, file, "move"}};
   for (const auto& r : rows) {
+    SCOPED_TRACE(r.what);
+    RemoveTree(m_trash);
     WriteFileBytes(file, "must survive");
-    {
-      ScopedFileFault fault(r.op, r.part, EIO);
-      EXPECT_FALSE(MoveToTrash(file, &m_clock)) << r.what;
-      EXPECT_EQ(errno, EIO) << r.what;
-    }
-    EXPECT_EQ(ReadFileBytes(file), "must survive") << r.what;
-    EXPECT_FALSE(FileExists(m_trash + "/info/keep.txt.trashinfo")) << r.what;
-    EXPECT_FALSE(FileExists(m_trash + "/files/keep.txt")) << r.what;
+    FaultFileEnv env;
+    env.Fail(r.op, r.part, EIO);
+    EXPECT_FALSE(MoveToTrash(file, &m_clock, &env));
+    EXPECT_EQ(errno, EIO);
+    EXPECT_EQ(ReadFileBytes(file), "must survive");
+    EXPECT_FALSE(FileExists(m_trash + "/info/keep.txt.trashinfo"));
+    EXPECT_FALSE(FileExists(m_trash + "/files/keep.txt"));
   }
 }
 
-TEST_F(TrashTest, UnusableHomeTrashKeepsTheFile) {
-  WriteFileBytes(m_trash, "a file where the Trash should be");
-  WriteFileBytes(PathIn("f"), "kept");
-  EXPECT_FALSE(MoveToTrash(PathIn("f"), &m_clock));
-  EXPECT_EQ(ReadFileBytes(PathIn("f")), "kept");
-  EXPECT_FALSE(FileExists(Root() + "/.Trash-" + std::to_string(::getuid())));
-}
-
-TEST_F(TrashTest, MissingItemAndRootFail) {
+TEST_F(TrashTest, ItemsThatCannotGoKeepTheirPlace) {
   EXPECT_FALSE(MoveToTrash(PathIn("nothing"), &m_clock));
   EXPECT_EQ(errno, ENOENT);
   EXPECT_FALSE(MoveToTrash("/", &m_clock));
   EXPECT_FALSE(MoveToTrash("", &m_clock));
-}
-
-TEST_F(TrashTest, TrashingTheTrashFolderItselfFailsKeepingIt) {
+  // The Trash folder itself.
   WriteFileBytes(PathIn("f"), "f");
   ASSERT_TRUE(MoveToTrash(PathIn("f"), &m_clock));
   EXPECT_FALSE(MoveToTrash(PathIn("data"), &m_clock));
   EXPECT_EQ(ReadFileBytes(m_trash + "/files/f"), "f");
+  // An unusable home Trash: no other Trash is taken instead.
+  RemoveTree(m_trash);
+  WriteFileBytes(m_trash, "a file where the Trash should be");
+  WriteFileBytes(PathIn("g"), "kept");
+  EXPECT_FALSE(MoveToTrash(PathIn("g"), &m_clock));
+  EXPECT_EQ(ReadFileBytes(PathIn("g")), "kept");
+  EXPECT_FALSE(FileExists(Root() + "/.Trash-" + std::to_string(::getuid())));
 }
 
 // An item on another file system goes to the Trash at that file system's top (here

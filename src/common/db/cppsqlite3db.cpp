@@ -1,7 +1,6 @@
 #include "common/db/cppsqlite3db.h"
 
 #include <fcntl.h>
-#include <unistd.h>
 
 #include <memory>
 
@@ -16,15 +15,15 @@ using VMHolder = std::unique_ptr<sqlite3_stmt, FinalizeVM>;
 
 // Files the engine keeps for itself are private: create a missing data-base file 0600
 // before SQLite opens it (its journal files take the same mode).
-void CreatePrivateFile(const std::string& file) {
+void CreatePrivateFile(FileEnv* env, const std::string& file) {
   if (file.empty() || file == ":memory:") return;
-  int fd = ::open(file.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-  if (fd >= 0) ::close(fd);
+  int fd = env->Open(file, O_RDWR | O_CREAT | O_EXCL, 0600);
+  if (fd >= 0) env->Close(fd);
 }
 
 }  // namespace
 
-CppSQLite3DB::CppSQLite3DB() = default;
+CppSQLite3DB::CppSQLite3DB(FileEnv* env) : m_env(env) {}
 
 CppSQLite3DB::~CppSQLite3DB() { close(); }
 
@@ -35,7 +34,7 @@ void CppSQLite3DB::checkDB() const {
 void CppSQLite3DB::open(const std::string& file) {
   close();
   if (!sqlite3_threadsafe()) throw CppSQLite3Exception(CPPSQLITE_ERROR, "SQLite library is not thread-safe");
-  CreatePrivateFile(file);
+  CreatePrivateFile(m_env, file);
   sqlite3* db = nullptr;
   int rc = sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
                            nullptr);

@@ -8,6 +8,10 @@
 // a short backoff and gives up when the operation has waited BusyPolicy::maxWait; an
 // execution still busy then re-runs its first step within the same bound. A statement
 // that stays busy throws with code SQLITE_BUSY (text "SQLITE_BUSY[5]: ...").
+//
+// The wrapper creates a missing data-base file through its FileEnv; SQLite opens,
+// reads, writes and locks the file and its journals itself, through its own file
+// access (no SQLite VFS is put over the FileEnv).
 #pragma once
 
 #include <sqlite3.h>
@@ -18,10 +22,11 @@
 #include "common/db/cppsqlite3exception.h"
 #include "common/db/cppsqlite3query.h"
 #include "common/db/cppsqlite3statement.h"
+#include "platform/fileenv.h"
 
 class CppSQLite3DB {
  public:
-  CppSQLite3DB();
+  explicit CppSQLite3DB(FileEnv* env = FileEnv::Default());
   virtual ~CppSQLite3DB();
   CppSQLite3DB(const CppSQLite3DB&) = delete;
   CppSQLite3DB& operator=(const CppSQLite3DB&) = delete;
@@ -60,6 +65,7 @@ class CppSQLite3DB {
   static int BusyHandler(void* context, int count);
   void checkDB() const;
 
+  FileEnv* m_env;
   sqlite3* mpDB = nullptr;
   BusyPolicy m_busyPolicy;
 };

@@ -31,7 +31,9 @@ std::string EscapeSqlString(const std::string& value) {
   return out;
 }
 
-CDB::CDB() : m_spLock(std::make_shared<std::recursive_mutex>()) { OSTREL_LOG(kLogInfo, "%s", "CDB::CDB"); }
+CDB::CDB(FileEnv* env) : CppSQLite3DB(env), m_spLock(std::make_shared<std::recursive_mutex>()) {
+  OSTREL_LOG(kLogInfo, "%s", "CDB::CDB");
+}
 
 CDB::~CDB() {
   std::lock_guard<std::recursive_mutex> guard(*m_spLock);

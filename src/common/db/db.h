@@ -45,7 +45,8 @@ using DBParams = CppSQLite3Params;
 
 class CDB : private CppSQLite3DB {
  public:
-  CDB();
+  // A missing data-base file is created through env (see cppsqlite3db.h).
+  explicit CDB(FileEnv* env = FileEnv::Default());
   ~CDB() override;
 
   // Opens (creating, mode 0600) the data-base file; an open connection is closed

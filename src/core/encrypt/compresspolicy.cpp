@@ -3,15 +3,14 @@
 #include <minizip/unzip.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
-#include <fcntl.h>
 #include <string_view>
 
 #include "common/checks.h"
 #include "common/filehelper.h"
 #include "common/strhelper.h"
 #include "core/encrypt/sevenzipwriter.h"
+#include "core/encrypt/zipfileenv.h"
 #include "platform/posixfile.h"
 
 namespace {
@@ -47,12 +46,6 @@ bool InList(const std::string_view (&list)[N], const std::string& ext) {
   return std::find(std::begin(list), std::end(list), ext) != std::end(list);
 }
 
-// minizip's file functions with the file opened close-on-exec.
-voidpf ZipOpenCloexec(voidpf, const void* filename, int mode) {
-  if ((mode & ZLIB_FILEFUNC_MODE_READWRITEFILTER) != ZLIB_FILEFUNC_MODE_READ || !filename) return nullptr;
-  return std::fopen(static_cast<const char*>(filename), "rbe");
-}
-
 bool HasSignature(PosixFile& f) {
   unsigned char head[sizeof(k7zSignature)];
   return f.ReadFull(head, sizeof(head)) == static_cast<ssize_t>(sizeof(head)) &&
@@ -70,29 +63,28 @@ char CompressExtensionList(const std::string& extension) {
   return 0;
 }
 
-bool StartsWith7zSignature(const std::string& path) {
-  PosixFile f;
+bool StartsWith7zSignature(const std::string& path, FileEnv* env) {
+  PosixFile f(env);
   return f.OpenRegularForRead(path) && HasSignature(f);
 }
 
-bool OpensAsZip(const std::string& path) {
+bool OpensAsZip(const std::string& path, FileEnv* env) {
   zlib_filefunc64_def funcs;
-  fill_fopen64_filefunc(&funcs);
-  funcs.zopen64_file = ZipOpenCloexec;
+  FillZipFileFuncs(&funcs, env);
   unzFile zip = unzOpen2_64(path.c_str(), &funcs);
   if (!zip) return false;
   unzClose(zip);
   return true;
 }
 
-HRESULT NeedCompressFile(const std::string& fileName, const std::string& srcFile, int* flag) {
+HRESULT NeedCompressFile(const std::string& fileName, const std::string& srcFile, int* flag, FileEnv* env) {
   *flag = 1;
   int64_t size = 0;
-  HRESULT hr = GetFileSizeByPath(srcFile, &size);
+  HRESULT hr = GetFileSizeByPath(srcFile, &size, env);
   ERROR_CHECK_COM(hr);
 
   // Content first: the 7z test comes before the size rule.
-  PosixFile probe;
+  PosixFile probe(env);
   if (!probe.OpenRegularForRead(srcFile)) {
     hr = E_FAIL;
     ERROR_CHECK_COM(hr);
@@ -104,7 +96,7 @@ HRESULT NeedCompressFile(const std::string& fileName, const std::string& srcFile
     *flag = 0;
     return S_OK;
   }
-  if (OpensAsZip(srcFile)) return S_OK;
+  if (OpensAsZip(srcFile, env)) return S_OK;
 
   std::string ext = GetFileExtension(fileName);
   if (!ext.empty() && ext[0] == '.') ext.erase(0, 1);

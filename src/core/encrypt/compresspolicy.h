@@ -13,6 +13,7 @@
 #include <string>
 
 #include "common/resultcodes.h"
+#include "platform/fileenv.h"
 
 inline constexpr uint64_t kPolicySmallFile = 1024;
 inline constexpr uint64_t kPolicyDocumentLimit = 10485760;  // list B
@@ -22,15 +23,16 @@ inline constexpr uint64_t kPolicyProgramLimit = 3145728;    // "exe", "dll"
 // fileName gives the extension (it need not exist: the real name of the item);
 // srcFile is the file whose size and content are tested. S_OK with *flag 1 (pack) or
 // 0 (store as is); otherwise the failure of the size read, or E_FAIL when srcFile
-// cannot be opened. Failures are logged.
-HRESULT NeedCompressFile(const std::string& fileName, const std::string& srcFile, int* flag);
+// cannot be opened. Failures are logged. srcFile is read through env.
+HRESULT NeedCompressFile(const std::string& fileName, const std::string& srcFile, int* flag,
+                         FileEnv* env = FileEnv::Default());
 
 // True when the file's first six bytes are the 7z signature.
-bool StartsWith7zSignature(const std::string& path);
+bool StartsWith7zSignature(const std::string& path, FileEnv* env = FileEnv::Default());
 
 // True when the file opens as a zip archive (its end-of-central-directory record is
 // found and valid).
-bool OpensAsZip(const std::string& path);
+bool OpensAsZip(const std::string& path, FileEnv* env = FileEnv::Default());
 
 // Which extension list (without the dot, any case) a name's extension is in:
 // 'A' never packed, 'B' documents, 'C' PDF, 'D' programs, 0 none.

@@ -46,8 +46,9 @@ struct FileKey {
 // Temporary files of one call, removed when it ends.
 class TempFiles {
  public:
+  explicit TempFiles(FileEnv* env) : m_env(env) {}
   ~TempFiles() {
-    for (const auto& p : m_paths) ForceDeleteFile(p);
+    for (const auto& p : m_paths) ForceDeleteFile(p, m_env);
   }
   std::string Beside(const std::string& path) {
     m_paths.push_back(MakeSiblingPath(path, NewGuidString()));
@@ -55,13 +56,14 @@ class TempFiles {
   }
 
  private:
+  FileEnv* m_env;
   std::vector<std::string> m_paths;
 };
 
 // Refuses sources of 4 GiB and more; the failure of the size read is returned.
-HRESULT CheckSourceSize(const std::string& srcFile) {
+HRESULT CheckSourceSize(FileEnv* env, const std::string& srcFile) {
   int64_t size = 0;
-  HRESULT hr = GetFileSizeByPath(srcFile, &size);
+  HRESULT hr = GetFileSizeByPath(srcFile, &size, env);
   ERROR_CHECK_COM(hr);
   if (static_cast<uint64_t>(size) > kMaxSource) {
     ENC_LOG_BOOLEX("qwSrcFileSize < 4 GiB");
@@ -72,10 +74,10 @@ HRESULT CheckSourceSize(const std::string& srcFile) {
 
 // Refuses what no encoding may take: a source of 4 GiB or more, and a destination that
 // is the source itself. The failure of the size read is returned.
-HRESULT CheckEncodeFiles(const std::string& srcFile, const std::string& desFile) {
-  HRESULT hr = CheckSourceSize(srcFile);
+HRESULT CheckEncodeFiles(FileEnv* env, const std::string& srcFile, const std::string& desFile) {
+  HRESULT hr = CheckSourceSize(env, srcFile);
   ERROR_CHECK_COM(hr);
-  if (encrypt_io::IsSameFile(srcFile, desFile)) {
+  if (encrypt_io::IsSameFile(srcFile, desFile, env)) {
     ENC_LOG_BOOLEX("!IsSameFile(szSrcFile, szDesFile)");
     return E_FAIL;
   }
@@ -83,25 +85,36 @@ HRESULT CheckEncodeFiles(const std::string& srcFile, const std::string& desFile)
 }
 
 // Moves a finished temporary file onto the destination.
-HRESULT PutInPlace(const std::string& temp, const std::string& desFile) {
-  if (!MoveReplace(temp, desFile)) {
+HRESULT PutInPlace(FileEnv* env, const std::string& temp, const std::string& desFile) {
+  if (!MoveReplace(temp, desFile, env)) {
     ENC_LOG_BOOLEX("bRet");
     return E_FAIL;
   }
   return S_OK;
 }
 
-uint64_t SizeOf(const std::string& path) {
+// Whether the file starts with the 7z signature: 1 yes, 0 no (a shorter file too), -1
+// when it cannot be read.
+int Starts7z(FileEnv* env, const std::string& path) {
+  PosixFile f(env);
+  unsigned char head[sizeof(k7zSignature)];
+  if (!f.OpenRegularForRead(path)) return -1;
+  ssize_t n = f.ReadFull(head, sizeof(head));
+  if (n < 0) return -1;
+  return n == static_cast<ssize_t>(sizeof(head)) && std::memcmp(head, k7zSignature, sizeof(head)) == 0;
+}
+
+uint64_t SizeOf(FileEnv* env, const std::string& path) {
   struct stat st;
-  return stat(path.c_str(), &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
+  return env->Stat(path, &st) ? static_cast<uint64_t>(st.st_size) : 0;
 }
 
 // Blocks are checked against their block ids by the caller; the header's own fields
 // may be filled differently by other writers, so a difference is only a warning.
-void CompareWithRtv0Header(const std::string& plainFile, const ZAesFile::Rtv0Header& header) {
-  uint64_t size = SizeOf(plainFile);
+void CompareWithRtv0Header(FileEnv* env, const std::string& plainFile, const ZAesFile::Rtv0Header& header) {
+  uint64_t size = SizeOf(env, plainFile);
   std::string sha1;
-  if (FAILED(GetFileSha1(plainFile, {}, &sha1))) return;
+  if (FAILED(GetFileSha1(plainFile, {}, &sha1, env))) return;
   std::string expected = Sha1ToHex(header.sha1);
   if (size != header.plainSize || strcasecmp(sha1.c_str(), expected.c_str()) != 0)
     OSTREL_LOG(kLogWarn, "CHECK_BOOL:bRtv0HeaderMatchesMSG: size %llu, header %u; SHA-1 %s, header %s",
@@ -131,43 +144,43 @@ std::string MakeSiblingPath(const std::string& fullPath, const std::string& newN
 }
 
 HRESULT EncodeFile(const std::string& fileName, const std::string& srcFile, const std::string& desFile,
-                   const std::string& fileKey, bool noCompress) {
+                   const std::string& fileKey, bool noCompress, FileEnv* env) {
   ENC_ASSERT(!fileName.empty(), "!IsStrEmpty(szFileName)");
   ENC_ASSERT(!srcFile.empty(), "!IsStrEmpty(szSrcFile)");
   ENC_ASSERT(!desFile.empty(), "!IsStrEmpty(szDesFile)");
   ENC_ASSERT(!fileKey.empty(), "!IsStrEmpty(szFileKey)");
 
-  HRESULT hr = CheckEncodeFiles(srcFile, desFile);
+  HRESULT hr = CheckEncodeFiles(env, srcFile, desFile);
   if (FAILED(hr)) return hr;
   int flag = 1;
   if (!noCompress) {
-    hr = NeedCompressFile(fileName, srcFile, &flag);
+    hr = NeedCompressFile(fileName, srcFile, &flag, env);
     ERROR_CHECK_COM(hr);
   } else {
-    flag = StartsWith7zSignature(srcFile) ? 1 : 0;
+    flag = StartsWith7zSignature(srcFile, env) ? 1 : 0;
   }
 
-  TempFiles temps;
+  TempFiles temps(env);
   std::string plainSource = srcFile;
   if (flag == 1) {
     plainSource = temps.Beside(srcFile);
-    if (!PackFileTo7z(plainSource, srcFile)) {
+    if (!PackFileTo7z(plainSource, srcFile, env)) {
       ENC_LOG_BOOLEX("bRet");
       return E_FAIL;
     }
   }
   FileKey key(fileKey);
   std::string encoded = temps.Beside(desFile);
-  if (!ZAesFile::EncryptFile(key.bytes, kKeySize, plainSource, encoded)) {
+  if (!ZAesFile::EncryptFile(key.bytes, kKeySize, plainSource, encoded, env)) {
     ENC_LOG_BOOLEX("bRet");
     return E_FAIL;
   }
-  return PutInPlace(encoded, desFile);
+  return PutInPlace(env, encoded, desFile);
 }
 
 HRESULT EncodeFile_UFA(uint32_t orgSize, const std::string& fileName, const std::string& orgFileSha1,
                        const std::string& srcFile, const std::string& desFile, const std::string& fileKey,
-                       const std::string& hint) {
+                       const std::string& hint, FileEnv* env) {
   ENC_ASSERT(!fileName.empty(), "!IsStrEmpty(szFileName)");
   ENC_ASSERT(!orgFileSha1.empty(), "!IsStrEmpty(szOrgFileSha1)");
   ENC_ASSERT(!srcFile.empty(), "!IsStrEmpty(szSrcFile)");
@@ -175,17 +188,17 @@ HRESULT EncodeFile_UFA(uint32_t orgSize, const std::string& fileName, const std:
   ENC_ASSERT(!fileKey.empty(), "!IsStrEmpty(szFileKey)");
   ENC_ASSERT(!hint.empty(), "!IsStrEmpty(szHint)");
 
-  HRESULT hr = CheckEncodeFiles(srcFile, desFile);
+  HRESULT hr = CheckEncodeFiles(env, srcFile, desFile);
   if (FAILED(hr)) return hr;
   int flag = 1;
-  hr = NeedCompressFile(fileName, srcFile, &flag);
+  hr = NeedCompressFile(fileName, srcFile, &flag, env);
   ERROR_CHECK_COM(hr);
 
-  TempFiles temps;
+  TempFiles temps(env);
   std::string plainSource = srcFile;
   if (flag == 1) {
     plainSource = temps.Beside(srcFile);
-    if (!LzmaPackFile(srcFile, plainSource)) {
+    if (!LzmaPackFile(srcFile, plainSource, env)) {
       ENC_LOG_BOOLEX("bRet");
       return E_FAIL;
     }
@@ -195,21 +208,21 @@ HRESULT EncodeFile_UFA(uint32_t orgSize, const std::string& fileName, const std:
   HexTextToBytes(hint, kHintSize, hintBytes, false);
   FileKey key(fileKey);
   std::string encoded = temps.Beside(desFile);
-  if (!ZAesFile::EncryptFileV0(plainSource, encoded, flag == 1, orgSize, sha1, hintBytes, key.bytes)) {
+  if (!ZAesFile::EncryptFileV0(plainSource, encoded, flag == 1, orgSize, sha1, hintBytes, key.bytes, env)) {
     ENC_LOG_BOOLEX("bRet");
     return E_FAIL;
   }
-  return PutInPlace(encoded, desFile);
+  return PutInPlace(env, encoded, desFile);
 }
 
 HRESULT DecodeFile(const std::string& srcFile, const std::string& desFile, const std::string& fileKey,
-                   uint64_t maxPlainSize) {
+                   uint64_t maxPlainSize, FileEnv* env) {
   FileKey key(fileKey);
-  TempFiles temps;
+  TempFiles temps(env);
   const std::string deciphered = temps.Beside(srcFile);
   int format = ZAesFile::kDecryptedFileHeader;
   ZAesFile::Rtv0Header header;
-  if (!ZAesFile::DecryptFile(key.bytes, kKeySize, srcFile, deciphered, &format, &header)) {
+  if (!ZAesFile::DecryptFile(key.bytes, kKeySize, srcFile, deciphered, &format, &header, env)) {
     DEC_LOG_MSG("DecryptFile File Failded!");
     return E_FAIL;
   }
@@ -218,7 +231,7 @@ HRESULT DecodeFile(const std::string& srcFile, const std::string& desFile, const
   switch (format) {
     case ZAesFile::kDecryptedRtv0Packed:
       plain = temps.Beside(desFile);
-      if (!LzmaUnpackFile(deciphered, plain, maxPlainSize)) {
+      if (!LzmaUnpackFile(deciphered, plain, maxPlainSize, env)) {
         DEC_LOG_MSG("UnCompress File Failded!");
         return E_FAIL;
       }
@@ -228,12 +241,17 @@ HRESULT DecodeFile(const std::string& srcFile, const std::string& desFile, const
       break;
     case ZAesFile::kDecryptedFileHeader: {
       uint64_t entrySize = ~uint64_t{0};
-      if (Get7zEntryInfo(deciphered, &entrySize)) {
+      if (Get7zEntryInfo(deciphered, &entrySize, env)) {
         plain = temps.Beside(desFile);
-        if (!Unpack7zArchive(plain, deciphered, maxPlainSize)) {
+        if (!Unpack7zArchive(plain, deciphered, maxPlainSize, env)) {
           DEC_LOG_MSG("UnCompress File Failded!");
           return E_FAIL;
         }
+      } else if (Starts7z(env, deciphered) != 0) {
+        // An archive that cannot be read, or content that cannot be read at all: never
+        // handed out as if it were the plain file.
+        DEC_LOG_MSG("UnCompress File Failded!");
+        return E_FAIL;
       } else {
         plain = deciphered;
       }
@@ -243,10 +261,10 @@ HRESULT DecodeFile(const std::string& srcFile, const std::string& desFile, const
       OSTREL_LOG(kLogError, "%s", "*ASSERT*: 0");
       return E_FAIL;
   }
-  if (SizeOf(plain) > maxPlainSize) {
+  if (SizeOf(env, plain) > maxPlainSize) {
     ENC_LOG_BOOLEX("qwPlainSize <= qwMaxPlainSize");
     return E_FAIL;
   }
-  if (format != ZAesFile::kDecryptedFileHeader) CompareWithRtv0Header(plain, header);
-  return PutInPlace(plain, desFile);
+  if (format != ZAesFile::kDecryptedFileHeader) CompareWithRtv0Header(env, plain, header);
+  return PutInPlace(env, plain, desFile);
 }

@@ -11,6 +11,7 @@
 // never remain. The destination is written to a temporary file beside it and renamed
 // into place, so a failed call leaves an existing destination as it was. Sources of
 // 4 GiB and more are refused. The calls share no state and may run on any threads.
+// Every file, temporary ones included, is reached through the FileEnv given.
 #pragma once
 
 #include <cstddef>
@@ -18,6 +19,7 @@
 #include <string>
 
 #include "common/resultcodes.h"
+#include "platform/fileenv.h"
 
 // The largest plain file DecodeFile writes unless told otherwise.
 inline constexpr uint64_t kDecodeDefaultCap = 0xFFFFFFFFull;
@@ -39,7 +41,7 @@ std::string MakeSiblingPath(const std::string& fullPath, const std::string& newN
 // signature is always packed. desFile must not be srcFile. S_OK, the policy's failure
 // code, or E_FAIL.
 HRESULT EncodeFile(const std::string& fileName, const std::string& srcFile, const std::string& desFile,
-                   const std::string& fileKey, bool noCompress);
+                   const std::string& fileKey, bool noCompress, FileEnv* env = FileEnv::Default());
 
 // Writes desFile in the RTV0 format: srcFile packed as a raw LZMA file when the
 // policy says so, the packed flag set accordingly; orgSize, the SHA-1 text (40
@@ -47,11 +49,11 @@ HRESULT EncodeFile(const std::string& fileName, const std::string& srcFile, cons
 // failure code, or E_FAIL.
 HRESULT EncodeFile_UFA(uint32_t orgSize, const std::string& fileName, const std::string& orgFileSha1,
                        const std::string& srcFile, const std::string& desFile, const std::string& fileKey,
-                       const std::string& hint);
+                       const std::string& hint, FileEnv* env = FileEnv::Default());
 
 // Writes the plain file desFile (created or replaced) from srcFile in either format.
 // A FileHeader file that holds a 7z archive is unpacked, any other is taken as it is.
 // More than maxPlainSize plain bytes fail. For RTV0 a plain size or SHA-1 that differs
 // from the header's is logged as a warning only. S_OK or E_FAIL.
 HRESULT DecodeFile(const std::string& srcFile, const std::string& desFile, const std::string& fileKey,
-                   uint64_t maxPlainSize = kDecodeDefaultCap);
+                   uint64_t maxPlainSize = kDecodeDefaultCap, FileEnv* env = FileEnv::Default());

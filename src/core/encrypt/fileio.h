@@ -1,5 +1,6 @@
 // File opening shared by the cipher and packing routines: a source opened for
-// reading, and a destination created anew that is never the source itself.
+// reading, and a destination created anew that is never the source itself. Files are
+// opened through the FileEnv their PosixFile objects carry.
 #pragma once
 
 #include <cstdint>
@@ -23,6 +24,6 @@ bool CreateDestination(const std::string& path, const PosixFile& source, PosixFi
 bool FileSize(const PosixFile& file, uint64_t* size);
 
 // True when both paths name one existing file.
-bool IsSameFile(const std::string& a, const std::string& b);
+bool IsSameFile(const std::string& a, const std::string& b, FileEnv* env = FileEnv::Default());
 
 }  // namespace encrypt_io

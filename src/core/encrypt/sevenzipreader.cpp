@@ -2,9 +2,9 @@
 
 #include <archive.h>
 #include <archive_entry.h>
-#include <unistd.h>
 #include <zlib.h>
 
+#include <cerrno>
 #include <cstring>
 #include <vector>
 
@@ -26,9 +26,9 @@ uint64_t Le(const unsigned char* p, int bytes) {
 // The start header: the signature at offset 0, format version 0.x, its CRC right, and
 // the next header inside the file. The library is given nothing else, so a damaged
 // size never becomes an allocation.
-bool ValidStartHeader(const PosixFile& file) {
+bool ValidStartHeader(PosixFile& file) {
   unsigned char h[kStartHeaderSize];
-  if (pread(file.fd(), h, sizeof(h), 0) != static_cast<ssize_t>(sizeof(h))) return false;
+  if (file.ReadFullAt(h, sizeof(h), 0) != static_cast<ssize_t>(sizeof(h))) return false;
   if (std::memcmp(h, k7zSignature, sizeof(k7zSignature)) != 0 || h[6] != 0) return false;
   if (crc32(crc32(0L, Z_NULL, 0), h + 12, 20) != Le(h + 8, 4)) return false;
   uint64_t fileSize = 0;
@@ -38,9 +38,12 @@ bool ValidStartHeader(const PosixFile& file) {
   return offset <= room && size <= room - offset;
 }
 
-// One archive open for reading, positioned by NextFileEntry.
+// One archive open for reading, positioned by NextFileEntry. The library reads the
+// archive through the callbacks below, so every read and seek goes through the file's
+// FileEnv; they do what the library's own descriptor reader does on a regular file.
 class SevenZipReader {
  public:
+  explicit SevenZipReader(FileEnv* env) : m_file(env), m_buffer(kReadBlock) {}
   ~SevenZipReader() {
     if (m_archive) archive_read_free(m_archive);
   }
@@ -50,7 +53,10 @@ class SevenZipReader {
     m_archive = archive_read_new();
     if (!m_archive) return false;
     if (archive_read_support_format_7zip(m_archive) != ARCHIVE_OK) return false;
-    return archive_read_open_fd(m_archive, m_file.fd(), kReadBlock) == ARCHIVE_OK;
+    return archive_read_set_read_callback(m_archive, &SevenZipReader::Read) == ARCHIVE_OK &&
+           archive_read_set_skip_callback(m_archive, &SevenZipReader::Skip) == ARCHIVE_OK &&
+           archive_read_set_seek_callback(m_archive, &SevenZipReader::SeekTo) == ARCHIVE_OK &&
+           archive_read_set_callback_data(m_archive, this) == ARCHIVE_OK && archive_read_open1(m_archive) == ARCHIVE_OK;
   }
 
   // Moves to the next entry that is not a folder. A warning (such as a name that
@@ -67,14 +73,42 @@ class SevenZipReader {
   archive* handle() { return m_archive; }
 
  private:
+  static la_ssize_t Read(archive* a, void* self, const void** buffer) {
+    auto* reader = static_cast<SevenZipReader*>(self);
+    *buffer = reader->m_buffer.data();
+    FileEnv* env = reader->m_file.env();
+    ssize_t n = env->Read(reader->m_file.fd(), reader->m_buffer.data(), reader->m_buffer.size());
+    if (n < 0) archive_set_error(a, errno, "Error reading the archive");
+    return n;
+  }
+  // Whole blocks only; 0 lets the library read and drop the rest.
+  static la_int64_t Skip(archive* a, void* self, la_int64_t request) {
+    auto* reader = static_cast<SevenZipReader*>(self);
+    la_int64_t skip = request / static_cast<la_int64_t>(kReadBlock) * static_cast<la_int64_t>(kReadBlock);
+    if (skip == 0) return 0;
+    off_t from = reader->m_file.Seek(0, SEEK_CUR);
+    off_t to = from < 0 ? -1 : reader->m_file.Seek(static_cast<off_t>(skip), SEEK_CUR);
+    if (to >= 0) return to - from;
+    archive_set_error(a, errno, "Error seeking in the archive");
+    return -1;
+  }
+  static la_int64_t SeekTo(archive* a, void* self, la_int64_t offset, int whence) {
+    auto* reader = static_cast<SevenZipReader*>(self);
+    off_t at = reader->m_file.Seek(static_cast<off_t>(offset), whence);
+    if (at >= 0) return at;
+    archive_set_error(a, errno, "Error seeking in the archive");
+    return ARCHIVE_FATAL;
+  }
+
   PosixFile m_file;
+  std::vector<char> m_buffer;
   archive* m_archive = nullptr;
 };
 
 }  // namespace
 
-bool Get7zEntryInfo(const std::string& archivePath, uint64_t* size) {
-  SevenZipReader reader;
+bool Get7zEntryInfo(const std::string& archivePath, uint64_t* size, FileEnv* env) {
+  SevenZipReader reader(env);
   archive_entry* entry = nullptr;
   if (!reader.Open(archivePath) || !reader.NextFileEntry(&entry)) return false;
   la_int64_t s = archive_entry_size_is_set(entry) ? archive_entry_size(entry) : 0;
@@ -82,15 +116,15 @@ bool Get7zEntryInfo(const std::string& archivePath, uint64_t* size) {
   return true;
 }
 
-bool Unpack7zArchive(const std::string& destPath, const std::string& archivePath, uint64_t maxOutput) {
-  SevenZipReader reader;
+bool Unpack7zArchive(const std::string& destPath, const std::string& archivePath, uint64_t maxOutput, FileEnv* env) {
+  SevenZipReader reader(env);
   archive_entry* entry = nullptr;
   if (!reader.Open(archivePath) || !reader.NextFileEntry(&entry)) return false;
   const bool sizeSet = archive_entry_size_is_set(entry);
   const la_int64_t stated = sizeSet ? archive_entry_size(entry) : 0;
   if (stated < 0 || static_cast<uint64_t>(stated) > maxOutput) return false;
 
-  PosixFile out;
+  PosixFile out(env);
   if (!encrypt_io::CreateDestination(destPath, reader.file(), &out)) return false;
   std::vector<char> buf(kChunk);
   uint64_t total = 0;

@@ -1,7 +1,6 @@
 #include "core/encrypt/sevenzipwriter.h"
 
 #include <sys/stat.h>
-#include <unistd.h>
 #include <zlib.h>
 
 #include <cstdint>
@@ -140,11 +139,11 @@ int Write7zArchive(PosixFile& out, const std::string& entryName, PosixFile& in) 
   uint64_t plainSize = 0, packedSize = 0;
   int res = LzmaEncodeStream(in, out, props, &plainSize, &packedSize);
   if (res != kSzOk) return res;
-  off_t pos = lseek(out.fd(), 0, SEEK_CUR);
+  off_t pos = out.Seek(0, SEEK_CUR);
   if (pos < 0 || static_cast<uint64_t>(pos) != kStartHeaderSize + packedSize) return kSzErrorWrite;
 
   struct stat st;
-  if (fstat(out.fd(), &st) != 0) return kSzErrorWrite;
+  if (!out.Stat(&st)) return kSzErrorWrite;
   uint64_t fileTime = (static_cast<uint64_t>(st.st_mtim.tv_sec) + kFileTimeEpochOffset) * 10000000ull +
                       static_cast<uint64_t>(st.st_mtim.tv_nsec) / 100;
   std::vector<uint8_t> header = BuildHeader(packedSize, plainSize, props, Utf8ToUtf16(entryName), fileTime);
@@ -158,13 +157,12 @@ int Write7zArchive(PosixFile& out, const std::string& entryName, PosixFile& in) 
   uint32_t startCrc = Crc32(tail, sizeof(tail));
   for (int i = 0; i < 4; ++i) start[8 + i] = static_cast<uint8_t>(startCrc >> (8 * i));
   for (size_t i = 0; i < sizeof(tail); ++i) start[12 + i] = tail[i];
-  if (pwrite(out.fd(), start + 8, kStartHeaderSize - 8, 8) != static_cast<ssize_t>(kStartHeaderSize - 8))
-    return kSzErrorWrite;
+  if (!out.WriteFullAt(start + 8, kStartHeaderSize - 8, 8)) return kSzErrorWrite;
   return kSzOk;
 }
 
-bool PackFileTo7z(const std::string& archivePath, const std::string& srcPath) {
-  PosixFile in, out;
+bool PackFileTo7z(const std::string& archivePath, const std::string& srcPath, FileEnv* env) {
+  PosixFile in(env), out(env);
   if (!encrypt_io::OpenSource(srcPath, &in)) return false;
   if (!encrypt_io::CreateDestination(archivePath, in, &out)) return false;
   if (Write7zArchive(out, LastPathElement(srcPath), in) != kSzOk) return false;

@@ -7,6 +7,8 @@
 
 #include <string>
 
+#include "platform/fileenv.h"
+
 class PosixFile;
 
 // The 7z signature, 37 7A BC AF 27 1C.
@@ -23,5 +25,5 @@ int Write7zArchive(PosixFile& out, const std::string& entryName, PosixFile& in);
 // Packs the file srcPath into a new archive at archivePath (created anew, 0600 when
 // new), the entry named after the last element of srcPath. True when the archive was
 // written and closed without error; false also when archivePath is srcPath. A partly
-// written archive is left for the caller to remove.
-bool PackFileTo7z(const std::string& archivePath, const std::string& srcPath);
+// written archive is left for the caller to remove. Both files go through env.
+bool PackFileTo7z(const std::string& archivePath, const std::string& srcPath, FileEnv* env = FileEnv::Default());

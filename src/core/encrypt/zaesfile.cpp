@@ -1,7 +1,5 @@
 #include "core/encrypt/zaesfile.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstring>
 #include <thread>
@@ -125,13 +123,14 @@ bool ReadFormatHeader(PosixFile& in, uint64_t size, uint8_t* header, size_t head
 
 }  // namespace
 
-bool ZAesFile::EncryptFile(const uint8_t* key, size_t keyLength, const std::string& src, const std::string& dst) {
+bool ZAesFile::EncryptFile(const uint8_t* key, size_t keyLength, const std::string& src, const std::string& dst,
+                           FileEnv* env) {
   ZAES aes;
-  PosixFile in;
+  PosixFile in(env);
   uint64_t size = 0;
   if (!OpenCipherSource(aes, key, keyLength, src, dst, &in, &size)) return false;
   if (size > kMaxFileHeaderSource) AES_FAIL_EX("qwSrcFileSize <= qwMaxFileSize");
-  PosixFile out;
+  PosixFile out(env);
   if (!encrypt_io::CreateDestination(dst, in, &out)) AES_FAIL_EX("hDestFile != INVALID_HANDLE_VALUE");
 
   uint8_t header[kFileHeaderSize] = {};
@@ -150,19 +149,19 @@ bool ZAesFile::EncryptFile(const uint8_t* key, size_t keyLength, const std::stri
   md5.Final(tail);
   PutLe32(tail + (kFhPlainSize - kFhMd5), static_cast<uint32_t>(counted));
   PutLe32(tail + (kFhDataSize - kFhMd5), static_cast<uint32_t>(RoundUpToBlock(counted)));
-  if (pwrite(out.fd(), tail, sizeof(tail), kFhMd5) != static_cast<ssize_t>(sizeof(tail))) AES_FAIL("bRet");
+  if (!out.WriteFullAt(tail, sizeof(tail), kFhMd5)) AES_FAIL("bRet");
   if (!out.Close()) AES_FAIL("bRet");
   return true;
 }
 
 bool ZAesFile::EncryptFileV0(const std::string& src, const std::string& dst, bool packed, uint32_t plainSize,
-                             const uint8_t sha1[20], const uint8_t hint[8], const uint8_t key[32]) {
+                             const uint8_t sha1[20], const uint8_t hint[8], const uint8_t key[32], FileEnv* env) {
   ZAES aes;
-  PosixFile in;
+  PosixFile in(env);
   uint64_t size = 0;
   if (!OpenCipherSource(aes, key, 32, src, dst, &in, &size)) return false;
   if (size > kMaxRtv0Source) AES_FAIL_EX("qwSrcFileSize <= qwMaxFileSize");
-  PosixFile out;
+  PosixFile out(env);
   if (!encrypt_io::CreateDestination(dst, in, &out)) AES_FAIL_EX("hDestFile != INVALID_HANDLE_VALUE");
 
   uint8_t header[kRtv0HeaderSize] = {};
@@ -178,13 +177,13 @@ bool ZAesFile::EncryptFileV0(const std::string& src, const std::string& dst, boo
   uint64_t counted = 0;
   if (!EncipherStream(aes, in, out, nullptr, false, kMaxRtv0Source, &counted)) return false;
   uint8_t fill = static_cast<uint8_t>((kBlock - counted % kBlock) % kBlock);
-  if (fill != header[kV0Fill] && pwrite(out.fd(), &fill, 1, kV0Fill) != 1) AES_FAIL("bRet");
+  if (fill != header[kV0Fill] && !out.WriteFullAt(&fill, 1, kV0Fill)) AES_FAIL("bRet");
   if (!out.Close()) AES_FAIL("bRet");
   return true;
 }
 
-bool ZAesFile::GetFileFormat(const std::string& path, int* format) {
-  PosixFile file;
+bool ZAesFile::GetFileFormat(const std::string& path, int* format, FileEnv* env) {
+  PosixFile file(env);
   if (!encrypt_io::OpenSource(path, &file)) AES_FAIL("bRet");
   uint8_t head[kFileHeaderMagicSize] = {};
   ssize_t n = file.ReadFull(head, sizeof(head));
@@ -201,9 +200,10 @@ bool ZAesFile::GetFileFormat(const std::string& path, int* format) {
   AES_FAIL("bRet");
 }
 
-bool ZAesFile::DecryptFileV1(const uint8_t* key, size_t keyLength, const std::string& src, const std::string& dst) {
+bool ZAesFile::DecryptFileV1(const uint8_t* key, size_t keyLength, const std::string& src, const std::string& dst,
+                             FileEnv* env) {
   ZAES aes;
-  PosixFile in;
+  PosixFile in(env);
   uint64_t size = 0;
   if (!OpenCipherSource(aes, key, keyLength, src, dst, &in, &size)) return false;
   uint8_t header[kFileHeaderSize];
@@ -220,7 +220,7 @@ bool ZAesFile::DecryptFileV1(const uint8_t* key, size_t keyLength, const std::st
     OSTREL_LOG(kLogWarn, "CHECK_BOOL:qwCipherBytes == dwAesDataSectionSizeMSG: %llu cipher bytes, data size %u",
                static_cast<unsigned long long>(cipherBytes), dataSize);
 
-  PosixFile out;
+  PosixFile out(env);
   if (!encrypt_io::CreateDestination(dst, in, &out)) AES_FAIL_EX("hDestFile != INVALID_HANDLE_VALUE");
   RizirMD5::MD5 md5;
   uint64_t deciphered = 0;
@@ -236,9 +236,9 @@ bool ZAesFile::DecryptFileV1(const uint8_t* key, size_t keyLength, const std::st
 }
 
 bool ZAesFile::DecryptFileV0(const std::string& src, const std::string& dst, const uint8_t key[32], bool* packed,
-                             Rtv0Header* headerOut) {
+                             Rtv0Header* headerOut, FileEnv* env) {
   ZAES aes;
-  PosixFile in;
+  PosixFile in(env);
   uint64_t size = 0;
   if (!OpenCipherSource(aes, key, 32, src, dst, &in, &size)) return false;
   uint8_t header[kRtv0HeaderSize];
@@ -256,7 +256,7 @@ bool ZAesFile::DecryptFileV0(const std::string& src, const std::string& dst, con
   if (cipherBytes % kBlock != 0) AES_FAIL_EX("(dwReadBytes % _def_K_AES_BLOCK_SIZE) == 0");
   if (bytePadding > cipherBytes) AES_FAIL_EX("bytePadding <= qwCipherBytes");
 
-  PosixFile out;
+  PosixFile out(env);
   if (!encrypt_io::CreateDestination(dst, in, &out)) AES_FAIL_EX("hDestFile != INVALID_HANDLE_VALUE");
   const uint64_t plainBytes = cipherBytes - bytePadding;
   uint64_t deciphered = 0;
@@ -275,16 +275,16 @@ bool ZAesFile::DecryptFileV0(const std::string& src, const std::string& dst, con
 }
 
 bool ZAesFile::DecryptFile(const uint8_t* key, size_t keyLength, const std::string& src, const std::string& dst,
-                           int* format, Rtv0Header* header) {
+                           int* format, Rtv0Header* header, FileEnv* env) {
   int probed = 0;
-  if (!GetFileFormat(src, &probed)) return false;
+  if (!GetFileFormat(src, &probed, env)) return false;
   if (probed == kFormatRtv0) {
     bool packed = false;
-    if (!DecryptFileV0(src, dst, key, &packed, header)) return false;
+    if (!DecryptFileV0(src, dst, key, &packed, header, env)) return false;
     *format = packed ? kDecryptedRtv0Packed : kDecryptedRtv0Plain;
     return true;
   }
-  if (!DecryptFileV1(key, keyLength, src, dst)) return false;
+  if (!DecryptFileV1(key, keyLength, src, dst, env)) return false;
   *format = kDecryptedFileHeader;
   return true;
 }

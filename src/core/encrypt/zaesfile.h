@@ -18,11 +18,14 @@
 // when new); the source is never the destination (refused before anything is
 // truncated). On failure the destination keeps what was written: callers write to a
 // temporary file. Neither format can tell a wrong key: the result is then garbage.
+// Every routine opens, reads and writes its files through the FileEnv it is given.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
+
+#include "platform/fileenv.h"
 
 class ZAesFile {
  public:
@@ -50,34 +53,37 @@ class ZAesFile {
   // Writes src enciphered into dst in the FileHeader format, with a key of 16, 24 or
   // 32 bytes. The sizes and the MD5 written describe the bytes actually enciphered.
   // Sources larger than kMaxFileHeaderSource are refused.
-  static bool EncryptFile(const uint8_t* key, size_t keyLength, const std::string& src, const std::string& dst);
+  static bool EncryptFile(const uint8_t* key, size_t keyLength, const std::string& src, const std::string& dst,
+                          FileEnv* env = FileEnv::Default());
 
   // Writes src enciphered into dst in the RTV0 format with a 32-byte key; the packed
   // flag, plain size, SHA-1 and hint go into the header as given, the fill count is
   // that of the bytes actually enciphered. Sources of 4 GiB and more are refused.
   static bool EncryptFileV0(const std::string& src, const std::string& dst, bool packed, uint32_t plainSize,
-                            const uint8_t sha1[20], const uint8_t hint[8], const uint8_t key[32]);
+                            const uint8_t sha1[20], const uint8_t hint[8], const uint8_t key[32],
+                            FileEnv* env = FileEnv::Default());
 
   // True when the file begins with either magic; *format gets a FileFormat code.
-  static bool GetFileFormat(const std::string& path, int* format);
+  static bool GetFileFormat(const std::string& path, int* format, FileEnv* env = FileEnv::Default());
 
   // Reads the FileHeader format. Fails for a short file or another magic (without a
   // log line), a version other than 1, a data size below the plain size, a data
   // section that is not whole blocks or holds fewer bytes than the plain size, or an
   // MD5 that differs. Writes exactly the plain size.
-  static bool DecryptFileV1(const uint8_t* key, size_t keyLength, const std::string& src, const std::string& dst);
+  static bool DecryptFileV1(const uint8_t* key, size_t keyLength, const std::string& src, const std::string& dst,
+                            FileEnv* env = FileEnv::Default());
 
   // Reads the RTV0 format with a 32-byte key. Fails for a short file or another
   // magic (without a log line), a version other than 0x01, the enciphered flag clear,
   // a fill count above 15 or above the data, or a data section that is not whole
   // blocks. *packed gets flag bit 0; header (may be null) gets the header's fields.
   static bool DecryptFileV0(const std::string& src, const std::string& dst, const uint8_t key[32], bool* packed,
-                            Rtv0Header* header = nullptr);
+                            Rtv0Header* header = nullptr, FileEnv* env = FileEnv::Default());
 
   // Tells the format by its magic and reads it: RTV0 always with the 32-byte key, the
   // FileHeader format with the given key length. *format gets a DecryptedFormat code
   // on success and is left as it was on failure; header (may be null) gets the RTV0
   // header's fields.
   static bool DecryptFile(const uint8_t* key, size_t keyLength, const std::string& src, const std::string& dst,
-                          int* format, Rtv0Header* header = nullptr);
+                          int* format, Rtv0Header* header = nullptr, FileEnv* env = FileEnv::Default());
 };

@@ -21,7 +21,7 @@ HRESULT CLocalStorage::EncodeFile(const std::string& fileName, const std::string
   ASSERT(!IsStrEmpty(szSrcFile));
   ASSERT(!IsStrEmpty(szDesFile));
   ASSERT(!IsStrEmpty(szFileKey));
-  hr = ::EncodeFile(fileName, srcFile, desFile, fileKey, false);
+  hr = ::EncodeFile(fileName, srcFile, desFile, fileKey, false, m_env);
   ERROR_CHECK_COM(hr);
   return hr;
 }
@@ -36,7 +36,7 @@ HRESULT CLocalStorage::DecodeFile(const std::string& srcFile, const std::string&
   ASSERT(!IsStrEmpty(szSrcFile));
   ASSERT(!IsStrEmpty(szDesFile));
   ASSERT(!IsStrEmpty(szFileKey));
-  hr = ::DecodeFile(srcFile, desFile, fileKey);
+  hr = ::DecodeFile(srcFile, desFile, fileKey, kDecodeDefaultCap, m_env);
   ERROR_CHECK_COM(hr);
   return hr;
 }

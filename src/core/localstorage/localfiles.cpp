@@ -1,7 +1,6 @@
 // CLocalStorage: the sync folder's file services.
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <string_view>
@@ -21,24 +20,24 @@
 
 namespace {
 
-bool PathExists(const std::string& path) {
+bool PathExists(FileEnv* env, const std::string& path) {
   struct stat st {};
-  return !path.empty() && ::stat(path.c_str(), &st) == 0;
+  return !path.empty() && env->Stat(path, &st);
 }
 
 // Copies the regular file source into the new file target (created 0600, never an
 // existing file or a link). False with errno set on failure (EISDIR for a folder,
 // EINVAL for any other kind of file); no target remains then.
-bool CopyToNewFile(const std::string& source, const std::string& target) {
-  PosixFile in;
+bool CopyToNewFile(FileEnv* env, const std::string& source, const std::string& target) {
+  PosixFile in(env);
   if (!in.OpenRegularForRead(source)) return false;
-  PosixFile out;
+  PosixFile out(env);
   if (!out.Open(target, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0600)) return false;
   bool ok = CopyFileData(in, out) && out.Close();
   if (!ok) {
     ErrnoKeeper keep;
     out.Close();
-    ::unlink(target.c_str());
+    env->Unlink(target);
   }
   return ok;
 }
@@ -87,7 +86,7 @@ HRESULT CLocalStorage::GetFileSha1ByPath(const std::string& path, std::string* s
   std::string fullPath;
   HRESULT hr = ResolvePath(path, relative, &fullPath);
   ERROR_CHECK_COM(hr);
-  hr = GetFileSha1(fullPath, nullptr, sha1);
+  hr = GetFileSha1(fullPath, nullptr, sha1, m_env);
   ERROR_CHECK_COM(hr);
   return hr;
 }
@@ -99,7 +98,7 @@ HRESULT CLocalStorage::GetFileSizeByPath(const std::string& path, int64_t* size,
   std::string fullPath;
   hr = ResolvePath(path, relative, &fullPath);
   ERROR_CHECK_COM(hr);
-  hr = ::GetFileSizeByPath(fullPath, size);
+  hr = ::GetFileSizeByPath(fullPath, size, m_env);
   ERROR_CHECK_COM(hr);
   return hr;
 }
@@ -113,7 +112,7 @@ HRESULT CLocalStorage::GetFileTimeByPath(const std::string& path, std::string* c
   hr = ResolvePath(path, relative, &fullPath);
   ERROR_CHECK_COM(hr);
   std::string created, modified;
-  hr = GetFileTimeStrings(fullPath, &created, &modified);
+  hr = GetFileTimeStrings(fullPath, &created, &modified, m_env);
   ERROR_CHECK_COM(hr);
   *creationTime = std::move(created);
   *modifyTime = std::move(modified);
@@ -127,13 +126,13 @@ HRESULT CLocalStorage::CopyFileToTempPathByFullPath(const std::string& fullPath,
   std::string source;
   hr = ResolvePath(fullPath, relative, &source);
   ERROR_CHECK_COM(hr);
-  if (!PathExists(source)) {
+  if (!PathExists(m_env, source)) {
     OSTREL_LOG(kLogWarn, "%s", "ERROR_CHECK_BOOLEX:pathSource.FileExists()");
     hr = E_CV_LOCAL_NOT_EXIST;
     return hr;
   }
   std::string temp = GetTempFilePath();
-  bool ok = !temp.empty() && CopyToNewFile(source, temp);
+  bool ok = !temp.empty() && CopyToNewFile(m_env, source, temp);
   if (!ok && errno == EINVAL) {
     // A FIFO, socket or device: nothing that can be uploaded.
     OSTREL_LOG(kLogWarn, "CLocalStorage::CopyFileToTempPathByFullPath(): not a regular file: %s", source.c_str());
@@ -154,14 +153,14 @@ HRESULT CLocalStorage::MoveTempFileToSyncSpace(const std::string& sourcePath, co
   // Moves serialise among themselves; a copy across file systems may take long, so the
   // item store is not held up by them.
   std::lock_guard<std::mutex> moves(m_moveLock);
-  if (!PathExists(sourcePath)) {
+  if (!PathExists(m_env, sourcePath)) {
     OSTREL_LOG(kLogWarn, "%s", "ERROR_CHECK_BOOLEX:pathSource.FileExists()");
     hr = E_CV_LOCAL_NOT_EXIST;
     return hr;
   }
   std::string parent = FolderOfPath(cachePath);
-  if (!parent.empty()) CHECK_COM(EnsureDirectory(parent));
-  if (ProbeFileLock(cachePath) == FileLockState::kLocked) {
+  if (!parent.empty()) CHECK_COM(EnsureDirectory(parent, 0700, m_env));
+  if (ProbeFileLock(cachePath, m_env) == FileLockState::kLocked) {
     // Another program has the file: it is not replaced under its feet.
     OSTREL_LOG(kLogWarn, "CLocalStorage::MoveTempFileToSyncSpace(): held by another process: %s", cachePath.c_str());
     hr = E_CV_LOCAL_LOCKED;
@@ -169,8 +168,8 @@ HRESULT CLocalStorage::MoveTempFileToSyncSpace(const std::string& sourcePath, co
   }
   // The file becomes the user's: the permission bits a file the user saves would get.
   struct stat st {};
-  if (::lstat(sourcePath.c_str(), &st) == 0 && S_ISREG(st.st_mode)) ::chmod(sourcePath.c_str(), UserFileMode());
-  bool ok = MoveReplace(sourcePath, cachePath);
+  if (m_env->Lstat(sourcePath, &st) && S_ISREG(st.st_mode)) m_env->Chmod(sourcePath, UserFileMode(m_env));
+  bool ok = MoveReplace(sourcePath, cachePath, m_env);
   hr = DealFileSystemReturn(ok, ok ? 0 : errno);
   if (hr == E_CV_LOCAL_EXISTS) hr = E_CV_LOCAL_LOCKED;
   if (hr != S_OK && hr != E_CV_LOCAL_LOCKED)

@@ -34,20 +34,24 @@ const char* const CLocalStorage::kTableColumns =
     "DATETIME\t\t\t\t\t,local_ctime\tDATETIME\t\t\t\t\t,cacheversion\tINT\t\t\t\t\t\t\t,itemversion\tINT\t\t\t\t\t"
     "\t\t,sharers\t\tTEXT\t\t\t\t\t\t,viewmode\t\tINT\t\t\t\t\t\t\t,bshared\t\tTINYINT\t\t\t\t\t\t ";
 
-HRESULT CreateLocalStorage(ILocalStorage** ppLocalStorage) {
+HRESULT CreateLocalStorage(ILocalStorage** ppLocalStorage, FileEnv* env) {
   ASSERT(ppLocalStorage);
   if (!ppLocalStorage) return E_POINTER;
   std::shared_ptr<CDBHelper> session = GetUserDB();
   ERROR_CHECK_BOOLEX(session);
-  CLocalStorage* pLocalStorage = new (std::nothrow) CLocalStorage(std::move(session));
+  CLocalStorage* pLocalStorage = new (std::nothrow) CLocalStorage(std::move(session), env);
   ERROR_CHECK_BOOLEX(pLocalStorage);
   pLocalStorage->AddRef();
   *ppLocalStorage = pLocalStorage;
   return S_OK;
 }
 
-CLocalStorage::CLocalStorage(std::shared_ptr<CDBHelper> session)
-    : m_spSession(std::move(session)), m_pDB(m_spSession.get()), m_pConfig(&m_spSession->Config()) {}
+CLocalStorage::CLocalStorage(std::shared_ptr<CDBHelper> session, FileEnv* env)
+    : m_env(env),
+      m_spSession(std::move(session)),
+      m_pDB(m_spSession.get()),
+      m_pConfig(&m_spSession->Config()),
+      m_temp(env) {}
 
 HRESULT CLocalStorage::Init(const std::string& configPath, const std::string& localSyncPath) {
   HRESULT hr = E_FAIL;
@@ -66,7 +70,7 @@ HRESULT CLocalStorage::Init(const std::string& configPath, const std::string& lo
   }
 
   // Without its folder nothing can be downloaded: a clear failure now.
-  hr = EnsureDirectory(syncPath);
+  hr = EnsureDirectory(syncPath, 0700, m_env);
   ERROR_CHECK_COM(hr);
 
   // Another process of the user may be at work in the temp folder: what it claims stays.

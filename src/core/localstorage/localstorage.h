@@ -14,6 +14,9 @@
 // long) without holding up the item store; the path lock guards the two folder paths
 // and is never held across a call. Hashing and copies into the temp folder run under
 // no lock.
+//
+// The sync folder's files, the temp folder and the encodings are reached through the
+// FileEnv given at creation; the data base keeps to SQLite's own file access.
 #pragma once
 
 #include <cstdint>
@@ -27,6 +30,7 @@
 #include "common/unknown.h"
 #include "core/interfaces/ilocalstorage.h"
 #include "core/localstorage/tempfolder.h"
+#include "platform/fileenv.h"
 
 class CDBHelper;
 class CKVDB;
@@ -35,8 +39,9 @@ class CKVDB;
 // reference for the caller. The store keeps that session: once it has ended, the
 // store's reads and writes fail (E_CV_DB_ERROR) and never reach another session's
 // data base. S_OK; E_FAIL when no session is open or, with
-// "ERROR_CHECK_BOOLEX:pLocalStorage", when the object cannot be made.
-HRESULT CreateLocalStorage(ILocalStorage** ppLocalStorage);
+// "ERROR_CHECK_BOOLEX:pLocalStorage", when the object cannot be made. Its files go
+// through env, which must outlive it.
+HRESULT CreateLocalStorage(ILocalStorage** ppLocalStorage, FileEnv* env = FileEnv::Default());
 
 class CLocalStorage final : public CUnknownImpl<ILocalStorage> {
  public:
@@ -57,7 +62,7 @@ class CLocalStorage final : public CUnknownImpl<ILocalStorage> {
   // Folder nesting that the walks over stored rows follow at most.
   static constexpr int kMaxFolderDepth = 512;
 
-  explicit CLocalStorage(std::shared_ptr<CDBHelper> session);
+  explicit CLocalStorage(std::shared_ptr<CDBHelper> session, FileEnv* env = FileEnv::Default());
 
   HRESULT Init(const std::string& configPath, const std::string& localSyncPath) override;
   HRESULT UnInit() override;
@@ -140,6 +145,7 @@ class CLocalStorage final : public CUnknownImpl<ILocalStorage> {
   HRESULT ResolvePath(const std::string& path, bool relative, std::string* resolved);
   std::string SyncPath();
 
+  FileEnv* m_env;
   std::shared_ptr<CDBHelper> m_spSession;
   CDB* m_pDB;         // the session's data base and its config table
   CKVDB* m_pConfig;

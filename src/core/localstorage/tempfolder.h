@@ -10,10 +10,10 @@
 #pragma once
 
 #include <chrono>
-#include <functional>
 #include <mutex>
 #include <string>
 
+#include "platform/fileenv.h"
 #include "platform/tempclaim.h"
 
 // How long an unclaimed resume folder is kept after its last change.
@@ -24,11 +24,10 @@ inline constexpr std::chrono::seconds kResumeFolderKeep = std::chrono::hours(7 *
 // now; lock files of ended claims go too. Each entry is claimed while it is judged and
 // removed. Trees are never followed through links. An entry that cannot be claimed for
 // another cause than a claim elsewhere is kept, with a log line. Goes on past
-// failures, logging each entry that could not be removed. remove (default: the entry,
-// a link as a link, a folder with its tree) says whether the entry went; tests use it
-// to make removals fail.
+// failures, logging each entry that could not be removed (a link goes as a link, a
+// folder with its tree). Every file-system call goes through env.
 void CleanTempFolder(const std::string& tempFolder, std::chrono::seconds resumeKeep,
-                     const std::function<bool(const std::string& path)>& remove = nullptr);
+                     FileEnv* env = FileEnv::Default());
 
 // A store's hold on the temp folder: its clean-up at start and the store's work folder.
 // Open and Close are not called concurrently with each other; NewFilePath may be
@@ -37,7 +36,8 @@ class CTempFolder {
  public:
   static constexpr const char* kWorkPrefix = "work-";
 
-  CTempFolder() = default;
+  // The folders and claims are made through env, which must outlive the object.
+  explicit CTempFolder(FileEnv* env = FileEnv::Default()) : m_env(env), m_claim(env) {}
   ~CTempFolder() { Close(); }
   CTempFolder(const CTempFolder&) = delete;
   CTempFolder& operator=(const CTempFolder&) = delete;
@@ -54,6 +54,7 @@ class CTempFolder {
   std::string NewFilePath();
 
  private:
+  FileEnv* m_env;
   std::mutex m_mutex;  // guards m_work
   std::string m_work;
   CTempClaim m_claim;

@@ -1,7 +1,6 @@
 #include "core/remotestorage/blockfiles.h"
 
 #include <fcntl.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
@@ -38,7 +37,7 @@ bool IsGuidName(const std::string& name) {
 HRESULT SplitOneBlock(PosixFile& source, const std::string& folder, uint8_t* buffer, SHA1_CTX* whole,
                       int64_t* total, std::string* path, bool* full) {
   std::string temp = folder + "/" + NewGuidString();
-  PosixFile out;
+  PosixFile out(source.env());
   if (!out.Open(temp, O_WRONLY | O_CREAT | O_EXCL, 0600)) {
     OSTREL_LOG(kLogWarn, "SplitFileToBlocks: cannot create %s: %s", temp.c_str(), std::strerror(errno));
     return E_FAIL;
@@ -73,7 +72,7 @@ HRESULT SplitOneBlock(PosixFile& source, const std::string& folder, uint8_t* buf
   uint8_t digest[20];
   Sha1Final(&block, digest);
   *path = folder + "/" + Sha1ToHex(digest);
-  if (!RenamePath(temp, *path)) {
+  if (!RenamePath(temp, *path, false, source.env())) {
     OSTREL_LOG(kLogWarn, "SplitFileToBlocks: cannot rename %s: %s", temp.c_str(), std::strerror(errno));
     return E_FAIL;
   }
@@ -83,10 +82,10 @@ HRESULT SplitOneBlock(PosixFile& source, const std::string& folder, uint8_t* buf
 }  // namespace
 
 HRESULT SplitFileToBlocks(const std::string& pathOrgFile, std::vector<std::string>* blocks, int64_t* fileSize,
-                          std::string* fileSha1) {
+                          std::string* fileSha1, FileEnv* env) {
   ASSERT(!pathOrgFile.empty());
   blocks->clear();
-  PosixFile source;
+  PosixFile source(env);
   if (!source.OpenRegularForRead(pathOrgFile)) {
     OSTREL_LOG(kLogWarn, "SplitFileToBlocks: cannot open %s: %s", pathOrgFile.c_str(), std::strerror(errno));
     return E_FAIL;
@@ -94,7 +93,7 @@ HRESULT SplitFileToBlocks(const std::string& pathOrgFile, std::vector<std::strin
   std::string parent = FolderOfPath(pathOrgFile);
   std::string folder = (parent.empty() ? std::string(".") : parent == "/" ? std::string() : parent) + "/" +
                        NewGuidString();
-  HRESULT hr = EnsureDirectory(folder);
+  HRESULT hr = EnsureDirectory(folder, 0700, env);
   ERROR_CHECK_COM(hr);
 
   std::unique_ptr<uint8_t[]> buffer(new uint8_t[kPiece]);
@@ -106,7 +105,7 @@ HRESULT SplitFileToBlocks(const std::string& pathOrgFile, std::vector<std::strin
     std::string path;
     hr = SplitOneBlock(source, folder, buffer.get(), &whole, &total, &path, &full);
     if (FAILED(hr)) {
-      DeleteFolderTree(folder, false, true);
+      DeleteFolderTree(folder, false, true, env);
       blocks->clear();
       return hr;
     }
@@ -119,20 +118,20 @@ HRESULT SplitFileToBlocks(const std::string& pathOrgFile, std::vector<std::strin
   return S_OK;
 }
 
-void DeleteBlockFiles(const std::vector<std::string>& blocks) {
+void DeleteBlockFiles(const std::vector<std::string>& blocks, FileEnv* env) {
   std::set<std::string> folders;
   for (const std::string& path : blocks) {
-    CHECK_COM(ForceDeleteFile(path));
+    CHECK_COM(ForceDeleteFile(path, env));
     std::string folder = FolderOfPath(path);
     size_t slash = folder.rfind('/');
     if (IsGuidName(slash == std::string::npos ? folder : folder.substr(slash + 1))) folders.insert(folder);
   }
-  for (const std::string& folder : folders) ::rmdir(folder.c_str());
+  for (const std::string& folder : folders) env->Rmdir(folder);
 }
 
 HRESULT JoinBlocks(const std::vector<std::string>& blocks, const std::string& dest, int64_t* size,
-                   std::string* sha1) {
-  PosixFile out;
+                   std::string* sha1, FileEnv* env) {
+  PosixFile out(env);
   if (!out.Open(dest, O_WRONLY | O_CREAT | O_TRUNC, 0600)) {
     OSTREL_LOG(kLogWarn, "JoinBlocks: cannot create %s: %s", dest.c_str(), std::strerror(errno));
     return E_FAIL;
@@ -143,7 +142,7 @@ HRESULT JoinBlocks(const std::vector<std::string>& blocks, const std::string& de
   int64_t total = 0;
   bool ok = true;
   for (const std::string& path : blocks) {
-    PosixFile in;
+    PosixFile in(env);
     if (!in.Open(path, O_RDONLY)) {
       OSTREL_LOG(kLogWarn, "JoinBlocks: cannot open %s: %s", path.c_str(), std::strerror(errno));
       ok = false;
@@ -170,7 +169,7 @@ HRESULT JoinBlocks(const std::vector<std::string>& blocks, const std::string& de
     ok = false;
   }
   if (!ok) {
-    CHECK_COM(ForceDeleteFile(dest));
+    CHECK_COM(ForceDeleteFile(dest, env));
     return E_FAIL;
   }
   uint8_t digest[20];
@@ -180,14 +179,14 @@ HRESULT JoinBlocks(const std::vector<std::string>& blocks, const std::string& de
   return S_OK;
 }
 
-HRESULT GetBlockFileSha1(const std::string& path, std::string* sha1) {
-  HRESULT hr = GetFileSha1(path, nullptr, sha1);
+HRESULT GetBlockFileSha1(const std::string& path, std::string* sha1, FileEnv* env) {
+  HRESULT hr = GetFileSha1(path, nullptr, sha1, env);
   ERROR_CHECK_COM(hr);
   return hr;
 }
 
-HRESULT GetBlockDigest(const std::string& path, BlockDigest* digest) {
-  PosixFile in;
+HRESULT GetBlockDigest(const std::string& path, BlockDigest* digest, FileEnv* env) {
+  PosixFile in(env);
   if (!in.Open(path, O_RDONLY)) {
     OSTREL_LOG(kLogWarn, "GetBlockDigest: cannot open %s: %s", path.c_str(), std::strerror(errno));
     return E_FAIL;

@@ -59,10 +59,10 @@ namespace remotestoragecontrol {
 void ResetGlobalVersionFlag() { g_globalVersion3.store(false); }
 }  // namespace remotestoragecontrol
 
-HRESULT CreateRemoteStorage(IRemoteStorage** ppObj) {
+HRESULT CreateRemoteStorage(IRemoteStorage** ppObj, FileEnv* env) {
   ASSERT(ppObj);
   if (ppObj == nullptr) return E_POINTER;
-  CRemoteStorage* pRemoteStorage = new (std::nothrow) CRemoteStorage();
+  CRemoteStorage* pRemoteStorage = new (std::nothrow) CRemoteStorage(env);
   ERROR_CHECK_BOOLEX(pRemoteStorage);
   pRemoteStorage->AddRef();
   *ppObj = pRemoteStorage;

@@ -5,6 +5,10 @@
 //
 // Logging: request bodies and URLs are written only through MaskSecrets, and trace
 // details show "__password__" and "__token__" in place of the secrets.
+//
+// The transfers' local files (block files, temp files, encoded and decoded files,
+// thumbnails) are reached through the FileEnv given at creation; the transports open
+// their own files through theirs (see CClsFactory).
 #pragma once
 
 #include <string>
@@ -12,10 +16,12 @@
 #include "common/recordtree.h"
 #include "common/unknown.h"
 #include "core/interfaces/iremotestorage.h"
+#include "platform/fileenv.h"
 
 class CRemoteStorage final : public CUnknownImpl<IRemoteStorage> {
  public:
-  CRemoteStorage() = default;
+  // env must outlive the object.
+  explicit CRemoteStorage(FileEnv* env = FileEnv::Default()) : m_env(env) {}
 
   HRESULT Init() override;
   HRESULT UnInit() override;
@@ -93,7 +99,8 @@ class CRemoteStorage final : public CUnknownImpl<IRemoteStorage> {
   HRESULT CheckProxyServer(RecordTree* result) override;
 
   // True when the file's SHA-1 can be computed and equals expected, ignoring case.
-  static bool CheckFileSha1(const std::string& path, const std::string& expected);
+  static bool CheckFileSha1(const std::string& path, const std::string& expected,
+                            FileEnv* env = FileEnv::Default());
 
  private:
   ~CRemoteStorage() override = default;
@@ -121,10 +128,12 @@ class CRemoteStorage final : public CUnknownImpl<IRemoteStorage> {
                         bool previousVersion, TransportProgressCallback callback, void* context);
   HRESULT _Snapshot(const char* function, const char* path, const SnapshotRecord& TaskData,
                     TransportProgressCallback callback, void* context, RecordTree* result);
+
+  FileEnv* m_env;
 };
 
-// A new CRemoteStorage with one reference in *ppObj. E_FAIL when it cannot be made.
-HRESULT CreateRemoteStorage(IRemoteStorage** ppObj);
+// A new CRemoteStorage on env with one reference in *ppObj. E_FAIL when it cannot be made.
+HRESULT CreateRemoteStorage(IRemoteStorage** ppObj, FileEnv* env = FileEnv::Default());
 
 namespace remotestoragecontrol {
 // Forgets that the service answered the global version "3" in this process (tests).

@@ -1,7 +1,6 @@
 // The block upload and block download of CRemoteStorage: the flow over the block
 // protocol (remotefs.h) with the encoding and decoding of each block.
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <string>
@@ -32,9 +31,9 @@ constexpr char kNoHint[] = "0000000000000000";
 // Removes the file at path when it goes, unless released.
 class TempFile {
  public:
-  explicit TempFile(std::string path) : m_path(std::move(path)) {}
+  TempFile(FileEnv* env, std::string path) : m_env(env), m_path(std::move(path)) {}
   ~TempFile() {
-    if (!m_path.empty()) CHECK_COM(ForceDeleteFile(m_path));
+    if (!m_path.empty()) CHECK_COM(ForceDeleteFile(m_path, m_env));
   }
   TempFile(const TempFile&) = delete;
   TempFile& operator=(const TempFile&) = delete;
@@ -42,6 +41,7 @@ class TempFile {
   void Release() { m_path.clear(); }
 
  private:
+  FileEnv* m_env;
   std::string m_path;
 };
 
@@ -53,7 +53,8 @@ class TempFile {
 // resume folder is removed.
 class DownloadFolder {
  public:
-  DownloadFolder(const std::string& tempFolder, const std::string& fileId) {
+  DownloadFolder(FileEnv* env, const std::string& tempFolder, const std::string& fileId)
+      : m_env(env), m_claim(env) {
     std::string resume = tempFolder + "resume-" + Sha1Hex(fileId.data(), fileId.size());
     if (m_claim.TryClaim(resume)) {
       m_path = resume;
@@ -65,7 +66,7 @@ class DownloadFolder {
   }
   ~DownloadFolder() {
     if (m_resume)
-      ::rmdir(m_path.c_str());  // an empty resume folder is of no use to the next attempt
+      m_env->Rmdir(m_path);  // an empty resume folder is of no use to the next attempt
     else
       Remove();
     m_claim.Release();
@@ -74,25 +75,26 @@ class DownloadFolder {
   DownloadFolder& operator=(const DownloadFolder&) = delete;
 
   const std::string& Path() const { return m_path; }
-  void Remove() { DeleteFolderTree(m_path, false, true); }
+  void Remove() { DeleteFolderTree(m_path, false, true, m_env); }
 
  private:
+  FileEnv* m_env;
   CTempClaim m_claim;
   std::string m_path;
   bool m_resume = false;
 };
 
 // True when the plain block file has the size and SHA-1 its blockId names.
-bool MatchesBlockId(const std::string& path, const std::string& blockId) {
+bool MatchesBlockId(FileEnv* env, const std::string& path, const std::string& blockId) {
   int64_t size = -1;
   std::string sha1;
-  if (FAILED(GetFileSizeAndSha1(path, &size, &sha1, nullptr))) return false;
+  if (FAILED(GetFileSizeAndSha1(path, &size, &sha1, nullptr, env))) return false;
   return size == BlockSizeFromBlockId(blockId) && sha1 == Sha1OfBlockId(blockId);
 }
 
-bool Exists(const std::string& path) {
+bool Exists(FileEnv* env, const std::string& path) {
   struct stat st {};
-  return ::lstat(path.c_str(), &st) == 0;
+  return env->Lstat(path, &st);
 }
 
 }  // namespace
@@ -115,12 +117,12 @@ HRESULT CRemoteStorage::UploadFile_UFA(const TaskData_UpdateFile_UFA& TaskData, 
     return hr = E_INVALIDARG;
   }
   // The encode file is reused for every block and never outlives the upload.
-  TempFile encoded(TaskData.pathEncode);
+  TempFile encoded(m_env, TaskData.pathEncode);
 
   // Every block is read before the service is asked: an unreadable block fails here.
   std::vector<BlockDigest> digests(blocks.size());
   for (size_t p = 0; p < blocks.size(); ++p) {
-    hr = GetBlockDigest(blocks[p], &digests[p]);
+    hr = GetBlockDigest(blocks[p], &digests[p], m_env);
     ERROR_CHECK_COM(hr);
   }
 
@@ -174,11 +176,11 @@ HRESULT CRemoteStorage::UploadFile_UFA(const TaskData_UpdateFile_UFA& TaskData, 
       return hr = E_CV_CURL_CANCEL;
     }
     hr = EncodeFile_UFA(block.size, TaskData.strFileName, block.sha1, blocks[p], TaskData.pathEncode, words[p],
-                        kNoHint);
+                        kNoHint, m_env);
     ERROR_CHECK_COM(hr);
     int64_t encodedSize = 0;
     std::string encodedSha1;
-    hr = GetFileSizeAndSha1(TaskData.pathEncode, &encodedSize, &encodedSha1, nullptr);
+    hr = GetFileSizeAndSha1(TaskData.pathEncode, &encodedSize, &encodedSha1, nullptr, m_env);
     ERROR_CHECK_COM(hr);
     RMT_FS::BlockUploader uploader;
     uploader.m_strURL = request.m_strUrl;
@@ -190,7 +192,7 @@ HRESULT CRemoteStorage::UploadFile_UFA(const TaskData_UpdateFile_UFA& TaskData, 
     uploader.m_callback = UploadProgressAdapter;
     uploader.m_context = &progress;
     hr = uploader.Perform(this);
-    CHECK_COM(ForceDeleteFile(TaskData.pathEncode));
+    CHECK_COM(ForceDeleteFile(TaskData.pathEncode, m_env));
     ERROR_CHECK_COM(hr);
     progress.finished += block.size;
   }
@@ -234,8 +236,8 @@ HRESULT CRemoteStorage::DownloadFile_UFA(TaskData_DownloadFile_UFA& TaskData, IL
   hr = metadata.Perform(this);
   ERROR_CHECK_COM(hr);
 
-  DownloadFolder folder(tempFolder, TaskData.strFileId);
-  hr = EnsureDirectory(folder.Path());
+  DownloadFolder folder(m_env, tempFolder, TaskData.strFileId);
+  hr = EnsureDirectory(folder.Path(), 0700, m_env);
   ERROR_CHECK_COM(hr);
   const std::string base = folder.Path() + "/";
 
@@ -248,15 +250,15 @@ HRESULT CRemoteStorage::DownloadFile_UFA(TaskData_DownloadFile_UFA& TaskData, IL
   for (const auto& [index, block] : metadata.m_Blocks) {
     const std::string done = base + block.blockId + ".done";
     blockFiles.push_back(done);
-    if (Exists(done)) {
-      if (MatchesBlockId(done, block.blockId)) {
+    if (Exists(m_env, done)) {
+      if (MatchesBlockId(m_env, done, block.blockId)) {
         progress.finished += block.size;
         continue;
       }
       OSTREL_LOG(kLogWarn, "UFA_FILE::Download block %d: the kept block does not match its blockId", index);
-      CHECK_COM(ForceDeleteFile(done));
+      CHECK_COM(ForceDeleteFile(done, m_env));
     }
-    TempFile received(base + NewGuidString() + ".part");
+    TempFile received(m_env, base + NewGuidString() + ".part");
     RMT_FS::BlockDownloader downloader;
     downloader.m_strStub = request.m_strStub;
     downloader.m_strURL = request.m_strUrl;
@@ -266,20 +268,20 @@ HRESULT CRemoteStorage::DownloadFile_UFA(TaskData_DownloadFile_UFA& TaskData, IL
     downloader.m_context = &progress;
     hr = downloader.Perform(this);
     ERROR_CHECK_COM(hr);
-    if (!CheckFileSha1(received.Path(), block.sha1)) {
+    if (!CheckFileSha1(received.Path(), block.sha1, m_env)) {
       OSTREL_LOG(kLogWarn, "UFA_FILE::Download block %d: SHA-1 differs from the metadata", index);
       allBlocksGood = false;
       continue;
     }
-    TempFile plain(base + NewGuidString() + ".plain");
-    hr = DecodeFile(received.Path(), plain.Path(), block.fileKey, static_cast<uint64_t>(block.size));
+    TempFile plain(m_env, base + NewGuidString() + ".plain");
+    hr = DecodeFile(received.Path(), plain.Path(), block.fileKey, static_cast<uint64_t>(block.size), m_env);
     ERROR_CHECK_COM(hr);
-    if (!MatchesBlockId(plain.Path(), block.blockId)) {
+    if (!MatchesBlockId(m_env, plain.Path(), block.blockId)) {
       OSTREL_LOG(kLogWarn, "UFA_FILE::Download block %d: decoded block does not match its blockId", index);
       allBlocksGood = false;
       continue;
     }
-    if (!RenamePath(plain.Path(), done)) {
+    if (!RenamePath(plain.Path(), done, false, m_env)) {
       OSTREL_LOG(kLogWarn, "UFA_FILE::Download block %d: cannot keep the decoded block", index);
       return hr = E_FAIL;
     }
@@ -291,10 +293,10 @@ HRESULT CRemoteStorage::DownloadFile_UFA(TaskData_DownloadFile_UFA& TaskData, IL
     return hr = E_FAIL;
   }
 
-  TempFile joined(base + NewGuidString() + ".join");
+  TempFile joined(m_env, base + NewGuidString() + ".join");
   int64_t size = 0;
   std::string sha1;
-  hr = JoinBlocks(blockFiles, joined.Path(), &size, &sha1);
+  hr = JoinBlocks(blockFiles, joined.Path(), &size, &sha1, m_env);
   ERROR_CHECK_COM(hr);
   if (size != metadata.m_nTotalSize || !Sha1TextEquals(sha1, request.m_strSha1)) {
     OSTREL_LOG(kLogWarn, "UFA_FILE::Download joined file differs: size %lld of %lld, SHA-1 %s, expected %s",
@@ -303,7 +305,7 @@ HRESULT CRemoteStorage::DownloadFile_UFA(TaskData_DownloadFile_UFA& TaskData, IL
     folder.Remove();
     return hr = E_CV_SHA1_MISMATCH;
   }
-  if (!MoveFileReplace(joined.Path(), TaskData.pathDownload)) {
+  if (!MoveFileReplace(joined.Path(), TaskData.pathDownload, m_env)) {
     OSTREL_LOG(kLogError, "%s", "*ASSERT*: bRet");
     return hr = E_FAIL;
   }

@@ -33,8 +33,8 @@ bool QueryValuesSafe(std::initializer_list<const std::string*> values) {
 }
 
 // Deletes a temp file the caller handed in, after a failure.
-void RemoveAfterFailure(const std::string& path) {
-  if (!path.empty()) CHECK_COM(ForceDeleteFile(path));
+void RemoveAfterFailure(FileEnv* env, const std::string& path) {
+  if (!path.empty()) CHECK_COM(ForceDeleteFile(path, env));
 }
 
 // The reply word of an upload mapped; the three accepted codes are returned without a
@@ -53,9 +53,9 @@ HRESULT MapUploadWord(const std::string& word) {
 
 }  // namespace
 
-bool CRemoteStorage::CheckFileSha1(const std::string& path, const std::string& expected) {
+bool CRemoteStorage::CheckFileSha1(const std::string& path, const std::string& expected, FileEnv* env) {
   std::string sha1;
-  if (FAILED(GetFileSha1(path, nullptr, &sha1)) || sha1.empty()) return false;
+  if (FAILED(GetFileSha1(path, nullptr, &sha1, env)) || sha1.empty()) return false;
   return Sha1TextEquals(sha1, expected);
 }
 
@@ -110,19 +110,19 @@ HRESULT CRemoteStorage::DownloadFile(const TaskData_DownloadFile& TaskData, Tran
 
   hr = _DownloadFile(url, stub, TaskData.strTempPath, TaskData.nPreviousVer != 0, callback, context);
   if (FAILED(hr)) {
-    RemoveAfterFailure(TaskData.strTempPath);
+    RemoveAfterFailure(m_env, TaskData.strTempPath);
     return hr;
   }
   std::string sha1Now;
-  hr = GetFileSha1(TaskData.strTempPath, nullptr, &sha1Now);
+  hr = GetFileSha1(TaskData.strTempPath, nullptr, &sha1Now, m_env);
   if (FAILED(hr)) {
-    RemoveAfterFailure(TaskData.strTempPath);
+    RemoveAfterFailure(m_env, TaskData.strTempPath);
     ERROR_CHECK_COM(hr);
   }
   if (sha1Now.empty()) OSTREL_LOG(kLogError, "%s", "*ASSERT*: !IsStrEmpty(szSha1Now)");
   if (!Sha1TextEquals(sha1Now, sha1Check)) {
     OSTREL_LOG(kLogWarn, "%s", "ERROR_CHECK_BOOLEX:0 == _wcsicmp(szSha1Now, strSha1Check)");
-    RemoveAfterFailure(TaskData.strTempPath);
+    RemoveAfterFailure(m_env, TaskData.strTempPath);
     return hr = E_CV_SHA1_MISMATCH;
   }
   return hr = S_OK;
@@ -234,11 +234,11 @@ HRESULT CRemoteStorage::GetThumbnail(const TaskData_GetThumbnail& TaskData, Tran
   if (FAILED(hr)) return hr;
   hr = transport->Download(url, TaskData.strPackagePath, MakeRequestHeader(2), "", kTransferTimeoutSec);
   if (FAILED(hr)) {
-    RemoveAfterFailure(TaskData.strPackagePath);
+    RemoveAfterFailure(m_env, TaskData.strPackagePath);
     ERROR_CHECK_COM(hr);
   }
-  hr = UnzipThumbnailPackage(TaskData.strPackagePath, TaskData.strOutputFolder);
+  hr = UnzipThumbnailPackage(TaskData.strPackagePath, TaskData.strOutputFolder, m_env);
   if (FAILED(hr)) OSTREL_LOG(kLogError, "%s", "*ASSERT*: (((HRESULT)(hr)) >= 0)");
-  if (FAILED(ForceDeleteFile(TaskData.strPackagePath))) OSTREL_LOG(kLogError, "%s", "*ASSERT*: bRet");
+  if (FAILED(ForceDeleteFile(TaskData.strPackagePath, m_env))) OSTREL_LOG(kLogError, "%s", "*ASSERT*: bRet");
   return hr;
 }

@@ -3,21 +3,16 @@
 #include <minizip/unzip.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <string>
 #include <vector>
 
 #include "common/checks.h"
 #include "common/filehelper.h"
+#include "core/encrypt/zipfileenv.h"
 #include "platform/atomicfile.h"
 #include "platform/posixfile.h"
 
 namespace {
-
-voidpf ZipOpenCloexec(voidpf, const void* filename, int mode) {
-  if ((mode & ZLIB_FILEFUNC_MODE_READWRITEFILTER) != ZLIB_FILEFUNC_MODE_READ || !filename) return nullptr;
-  return std::fopen(static_cast<const char*>(filename), "rbe");
-}
 
 // The current entry's name (any length).
 bool CurrentName(unzFile zip, std::string* name, unz_file_info64* info) {
@@ -69,11 +64,10 @@ bool ReadCurrentEntry(unzFile zip, uint64_t claimed, std::string* out) {
 
 }  // namespace
 
-HRESULT UnzipThumbnailPackage(const std::string& packagePath, const std::string& pictPath) {
+HRESULT UnzipThumbnailPackage(const std::string& packagePath, const std::string& pictPath, FileEnv* env) {
   ASSERT(!packagePath.empty() && !pictPath.empty());
   zlib_filefunc64_def funcs;
-  fill_fopen64_filefunc(&funcs);
-  funcs.zopen64_file = ZipOpenCloexec;
+  FillZipFileFuncs(&funcs, env);
   unzFile zip = packagePath.empty() ? nullptr : unzOpen2_64(packagePath.c_str(), &funcs);
   if (zip == nullptr) {
     OSTREL_LOG(kLogError, "ERROR_CHECK_BOOLEX:hzMSG: %s", "被解压文件不存在！");
@@ -101,8 +95,8 @@ HRESULT UnzipThumbnailPackage(const std::string& packagePath, const std::string&
     return E_FAIL;
   }
   std::string parent = FolderOfPath(pictPath);
-  if (!parent.empty()) CHECK_COM(EnsureDirectory(parent));
-  if (!AtomicWriteFile(pictPath, picture, 0600)) {
+  if (!parent.empty()) CHECK_COM(EnsureDirectory(parent, 0700, env));
+  if (!AtomicWriteFile(pictPath, picture, 0600, env)) {
     OSTREL_LOG(kLogError, "ERROR_CHECK_BOOLEX:fileMSG: %s", "创建解压以后的文件失败！");
     return E_FAIL;
   }

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "common/resultcodes.h"
+#include "platform/fileenv.h"
 
 // The largest picture entry unpacked; a package entry claiming more is refused before
 // anything is allocated.
@@ -16,5 +17,6 @@ inline constexpr uint64_t kThumbnailEntryCap = uint64_t(16) << 20;
 // kThumbnailEntryCap, must give exactly its claimed size and pass its CRC check. The
 // entry's name is never used as a path. S_OK, or E_FAIL (logged) when the package does
 // not open, holds no entries or no such entry, or the entry fails a check or cannot be
-// written.
-HRESULT UnzipThumbnailPackage(const std::string& packagePath, const std::string& pictPath);
+// written. Both files are reached through env.
+HRESULT UnzipThumbnailPackage(const std::string& packagePath, const std::string& pictPath,
+                              FileEnv* env = FileEnv::Default());

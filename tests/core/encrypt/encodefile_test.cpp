@@ -10,7 +10,7 @@
 
 #include "encrypttestutil.h"
 #include "peerdecoder.h"
-#include "platform/posixfile.h"
+#include "support/filefault.h"
 #include "support/logcapture.h"
 #include "support/testenv.h"
 
@@ -57,8 +57,15 @@ class EncodeFileTest : public OstrelTest {
   }
 
   HRESULT EncodeUfa(const std::string& name, const std::string& src, const std::string& dst, uint32_t orgSize,
-                    const std::string& sha1Text) {
-    return EncodeFile_UFA(orgSize, name, sha1Text, src, dst, kKeyText, "0000000000000000");
+                    const std::string& sha1Text, FileEnv* env = FileEnv::Default()) {
+    return EncodeFile_UFA(orgSize, name, sha1Text, src, dst, kKeyText, "0000000000000000", env);
+  }
+
+  // The three folders hold their one file each and nothing else (no temp file).
+  void ExpectOnlyTheFiles(const char* dst = "plain") {
+    EXPECT_EQ((std::set<std::string>{"source"}), ListFolder(PathIn("src")));
+    EXPECT_EQ((std::set<std::string>{"encoded"}), ListFolder(PathIn("enc")));
+    EXPECT_EQ(*dst ? std::set<std::string>{dst} : std::set<std::string>{}, ListFolder(PathIn("dst")));
   }
 
   std::string m_src, m_enc, m_dst;
@@ -91,12 +98,6 @@ TEST_F(EncodeFileTest, HexTextToBytes) {
   EXPECT_EQ(2, log.Count("*ASSERT*: wcslen(szHexString) == nCountOfBytes * 2"));
 }
 
-TEST_F(EncodeFileTest, MakeSiblingPath) {
-  EXPECT_EQ("/a/b/{G}", MakeSiblingPath("/a/b/c.txt", "{G}"));
-  EXPECT_EQ("/{G}", MakeSiblingPath("/c.txt", "{G}"));
-  EXPECT_EQ("{G}", MakeSiblingPath("c.txt", "{G}"));
-}
-
 // Both encoded forms, for sizes around the block and chunk sizes, on text and random
 // data: checked by the independent decoder and by our own.
 TEST_F(EncodeFileTest, RoundTripsCheckedByIndependentDecoder) {
@@ -118,15 +119,15 @@ TEST_F(EncodeFileTest, RoundTripsCheckedByIndependentDecoder) {
         EXPECT_EQ(expectPacked, packed);
         ASSERT_EQ(S_OK, DecodeFile(m_enc, m_dst, kKeyText));
         EXPECT_EQ(data, ReadFileBytes(m_dst));
-        EXPECT_EQ((std::set<std::string>{"source"}), ListFolder(PathIn("src")));
-        EXPECT_EQ((std::set<std::string>{"encoded"}), ListFolder(PathIn("enc")));
-        EXPECT_EQ((std::set<std::string>{"plain"}), ListFolder(PathIn("dst")));
+        ExpectOnlyTheFiles();
       }
     }
   }
 }
 
-TEST_F(EncodeFileTest, Rtv0HeaderCarriesSizeSha1AndHint) {
+// The header carries the caller's size, SHA-1 and hint; a decoded block that differs
+// from them is only a warning (other writers may fill them differently).
+TEST_F(EncodeFileTest, Rtv0HeaderCarriesSizeSha1AndHintAndAMismatchIsOnlyAWarning) {
   const std::string data = enctest::TextBytes(5000, 3);
   WriteFileBytes(m_src, data);
   const std::string sha1 = peer::Sha1(data);
@@ -137,19 +138,15 @@ TEST_F(EncodeFileTest, Rtv0HeaderCarriesSizeSha1AndHint) {
   EXPECT_EQ(sha1, r.sha1);
   EXPECT_EQ(std::string("\x01\x02\x03\x04\x05\x06\x07\x08", 8), r.hint);
   EXPECT_EQ(3, r.flags);
-  LogCapture log;
-  ASSERT_EQ(S_OK, DecodeFile(m_enc, m_dst, kKeyText));
-  EXPECT_FALSE(log.Contains("bRtv0HeaderMatches")) << log.All();
-}
-
-TEST_F(EncodeFileTest, Rtv0HeaderMismatchIsOnlyAWarning) {
-  const std::string data = enctest::TextBytes(5000, 4);
-  WriteFileBytes(m_src, data);
-  ASSERT_EQ(S_OK, EncodeUfa("block", m_src, m_enc, 4999, std::string(40, 'e')));
-  LogCapture log;
-  ASSERT_EQ(S_OK, DecodeFile(m_enc, m_dst, kKeyText));
-  EXPECT_EQ(data, ReadFileBytes(m_dst));
-  EXPECT_TRUE(log.Contains("CHECK_BOOL:bRtv0HeaderMatchesMSG:")) << log.All();
+  for (bool matching : {true, false}) {
+    if (!matching) {
+      ASSERT_EQ(S_OK, EncodeUfa("block", m_src, m_enc, 4999, std::string(40, 'e')));
+    }
+    LogCapture log;
+    ASSERT_EQ(S_OK, DecodeFile(m_enc, m_dst, kKeyText));
+    EXPECT_EQ(data, ReadFileBytes(m_dst));
+    EXPECT_EQ(!matching, log.Contains("CHECK_BOOL:bRtv0HeaderMatchesMSG:")) << log.All();
+  }
 }
 
 TEST_F(EncodeFileTest, PolicyDecidesAndNoCompressStoresAsIs) {
@@ -260,8 +257,7 @@ TEST_F(EncodeFileTest, FailedDecodeKeepsTheDestination) {
     EXPECT_EQ(E_FAIL, DecodeFile(m_enc, m_dst, r.key));
     EXPECT_EQ("precious old content", ReadFileBytes(m_dst));
     EXPECT_TRUE(log.Contains(std::string("ERROR_CHECK_BOOLEX:bRet--MSG:") + r.message)) << log.All();
-    EXPECT_EQ((std::set<std::string>{"encoded"}), ListFolder(PathIn("enc")));
-    EXPECT_EQ((std::set<std::string>{"plain"}), ListFolder(PathIn("dst")));
+    ExpectOnlyTheFiles();
   }
   EXPECT_EQ(E_FAIL, DecodeFile(PathIn("enc/missing"), m_dst, kKeyText));
 }
@@ -277,14 +273,13 @@ TEST_F(EncodeFileTest, OutputCapOnEveryPath) {
     WriteFileBytes(m_dst, "old");
     EXPECT_EQ(E_FAIL, DecodeFile(m_enc, m_dst, kKeyText, data.size() - 1));
     EXPECT_EQ("old", ReadFileBytes(m_dst));
-    EXPECT_EQ((std::set<std::string>{"encoded"}), ListFolder(PathIn("enc")));
-    EXPECT_EQ((std::set<std::string>{"plain"}), ListFolder(PathIn("dst")));
+    ExpectOnlyTheFiles();
     ASSERT_EQ(S_OK, DecodeFile(m_enc, m_dst, kKeyText, data.size()));
     EXPECT_EQ(data, ReadFileBytes(m_dst));
   }
 }
 
-TEST_F(EncodeFileTest, EncodeFailuresLeaveNothingBehind) {
+TEST_F(EncodeFileTest, RefusedEncodingsLeaveNothingBehind) {
   const std::string data = enctest::TextBytes(5000, 10);
   WriteFileBytes(m_src, data);
   WriteFileBytes(m_enc, "earlier encoded file");
@@ -296,41 +291,48 @@ TEST_F(EncodeFileTest, EncodeFailuresLeaveNothingBehind) {
   EXPECT_EQ(E_FAIL, EncodeFile("a.txt", m_src, PathIn("none/out"), kKeyText, false));
   EXPECT_EQ(E_FAIL, EncodeUfa("a.txt", m_src, PathIn("none/out"), 5000, ""));
   EXPECT_EQ(E_FAIL, EncodeFile("a.txt", m_src, PathIn("dst"), kKeyText, false));
-  // A missing source is the size read's failure.
+  // A missing source is the size read's failure; sources of 4 GiB are refused.
   EXPECT_TRUE(FAILED(EncodeFile("a.txt", PathIn("src/missing"), m_enc, kKeyText, false)));
   EXPECT_TRUE(FAILED(EncodeUfa("a.txt", PathIn("src/missing"), m_enc, 5000, "")));
-  EXPECT_EQ((std::set<std::string>{"source"}), ListFolder(PathIn("src")));
-  EXPECT_EQ((std::set<std::string>{"encoded"}), ListFolder(PathIn("enc")));
+  enctest::MakeSparseFile(PathIn("src/huge"), 1ull << 32);
+  LogCapture log;
+  EXPECT_EQ(E_FAIL, EncodeFile("a.bin", PathIn("src/huge"), m_enc, kKeyText, false));
+  EXPECT_EQ(E_FAIL, EncodeFile("a.jpg", PathIn("src/huge"), m_enc, kKeyText, true));
+  EXPECT_EQ(E_FAIL, EncodeUfa("a.bin", PathIn("src/huge"), m_enc, 0, ""));
+  EXPECT_TRUE(log.Contains("ERROR_CHECK_BOOLEX:qwSrcFileSize < 4 GiB"));
+  ::unlink(PathIn("src/huge").c_str());
+  ExpectOnlyTheFiles("");
   EXPECT_EQ("earlier encoded file", ReadFileBytes(m_enc));
-  EXPECT_TRUE(ListFolder(PathIn("dst")).empty());
 }
 
-// Writes, fsyncs and renames made to fail in one folder: the call fails, an earlier
+// Calls of the file system made to fail in one folder: the call fails, an earlier
 // destination stays as it was, and no temporary file remains.
 TEST_F(EncodeFileTest, InjectedFileFailures) {
   const std::string data = enctest::TextBytes(30000, 12);
   WriteFileBytes(m_src, data);
-  struct HookGuard {
-    ~HookGuard() { SetFileFaultHook(nullptr); }
-  } guard;
   struct Row {
     const char* name;
     int call;  // 0 EncodeFile, 1 EncodeFile_UFA, 2 DecodeFile of a FileHeader file, 3 of an RTV0 file
     FileOp op;
-    const char* folder;
+    const char* pathPart;  // below the test's root
     const char* message;  // expected in the log, or ""
   } rows[] = {
-      {"packed copy not written", 0, FileOp::kWrite, "src", ""},
-      {"lzma copy not written", 1, FileOp::kWrite, "src", ""},
-      {"encoded file not written", 0, FileOp::kWrite, "enc", ""},
-      {"encoded block not written", 1, FileOp::kWrite, "enc", ""},
-      {"encoded file not synced", 0, FileOp::kSync, "enc", ""},
-      {"encoded file not renamed", 1, FileOp::kRename, "enc", ""},
-      {"deciphered file not written", 2, FileOp::kWrite, "enc", "DecryptFile File Failded!"},
-      {"unpacked file not written", 2, FileOp::kWrite, "dst", "UnCompress File Failded!"},
-      {"unpacked block not written", 3, FileOp::kWrite, "dst", "UnCompress File Failded!"},
-      {"plain file not synced", 3, FileOp::kSync, "dst", ""},
-      {"plain file not renamed", 2, FileOp::kRename, "dst", ""},
+      {"source not read", 0, FileOp::kRead, "src/", ""},
+      {"packed copy not written", 0, FileOp::kWrite, "src/", ""},
+      {"lzma copy not written", 1, FileOp::kWrite, "src/", ""},
+      {"encoded file not created", 1, FileOp::kOpen, "enc/", ""},
+      {"encoded file not written", 0, FileOp::kWrite, "enc/", ""},
+      {"encoded block not written", 1, FileOp::kWrite, "enc/", ""},
+      {"encoded file not synced", 0, FileOp::kSync, "enc/", ""},
+      {"encoded file not renamed", 1, FileOp::kRename, "enc/", ""},
+      {"encoded file not read", 3, FileOp::kRead, "enc/", "DecryptFile File Failded!"},
+      {"deciphered file not written", 2, FileOp::kWrite, "enc/", "DecryptFile File Failded!"},
+      {"deciphered file not read", 2, FileOp::kRead, "enc/{", "UnCompress File Failded!"},
+      {"unpacked file not created", 2, FileOp::kOpen, "dst/", "UnCompress File Failded!"},
+      {"unpacked file not written", 2, FileOp::kWrite, "dst/", "UnCompress File Failded!"},
+      {"unpacked block not written", 3, FileOp::kWrite, "dst/", "UnCompress File Failded!"},
+      {"plain file not synced", 3, FileOp::kSync, "dst/", ""},
+      {"plain file not renamed", 2, FileOp::kRename, "dst/", ""},
   };
   for (const auto& r : rows) {
     SCOPED_TRACE(r.name);
@@ -338,37 +340,21 @@ TEST_F(EncodeFileTest, InjectedFileFailures) {
                                 : EncodeFile("a.txt", m_src, m_enc, kKeyText, false));
     const std::string encoded = ReadFileBytes(m_enc);
     WriteFileBytes(m_dst, "old plain");
-    const std::string folder = PathIn(r.folder) + "/";
-    const FileOp op = r.op;
-    SetFileFaultHook([folder, op](FileOp o, const std::string& path) {
-      return o == op && path.compare(0, folder.size(), folder) == 0 ? EIO : 0;
-    });
+    FaultFileEnv env;
+    env.Fail(r.op, PathIn(r.pathPart), EIO);
     LogCapture log;
-    HRESULT hr = r.call == 0   ? EncodeFile("a.txt", m_src, m_enc, kKeyText, false)
-                 : r.call == 1 ? EncodeUfa("a.txt", m_src, m_enc, 30000, "")
-                               : DecodeFile(m_enc, m_dst, kKeyText);
-    SetFileFaultHook(nullptr);
+    HRESULT hr = r.call == 0   ? EncodeFile("a.txt", m_src, m_enc, kKeyText, false, &env)
+                 : r.call == 1 ? EncodeUfa("a.txt", m_src, m_enc, 30000, "", &env)
+                               : DecodeFile(m_enc, m_dst, kKeyText, kDecodeDefaultCap, &env);
     EXPECT_EQ(E_FAIL, hr);
+    EXPECT_GT(env.Injected(), 0);
     if (*r.message) {
       EXPECT_TRUE(log.Contains(r.message)) << log.All();
     }
     EXPECT_EQ(encoded, ReadFileBytes(m_enc));
     EXPECT_EQ("old plain", ReadFileBytes(m_dst));
-    EXPECT_EQ((std::set<std::string>{"source"}), ListFolder(PathIn("src")));
-    EXPECT_EQ((std::set<std::string>{"encoded"}), ListFolder(PathIn("enc")));
-    EXPECT_EQ((std::set<std::string>{"plain"}), ListFolder(PathIn("dst")));
+    ExpectOnlyTheFiles();
   }
-}
-
-TEST_F(EncodeFileTest, SourcesOf4GiBAreRefused) {
-  enctest::MakeSparseFile(m_src, 1ull << 32);
-  LogCapture log;
-  EXPECT_EQ(E_FAIL, EncodeFile("a.bin", m_src, m_enc, kKeyText, false));
-  EXPECT_EQ(E_FAIL, EncodeFile("a.jpg", m_src, m_enc, kKeyText, true));
-  EXPECT_EQ(E_FAIL, EncodeUfa("a.bin", m_src, m_enc, 0, ""));
-  EXPECT_TRUE(log.Contains("ERROR_CHECK_BOOLEX:qwSrcFileSize < 4 GiB"));
-  EXPECT_EQ((std::set<std::string>{"source"}), ListFolder(PathIn("src")));
-  EXPECT_TRUE(ListFolder(PathIn("enc")).empty());
 }
 
 TEST_F(EncodeFileTest, FileKeyNeverReachesTheLog) {

@@ -11,6 +11,7 @@
 #include <zlib.h>
 
 #include <csignal>
+#include <map>
 #include <string>
 
 #include "core/encrypt/lzmacoder.h"
@@ -18,6 +19,7 @@
 #include "core/encrypt/sevenzipwriter.h"
 #include "encrypttestutil.h"
 #include "platform/posixfile.h"
+#include "support/filefault.h"
 #include "support/testenv.h"
 
 namespace {
@@ -272,26 +274,36 @@ TEST_F(SevenZipTest, WriterReportsWriteAndSeekFailures) {
 }
 
 // Each write of the archive made to fail in turn, the first (the place holder of the
-// start header) and the last (the header) among them.
-TEST_F(SevenZipTest, EveryFailedWriteIsAFailure) {
+// start header) and the last (the header) among them; and each read or seek of an
+// archive while it is unpacked.
+TEST_F(SevenZipTest, EveryFailedWriteReadAndSeekIsAFailure) {
   WriteFileBytes(PathIn("src/f.bin"), RandomBytes(200000, 33));
   const std::string archive = PathIn("a.7z");
-  int writes = 0;
-  SetFileFaultHook([&](FileOp op, const std::string& path) {
-    if (op == FileOp::kWrite && path == archive) ++writes;
+  FaultFileEnv env;
+  std::map<FileOp, int> calls;
+  env.SetHook([&](FileOp op, const std::string& path) {
+    if (path == archive) ++calls[op];
     return 0;
   });
-  ASSERT_TRUE(PackFileTo7z(archive, PathIn("src/f.bin")));
+  ASSERT_TRUE(PackFileTo7z(archive, PathIn("src/f.bin"), &env));
+  const int writes = calls[FileOp::kWrite];
   ASSERT_GE(writes, 3);
-  const int total = writes;
-  for (int fail = 1; fail <= total; ++fail) {
-    int n = 0;
-    SetFileFaultHook([&](FileOp op, const std::string& path) {
-      return op == FileOp::kWrite && path == archive && ++n == fail ? ENOSPC : 0;
-    });
-    EXPECT_FALSE(PackFileTo7z(archive, PathIn("src/f.bin"))) << "write " << fail << " of " << total;
+  calls.clear();
+  ASSERT_TRUE(Unpack7zArchive(PathIn("out"), archive, k7zDefaultOutputCap, &env));
+  const int reads = calls[FileOp::kRead], seeks = calls[FileOp::kSeek];
+  ASSERT_GE(reads, 2);
+  ASSERT_GE(seeks, 1);
+  env.SetHook(nullptr);
+  for (auto [op, total] : {std::pair{FileOp::kWrite, writes}, {FileOp::kRead, reads}, {FileOp::kSeek, seeks}}) {
+    for (int fail = 0; fail < total; ++fail) {
+      SCOPED_TRACE(std::to_string(static_cast<int>(op)) + " call " + std::to_string(fail + 1) + " of " +
+                   std::to_string(total));
+      env.Clear();
+      env.Fail(op, archive, ENOSPC, fail);
+      EXPECT_FALSE(op == FileOp::kWrite ? PackFileTo7z(archive, PathIn("src/f.bin"), &env)
+                                        : Unpack7zArchive(PathIn("out"), archive, k7zDefaultOutputCap, &env));
+    }
   }
-  SetFileFaultHook(nullptr);
 }
 
 // The file-size limit makes the header's write fail after the stream went out: the

@@ -1,5 +1,5 @@
 // The sync folder's file services against the tools that see the same files: stat,
-// sha1sum, cmp, touch and flock; the errno table; injected failures of the file layer.
+// sha1sum, cmp, touch and flock; the errno table; injected failures of the file system.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -7,6 +7,7 @@
 #include <set>
 
 #include "core/localstorage/filesystemreturn.h"
+#include "platform/posixfile.h"
 #include "storetestutil.h"
 #include "support/filefault.h"
 #include "support/heldfile.h"
@@ -16,6 +17,13 @@ namespace {
 
 class LocalStorageFilesTest : public LocalStorageFixture {
  protected:
+  // The store works on the fault env, which fails nothing until a test says so.
+  void SetUp() override {
+    LocalStorageFixture::SetUp();
+    m_store = nullptr;
+    ASSERT_EQ(CreateLocalStorage(m_store.Receive(), &m_env), S_OK);
+    ASSERT_EQ(m_store->Init(m_userDir, m_syncDir), S_OK);
+  }
   std::string Shell(const std::string& command) {
     std::string out;
     EXPECT_EQ(RunCommand(command, &out), 0) << command;
@@ -27,6 +35,7 @@ class LocalStorageFilesTest : public LocalStorageFixture {
     EXPECT_EQ(stat(path.c_str(), &st), 0) << path;
     return st.st_mode & 07777;
   }
+  FaultFileEnv m_env;
 };
 
 TEST_F(LocalStorageFilesTest, FullPathsStayInsideTheSyncFolder) {
@@ -36,27 +45,18 @@ TEST_F(LocalStorageFilesTest, FullPathsStayInsideTheSyncFolder) {
     std::string full;  // "" = refused
   };
   const Case cases[] = {
-      {"", m_syncDir},
-      {"abc", m_syncDir + "/abc"},
-      {"a/b/c.txt", m_syncDir + "/a/b/c.txt"},
-      {"{9F0E}-id", m_syncDir + "/{9F0E}-id"},
-      {"..", ""},
-      {"../escape", ""},
-      {"a/../../escape", ""},
-      {"/etc/passwd", ""},
-      {".", ""},
-      {"a//b", ""},
-      {"a/", ""},
+      {"", m_syncDir},        {"abc", m_syncDir + "/abc"},  {"a/b/c.txt", m_syncDir + "/a/b/c.txt"},
+      {"{9F0E}-id", m_syncDir + "/{9F0E}-id"},              {"..", ""},
+      {"../escape", ""},      {"a/../../escape", ""},       {"/etc/passwd", ""},
+      {".", ""},              {"a//b", ""},                 {"a/", ""},
       {"a\0b"s, ""},
       // The temp folder is emptied at every start: no item may be placed in it.
-      {".tmp", ""},
-      {".tmp/a.txt", ""},
-      {".tmpx", m_syncDir + "/.tmpx"},
+      {".tmp", ""},           {".tmp/a.txt", ""},           {".tmpx", m_syncDir + "/.tmpx"},
       {"a/.tmp", m_syncDir + "/a/.tmp"},
   };
   LogCapture log;
   for (const Case& c : cases) EXPECT_EQ(m_store->GetFullPath(c.relative), c.full) << c.relative;
-  EXPECT_EQ(log.Count("CLocalStorage::GetFullPath(): refused"), 10);
+  EXPECT_EQ(log.Failures(), 10) << "each refusal is logged";
 
   // Services given a refused relative path fail before touching anything.
   std::string sha1, created, modified, temp;
@@ -78,11 +78,8 @@ TEST_F(LocalStorageFilesTest, TempPathsAreNewGuidsAndCreateNothing) {
   std::set<std::string> seen;
   for (int i = 0; i < 50; ++i) {
     std::string path = m_store->GetTempFilePath();
-    ASSERT_EQ(path.rfind(work, 0), 0u) << path;
-    std::string name = path.substr(work.size());
-    ASSERT_EQ(name.size(), 38u) << name;
-    EXPECT_EQ(name.front(), '{');
-    EXPECT_EQ(name.back(), '}');
+    ASSERT_EQ(path.rfind(work + "{", 0), 0u) << path;
+    EXPECT_TRUE(path.size() == work.size() + 38 && path.back() == '}') << path;
     EXPECT_TRUE(seen.insert(path).second) << "repeated " << path;
   }
   EXPECT_EQ(Shell("ls -A " + ShellQuote(work)), "");
@@ -161,17 +158,28 @@ TEST_F(LocalStorageFilesTest, FailedCopiesLeaveNoTempFile) {
   std::string source = PathIn("upload.bin");
   WriteFileBytes(source, RandomBytes(100000, 3));
   struct Case {
+    FileOp op;
+    const char* part;
     int err;
     HRESULT hr;
   };
-  const Case cases[] = {{ENOSPC, E_FAIL}, {EIO, E_FAIL}, {EACCES, E_CV_LOCAL_LOCKED}, {EROFS, E_CV_LOCAL_LOCKED}};
+  const Case cases[] = {
+      {FileOp::kWrite, "/.tmp/", ENOSPC, E_FAIL},           {FileOp::kWrite, "/.tmp/", EIO, E_FAIL},
+      {FileOp::kWrite, "/.tmp/", EACCES, E_CV_LOCAL_LOCKED}, {FileOp::kWrite, "/.tmp/", EROFS, E_CV_LOCAL_LOCKED},
+      {FileOp::kOpen, "/.tmp/", ENOSPC, E_FAIL},            {FileOp::kClose, "/.tmp/", EIO, E_FAIL},
+      {FileOp::kOpen, "/upload.bin", EACCES, E_CV_LOCAL_LOCKED},
+      {FileOp::kRead, "/upload.bin", EIO, E_FAIL},
+  };
   for (const Case& c : cases) {
-    ScopedFileFault fault(FileOp::kWrite, "/.tmp/", c.err);
+    SCOPED_TRACE(std::to_string(static_cast<int>(c.op)) + " " + c.part + " " + std::to_string(c.err));
+    m_env.Clear();
+    m_env.Fail(c.op, c.part, c.err);
     std::string temp;
-    EXPECT_EQ(m_store->CopyFileToTempPathByFullPath(source, &temp, false), c.hr) << c.err;
+    EXPECT_EQ(m_store->CopyFileToTempPathByFullPath(source, &temp, false), c.hr);
     EXPECT_TRUE(temp.empty());
-    EXPECT_GT(fault.Injected(), 0);
+    EXPECT_GT(m_env.Injected(), 0);
   }
+  m_env.Clear();
   EXPECT_EQ(Shell("ls -A " + ShellQuote(FolderOfPath(m_store->GetTempFilePath()))), "");
 }
 
@@ -238,10 +246,10 @@ TEST_F(LocalStorageFilesTest, MoveFailuresMapToLocalCodes) {
     std::string temp = m_store->GetTempFilePath();
     WriteFileBytes(temp, "new");
     LogCapture log;
-    {
-      ScopedFileFault fault(FileOp::kRename, "/.tmp/", c.err);
-      EXPECT_EQ(m_store->MoveTempFileToSyncSpace(temp, target, "target.txt"), c.hr) << c.err;
-    }
+    m_env.Clear();
+    m_env.Fail(FileOp::kRename, "/.tmp/", c.err);
+    EXPECT_EQ(m_store->MoveTempFileToSyncSpace(temp, target, "target.txt"), c.hr) << c.err;
+    m_env.Clear();
     EXPECT_EQ(log.Contains("ERROR_CHECK_BOOL:S_OK == hr || E_CV_LOCAL_LOCKED == hr"), c.logged) << c.err;
     EXPECT_EQ(ReadFileBytes(target), "old");
     EXPECT_TRUE(FileExists(temp));

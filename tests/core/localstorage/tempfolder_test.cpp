@@ -10,6 +10,7 @@
 #include <set>
 
 #include "platform/posixfile.h"
+#include "support/filefault.h"
 #include "support/logcapture.h"
 #include "support/testenv.h"
 
@@ -81,13 +82,40 @@ TEST_F(TempFolderTest, ACleanUpElsewhereKeepsWhatLiveProcessesClaimAndYoungResum
   EXPECT_EQ(Names(), (std::set<std::string>{"resume-busy", "resume-young"})) << "the work folder goes with its store";
 }
 
+// What cannot be removed is kept and logged and the clean-up goes on; a temp folder
+// that cannot be listed keeps everything; without its work folder a store has none.
 TEST_F(TempFolderTest, TheCleanUpGoesOnPastWhatItCannotRemove) {
-  for (const char* name : {"a", "b", "c"}) WriteFileBytes(m_temp + "/" + name, "x");
+  struct Row {
+    FileOp op;
+    std::string path;  // the one that fails
+    std::set<std::string> left;
+    bool logged;
+  } rows[] = {
+      {FileOp::kUnlink, m_temp + "/b", {"b"}, true},
+      {FileOp::kRmdir, m_temp + "/d", {"d"}, true},
+      {FileOp::kList, m_temp, {"a", "b", "c", "d"}, false},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.path);
+    for (const char* name : {"a", "b", "c"}) WriteFileBytes(m_temp + "/" + name, "x");
+    MakeFolder("d", 0);
+    FaultFileEnv env;
+    env.SetHook([&](FileOp op, const std::string& path) { return op == r.op && path == r.path ? EIO : 0; });
+    LogCapture log;
+    CleanTempFolder(m_temp, kResumeFolderKeep, &env);
+    EXPECT_EQ(Names(), r.left);
+    EXPECT_EQ(log.Failures() > 0 && log.Contains(r.path), r.logged) << log.All();
+    RemoveTree(m_temp);
+    std::filesystem::create_directories(m_temp);
+  }
+  FaultFileEnv env;
+  env.Fail(FileOp::kMkdir, "/work-", EACCES);
+  CTempFolder store(&env);
   LogCapture log;
-  CleanTempFolder(m_temp, kResumeFolderKeep,
-                  [](const std::string& path) { return !path.ends_with("/b") && ::unlink(path.c_str()) == 0; });
-  EXPECT_EQ(Names(), std::set<std::string>{"b"});
-  EXPECT_TRUE(log.Contains(m_temp + "/b")) << log.All();
+  EXPECT_FALSE(store.Open(m_temp));
+  EXPECT_EQ(store.NewFilePath(), "");
+  EXPECT_EQ(log.Failures(), 1) << log.All();
+  EXPECT_EQ(Names(), std::set<std::string>{}) << "its claim ended with it";
 }
 
 }  // namespace

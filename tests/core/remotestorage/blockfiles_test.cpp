@@ -38,18 +38,12 @@ TEST_F(BlockFilesTest, SplitCutsFourMiBBlocksNamedBySha1AndJoinRestoresTheFile) 
     std::vector<size_t> blocks;
   };
   const Case cases[] = {
-      {0, {0}},
-      {1, {1}},
-      {65536, {65536}},
+      {0, {0}}, {1, {1}}, {65536, {65536}},
       // Around a block's last piece: only a whole block is followed by another.
-      {4 * kMiB - 65537, {4 * kMiB - 65537}},
-      {4 * kMiB - 65536, {4 * kMiB - 65536}},
-      {4 * kMiB - 65535, {4 * kMiB - 65535}},
-      {4 * kMiB - 1, {4 * kMiB - 1}},
-      {4 * kMiB, {4 * kMiB, 0}},
-      {4 * kMiB + 1, {4 * kMiB, 1}},
-      {8 * kMiB - 1, {4 * kMiB, 4 * kMiB - 1}},
-      {9 * kMiB, {4 * kMiB, 4 * kMiB, kMiB}},
+      {4 * kMiB - 65537, {4 * kMiB - 65537}}, {4 * kMiB - 65536, {4 * kMiB - 65536}},
+      {4 * kMiB - 65535, {4 * kMiB - 65535}}, {4 * kMiB - 1, {4 * kMiB - 1}},
+      {4 * kMiB, {4 * kMiB, 0}},              {4 * kMiB + 1, {4 * kMiB, 1}},
+      {8 * kMiB - 1, {4 * kMiB, 4 * kMiB - 1}}, {9 * kMiB, {4 * kMiB, 4 * kMiB, kMiB}},
   };
   ASSERT_EQ(0, RunCommand("mkdir -p " + ShellQuote(PathIn("work"))));
   for (const Case& c : cases) {
@@ -98,48 +92,62 @@ TEST_F(BlockFilesTest, EqualBlocksShareOneFile) {
   DeleteBlockFiles(blocks);
 }
 
-TEST_F(BlockFilesTest, ReadAndWriteErrorsFailTheSplitAndLeaveNothing) {
-  // A folder opens for reading but every read fails: that is no end of file.
-  ASSERT_EQ(0, RunCommand("mkdir -p " + ShellQuote(PathIn("in/dir"))));
-  std::vector<std::string> blocks{"stale"};
-  EXPECT_EQ(E_FAIL, SplitFileToBlocks(PathIn("in/dir"), &blocks));
-  EXPECT_TRUE(blocks.empty());
-  EXPECT_EQ("dir\n", Listing(PathIn("in")));
-
+// Every failing step of the split (a read error is no end of file) and of the join
+// fails the call; the split leaves no block folder, the join no half-joined file.
+TEST_F(BlockFilesTest, FailuresFailTheSplitAndTheJoinAndLeaveNothing) {
+  ASSERT_EQ(0, RunCommand("mkdir -p " + ShellQuote(PathIn("in"))));
   WriteFileBytes(PathIn("in/file"), RandomBytes(5 * kMiB, 3));
-  {
-    ScopedFileFault full(FileOp::kWrite, "/in/", ENOSPC, 70);  // fails inside the second block
-    EXPECT_EQ(E_FAIL, SplitFileToBlocks(PathIn("in/file"), &blocks));
-    EXPECT_EQ(1, full.Injected());
+  struct Row {
+    const char* what;
+    FileOp op;
+    std::string part;
+    int skip;
+  } splits[] = {
+      {"source not opened", FileOp::kOpen, PathIn("in/file"), 0},
+      {"second block not read", FileOp::kRead, PathIn("in/file"), 70},
+      {"second block not written", FileOp::kWrite, PathIn("in/{"), 70},
+      {"block folder not made", FileOp::kMkdir, PathIn("in/{"), 0},
+      {"block not closed", FileOp::kClose, PathIn("in/{"), 0},
+      {"block not renamed", FileOp::kRename, PathIn("in/{"), 1},
+  };
+  for (const Row& r : splits) {
+    SCOPED_TRACE(r.what);
+    FaultFileEnv env;
+    env.Fail(r.op, r.part, ENOSPC, r.skip);
+    std::vector<std::string> blocks{"stale"};
+    EXPECT_EQ(E_FAIL, SplitFileToBlocks(PathIn("in/file"), &blocks, nullptr, nullptr, &env));
+    EXPECT_EQ(1, env.Injected());
+    EXPECT_TRUE(blocks.empty());
+    EXPECT_EQ("file\n", Listing(PathIn("in")));
   }
-  EXPECT_EQ("dir\nfile\n", Listing(PathIn("in")));
-  EXPECT_EQ(E_FAIL, SplitFileToBlocks(PathIn("in/missing"), &blocks));
-}
+  std::vector<std::string> blocks;
+  EXPECT_EQ(E_FAIL, SplitFileToBlocks(PathIn("in"), &blocks)) << "a folder reads as no file";
 
-TEST_F(BlockFilesTest, JoinReportsMissingBlocksAndWriteErrors) {
   WriteFileBytes(PathIn("a"), "first");
   WriteFileBytes(PathIn("b"), "second");
-  WriteFileBytes(PathIn("out"), "old");
-  EXPECT_EQ(E_FAIL, JoinBlocks({PathIn("a"), PathIn("gone"), PathIn("b")}, PathIn("out")));
-  EXPECT_FALSE(FileExists(PathIn("out"))) << "a half-joined file never remains";
-  {
-    ScopedFileFault full(FileOp::kWrite, "out", EIO);
-    EXPECT_EQ(E_FAIL, JoinBlocks({PathIn("a"), PathIn("b")}, PathIn("out")));
+  Row joins[] = {{"block not opened", FileOp::kOpen, PathIn("b"), 0},
+                 {"block not read", FileOp::kRead, PathIn("b"), 0},
+                 {"joined file not written", FileOp::kWrite, PathIn("out"), 0},
+                 {"joined file not closed", FileOp::kClose, PathIn("out"), 0}};
+  for (const Row& r : joins) {
+    SCOPED_TRACE(r.what);
+    WriteFileBytes(PathIn("out"), "old");
+    FaultFileEnv env;
+    env.Fail(r.op, r.part, EIO, r.skip);
+    EXPECT_EQ(E_FAIL, JoinBlocks({PathIn("a"), PathIn("b")}, PathIn("out"), nullptr, nullptr, &env));
+    EXPECT_FALSE(FileExists(PathIn("out"))) << "a half-joined file never remains";
   }
-  EXPECT_FALSE(FileExists(PathIn("out")));
+  EXPECT_EQ(E_FAIL, JoinBlocks({PathIn("a"), PathIn("gone"), PathIn("b")}, PathIn("out")));
   EXPECT_EQ(E_FAIL, JoinBlocks({PathIn("a"), Root()}, PathIn("out"))) << "an unreadable block";
   ASSERT_EQ(S_OK, JoinBlocks({PathIn("a"), PathIn("b")}, PathIn("out")));
   EXPECT_EQ("firstsecond", ReadFileBytes(PathIn("out")));
 }
 
-TEST_F(BlockFilesTest, DigestRefusesMoreThanABlock) {
+TEST_F(BlockFilesTest, DigestRefusesMoreThanABlockAndDeleteKeepsFoldersNotItsOwn) {
   WriteFileBytes(PathIn("big"), std::string(4 * kMiB + 1, 'b'));
   BlockDigest digest;
   EXPECT_EQ(E_FAIL, GetBlockDigest(PathIn("big"), &digest));
   EXPECT_EQ(E_FAIL, GetBlockDigest(PathIn("none"), &digest));
-}
-
-TEST_F(BlockFilesTest, DeleteBlockFilesKeepsFoldersThatAreNotItsOwn) {
   ASSERT_EQ(0, RunCommand("mkdir -p " + ShellQuote(PathIn("keep"))));
   WriteFileBytes(PathIn("keep/x"), "x");
   DeleteBlockFiles({PathIn("keep/x")});

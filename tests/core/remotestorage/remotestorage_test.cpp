@@ -82,6 +82,7 @@ TEST_F(RemoteStorageTest, EveryRequestSendsItsPathParametersAndTimeOut) {
   info->strToken = "T";
   TaskData_PushNotify push;
   push.strUserId = "42";
+  ShareRecord share{"T", "F", {"a", "b"}, true, false}, shareNone{"T", "F", {}, false, true};
   const std::string tokenFile = "<token>T</token><fileId>F</fileId>";
   const RequestCase cases[] = {
       {"Login", [&](RecordTree* r) { return rs->Login(*login, nullptr, nullptr, r); }, "/xsvr/login/",
@@ -137,7 +138,12 @@ TEST_F(RemoteStorageTest, EveryRequestSendsItsPathParametersAndTimeOut) {
        "/xsvr/setModTime/", tokenFile + "<modTime>2024-05-01 12:00:00</modTime>", 30},
       {"CheckProxyServer", [&](RecordTree* r) { return rs->CheckProxyServer(r) == S_FALSE ? S_OK : E_FAIL; },
        "/xsvr/", "", 5},
+      {"ShareFile", [&](RecordTree* r) { return rs->ShareFile(share, nullptr, nullptr, r); }, "/xsvr/asmShare/",
+       tokenFile + "<sharers>a,b</sharers><writable>true</writable><sendMail>false</sendMail>", 30},
+      {"ShareFile to none", [&](RecordTree* r) { return rs->ShareFile(shareNone, nullptr, nullptr, r); },
+       "/xsvr/asmShare/", tokenFile + "<sharers></sharers><writable>false</writable><sendMail>true</sendMail>", 30},
   };
+  LogCapture log;
   for (const RequestCase& c : cases) {
     SCOPED_TRACE(c.name);
     size_t before = m_net.Count();
@@ -155,6 +161,7 @@ TEST_F(RemoteStorageTest, EveryRequestSendsItsPathParametersAndTimeOut) {
     EXPECT_TRUE(call.reportNetworkState);
   }
   EXPECT_EQ(0, m_net.Alive()) << "every request releases its transport";
+  EXPECT_EQ(1, log.Count("*ASSERT*: TaskData.vecSharers.size()")) << "sharing with nobody";
 }
 
 TEST_F(RemoteStorageTest, LoginBodyEscapesThePasswordAndTheTraceHidesIt) {
@@ -171,33 +178,6 @@ TEST_F(RemoteStorageTest, LoginBodyEscapesThePasswordAndTheTraceHidesIt) {
                            "DeviceId = ostrel-0|PC, ClientName = ostrel, ClientVersion = 1.0.0.1"))
       << log.All();
   EXPECT_FALSE(log.Contains("p&<>")) << log.All();
-}
-
-TEST_F(RemoteStorageTest, ShareBodyJoinsSharersAndWritesFlagsInLowerCase) {
-  struct Case {
-    std::vector<std::string> sharers;
-    bool writable, sendMail;
-    std::string body;
-    bool assertion;
-  } cases[] = {
-      {{"a", "b"}, true, false,
-       "<nuvra><token>T</token><fileId>F</fileId><sharers>a,b</sharers><writable>true</writable>"
-       "<sendMail>false</sendMail></nuvra>",
-       false},
-      {{}, false, true,
-       "<nuvra><token>T</token><fileId>F</fileId><sharers></sharers><writable>false</writable>"
-       "<sendMail>true</sendMail></nuvra>",
-       true},
-  };
-  for (const Case& c : cases) {
-    LogCapture log;
-    ShareRecord share{"T", "F", c.sharers, c.writable, c.sendMail};
-    RecordTree result;
-    ASSERT_EQ(S_OK, m_rs->ShareFile(share, nullptr, nullptr, &result));
-    EXPECT_EQ("http://api.test:81/xsvr/asmShare/", m_net.Last().url);
-    EXPECT_EQ(kDecl + c.body, m_net.Last().body);
-    EXPECT_EQ(c.assertion, log.Contains("*ASSERT*: TaskData.vecSharers.size()"));
-  }
 }
 
 TEST_F(RemoteStorageTest, RootsAndPathsJoinWithNothingBetween) {
@@ -259,35 +239,32 @@ TEST_F(RemoteStorageTest, ReplyHandlingMapsEveryOutcomeAndKeepsTheValues) {
 TEST_F(RemoteStorageTest, AcceptedCodesOnlySilenceTheErrorLine) {
   TaskDataPtr<TaskData_DirectoryAdd> folder(CreateTaskData_CreateDirectory("T", "P", "a\\b"));
   TaskDataPtr<TaskData_Dir> dir(CreateTaskData_Dir("T", "F"));
-  RecordTree result;
-  {
+  const std::string kWordLine = "ERROR_CHECK_BOOL:S_OK == hr || E_CV_TARGET_EXISTS == hr";
+  struct Case {
+    bool newFolder;
+    HRESULT transport;
+    std::string reply;
+    HRESULT expected;
+    std::vector<std::string> logged, notLogged;
+  } cases[] = {
+      {true, S_OK, Reply("targetExist", "<fileId>old</fileId>"), E_CV_TARGET_EXISTS, {},
+       {kWordLine, "ERROR_CHECK_COM hr = 80041018"}},
+      {true, S_OK, Reply("parentNotExist"), E_CV_PARENT_NOT_EXIST, {kWordLine}, {}},
+      {false, S_OK, Reply("targetExist"), E_CV_TARGET_EXISTS,
+       {"ERROR_CHECK_COM hr = 80041018: hr",
+        "CRemoteStorage::_HttpRequest() Failed, URL = http://api.test:81/xsvr/dir/, Param = <?xml version=\"1.0\" "
+        "encoding=\"utf-8\" ?><nuvra><token>__token__</token><fileId>F</fileId></nuvra>, ResultCode = 'targetExist'"},
+       {}},
+      {false, E_CV_NETWORK_ERROR, "", E_CV_NETWORK_ERROR, {"CHECK_COM hr = 80044001: hr"}, {}},
+  };
+  for (const Case& c : cases) {
     LogCapture log;
-    m_net.Queue(S_OK, Reply("targetExist", "<fileId>old</fileId>"));
-    EXPECT_EQ(E_CV_TARGET_EXISTS, m_rs->NewFolder(*folder, nullptr, nullptr, &result));
-    EXPECT_FALSE(log.Contains("ERROR_CHECK_BOOL:S_OK == hr || E_CV_TARGET_EXISTS == hr")) << log.All();
-    EXPECT_FALSE(log.Contains("ERROR_CHECK_COM hr = 80041018")) << log.All();
-  }
-  {
-    LogCapture log;
-    m_net.Queue(S_OK, Reply("parentNotExist"));
-    EXPECT_EQ(E_CV_PARENT_NOT_EXIST, m_rs->NewFolder(*folder, nullptr, nullptr, &result));
-    EXPECT_TRUE(log.Contains("ERROR_CHECK_BOOL:S_OK == hr || E_CV_TARGET_EXISTS == hr")) << log.All();
-  }
-  {
-    LogCapture log;
-    m_net.Queue(S_OK, Reply("targetExist"));
-    EXPECT_EQ(E_CV_TARGET_EXISTS, m_rs->Dir(*dir, nullptr, nullptr, &result));
-    EXPECT_TRUE(log.Contains("ERROR_CHECK_COM hr = 80041018: hr")) << log.All();
-    EXPECT_TRUE(log.Contains("CRemoteStorage::_HttpRequest() Failed, URL = http://api.test:81/xsvr/dir/, "
-                             "Param = <?xml version=\"1.0\" encoding=\"utf-8\" ?><nuvra><token>__token__</token>"
-                             "<fileId>F</fileId></nuvra>, ResultCode = 'targetExist'"))
-        << log.All();
-  }
-  {
-    LogCapture log;
-    m_net.Queue(E_CV_NETWORK_ERROR, "");
-    EXPECT_EQ(E_CV_NETWORK_ERROR, m_rs->Dir(*dir, nullptr, nullptr, &result));
-    EXPECT_TRUE(log.Contains("CHECK_COM hr = 80044001: hr")) << log.All();
+    RecordTree result;
+    m_net.Queue(c.transport, c.reply);
+    EXPECT_EQ(c.expected, c.newFolder ? m_rs->NewFolder(*folder, nullptr, nullptr, &result)
+                                      : m_rs->Dir(*dir, nullptr, nullptr, &result));
+    for (const std::string& line : c.logged) EXPECT_TRUE(log.Contains(line)) << line << "\n" << log.All();
+    for (const std::string& line : c.notLogged) EXPECT_FALSE(log.Contains(line)) << line << "\n" << log.All();
   }
 }
 
@@ -297,12 +274,9 @@ TEST_F(RemoteStorageTest, ProxyCheckWantsTheVersionWordInAnyCase) {
     std::string reply;
     HRESULT expected;
   } cases[] = {
-      {S_OK, Reply("methodVersionNotMatch"), S_OK},
-      {S_OK, Reply("METHODVERSIONNOTMATCH"), S_OK},
-      {S_OK, Reply("ok"), S_FALSE},
-      {S_OK, "<nuvra/>", S_FALSE},
-      {S_OK, "", E_FAIL},
-      {E_CV_NETWORK_ERROR2, "", E_CV_NETWORK_ERROR2},
+      {S_OK, Reply("methodVersionNotMatch"), S_OK}, {S_OK, Reply("METHODVERSIONNOTMATCH"), S_OK},
+      {S_OK, Reply("ok"), S_FALSE},                 {S_OK, "<nuvra/>", S_FALSE},
+      {S_OK, "", E_FAIL},                           {E_CV_NETWORK_ERROR2, "", E_CV_NETWORK_ERROR2},
   };
   for (const Case& c : cases) {
     m_net.Queue(c.transport, c.reply);
@@ -316,11 +290,10 @@ TEST_F(RemoteStorageTest, GlobalVersionThreeSticksForTheProcess) {
   m_net.Queue(S_OK, Reply("ok", "<globalVersion>2</globalVersion>"));
   ASSERT_EQ(S_OK, m_rs->GetGlobalVersion("T", &version));
   EXPECT_EQ("2", version);
-  RecordedCall call = m_net.Last();
-  EXPECT_EQ("http://api.test:81/xsvr/getGlobalVersion", call.url);
-  EXPECT_EQ(kDecl + "<nuvra><token>T</token></nuvra>", call.body);
-  EXPECT_EQ("v:2&User-Agent:ostrel", call.header);
-  EXPECT_EQ(30, call.timeoutSec);
+  EXPECT_EQ("http://api.test:81/xsvr/getGlobalVersion", m_net.Last().url);
+  EXPECT_EQ(kDecl + "<nuvra><token>T</token></nuvra>", m_net.Last().body);
+  EXPECT_EQ("v:2&User-Agent:ostrel", m_net.Last().header);
+  EXPECT_EQ(30, m_net.Last().timeoutSec);
 
   m_net.Queue(S_OK, Reply("serverBusy"));
   version = "kept";
@@ -423,9 +396,7 @@ TEST(RequestFrameTest, SecretsAreMaskedInBodiesQueriesAndJson) {
       {"{\"fileKey\":\"00ff\",\"index\":\"1\"}", "{\"fileKey\":\"__filekey__\",\"index\":\"1\"}"},
       {"/xsvr/dir/", "/xsvr/dir/"},
   };
-  for (const Case& c : cases) {
-    EXPECT_EQ(c.out, MaskSecrets(c.in)) << c.in;
-  }
+  for (const Case& c : cases) EXPECT_EQ(c.out, MaskSecrets(c.in)) << c.in;
 }
 
 TEST(RequestFrameTest, RawQueryValuesRefuseSeparatorsAndControls) {

@@ -2,8 +2,8 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <strings.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -37,6 +37,50 @@ void GlobalInitOnce() {
 std::string UrlForLog(const char* url) { return url ? MaskUrlForLog(url) : std::string(); }
 
 bool InRange2xx(long code) { return code >= 200 && code <= 299; }
+
+// The file of a form part, read by libcurl through the callbacks below the way it
+// reads a file it opens itself: a file that could not be opened fails its first read,
+// a read error ends the data (as fread does), and only a regular file can be rewound.
+struct FormFile {
+  FileEnv* env;
+  int fd;  // -1 when the file could not be opened
+};
+
+constexpr size_t kCurlReadError = static_cast<size_t>(-1);
+
+size_t FormFileRead(char* buffer, size_t size, size_t count, void* arg) {
+  auto* file = static_cast<FormFile*>(arg);
+  if (file->fd < 0) return kCurlReadError;
+  ssize_t n = file->env->Read(file->fd, buffer, size * count);
+  return n < 0 ? 0 : static_cast<size_t>(n);
+}
+
+int FormFileSeek(void* arg, curl_off_t offset, int origin) {
+  auto* file = static_cast<FormFile*>(arg);
+  return file->env->Seek(file->fd, static_cast<off_t>(offset), origin) < 0 ? CURL_SEEKFUNC_CANTSEEK
+                                                                            : CURL_SEEKFUNC_OK;
+}
+
+void FormFileFree(void* arg) {
+  auto* file = static_cast<FormFile*>(arg);
+  if (file->fd >= 0) file->env->Close(file->fd);
+  delete file;
+}
+
+// The content type libcurl gives a file part: by the extension of its name, else
+// application/octet-stream.
+const char* FormFileContentType(const std::string& name) {
+  static const std::pair<std::string_view, const char*> kTypes[] = {
+      {".gif", "image/gif"},      {".jpg", "image/jpeg"}, {".jpeg", "image/jpeg"},     {".png", "image/png"},
+      {".svg", "image/svg+xml"},  {".txt", "text/plain"}, {".htm", "text/html"},       {".html", "text/html"},
+      {".pdf", "application/pdf"}, {".xml", "application/xml"},
+  };
+  for (const auto& [extension, type] : kTypes)
+    if (name.size() >= extension.size() &&
+        strcasecmp(name.c_str() + name.size() - extension.size(), extension.data()) == 0)
+      return type;
+  return "application/octet-stream";
+}
 
 void LogFormException(const char* url) {
   OSTREL_LOG(kLogError, "%s", "*ASSERT*: 0");
@@ -72,11 +116,11 @@ std::string MaskUrlForLog(const std::string& url) {
   return out;
 }
 
-CCurlHelper::CCurlHelper(CurlPolicy policy) : m_policy(policy) {}
+CCurlHelper::CCurlHelper(CurlPolicy policy, FileEnv* env) : m_policy(policy), m_env(env) {}
 
 CCurlHelper::~CCurlHelper() {
   _ReleaseRequestResources();
-  if (m_fd >= 0) ::close(m_fd);
+  if (m_fd >= 0) m_env->Close(m_fd);
   if (m_hCURL) curl_easy_cleanup(m_hCURL);
 }
 
@@ -248,10 +292,19 @@ bool CCurlHelper::_BuildForm(const std::vector<FormPart>& parts) {
     curl_mimepart* p = curl_mime_addpart(m_mime);
     if (!p) return false;
     curl_mime_name(p, part.name.c_str());
-    if (part.contentOption == kFormFile)
-      curl_mime_filedata(p, part.content.c_str());
-    else
+    if (part.contentOption == kFormFile) {
+      // Named after the file and typed by its name, as libcurl does for its own files.
+      auto* file = new FormFile{m_env, m_env->Open(part.content, O_RDONLY, 0)};
+      struct stat st {};
+      bool regular = file->fd >= 0 && m_env->Fstat(file->fd, &st) && S_ISREG(st.st_mode);
+      curl_mime_data_cb(p, regular ? static_cast<curl_off_t>(st.st_size) : -1, FormFileRead,
+                        regular ? FormFileSeek : nullptr, FormFileFree, file);
+      const std::string name = part.content.substr(part.content.rfind('/') + 1);
+      curl_mime_filename(p, name.c_str());
+      if (part.typeOption == 0) curl_mime_type(p, FormFileContentType(name));
+    } else {
       curl_mime_data(p, part.content.data(), part.content.size());
+    }
     if (part.typeOption != 0) curl_mime_type(p, part.type.c_str());
   }
   return true;
@@ -415,8 +468,7 @@ size_t CCurlHelper::_FileWriteProc(char* data, size_t size, size_t count, void* 
   auto* self = static_cast<CCurlHelper*>(p);
   size_t n = size * count, done = 0;
   while (done < n) {
-    ssize_t w = self->m_fd >= 0 ? ::write(self->m_fd, data + done, n - done) : -1;
-    if (w < 0 && errno == EINTR) continue;
+    ssize_t w = self->m_fd >= 0 ? self->m_env->Write(self->m_fd, data + done, n - done) : -1;
     if (w <= 0) {
       OSTREL_LOG(kLogWarn, "CCurlHelper::SimpleDownLoadFile: writing the file failed: %s", std::strerror(errno));
       self->m_ioFailed = true;
@@ -430,16 +482,13 @@ size_t CCurlHelper::_FileWriteProc(char* data, size_t size, size_t count, void* 
 size_t CCurlHelper::_ReadProc(char* data, size_t size, size_t count, void* p) {
   auto* self = static_cast<CCurlHelper*>(p);
   if (!self || self->m_fd < 0) return CURL_READFUNC_ABORT;
-  for (;;) {
-    ssize_t r = ::read(self->m_fd, data, size * count);
-    if (r < 0 && errno == EINTR) continue;
-    if (r < 0) {
-      OSTREL_LOG(kLogWarn, "CCurlHelper::PostMutiForm: reading the file failed: %s", std::strerror(errno));
-      self->m_ioFailed = true;
-      return CURL_READFUNC_ABORT;
-    }
-    return static_cast<size_t>(r);
+  ssize_t r = self->m_env->Read(self->m_fd, data, size * count);
+  if (r < 0) {
+    OSTREL_LOG(kLogWarn, "CCurlHelper::PostMutiForm: reading the file failed: %s", std::strerror(errno));
+    self->m_ioFailed = true;
+    return CURL_READFUNC_ABORT;
   }
+  return static_cast<size_t>(r);
 }
 
 int CCurlHelper::_ProgressProc(void* p, curl_off_t dlTotal, curl_off_t dlNow, curl_off_t ulTotal, curl_off_t ulNow) {
@@ -496,7 +545,7 @@ CurlStatus CCurlHelper::SimpleDownLoadFile(const char* url, const char* localPat
   try {
     bool ok = (!url || Set(CURLOPT_URL, url)) && _SetHeaderAndBody(true);
     if (ok) {
-      m_fd = ::open(localPath ? localPath : "", O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+      m_fd = m_env->Open(localPath ? localPath : "", O_WRONLY | O_CREAT | O_TRUNC, 0666);
       if (m_fd < 0) {
         OSTREL_LOG(kLogWarn, "%s", "ERROR_CHECK_BOOL:file");
         ok = false;
@@ -518,7 +567,7 @@ CurlStatus CCurlHelper::SimpleDownLoadFile(const char* url, const char* localPat
     code = kExceptionCode;
   }
   if (m_fd >= 0) {
-    if (::close(m_fd) != 0) {
+    if (!m_env->Close(m_fd)) {
       OSTREL_LOG(kLogWarn, "CCurlHelper::SimpleDownLoadFile: closing the file failed: %s", std::strerror(errno));
       m_ioFailed = true;
     }
@@ -550,7 +599,7 @@ CurlStatus CCurlHelper::PostMutiForm(const char* url, const std::vector<FormPart
 
 CurlStatus CCurlHelper::PostMutiForm(const char* url, const char* localPath, long timeoutSec) {
   ASSERT(m_hCURL);
-  PosixFile source;
+  PosixFile source(m_env);
   if (!source.OpenRegularForRead(localPath ? localPath : "") && errno != EINVAL && errno != EISDIR) {
     OSTREL_LOG(kLogWarn, "%s", "ERROR_CHECK_BOOL:NULL != reader.fp");
     return E_FAIL;
@@ -560,7 +609,7 @@ CurlStatus CCurlHelper::PostMutiForm(const char* url, const char* localPath, lon
     return E_FAIL;
   }
   struct stat st {};
-  if (::fstat(source.fd(), &st) != 0) {
+  if (!source.Stat(&st)) {
     OSTREL_LOG(kLogWarn, "%s", "ERROR_CHECK_BOOL:S_OK == hr");
     return E_FAIL;
   }
@@ -589,7 +638,7 @@ CurlStatus CCurlHelper::PostMutiForm(const char* url, const char* localPath, lon
     code = kExceptionCode;
   }
   if (m_hCURL) curl_easy_setopt(m_hCURL, CURLOPT_READDATA, static_cast<void*>(nullptr));
-  ::close(m_fd);
+  m_env->Close(m_fd);
   m_fd = -1;
   return _Finish(code, 200, true);
 }

@@ -9,6 +9,10 @@
 // kept in memory are capped before and after inflation, a connection must come up
 // within the connect time-out, and a transfer without a time-out still ends when it
 // stalls (CurlPolicy).
+//
+// The local files of the transfers (the download's file, the posted file, a form's
+// file parts) are opened, read and written through the FileEnv given at construction;
+// libcurl never opens them itself.
 #pragma once
 
 #include <curl/curl.h>
@@ -21,6 +25,7 @@
 #include <vector>
 
 #include "common/resultcodes.h"
+#include "platform/fileenv.h"
 
 // Transfer status of a request operation (CurlStatus). The GET and download
 // operations give E_CV_SRV_SERVER_ERROR instead for an HTTP status other than 200
@@ -65,7 +70,8 @@ using CurlProgressHandler = void (*)(void* context, double dlTotal, double dlNow
 
 class CCurlHelper {
  public:
-  explicit CCurlHelper(CurlPolicy policy = CurlPolicy());
+  // env must outlive the object.
+  explicit CCurlHelper(CurlPolicy policy = CurlPolicy(), FileEnv* env = FileEnv::Default());
   ~CCurlHelper();
   CCurlHelper(const CCurlHelper&) = delete;
   CCurlHelper& operator=(const CCurlHelper&) = delete;
@@ -185,6 +191,7 @@ class CCurlHelper {
   static int _ProgressProc(void* self, curl_off_t dlTotal, curl_off_t dlNow, curl_off_t ulTotal, curl_off_t ulNow);
 
   CurlPolicy m_policy;
+  FileEnv* m_env;
   std::string m_reply;         // reply bytes
   std::string m_replyHeaders;  // the final response's header lines
   CURL* m_hCURL = nullptr;

@@ -14,15 +14,15 @@ namespace {
 // The folder that will hold the file, with every missing level. New levels get the
 // usual 0777 less the umask, like the file (0666 less the umask): downloads are the
 // user's files. A folder that cannot be made fails the open of the file.
-void EnsureParentFolder(const std::string& path) {
+void EnsureParentFolder(FileEnv* env, const std::string& path) {
   std::string parent = GetParentPath(path);
-  if (!parent.empty()) EnsureDirectory(parent, 0777);
+  if (!parent.empty()) EnsureDirectory(parent, 0777, env);
 }
 
 }  // namespace
 
-CTransport::CTransport(TransportSettings settings, CurlPolicy policy)
-    : m_curl(policy), m_settings(std::move(settings)) {}
+CTransport::CTransport(TransportSettings settings, CurlPolicy policy, FileEnv* env)
+    : m_env(env), m_curl(policy, env), m_settings(std::move(settings)) {}
 
 HRESULT CTransport::Init() {
   m_sendLimit = m_settings.uploadSpeed ? m_settings.uploadSpeed() : 0;
@@ -126,7 +126,7 @@ HRESULT CTransport::Download(const std::string& url, const std::string& localPat
   if (localPath.empty()) {
     OSTREL_LOG(kLogWarn, "%s", "ERROR_CHECK_BOOLEX:szLocal && wcslen(szLocal)");
   } else {
-    EnsureParentFolder(localPath);
+    EnsureParentFolder(m_env, localPath);
     _BeginTransfer(header);
     if (!body.empty()) m_curl.SetPostField(body.c_str());
     int32_t status = m_curl.SimpleDownLoadFile(url.c_str(), localPath.c_str(), timeoutSec);
@@ -182,9 +182,10 @@ HRESULT CTransport::SetSpeedLimit(uint32_t send, uint32_t receive) {
 
 HRESULT CreateTransport(ITransport** transport) { return CreateTransportWith(DefaultTransportSettings(), transport); }
 
-HRESULT CreateTransportWith(const TransportSettings& settings, ITransport** transport, CurlPolicy policy) {
+HRESULT CreateTransportWith(const TransportSettings& settings, ITransport** transport, CurlPolicy policy,
+                            FileEnv* env) {
   if (!transport) return E_POINTER;
-  CTransport* pTransport = new (std::nothrow) CTransport(settings, policy);
+  CTransport* pTransport = new (std::nothrow) CTransport(settings, policy, env);
   ERROR_CHECK_BOOLEX(pTransport);
   pTransport->AddRef();
   *transport = pTransport;

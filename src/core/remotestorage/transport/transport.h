@@ -11,7 +11,9 @@
 
 class CTransport final : public CUnknownImpl<ITransport> {
  public:
-  explicit CTransport(TransportSettings settings, CurlPolicy policy = CurlPolicy());
+  // The transfers' local files go through env, which must outlive the object.
+  explicit CTransport(TransportSettings settings, CurlPolicy policy = CurlPolicy(),
+                      FileEnv* env = FileEnv::Default());
 
   // Reads the speed limits and makes the libcurl handle. E_FAIL without a handle.
   HRESULT Init();
@@ -43,6 +45,7 @@ class CTransport final : public CUnknownImpl<ITransport> {
   HRESULT _PostOutcome(int32_t status, std::string* reply);
   static void _OnProgress(void* self, double dlTotal, double dlNow, double ulTotal, double ulNow);
 
+  FileEnv* m_env;
   CCurlHelper m_curl;
   TransportProgressCallback m_callback = nullptr;
   void* m_context = nullptr;
@@ -54,9 +57,9 @@ class CTransport final : public CUnknownImpl<ITransport> {
 // A new transport on the user's settings, with one reference in *transport; the
 // pointer is stored also when Init fails, so the caller releases it either way.
 HRESULT CreateTransport(ITransport** transport);
-// The same on given settings (tests, benchmarks).
+// The same on given settings (tests, benchmarks), its files reached through env.
 HRESULT CreateTransportWith(const TransportSettings& settings, ITransport** transport,
-                            CurlPolicy policy = CurlPolicy());
+                            CurlPolicy policy = CurlPolicy(), FileEnv* env = FileEnv::Default());
 
 // Rewrites a transfer status as a result code: 0 S_OK, 1 E_CV_NETWORK_ERROR,
 // 2 E_CV_CURL_CANCEL, 3 E_CV_NETWORK_ERROR2, 4 E_CV_NETWORK_ERROR3; any other value

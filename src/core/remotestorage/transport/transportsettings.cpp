@@ -13,8 +13,8 @@ TransportSettings DefaultTransportSettings() {
     LoadProxySettings(&p->host, &p->port, &p->userName, &p->password, &type);
     p->type = static_cast<int32_t>(type);
   };
-  s.uploadSpeed = GetUploadSpeed;
-  s.downloadSpeed = GetDownloadSpeed;
+  s.uploadSpeed = [] { return GetUploadSpeed(); };
+  s.downloadSpeed = [] { return GetDownloadSpeed(); };
   s.systemProxy = GetEnvironmentProxy;
   return s;
 }
