@@ -1,13 +1,10 @@
-// The crash-report object: the switch in config.ini, the dump folder, a crashing
-// child's report, and the sweep of old reports with an injected clock.
+// The crash-report object: the switch in config.ini, the dump folder, and the sweep of
+// old reports with an injected clock.
 #include "common/crashreport.h"
 
 #include <fcntl.h>
 #include <signal.h>
-#include <sys/mman.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -40,44 +37,24 @@ class CrashReportTest : public OstrelTest {
   std::string m_config;
 };
 
-TEST_F(CrashReportTest, SwitchedOffInConfigIniInstallsNothing) {
+// Switched off, nothing is installed; by default (no config.ini) the handler goes in
+// for the dump folder, made 0700, with or without a trailing separator on the root.
+// What the handler writes is the crash handler's own test.
+TEST_F(CrashReportTest, TheSwitchInConfigIniInstallsTheHandlerForTheDumpFolder) {
   WriteFileBytes(m_config + "config.ini", "[Ostrel]\nCrashReport=0\n");
   InitCrashReport(m_config);
   EXPECT_FALSE(FileExists(m_config + "dump"));
-}
-
-TEST_F(CrashReportTest, CrashingChildLeavesAReportInTheDumpFolder) {
-  // No config.ini: CrashReport defaults to 1.
-  pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    struct rlimit none {0, 0};
-    setrlimit(RLIMIT_CORE, &none);
-    InitCrashReport(m_config.substr(0, m_config.size() - 1));  // without the trailing separator
-    void* page = mmap(nullptr, 4096, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    *static_cast<volatile int*>(page) = 1;
-    _exit(0);
-  }
-  int status = 0;
-  ASSERT_EQ(waitpid(child, &status, 0), child);
-  ASSERT_TRUE(WIFSIGNALED(status)) << status;
-  EXPECT_EQ(WTERMSIG(status), SIGSEGV);
+  ASSERT_EQ(unlink((m_config + "config.ini").c_str()), 0);
+  struct sigaction before {}, after {};
+  sigaction(SIGSEGV, nullptr, &before);
+  InitCrashReport(m_config.substr(0, m_config.size() - 1));
+  sigaction(SIGSEGV, nullptr, &after);
+  EXPECT_NE(after.sa_sigaction, before.sa_sigaction);
+  EXPECT_EQ(GetCrashReporter().Folder(), m_config + "dump/");
+  EXPECT_TRUE(GetCrashReporter().IsEnabled());
   struct stat st {};
   ASSERT_EQ(stat((m_config + "dump").c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 07777, 0700u);
-  int reports = 0;
-  for (const auto& e : fs::directory_iterator(m_config + "dump")) {
-    ++reports;
-    EXPECT_NE(ReadFileBytes(e.path().string()).find("signal: 11 (SIGSEGV)"), std::string::npos);
-  }
-  EXPECT_EQ(reports, 1);
-}
-
-TEST_F(CrashReportTest, InstallInThisProcessSetsTheFolder) {
-  WriteFileBytes(m_config + "config.ini", "[Ostrel]\nCrashReport=1\nCrashReportDialog=1\n");
-  InitCrashReport(m_config);
-  EXPECT_EQ(GetCrashReporter().Folder(), m_config + "dump/");
-  EXPECT_TRUE(GetCrashReporter().IsEnabled());
 }
 
 TEST_F(CrashReportTest, CleanOldFilesDeletesOnlyFilesOlderThanThreeDays) {

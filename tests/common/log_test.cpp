@@ -6,7 +6,6 @@
 #include <sys/time.h>
 #include <unistd.h>
 
-#include <fstream>
 #include <regex>
 
 #include "common/checks.h"
@@ -31,36 +30,32 @@ class LogTest : public OstrelTest {
   std::string m_base;
 };
 
-TEST_F(LogTest, LineFormatWithoutSourceBelowThreshold5) {
+// Below threshold 5 a line has no source field; from 5 on it has one. The file is 0600.
+TEST_F(LogTest, LineFormatsAndThePrivateDatedFile) {
   Init(4);
   LogWriteFormat(kLogInfo, "/src/common/some_unit.cpp", 42, "hello %s %d", "world", 7);
-  std::string text = ReadFileBytes(Dated("2024_03_05"));
-  std::regex re("^2024/03/05 10:00:00 \tI \tOstrel \t[0-9a-f]{8}:[0-9a-f]{8} \thello world 7\r\n$");
-  EXPECT_TRUE(std::regex_match(text, re)) << text;
-}
-
-TEST_F(LogTest, LineFormatWithSourceAboveThreshold4) {
   Init(5);
   LogWriteFormat(kLogWarn, "/src/common/some_unit.cpp", 42, "x");
   std::string text = ReadFileBytes(Dated("2024_03_05"));
-  std::regex re("^2024/03/05 10:00:00 \tW \tOstrel \t[0-9a-f]{8}:[0-9a-f]{8} \tx \tFL:some_unit\\.cpp\\(42\\)\r\n$");
+  std::regex re(
+      "^2024/03/05 10:00:00 \tI \tOstrel \t[0-9a-f]{8}:[0-9a-f]{8} \thello world 7\r\n"
+      "2024/03/05 10:00:00 \tW \tOstrel \t[0-9a-f]{8}:[0-9a-f]{8} \tx \tFL:some_unit\\.cpp\\(42\\)\r\n$");
   EXPECT_TRUE(std::regex_match(text, re)) << text;
+  struct stat st {};
+  ASSERT_EQ(::stat(Dated("2024_03_05").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
 }
 
+// Levels outside 0..9 are refused; the odd levels have their letters.
 TEST_F(LogTest, LevelLettersAndDroppedLevels) {
   Init(9);
-  struct Row {
-    int level;
-    const char* letter;
-  } rows[] = {{0, "E"}, {1, "N"}, {4, "I"}, {5, "W"}, {6, "N"}, {7, "R"}, {8, "N"}, {9, "T"}};
   LogCapture cap;
-  for (const auto& r : rows) LogWrite(r.level, "f.cpp", 1, "m");
-  LogWrite(-1, "f.cpp", 1, "negative");
-  LogWrite(10, "f.cpp", 1, "ten");
+  for (int level : {-1, 1, 6, 7, 8, 10}) LogWrite(level, "f.cpp", 1, "m");
   auto lines = cap.Lines();
-  ASSERT_EQ(lines.size(), std::size(rows));
+  ASSERT_EQ(lines.size(), 4u);
+  const char* letters[] = {"N", "N", "R", "N"};
   for (size_t i = 0; i < lines.size(); ++i)
-    EXPECT_NE(lines[i].find(std::string(" \t") + rows[i].letter + " \t"), std::string::npos) << lines[i];
+    EXPECT_NE(lines[i].find(std::string(" \t") + letters[i] + " \t"), std::string::npos) << lines[i];
 }
 
 TEST_F(LogTest, PauseComesBeforeTheLevelTestForLogWriteOnly) {
@@ -75,25 +70,25 @@ TEST_F(LogTest, PauseComesBeforeTheLevelTestForLogWriteOnly) {
   EXPECT_FALSE(FileExists(Dated("2024_03_05")));
 }
 
+// The stored day starts as none, so a start on 1 January (day 0) still opens its file;
+// the roll compares year and day.
 TEST_F(LogTest, DayRollsAtMidnightAndAcrossYears) {
+  struct Row {
+    int64_t now;
+    const char* date;
+  } rows[] = {
+      {1704067200, "2024_01_01"},  // 00:00:00, day 0 of the year
+      {1709683199, "2024_03_05"},  // 23:59:59, day 64
+      {1741219200, "2025_03_06"},  // 00:00:00, day 64 of the next year
+      {1741305600, "2025_03_07"},
+  };
+  m_clock.SetNow(rows[0].now);
   Init(4);
-  m_clock.SetNow(1709683199);  // 2024-03-05 23:59:59
-  LogWrite(kLogInfo, "f.cpp", 1, "before");
-  m_clock.SetNow(1709683200);  // 2024-03-06 00:00:00
-  LogWrite(kLogInfo, "f.cpp", 1, "after");
-  EXPECT_NE(ReadFileBytes(Dated("2024_03_05")).find("before"), std::string::npos);
-  EXPECT_NE(ReadFileBytes(Dated("2024_03_06")).find("after"), std::string::npos);
-  // The same day of the year one year later is a new day.
-  m_clock.SetNow(1741219200);  // 2025-03-06 00:00:00, also day 64 of its year
-  LogWrite(kLogInfo, "f.cpp", 1, "next year");
-  EXPECT_NE(ReadFileBytes(Dated("2025_03_06")).find("next year"), std::string::npos);
-}
-
-TEST_F(LogTest, FirstOfJanuaryStartWrites) {
-  m_clock.SetNow(1704067200);  // 2024-01-01 00:00:00, day 0 of the year
-  Init(4);
-  LogWrite(kLogInfo, "f.cpp", 1, "new year");
-  EXPECT_NE(ReadFileBytes(Dated("2024_01_01")).find("new year"), std::string::npos);
+  for (const auto& r : rows) {
+    m_clock.SetNow(r.now);
+    LogWrite(kLogInfo, "f.cpp", 1, r.date);
+    EXPECT_NE(ReadFileBytes(Dated(r.date)).find(r.date), std::string::npos) << r.date;
+  }
 }
 
 TEST_F(LogTest, InitMovesTodaysLinesToTheNewBase) {
@@ -150,29 +145,20 @@ TEST_F(LogTest, StartupSweepDeletesOldFilesOfAnyName) {
       {"old.txt", 3 * 86400 + 1, false},
       {"recent.log", 3 * 86400 - 60, true},
       {"today.dmp", 0, true},
+      {"sub", 10 * 86400, true},  // a folder
   };
+  ::mkdir(folder.c_str(), 0700);
+  ::mkdir((folder + "/sub").c_str(), 0700);
   for (const auto& r : rows) {
     std::string p = folder + "/" + r.name;
-    WriteFileBytes(p, "x");
+    if (!FileExists(p)) WriteFileBytes(p, "x");
     struct timeval tv[2] = {{static_cast<time_t>(now - r.age), 0}, {static_cast<time_t>(now - r.age), 0}};
     ASSERT_EQ(::utimes(p.c_str(), tv), 0);
   }
-  ::mkdir((folder + "/sub").c_str(), 0700);
-  struct timeval old[2] = {{static_cast<time_t>(now - 10 * 86400), 0}, {static_cast<time_t>(now - 10 * 86400), 0}};
-  ::utimes((folder + "/sub").c_str(), old);
-
+  Init(4, 1, -1);  // -1 keeps everything
+  for (const auto& r : rows) EXPECT_TRUE(FileExists(folder + "/" + r.name)) << r.name;
   Init(4, 0x10000001, 3);
   for (const auto& r : rows) EXPECT_EQ(FileExists(folder + "/" + r.name), r.kept) << r.name;
-  EXPECT_TRUE(FileExists(folder + "/sub"));
-}
-
-TEST_F(LogTest, SweepWithMinusOneKeepsEverything) {
-  std::string p = PathIn("log/ancient.log");
-  WriteFileBytes(p, "x");
-  struct timeval tv[2] = {{1000, 0}, {1000, 0}};
-  ASSERT_EQ(::utimes(p.c_str(), tv), 0);
-  Init(4, 1, -1);
-  EXPECT_TRUE(FileExists(p));
 }
 
 TEST_F(LogTest, LongChineseTextIsCutOnACharacterBoundary) {
@@ -193,39 +179,13 @@ TEST_F(LogTest, LongChineseTextIsCutOnACharacterBoundary) {
   EXPECT_EQ((body.size() - start) % 3, 0u);
 }
 
-TEST_F(LogTest, LogFileIsPrivate) {
-  Init(4);
-  LogWrite(kLogInfo, "f.cpp", 1, "x");
-  struct stat st {};
-  ASSERT_EQ(::stat(Dated("2024_03_05").c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0777, 0600u);
-}
-
 // The check conventions: texts, levels and what each returns.
-HRESULT BoolCheck(bool ok) {
-  ERROR_CHECK_BOOL(ok);
-  return S_OK;
-}
-bool FlagCheck(bool ok) {
-  ERROR_CHECK_BOOL_FLAG(ok);
-  return true;
-}
-HRESULT BoolExCheck(bool ok) {
-  ERROR_CHECK_BOOLEX_MSG(ok, "path %s", "/x");
-  return S_OK;
-}
-HRESULT ComCheck(HRESULT hRt) {
-  ERROR_CHECK_COM(hRt);
-  return S_OK;
-}
-HRESULT ComMsgCheck(HRESULT hr) {
-  ERROR_CHECK_COM_MSG(hr, "call %d failed", 3);
-  return S_OK;
-}
-HRESULT SuccessCheck(HRESULT hr) {
-  ERROR_CHECK_SUCCESS_MSG(hr, "%s", "must be S_OK");
-  return hr;
-}
+HRESULT BoolCheck(bool ok) { ERROR_CHECK_BOOL(ok); return S_OK; }
+bool FlagCheck(bool ok) { ERROR_CHECK_BOOL_FLAG(ok); return true; }
+HRESULT BoolExCheck(bool ok) { ERROR_CHECK_BOOLEX_MSG(ok, "path %s", "/x"); return S_OK; }
+HRESULT ComCheck(HRESULT hRt) { ERROR_CHECK_COM(hRt); return S_OK; }
+HRESULT ComMsgCheck(HRESULT hr) { ERROR_CHECK_COM_MSG(hr, "call %d failed", 3); return S_OK; }
+HRESULT SuccessCheck(HRESULT hr) { ERROR_CHECK_SUCCESS_MSG(hr, "%s", "must be S_OK"); return hr; }
 HRESULT Traced(HRESULT result, FakeClock& clock) {
   HRESULT hr = E_FAIL;
   TRACE_SCOPE("CUnit::Traced()", &hr);

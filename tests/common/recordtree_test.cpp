@@ -36,14 +36,6 @@ TEST_F(RecordTreeTest, GetAttributeIsCaseSensitiveAndNeverInserts) {
   EXPECT_EQ(node.GetAttribute("Result"), "");
   EXPECT_EQ(node.GetAttribute("missing"), "");
   EXPECT_EQ(node.GetAttributeMap().size(), 1u) << "a read must not add the name";
-
-  RecordTree empty;
-  EXPECT_EQ(empty.GetAttribute("result"), "");
-  EXPECT_TRUE(empty.IsEmpty());
-
-  node.SetAttribute("result", "failed");
-  EXPECT_EQ(node.GetAttribute("result"), "failed");
-  EXPECT_EQ(node.GetAttributeMap().size(), 1u);
 }
 
 TEST_F(RecordTreeTest, AttributesIterateInUtf16CodeUnitOrder) {
@@ -58,17 +50,6 @@ TEST_F(RecordTreeTest, AttributesIterateInUtf16CodeUnitOrder) {
   for (const auto& a : attrs) names.push_back(a.Key);
   EXPECT_EQ(names, (std::vector<std::string>{"A", "B", "a", "ab", "b", "\xE4\xB8\xAD", "\xF0\x9F\x98\x80",
                                              "\xEE\x80\x80"}));
-}
-
-TEST_F(RecordTreeTest, GetAttributesAssertsOnANonEmptyVectorAndAppendsAnyway) {
-  RecordTree node;
-  node.SetAttribute("k", "v");
-  std::vector<RecordTreePair> attrs{{"old", "x"}};
-  LogCapture cap;
-  node.GetAttributes(attrs);
-  EXPECT_TRUE(cap.Contains("*ASSERT*: vtAttrs.empty()")) << cap.All();
-  ASSERT_EQ(attrs.size(), 2u);
-  EXPECT_EQ(attrs[1], (RecordTreePair{"k", "v"}));
 }
 
 TEST_F(RecordTreeTest, ChildReferencesStayValidWhileMoreChildrenAreAdded) {
@@ -90,11 +71,9 @@ TEST_F(RecordTreeTest, CopiesAreDeepAndIndependent) {
   a.SetAttribute("x", "1");
   a.AddValue("k", "v");
   a.AddChild("child").AddChild("grandchild").AddValue("deep", "1");
-  RecordTree b(a);
-  EXPECT_EQ(a, b);
-  RecordTree c;
+  RecordTree b(a), c;
   c = a;
-  EXPECT_EQ(a, c);
+  EXPECT_TRUE(a == b && a == c);
   b.AddChild("extra");
   c.SetAttribute("x", "2");
   EXPECT_EQ(a.GetChildCount(), 1u);
@@ -119,6 +98,7 @@ TEST_F(RecordTreeTest, IndexPastTheCountAssertsAndYieldsEmpty) {
   EXPECT_EQ(cap.Count("*ASSERT*: inRange"), 3) << cap.All();
 }
 
+// Only the node's own pairs, unencoded; an empty node and an empty key are asserted.
 TEST_F(RecordTreeTest, KeyValueText) {
   struct Row {
     std::vector<RecordTreePair> pairs;
@@ -127,7 +107,7 @@ TEST_F(RecordTreeTest, KeyValueText) {
       {{{"size", "4194304"}, {"index", "1"}}, "size=4194304&index=1"},
       {{{"k", ""}}, "k="},
       {{{"a", "x=y"}, {"a", "z"}}, "a=x=y&a=z"},
-      {{{"v", "a b&c"}}, "v=a b&c"},  // nothing is encoded
+      {{{"v", "a b&c"}}, "v=a b&c"},
       {{}, ""},
   };
   for (const auto& r : rows) {
@@ -137,9 +117,6 @@ TEST_F(RecordTreeTest, KeyValueText) {
     for (const auto& p : r.pairs) node.AddValue(p.Key, p.Value);
     EXPECT_EQ(RecordTreeToKeyValueText(node, '&', '='), r.want);
   }
-}
-
-TEST_F(RecordTreeTest, KeyValueTextAssertsOnEmptyNodeAndEmptyKey) {
   LogCapture cap;
   EXPECT_EQ(RecordTreeToKeyValueText(RecordTree(), '&', '='), "");
   EXPECT_TRUE(cap.Contains("*ASSERT*: !RecordTree.IsEmpty()")) << cap.All();

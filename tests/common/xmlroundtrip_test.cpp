@@ -9,6 +9,7 @@
 
 #include "common/xmlhelper.h"
 #include "support/testenv.h"
+#include "support/textcodec.h"
 
 namespace {
 
@@ -53,24 +54,14 @@ class XmlRoundTripTest : public OstrelTest {
   std::mt19937 m_rng;
 };
 
-std::string Hex(const std::string& s) {
-  static const char* digits = "0123456789abcdef";
-  std::string out;
-  for (unsigned char c : s) {
-    out += digits[c >> 4];
-    out += digits[c & 15];
-  }
-  return out.empty() ? "-" : out;
-}
-
 // The lines the python peer prints for a document: N name, A attr value (sorted by
 // name), P key text for an element with text, C ... E around an element without.
 void Describe(const RecordTree& t, std::string& out) {
-  out += "N " + Hex(t.GetName()) + "\n";
+  out += "N " + HexEncode(t.GetName()) + "\n";
   std::vector<std::pair<std::string, std::string>> attrs(t.GetAttributeMap().begin(), t.GetAttributeMap().end());
   std::sort(attrs.begin(), attrs.end());
-  for (const auto& [k, v] : attrs) out += "A " + Hex(k) + " " + Hex(v) + "\n";
-  for (const auto& p : t.GetPairs()) out += "P " + Hex(p.Key) + " " + Hex(p.Value) + "\n";
+  for (const auto& [k, v] : attrs) out += "A " + HexEncode(k) + " " + HexEncode(v) + "\n";
+  for (const auto& p : t.GetPairs()) out += "P " + HexEncode(p.Key) + " " + HexEncode(p.Value) + "\n";
   for (size_t i = 0; i < t.GetChildCount(); ++i) {
     out += "C\n";
     Describe(t.GetChild(i), out);
@@ -83,7 +74,7 @@ import sys, os
 import xml.etree.ElementTree as ET
 
 def hx(s):
-    return s.encode('utf-8').hex() or '-'
+    return s.encode('utf-8').hex()
 
 def describe(e, out):
     out.append('N ' + hx(e.tag))
@@ -134,11 +125,10 @@ TEST_F(XmlRoundTripTest, RandomTreesReadBackEqualHereAndInPython) {
   // Compare document by document for a readable failure.
   auto split = [](const std::string& all) {
     std::vector<std::string> docs;
-    size_t pos = 0;
-    while ((pos = all.find("DOC ", pos)) != std::string::npos) {
+    for (size_t pos = all.find("DOC "); pos != std::string::npos;) {
       size_t next = all.find("DOC ", pos + 4);
-      docs.push_back(all.substr(pos, next == std::string::npos ? std::string::npos : next - pos));
-      pos = next == std::string::npos ? all.size() : next;
+      docs.push_back(all.substr(pos, next - pos));
+      pos = next;
     }
     return docs;
   };

@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <functional>
 #include <iterator>
+#include <regex>
 
 #include "support/testenv.h"
 
@@ -64,8 +65,6 @@ TEST_F(CrashHandlerTest, FailingChildLeavesAReportAndDiesByItsSignal) {
   } rows[] = {
       {"SIGSEGV", SIGSEGV, WriteToProtectedPage},
       {"SIGABRT", SIGABRT, [] { std::abort(); }},
-      {"SIGFPE", SIGFPE, [] { raise(SIGFPE); }},
-      {"SIGBUS", SIGBUS, [] { raise(SIGBUS); }},
   };
   for (const Row& r : rows) {
     std::filesystem::remove_all(m_dump);
@@ -80,10 +79,8 @@ TEST_F(CrashHandlerTest, FailingChildLeavesAReportAndDiesByItsSignal) {
     auto files = DumpFiles();
     ASSERT_EQ(files.size(), 1u) << r.name;
     std::string file = std::filesystem::path(files[0]).filename().string();
-    std::string prefix = "crash_" + std::to_string(m_child) + "_";
-    std::string suffix = "_" + std::to_string(r.signal) + ".txt";
-    EXPECT_EQ(file.rfind(prefix, 0), 0u) << file;
-    EXPECT_TRUE(file.size() > suffix.size() && file.compare(file.size() - suffix.size(), suffix.size(), suffix) == 0)
+    EXPECT_TRUE(std::regex_match(
+        file, std::regex("crash_" + std::to_string(m_child) + "_[0-9]+_" + std::to_string(r.signal) + "\\.txt")))
         << file;
     struct stat st {};
     ASSERT_EQ(stat(files[0].c_str(), &st), 0);

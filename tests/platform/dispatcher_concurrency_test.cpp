@@ -2,7 +2,6 @@
 // poster's order, and quits end the loop where they were queued.
 #include "platform/dispatcher.h"
 
-#include <atomic>
 #include <thread>
 #include <vector>
 
@@ -56,27 +55,6 @@ TEST_F(DispatcherTest, QuitEndsTheLoopWhereItWasQueued) {
   dispatcher.Quit(0x123456);
   EXPECT_EQ(dispatcher.Run(), 0x123456);
   EXPECT_EQ(order, (std::vector<int>{1, 3}));
-}
-
-TEST_F(DispatcherTest, RunPendingRunsOnlyWhatWasQueued) {
-  CDispatcher dispatcher;
-  int count = 0;
-  EXPECT_FALSE(dispatcher.Post(nullptr));
-  EXPECT_EQ(dispatcher.RunPending(), 0u);
-  dispatcher.Post([&] {
-    ++count;
-    dispatcher.Post([&] { count += 10; });  // posted by work: runs in a later pass
-  });
-  dispatcher.Post([&] { ++count; });
-  EXPECT_EQ(dispatcher.RunPending(), 2u);
-  EXPECT_EQ(count, 2);
-  EXPECT_EQ(dispatcher.RunPending(), 1u);
-  EXPECT_EQ(count, 12);
-  dispatcher.Post([&] { ++count; });
-  dispatcher.Quit(0);
-  dispatcher.Post([&] { ++count; });
-  EXPECT_EQ(dispatcher.RunPending(), 1u) << "a quit ends the pass";
-  EXPECT_EQ(dispatcher.QueuedCount(), 1u);
 }
 
 }  // namespace

@@ -18,10 +18,11 @@ namespace {
 class LockProbeTest : public OstrelTest {};
 
 TEST_F(LockProbeTest, StatesOfAFile) {
-  std::string path = PathIn("doc.txt");
+  std::string path = PathIn("doc.txt"), other = PathIn("other.txt");
   EXPECT_EQ(ProbeFileLock(path), FileLockState::kMissing);
   EXPECT_EQ(ProbeFileLock(PathIn("doc.txt/below")), FileLockState::kMissing);
   WriteFileBytes(path, "text");
+  WriteFileBytes(other, "text");
   EXPECT_EQ(ProbeFileLock(path), FileLockState::kUnlocked);
 
   // This process's own descriptors and locks do not count.
@@ -30,30 +31,17 @@ TEST_F(LockProbeTest, StatesOfAFile) {
   EXPECT_EQ(::flock(fd, LOCK_EX), 0);
   EXPECT_EQ(ProbeFileLock(path), FileLockState::kUnlocked);
   close(fd);
-}
 
-TEST_F(LockProbeTest, HeldByFlock) {
-  std::string path = PathIn("locked.txt");
-  WriteFileBytes(path, "text");
-  {
-    HeldFile holder(path, HeldFile::kFlock);
+  // Another process holding it locked, or merely open, does.
+  for (HeldFile::Kind kind : {HeldFile::kFlock, HeldFile::kOpenOnly}) {
+    HeldFile holder(path, kind);
     ASSERT_TRUE(holder.Ready());
-    EXPECT_EQ(ProbeFileLock(path), FileLockState::kLocked);
+    struct stat st {};
+    ASSERT_EQ(stat(path.c_str(), &st), 0);
+    EXPECT_TRUE(AnyProcessHasOpen(st.st_dev, st.st_ino, getpid()));
+    EXPECT_EQ(ProbeFileLock(path), FileLockState::kLocked) << kind;
+    EXPECT_EQ(ProbeFileLock(other), FileLockState::kUnlocked);
   }
-}
-
-TEST_F(LockProbeTest, HeldOpenWithoutALock) {
-  std::string path = PathIn("open.txt");
-  WriteFileBytes(path, "text");
-  std::string other = PathIn("other.txt");
-  WriteFileBytes(other, "text");
-  HeldFile holder(path, HeldFile::kOpenOnly);
-  ASSERT_TRUE(holder.Ready());
-  struct stat st {};
-  ASSERT_EQ(stat(path.c_str(), &st), 0);
-  EXPECT_TRUE(AnyProcessHasOpen(st.st_dev, st.st_ino, getpid()));
-  EXPECT_EQ(ProbeFileLock(path), FileLockState::kLocked);
-  EXPECT_EQ(ProbeFileLock(other), FileLockState::kUnlocked);
 }
 
 TEST_F(LockProbeTest, ProcLocksLines) {
@@ -65,8 +53,6 @@ TEST_F(LockProbeTest, ProcLocksLines) {
     bool held;
   };
   const Case cases[] = {
-      {"1: POSIX  ADVISORY  WRITE 4242 08:02:131090 0 EOF\n", 1, true},
-      {"1: FLOCK  ADVISORY  WRITE 4242 08:02:131090 0 EOF\n", 1, true},
       {"1: OFDLCK ADVISORY  READ  -1 08:02:131090 0 EOF\n", 1, true},
       {"1: LEASE  ACTIVE    READ  4242 08:02:131090 0 EOF\n", 1, true},
       {"1: FLOCK  ADVISORY  WRITE 4242 08:02:131091 0 EOF\n", 1, false},  // another inode

@@ -1,42 +1,28 @@
 #include "support/fsseed.h"
 
+#include "support/textcodec.h"
+
 namespace {
 
-std::string Base64(const std::string& bytes) {
-  static const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::string out;
-  for (size_t i = 0; i < bytes.size(); i += 3) {
-    uint32_t v = static_cast<uint32_t>(static_cast<unsigned char>(bytes[i])) << 16;
-    if (i + 1 < bytes.size()) v |= static_cast<uint32_t>(static_cast<unsigned char>(bytes[i + 1])) << 8;
-    if (i + 2 < bytes.size()) v |= static_cast<unsigned char>(bytes[i + 2]);
-    out += kAlphabet[v >> 18];
-    out += kAlphabet[(v >> 12) & 63];
-    out += i + 1 < bytes.size() ? kAlphabet[(v >> 6) & 63] : '=';
-    out += i + 2 < bytes.size() ? kAlphabet[v & 63] : '=';
-  }
-  return out;
-}
-
-nlohmann::json GetJson(LocalService& service, const std::string& target) {
-  HttpReply r = HttpExchange(service.Port(), "GET", target);
+nlohmann::json Exchange(LocalService& service, const std::string& method, const std::string& target,
+                        const std::string& body) {
+  HttpReply r = HttpExchange(service.Port(), method, target, body, {"Content-Type: application/json"});
   nlohmann::json reply = nlohmann::json::parse(r.body, nullptr, false);
   if (!r.ok || r.status != 200 || reply.is_discarded()) {
-    ADD_FAILURE() << "GET " << target << ": " << r.status << " " << r.body;
+    ADD_FAILURE() << method << " " << target << " " << body << ": " << r.status << " " << r.body;
     return nullptr;
   }
   return reply;
+}
+
+nlohmann::json GetJson(LocalService& service, const std::string& target) {
+  return Exchange(service, "GET", target, "");
 }
 
 }  // namespace
 
 nlohmann::json FsControl(LocalService& service, const std::string& path, const nlohmann::json& body) {
-  HttpReply r = HttpExchange(service.Port(), "POST", path, body.dump(), {"Content-Type: application/json"});
-  nlohmann::json reply = nlohmann::json::parse(r.body, nullptr, false);
-  if (!r.ok || r.status != 200 || reply.is_discarded()) {
-    ADD_FAILURE() << path << " refused " << body.dump() << ": " << r.status << " " << r.body;
-    return nullptr;
-  }
-  return reply;
+  return Exchange(service, "POST", path, body.dump());
 }
 
 nlohmann::json FsAccount(LocalService& service, const std::string& user, const std::string& password) {
@@ -52,13 +38,13 @@ nlohmann::json FsSeedFile(LocalService& service, const std::string& userId, cons
                           const std::string& content, const std::string& format, const std::string& parentId) {
   return FsControl(service, "/test/xfer/file",
                    {{"userId", userId}, {"name", name}, {"parentId", parentId}, {"format", format},
-                    {"content_base64", Base64(content)}});
+                    {"content_base64", Base64Encode(content)}});
 }
 
 nlohmann::json FsSeedVersion(LocalService& service, const std::string& fileId, const std::string& content,
                              const std::string& format) {
   return FsControl(service, "/test/xfer/file",
-                   {{"fileId", fileId}, {"format", format}, {"content_base64", Base64(content)}});
+                   {{"fileId", fileId}, {"format", format}, {"content_base64", Base64Encode(content)}});
 }
 
 nlohmann::json XferState(LocalService& service, const std::string& fileId) {

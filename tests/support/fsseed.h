@@ -46,8 +46,5 @@ nlohmann::json XferState(LocalService& service, const std::string& fileId = "");
 // The plain content of a file's version (0: the current one) as the service decodes it;
 // nullopt when it holds none.
 std::optional<std::string> XferContent(LocalService& service, const std::string& fileId, int64_t fileVer = 0);
-// Transfer faults (FsControl with these paths; see localsvc/xfercontrol.cpp):
-//   "/test/xfer/corrupt"   {"fileId", "index", "count"?}
-//   "/test/xfer/metadata"  {"path", "index"?, "blockId"?, "dropKey"?, "count"?}
-//   "/test/xfer/thumbnail" {"fileId", "entries": [{"name", "text" | "data_base64", "claimedSize"?}]}
-// and slow replies through Inject: {"path": "/blk/downloadBlock", "chunk": 65536, "chunk_ms": 200}.
+// Transfer faults are FsControl calls of /test/xfer/corrupt, /metadata and /thumbnail
+// (their fields: `ostrel_localsvc --help`); slow replies are Inject faults with "chunk".

@@ -17,28 +17,11 @@
 
 #include <nlohmann/json.hpp>
 
+#include "support/textcodec.h"
+
 namespace {
 
 constexpr int kWaitMs = 30000;
-
-std::string Base64Decode(const std::string& text) {
-  static const std::string kAlphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::string out;
-  uint32_t acc = 0;
-  int bits = 0;
-  for (char c : text) {
-    if (c == '=') break;
-    size_t v = kAlphabet.find(c);
-    if (v == std::string::npos) continue;
-    acc = (acc << 6) | static_cast<uint32_t>(v);
-    bits += 6;
-    if (bits >= 8) {
-      bits -= 8;
-      out += static_cast<char>((acc >> bits) & 0xFF);
-    }
-  }
-  return out;
-}
 
 int ConnectLoopback(int port) {
   int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -221,7 +204,6 @@ std::vector<RecordedRequest> LocalService::Requests(const std::string& path) {
   }
   for (const auto& e : j["requests"]) {
     RecordedRequest rec;
-    rec.seq = e["seq"].get<uint64_t>();
     rec.method = e["method"].get<std::string>();
     rec.target = e["target"].get<std::string>();
     rec.path = e["path"].get<std::string>();
@@ -230,7 +212,6 @@ std::vector<RecordedRequest> LocalService::Requests(const std::string& path) {
     for (const auto& h : e["headers"]) rec.headers.emplace_back(h[0].get<std::string>(), h[1].get<std::string>());
     rec.body = Base64Decode(e["body_base64"].get<std::string>());
     rec.bodySize = e["body_size"].get<uint64_t>();
-    rec.multipart = e["multipart"].get<bool>();
     for (const auto& p : e["parts"]) {
       rec.parts.push_back({p["name"].get<std::string>(), p["filename"].get<std::string>(),
                            p["content_type"].get<std::string>(), Base64Decode(p["data_base64"].get<std::string>()),

@@ -39,7 +39,6 @@ struct RecordedPart {
 // without percent-decoding; a request sent to the service as a proxy (absolute-form
 // target) has proxied set and the origin removed from path.
 struct RecordedRequest {
-  uint64_t seq = 0;
   std::string method;
   std::string target;
   std::string path;
@@ -48,7 +47,6 @@ struct RecordedRequest {
   std::vector<std::pair<std::string, std::string>> headers;  // sorted by name
   std::string body;  // up to 1 MiB
   uint64_t bodySize = 0;
-  bool multipart = false;
   std::vector<RecordedPart> parts;  // in the order sent
 
   bool HasHeader(const std::string& name) const;

@@ -3,9 +3,10 @@
 #include "common/log.h"
 
 LogCapture::LogCapture() {
-  logcontrol::SetLineObserver([this](int, const std::string& line) {
+  logcontrol::SetLineObserver([this](int level, const std::string& line) {
     std::lock_guard<std::mutex> g(m_mutex);
     m_lines.push_back(line);
+    m_failures += level == kLogError || level == kLogWarn;
   });
 }
 
@@ -26,6 +27,11 @@ int LogCapture::Count(const std::string& text) {
   return n;
 }
 
+int LogCapture::Failures() {
+  std::lock_guard<std::mutex> g(m_mutex);
+  return m_failures;
+}
+
 std::string LogCapture::All() {
   std::lock_guard<std::mutex> g(m_mutex);
   std::string out;
@@ -36,4 +42,5 @@ std::string LogCapture::All() {
 void LogCapture::Clear() {
   std::lock_guard<std::mutex> g(m_mutex);
   m_lines.clear();
+  m_failures = 0;
 }

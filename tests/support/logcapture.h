@@ -17,6 +17,9 @@ class LogCapture {
   bool Contains(const std::string& text);
   // Number of lines that contain the text.
   int Count(const std::string& text);
+  // Number of error and warning lines (failed checks, refusals): for failures whose
+  // text is our own, not one the system fixes.
+  int Failures();
   // Every captured line joined, for failure messages and "never logged" checks.
   std::string All();
   void Clear();
@@ -24,4 +27,5 @@ class LogCapture {
  private:
   std::mutex m_mutex;
   std::vector<std::string> m_lines;
+  int m_failures = 0;
 };

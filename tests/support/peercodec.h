@@ -1,11 +1,13 @@
-// The stored formats of file contents made and read with OpenSSL, liblzma and 7zz
-// directly, never with the client's code nor the local service's: tests play a client
-// against the local service with them, or check what it serves, and client tests can
-// compare the client's encodings with an independent peer.
+// The stored formats of file contents (RTV0 blocks, FileHeader files), made and read
+// with OpenSSL, liblzma and 7zz directly, never with the client's code nor the local
+// service's: a fault the client's encoder and decoder share (key digit order, table
+// endianness, header offsets) shows against it, and tests play a client against the
+// local service with it.
 //
-// Keys are 64 hex digits whose digit pairs are read low digit first ("1a" is 0xA1).
+// Key texts are 64 hex digits whose digit pairs are read low digit first ("1a" is 0xA1).
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -32,5 +34,40 @@ std::string PeerFileHeader(std::string_view payload, const std::string& keyText)
 std::string Peer7z(std::string_view plain, const std::string& dir);
 
 // Decodes an RTV0 block or a FileHeader file (a 7z archive inside is extracted by 7zz
-// in the folder dir). False when it is malformed.
+// in the folder dir). False when it is malformed or a FileHeader's MD5 does not match.
 bool PeerDecode(std::string_view encoded, const std::string& keyText, const std::string& dir, std::string* plain);
+
+// The layouts field by field, with raw keys of 16, 24 or 32 bytes.
+namespace peer {
+
+std::string KeyFromText(const std::string& text);  // 32 key bytes
+std::string AesEcb(const std::string& key, const std::string& data, bool encrypt);
+std::string Md5(const std::string& data);   // raw digest
+std::string Sha1(const std::string& data);  // raw digest
+
+struct FileHeaderFile {
+  bool ok = false;
+  std::string error;
+  uint32_t version = 0, plainSize = 0, dataSize = 0;
+  std::string storedMd5, actualMd5;
+  std::string plain;  // deciphered, cut to the plain size
+};
+FileHeaderFile ReadFileHeader(const std::string& file, const std::string& key);
+
+struct Rtv0File {
+  bool ok = false;
+  std::string error;
+  uint8_t version = 0, flags = 0, fill = 0;
+  uint32_t plainSize = 0;
+  std::string sha1, hint, reserved;  // reserved: bytes 6-7 and 41-63
+  std::string plain;                 // deciphered, fill removed
+};
+Rtv0File ReadRtv0(const std::string& file, const std::string& key);
+
+// Writers of both formats, for files "from another client": payload zero-filled to
+// whole blocks and enciphered.
+std::string WriteFileHeader(const std::string& payload, const std::string& key);
+std::string WriteRtv0(const std::string& payload, const std::string& key, bool packed, uint32_t plainSize,
+                      const std::string& sha1);
+
+}  // namespace peer

@@ -22,15 +22,13 @@ class ScriptedMainWindow final : public IMainWindow {
 
   // Queues the answer of the next prompt. Without a queued answer a prompt ends
   // with its last (cancel) button, as a window that cannot ask does.
-  void QueueWizardChoice(int button, bool checked = false);
+  void QueueWizardChoice(int button, bool checked = false) { Locked([&] { m_choices.push_back({button, checked}); }); }
   // Results of the other operations.
-  void SetMessageResult(HRESULT hr);
-  void SetNotifyResult(HRESULT hr);
-  void SetShellOpenResult(ShellProcess p);
-  // Runs inside ShowMessage, before it returns (for example to block a caller).
-  void SetOnMessage(std::function<void(const std::string& text)> hook);
+  void SetMessageResult(HRESULT hr) { Locked([&] { m_messageResult = hr; }); }
+  void SetNotifyResult(HRESULT hr) { Locked([&] { m_notifyResult = hr; }); }
+  void SetShellOpenResult(ShellProcess p) { Locked([&] { m_shellOpenResult = p; }); }
   // Runs inside ShowWizard while the prompt is open, before it is answered.
-  void SetOnWizard(std::function<void(const WizardPrompt& prompt)> hook);
+  void SetOnWizard(std::function<void(const WizardPrompt&)> hook) { Locked([&] { m_onWizard = std::move(hook); }); }
 
   std::vector<Call> Calls();
   int CountOf(const std::string& op);
@@ -43,7 +41,19 @@ class ScriptedMainWindow final : public IMainWindow {
   HRESULT OnDragDataFile(const std::string& path) override;
 
  private:
-  void Record(Call call);
+  template <typename F>
+  auto Locked(F f) -> decltype(f()) {
+    std::lock_guard<std::mutex> guard(m_mutex);
+    return f();
+  }
+  // Records the call and returns what was set for it.
+  template <typename T>
+  T Record(Call call, const T& result) {
+    return Locked([&] {
+      m_calls.push_back(std::move(call));
+      return result;
+    });
+  }
 
   std::mutex m_mutex;
   std::vector<Call> m_calls;
@@ -51,6 +61,5 @@ class ScriptedMainWindow final : public IMainWindow {
   HRESULT m_messageResult = S_OK;
   HRESULT m_notifyResult = S_OK;
   ShellProcess m_shellOpenResult = kShellNoProcess;
-  std::function<void(const std::string&)> m_onMessage;
   std::function<void(const WizardPrompt&)> m_onWizard;
 };

@@ -1,5 +1,6 @@
 #include "support/textcodec.h"
 
+#include <cctype>
 #include <cstdint>
 
 namespace {
@@ -9,9 +10,7 @@ constexpr char kHexDigits[] = "0123456789abcdef";
 
 int HexValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return 0;
+  return std::isxdigit(static_cast<unsigned char>(c)) ? (c | 0x20) - 'a' + 10 : 0;
 }
 
 }  // namespace

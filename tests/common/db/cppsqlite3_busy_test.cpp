@@ -3,6 +3,7 @@
 // once the lock goes; busy lines are sparse; an operation's busy lines carry its own
 // text, never one of an operation that has ended.
 #include <chrono>
+#include <functional>
 #include <string>
 #include <thread>
 
@@ -82,48 +83,45 @@ TEST_F(CppSQLite3BusyTest, WriteSucceedsOnceTheLockIsReleased) {
   EXPECT_EQ(CliQuery(m_path, "SELECT a FROM t ORDER BY a"), "1\n2\n");
 }
 
-TEST_F(CppSQLite3BusyTest, StatementAndQueryWaitToo) {
-  CppSQLite3Statement ins = m_db.compileStatement("INSERT INTO t VALUES (?)");
-  CppSQLite3Statement sel = m_db.compileStatement("SELECT count(*) FROM t");
-  SqliteCli holder(m_path);
-  holder.Run("BEGIN EXCLUSIVE;");
-  LogCapture log;
-  ins.bind(1, 1);
-  EXPECT_EQ(Thrown([&] { ins.execDML(); }).first, SQLITE_BUSY);
-  EXPECT_TRUE(log.Contains("OPT:CppSQLite3Statement::execDML()...sqlite3_step(mpVM) LoopCount:0"));
-  EXPECT_EQ(Thrown([&] { sel.execQuery(); }).first, SQLITE_BUSY);
-  EXPECT_TRUE(log.Contains("OPT:CppSQLite3Statement::execQuery()...sqlite3_step(mpVM) LoopCount:0"));
-  holder.Run("ROLLBACK;");
-  EXPECT_EQ(ins.execDML(), 1);  // reset after the failure, ready to run again
-  EXPECT_EQ(sel.execQuery().getIntField(0), 1);
-}
-
-TEST_F(CppSQLite3BusyTest, LaterOperationsLogTheirOwnText) {
-  // A long statement on the heap, gone once execDML returns. A handler that kept a
-  // pointer to it would read freed memory below (the sanitizers catch that).
+// Statements, tables and compiles wait too, and each logs its own text. The busy lines
+// must never show the text of an operation that has ended: a long statement on the
+// heap, freed once execDML returns, would be read by a handler that kept a pointer to
+// it (the sanitizers catch that).
+TEST_F(CppSQLite3BusyTest, EveryOperationWaitsAndLogsItsOwnText) {
   std::string longSql = "INSERT INTO t VALUES ('" + std::string(2000, 'v') + "')";
   EXPECT_EQ(m_db.execDML(longSql), 1);
   longSql.assign(longSql.size(), 'X');
   longSql.clear();
   longSql.shrink_to_fit();
+  CppSQLite3Statement ins = m_db.compileStatement("INSERT INTO t VALUES (?)");
+  CppSQLite3Statement sel = m_db.compileStatement("SELECT count(*) FROM t");
+  CppSQLite3DB fresh;  // a new connection must read the schema to compile
+  fresh.open(m_path);
+  fresh.setBusyPolicy(m_db.busyPolicy());
 
   SqliteCli holder(m_path);
   holder.Run("BEGIN EXCLUSIVE;");
-  LogCapture log;
-  EXPECT_EQ(Thrown([&] { m_db.getTable("SELECT * FROM t"); }).first, SQLITE_BUSY);
-  EXPECT_TRUE(log.Contains("OPT:CppSQLite3DB::getTable()...sqlite3_get_table() SQLString:SELECT * FROM t "
-                           "LoopCount:0"));
-
-  // A new connection must read the schema to compile: busy as well.
-  CppSQLite3DB fresh;
-  fresh.open(m_path);
-  BusyPolicy policy = m_db.busyPolicy();
-  fresh.setBusyPolicy(policy);
-  EXPECT_EQ(Thrown([&] { fresh.compileStatement("SELECT a FROM t"); }).first, SQLITE_BUSY);
-  EXPECT_TRUE(log.Contains("OPT:CppSQLite3DB::compileStatement()...sqlite3_prepare_v2() SQLString:SELECT a FROM t "
-                           "LoopCount:0"));
-  EXPECT_FALSE(log.Contains("vvvv"));
-  EXPECT_FALSE(log.Contains("XXXX"));
+  ins.bind(1, 1);
+  struct Case {
+    std::function<void()> fn;
+    const char* text;
+  } cases[] = {
+      {[&] { ins.execDML(); }, "OPT:CppSQLite3Statement::execDML()...sqlite3_step(mpVM) LoopCount:0"},
+      {[&] { sel.execQuery(); }, "OPT:CppSQLite3Statement::execQuery()...sqlite3_step(mpVM) LoopCount:0"},
+      {[&] { m_db.getTable("SELECT * FROM t"); },
+       "OPT:CppSQLite3DB::getTable()...sqlite3_get_table() SQLString:SELECT * FROM t LoopCount:0"},
+      {[&] { fresh.compileStatement("SELECT a FROM t"); },
+       "OPT:CppSQLite3DB::compileStatement()...sqlite3_prepare_v2() SQLString:SELECT a FROM t LoopCount:0"},
+  };
+  for (const Case& c : cases) {
+    LogCapture log;
+    EXPECT_EQ(Thrown(c.fn).first, SQLITE_BUSY) << c.text;
+    EXPECT_TRUE(log.Contains(c.text)) << log.All();
+    EXPECT_FALSE(log.Contains("vvvv") || log.Contains("XXXX"));
+  }
+  holder.Run("ROLLBACK;");
+  EXPECT_EQ(ins.execDML(), 1);  // reset after the failure, ready to run again
+  EXPECT_EQ(sel.execQuery().getIntField(0), 2);
 }
 
 TEST_F(CppSQLite3BusyTest, ThreadsOnOneConnectionEachLogTheirOwnOperation) {
@@ -145,18 +143,6 @@ TEST_F(CppSQLite3BusyTest, ThreadsOnOneConnectionEachLogTheirOwnOperation) {
       EXPECT_NE(line.find("execQuery()"), std::string::npos) << line;
     }
   }
-}
-
-// The real clock: a bound of a few hundred milliseconds is waited and then given up.
-TEST_F(CppSQLite3BusyTest, RealClockBoundEnds) {
-  BusyPolicy policy;
-  policy.maxWait = milliseconds(300);
-  m_db.setBusyPolicy(policy);
-  SqliteCli holder(m_path);
-  holder.Run("BEGIN EXCLUSIVE;");
-  auto start = std::chrono::steady_clock::now();
-  EXPECT_EQ(Thrown([&] { m_db.execDML("INSERT INTO t VALUES (1)"); }).first, SQLITE_BUSY);
-  EXPECT_GE(std::chrono::steady_clock::now() - start, milliseconds(300));
 }
 
 }  // namespace

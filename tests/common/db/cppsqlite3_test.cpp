@@ -40,14 +40,7 @@ TEST(CppSQLite3ExceptionTest, TextNamesTheCode) {
     const char* text;
   };
   const Case cases[] = {
-      {0, "m", "SQLITE_OK[0]: m"},
-      {5, "database is locked", "SQLITE_BUSY[5]: database is locked"},
-      {13, "x", "SQLITE_FULL[13]: x"},
-      {25, "x", "SQLITE_RANGE[25]: x"},
-      {26, "x", "UNKNOWN_ERROR[26]: x"},
-      {100, "x", "SQLITE_ROW[100]: x"},
-      {101, "x", "SQLITE_DONE[101]: x"},
-      {1000, "Database not open", "CPPSQLITE_ERROR[1000]: Database not open"},
+      {26, "x", "UNKNOWN_ERROR[26]: x"},  // a gap in the codes
       {-1, "x", "UNKNOWN_ERROR[-1]: x"},
       {1, nullptr, "SQLITE_ERROR[1]: "},
   };
@@ -62,10 +55,10 @@ TEST(CppSQLite3ExceptionTest, TextNamesTheCode) {
   EXPECT_STREQ(copy.errorMessage(), "SQLITE_ERROR[1]: near x");
 }
 
+// The wrapper's own checks (those the data-base layer's log lines show are its test).
 TEST_F(CppSQLite3Test, WrapperChecksThrowTheirTexts) {
   m_db.execDML("CREATE TABLE t (a INTEGER, b TEXT)");
   m_db.execDML("INSERT INTO t VALUES (1, 'one')");
-  CppSQLite3DB closed;
   struct Case {
     const char* name;
     std::function<void()> fn;
@@ -73,32 +66,19 @@ TEST_F(CppSQLite3Test, WrapperChecksThrowTheirTexts) {
     const char* text;
   };
   const std::vector<Case> cases = {
-      {"closed", [&] { closed.execDML("SELECT 1"); }, 1000, "CPPSQLITE_ERROR[1000]: Database not open"},
-      {"closed query", [&] { closed.execQuery("SELECT 1"); }, 1000, "CPPSQLITE_ERROR[1000]: Database not open"},
       {"scalar without row", [&] { m_db.execScalar("SELECT a FROM t WHERE a = 99"); }, 1000,
        "CPPSQLITE_ERROR[1000]: Invalid scalar query"},
       {"bad index", [&] { m_db.execQuery("SELECT * FROM t").getIntField(2); }, 1000,
        "CPPSQLITE_ERROR[1000]: Invalid field index requested"},
       {"negative index", [&] { m_db.execQuery("SELECT * FROM t").getStringField(-1); }, 1000,
        "CPPSQLITE_ERROR[1000]: Invalid field index requested"},
-      {"bad name", [&] { m_db.execQuery("SELECT * FROM t").getIntField("nope"); }, 1000,
-       "CPPSQLITE_ERROR[1000]: Invalid field name requested"},
-      {"empty query", [&] { CppSQLite3Query().eof(); }, 1000, "CPPSQLITE_ERROR[1000]: Null Virtual Machine pointer"},
       {"table row", [&] { m_db.getTable("SELECT * FROM t").setRow(1); }, 1000,
        "CPPSQLITE_ERROR[1000]: Invalid row index requested"},
       {"empty table", [&] { CppSQLite3Table().numRows(); }, 1000, "CPPSQLITE_ERROR[1000]: Null Results pointer"},
       {"bind range", [&] { m_db.compileStatement("INSERT INTO t VALUES (?, ?)").bind(3, 1); }, 25,
        "SQLITE_RANGE[25]: Error binding int param"},
-      {"bind text range", [&] { m_db.compileStatement("INSERT INTO t VALUES (?, ?)").bind(0, "x"); }, 25,
-       "SQLITE_RANGE[25]: Error binding string param"},
-      {"bind null range", [&] { m_db.compileStatement("INSERT INTO t VALUES (?, ?)").bindNull(9); }, 25,
-       "SQLITE_RANGE[25]: Error binding NULL param"},
-      {"bind double range", [&] { m_db.compileStatement("INSERT INTO t VALUES (?, ?)").bind(9, 1.5); }, 25,
-       "SQLITE_RANGE[25]: Error binding double param"},
       {"two statements", [&] { m_db.execDML("CREATE TABLE u (x); DROP TABLE t"); }, 1000,
        "CPPSQLITE_ERROR[1000]: Only one statement may be executed at a time"},
-      {"compile error", [&] { m_db.execQuery("SELEC 1"); }, 1, "SQLITE_ERROR[1]: near \"SELEC\": syntax error"},
-      {"constraint", [&] { m_db.execDML("CREATE TABLE t (x)"); }, 1, "SQLITE_ERROR[1]: table t already exists"},
   };
   for (const Case& c : cases) {
     auto [code, text] = Thrown(c.fn);
@@ -131,9 +111,6 @@ TEST_F(CppSQLite3Test, GettersReadValuesAndNullDefaults) {
   EXPECT_DOUBLE_EQ(q.getFloatField("f"), 2.5);
   EXPECT_EQ(q.getStringField("s"), std::string("caf\xc3\xa9\0x", 7));
   EXPECT_EQ(q.getBlobField("b"), std::string("\0\x01\x27\xff", 4));
-  EXPECT_STREQ(q.fieldName(3), "s");
-  EXPECT_STREQ(q.fieldDeclType(2), "REAL");
-  EXPECT_EQ(q.fieldDataType(0), SQLITE_INTEGER);
   EXPECT_EQ(q.fieldIndex("b"), 4);
   EXPECT_FALSE(q.fieldIsNull("i"));
   q.nextRow();
@@ -149,33 +126,7 @@ TEST_F(CppSQLite3Test, GettersReadValuesAndNullDefaults) {
   q.finalize();
   EXPECT_THROW(q.eof(), CppSQLite3Exception);
 
-  CppSQLite3Table t = m_db.getTable("SELECT i, s FROM t ORDER BY rowid");
-  ASSERT_EQ(t.numRows(), 2);
-  ASSERT_EQ(t.numFields(), 2);
-  EXPECT_STREQ(t.fieldName(1), "s");
-  EXPECT_EQ(t.getIntField("i"), 42);
-  t.setRow(1);
-  EXPECT_TRUE(t.fieldIsNull("s"));
-  EXPECT_EQ(t.getIntField(0, -1), -1);
-  EXPECT_EQ(t.getStringField("s", "none"), "none");
   EXPECT_EQ(m_db.execScalar("SELECT count(*) FROM t"), 2);
-}
-
-TEST_F(CppSQLite3Test, StatementQueryDoesNotOwnTheStatement) {
-  m_db.execDML("CREATE TABLE t (a)");
-  for (int i = 0; i < 3; ++i) m_db.execDML("INSERT INTO t VALUES (?)", {i});
-  CppSQLite3Statement sel = m_db.compileStatement("SELECT a FROM t WHERE a >= ? ORDER BY a");
-  for (int from : {0, 2}) {
-    sel.bind(1, from);
-    std::vector<int> seen;
-    {
-      CppSQLite3Query q = sel.execQuery();
-      for (; !q.eof(); q.nextRow()) seen.push_back(q.getIntField(0));
-    }
-    sel.reset();
-    EXPECT_EQ(seen.front(), from);
-    EXPECT_EQ(seen.back(), 2);
-  }
 }
 
 TEST_F(CppSQLite3Test, MovesLeaveTheSourceEmpty) {
@@ -244,74 +195,23 @@ TEST_F(CppSQLite3Test, NewFileIsPrivateAndReadableByTheShell) {
   EXPECT_EQ(CliQuery(path, "SELECT v FROM t"), "it's\n");
 }
 
-TEST_F(CppSQLite3Test, OpenTwiceClosesTheFirstConnection) {
-  m_db.execDML("CREATE TABLE t (a)");
-  m_db.open(PathIn("other.db"));
-  EXPECT_FALSE(m_db.tableExists("t"));
-  EXPECT_THROW(CppSQLite3DB().open(PathIn("no/such/folder/x.db")), CppSQLite3Exception);
-}
-
-TEST(CppSQLite3BinaryTest, EmptyIsX) {
-  EXPECT_EQ(CppSQLite3EncodeBinary(""), "x");
-  EXPECT_EQ(CppSQLite3DecodeBinary("x"), "");
-  CppSQLite3Binary b;
-  b.setBinary(nullptr, 0);
-  EXPECT_EQ(b.getEncoded(), "x");
-  b.setEncoded("x");
-  EXPECT_EQ(b.getBinaryLength(), 0u);
-}
-
-TEST(CppSQLite3BinaryTest, EscapesZeroOneAndQuote) {
-  // Every byte value is present once, so every offset needs three escapes and the
-  // first one (1) is chosen.
+// Binary data stored in a TEXT column: the text holds no zero byte and no quote, an
+// empty input is "x", and garbage does not decode.
+TEST(CppSQLite3BinaryTest, RoundTripsAndRefusesGarbage) {
+  std::vector<std::string> inputs = {std::string(), std::string(10, '\0'), std::string(10, '\'')};
   std::string all;
   for (int c = 0; c < 256; ++c) all.push_back(static_cast<char>(c));
-  std::string enc = CppSQLite3EncodeBinary(all);
-  ASSERT_EQ(enc.size(), 1u + 256u + 3u);
-  EXPECT_EQ(enc[0], '\x01');
-  // 0-1 = 0xff as it stands; 1-1 = 0 and 2-1 = 1 escaped; 40-1 = 39 (the quote) escaped.
-  EXPECT_EQ(enc.substr(1, 6), std::string("\xff\x01\x01\x01\x02\x02", 6));
-  EXPECT_EQ(enc.substr(1 + 2 + 2 + 37, 3), std::string("\x26\x01\x03", 3));
-  EXPECT_EQ(CppSQLite3DecodeBinary(enc), all);
-}
-
-TEST(CppSQLite3BinaryTest, RoundTripsWithoutZeroOrQuote) {
-  for (size_t n : {1u, 2u, 39u, 255u, 4096u}) {
-    for (uint32_t seed : {1u, 2u, 3u}) {
-      std::string data = RandomBytes(n, seed);
-      std::string enc = CppSQLite3EncodeBinary(data);
-      EXPECT_EQ(enc.find('\0'), std::string::npos);
-      EXPECT_EQ(enc.find('\''), std::string::npos);
-      EXPECT_EQ(CppSQLite3DecodeBinary(enc), data) << n << " " << seed;
-    }
+  inputs.push_back(all);
+  for (size_t n : {1u, 39u, 4096u}) inputs.push_back(RandomBytes(n, static_cast<uint32_t>(n)));
+  for (const std::string& data : inputs) {
+    std::string enc = CppSQLite3EncodeBinary(data);
+    EXPECT_EQ(enc.find('\0'), std::string::npos);
+    EXPECT_EQ(enc.find('\''), std::string::npos);
+    EXPECT_EQ(CppSQLite3DecodeBinary(enc), data) << data.size();
   }
-  for (unsigned char c : {0x00, 0x01, 0x27, 0x28, 0xff}) {
-    std::string data(10, static_cast<char>(c));
-    EXPECT_EQ(CppSQLite3DecodeBinary(CppSQLite3EncodeBinary(data)), data);
-  }
-}
-
-TEST(CppSQLite3BinaryTest, GarbageDoesNotDecode) {
-  for (const std::string& bad : {std::string(), std::string("\x05\x01", 2), std::string("\x05\x01\x09", 3),
-                                 std::string("\x05\x01\x00", 3), std::string("\x00\x41", 2)}) {
-    try {
-      CppSQLite3DecodeBinary(bad);
-      ADD_FAILURE() << "decoded garbage of size " << bad.size();
-    } catch (const CppSQLite3Exception& e) {
-      EXPECT_STREQ(e.errorMessage(), "CPPSQLITE_ERROR[1000]: Cannot decode binary");
-    }
-  }
-}
-
-TEST_F(CppSQLite3Test, EncodedBinaryStoresAsText) {
-  m_db.execDML("CREATE TABLE t (v TEXT)");
-  CppSQLite3Binary b;
-  std::string data = RandomBytes(1000, 7);
-  b.setBinary(reinterpret_cast<const unsigned char*>(data.data()), data.size());
-  m_db.execDML("INSERT INTO t VALUES ('" + b.getEncoded() + "')");
-  CppSQLite3Binary back;
-  back.setEncoded(m_db.execQuery("SELECT v FROM t").getStringField(0));
-  EXPECT_EQ(back.getBinary(), data);
+  EXPECT_EQ(CppSQLite3EncodeBinary(""), "x");
+  for (const std::string& bad : {std::string(), std::string("\x05\x01\x09", 3), std::string("\x00\x41", 2)})
+    EXPECT_EQ(Thrown([&] { CppSQLite3DecodeBinary(bad); }).second, "CPPSQLITE_ERROR[1000]: Cannot decode binary");
 }
 
 }  // namespace

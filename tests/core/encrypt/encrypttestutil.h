@@ -12,6 +12,7 @@
 #include <string>
 
 #include "support/testenv.h"
+#include "support/textcodec.h"
 
 namespace enctest {
 
@@ -30,15 +31,7 @@ inline std::string TextBytes(size_t n, uint32_t seed) {
   return s;
 }
 
-inline std::string ToHex(const std::string& bytes) {
-  static const char* d = "0123456789abcdef";
-  std::string h;
-  for (unsigned char c : bytes) {
-    h.push_back(d[c >> 4]);
-    h.push_back(d[c & 15]);
-  }
-  return h;
-}
+inline std::string ToHex(const std::string& bytes) { return HexEncode(bytes); }
 
 // A file of the given size that holds no data blocks (reads as zeros).
 inline void MakeSparseFile(const std::string& path, uint64_t size) {

@@ -13,11 +13,7 @@ TEST(SharersTextTest, Writes) {
 }
 
 TEST(SharersTextTest, Reads) {
-  struct Case {
-    const char* text;
-    std::vector<ShareEntry> entries;
-  };
-  const Case cases[] = {
+  const struct { const char* text; std::vector<ShareEntry> entries; } cases[] = {
       {"", {}},
       {"u1,3,ann@x.org,Ann", {{"Ann", "u1", "ann@x.org", 3}}},
       {"u1,1,a@x,A|u2,2,b@x,B", {{"A", "u1", "a@x", 1}, {"B", "u2", "b@x", 2}}},
@@ -36,7 +32,7 @@ TEST(SharersTextTest, Reads) {
       {"|u1,1,a@x,100%|u2,2,b@x,%zz%4", {{"100%", "u1", "a@x", 1}, {"%zz%4", "u2", "b@x", 2}}},
       {"|u1,1,a@x|u2,2,b@x,B,C", {}},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     std::vector<ShareEntry> entries{{"kept", "u0", "k@x", 1}};
     ParseSharers(c.text, &entries);
     std::vector<ShareEntry> expected{{"kept", "u0", "k@x", 1}};

@@ -42,6 +42,20 @@ struct ScriptedReply {
 };
 
 class TransportRecorder {
+  struct State {
+    std::mutex mutex;
+    std::vector<RecordedCall> calls;
+    std::deque<ScriptedReply> queue;
+    ScriptedReply fallback{S_OK, "<?xml version=\"1.0\"?><nuvra result=\"ok\"/>"};
+    HRESULT createResult = S_OK;
+    int alive = 0;
+  };
+  template <class F>
+  auto Locked(F f) {
+    std::lock_guard<std::mutex> lock(m_state->mutex);
+    return f(*m_state);
+  }
+
  public:
   TransportRecorder() : m_state(std::make_shared<State>()) {
     std::shared_ptr<State> state = m_state;
@@ -58,53 +72,32 @@ class TransportRecorder {
   TransportRecorder& operator=(const TransportRecorder&) = delete;
 
   // The reply of the next request; when none is queued, the default reply answers.
-  void Queue(HRESULT hr, std::string text) {
-    std::lock_guard<std::mutex> lock(m_state->mutex);
-    m_state->queue.push_back({hr, std::move(text)});
-  }
-  void SetDefault(HRESULT hr, std::string text) {
-    std::lock_guard<std::mutex> lock(m_state->mutex);
-    m_state->fallback = {hr, std::move(text)};
-  }
+  void Queue(HRESULT hr, std::string text) { Locked([&](State& s) { s.queue.push_back({hr, std::move(text)}); }); }
+  void SetDefault(HRESULT hr, std::string text) { Locked([&](State& s) { s.fallback = {hr, std::move(text)}; }); }
   // Makes transport creation fail with hr (S_OK restores it).
-  void FailCreation(HRESULT hr) {
-    std::lock_guard<std::mutex> lock(m_state->mutex);
-    m_state->createResult = hr;
-  }
+  void FailCreation(HRESULT hr) { Locked([&](State& s) { s.createResult = hr; }); }
   // Forgets the recorded calls and the queued replies.
   void Clear() {
-    std::lock_guard<std::mutex> lock(m_state->mutex);
-    m_state->calls.clear();
-    m_state->queue.clear();
+    Locked([](State& s) {
+      s.calls.clear();
+      s.queue.clear();
+    });
   }
   RecordedCall Last() {
-    std::lock_guard<std::mutex> lock(m_state->mutex);
-    return m_state->calls.empty() ? RecordedCall() : m_state->calls.back();
+    return Locked([](State& s) { return s.calls.empty() ? RecordedCall() : s.calls.back(); });
   }
   std::vector<RecordedCall> Calls() {
-    std::lock_guard<std::mutex> lock(m_state->mutex);
-    return m_state->calls;
+    return Locked([](State& s) { return s.calls; });
   }
   size_t Count() {
-    std::lock_guard<std::mutex> lock(m_state->mutex);
-    return m_state->calls.size();
+    return Locked([](State& s) { return s.calls.size(); });
   }
   // Transports still alive (every request must release its own).
   int Alive() {
-    std::lock_guard<std::mutex> lock(m_state->mutex);
-    return m_state->alive;
+    return Locked([](State& s) { return s.alive; });
   }
 
  private:
-  struct State {
-    std::mutex mutex;
-    std::vector<RecordedCall> calls;
-    std::deque<ScriptedReply> queue;
-    ScriptedReply fallback{S_OK, "<?xml version=\"1.0\"?><nuvra result=\"ok\"/>"};
-    HRESULT createResult = S_OK;
-    int alive = 0;
-  };
-
   class Transport final : public CUnknownImpl<ITransport> {
    public:
     explicit Transport(std::shared_ptr<State> state) : m_state(std::move(state)) { ++m_state->alive; }
@@ -123,27 +116,20 @@ class TransportRecorder {
     }
     HRESULT Download(const std::string& url, const std::string& localPath, const std::string& header,
                      const std::string& body, int32_t timeoutSec) override {
-      RecordedCall call = Call("download", url, &header, body.empty() ? nullptr : &body, timeoutSec);
-      call.localPath = localPath;
+      RecordedCall call = Call("download", url, &header, body.empty() ? nullptr : &body, timeoutSec, localPath);
       ScriptedReply next = Take(std::move(call));
       std::ofstream(localPath, std::ios::binary | std::ios::trunc) << next.text;
-      if (Cancelled(next.text.size(), true)) return E_CV_CURL_CANCEL;
-      return next.hr;
+      return Cancelled(next.text.size(), true) ? E_CV_CURL_CANCEL : next.hr;
     }
     HRESULT Upload(const std::string& url, const std::string& localPath, const std::string& header,
                    const std::string& formFields, std::string* reply, int32_t timeoutSec) override {
-      RecordedCall call = Call("upload", url, &header, &formFields, timeoutSec);
-      call.localPath = localPath;
-      call.sent = ReadAll(localPath);
-      ScriptedReply next = Take(std::move(call));
+      ScriptedReply next = Take(Call("upload", url, &header, &formFields, timeoutSec, localPath));
       if (reply && next.hr == S_OK) *reply = next.text;
       return next.hr;
     }
     HRESULT PostStream(const std::string& url, const std::string& localPath, const std::string& header,
                        std::string* reply, int32_t timeoutSec) override {
-      RecordedCall call = Call("stream", url, &header, nullptr, timeoutSec);
-      call.localPath = localPath;
-      call.sent = ReadAll(localPath);
+      RecordedCall call = Call("stream", url, &header, nullptr, timeoutSec, localPath);
       size_t size = call.sent.size();
       ScriptedReply next = Take(std::move(call));
       if (Cancelled(size, false)) return E_CV_CURL_CANCEL;
@@ -158,11 +144,17 @@ class TransportRecorder {
       std::lock_guard<std::mutex> lock(m_state->mutex);
       --m_state->alive;
     }
+    // The call as recorded; a file that is sent (not a download target) is read now.
     RecordedCall Call(const char* kind, const std::string& url, const std::string* header, const std::string* body,
-                      int32_t timeoutSec) {
+                      int32_t timeoutSec, const std::string& localPath = "") {
       RecordedCall call;
       call.kind = kind;
       call.url = url;
+      call.localPath = localPath;
+      if (!localPath.empty() && call.kind != "download") {
+        std::ifstream in(localPath, std::ios::binary);
+        call.sent.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+      }
       call.hasHeader = header != nullptr;
       if (header) call.header = *header;
       call.hasBody = body != nullptr;
@@ -174,24 +166,17 @@ class TransportRecorder {
     ScriptedReply Take(RecordedCall call) {
       std::lock_guard<std::mutex> lock(m_state->mutex);
       m_state->calls.push_back(std::move(call));
-      ScriptedReply next = m_state->fallback;
-      if (!m_state->queue.empty()) {
-        next = m_state->queue.front();
-        m_state->queue.pop_front();
-      }
+      if (m_state->queue.empty()) return m_state->fallback;
+      ScriptedReply next = m_state->queue.front();
+      m_state->queue.pop_front();
       return next;
     }
     // One progress report half-way through a transfer of size bytes.
     bool Cancelled(size_t size, bool download) {
       if (m_callback == nullptr) return false;
-      double half = static_cast<double>(size) / 2;
-      double total = static_cast<double>(size);
+      double total = static_cast<double>(size), half = total / 2;
       HRESULT hr = download ? m_callback(m_context, total, half, 0, 0, 0) : m_callback(m_context, 0, 0, total, half, 0);
       return hr == E_FAIL;
-    }
-    static std::string ReadAll(const std::string& path) {
-      std::ifstream in(path, std::ios::binary);
-      return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     }
     std::shared_ptr<State> m_state;
     TransportProgressCallback m_callback = nullptr;

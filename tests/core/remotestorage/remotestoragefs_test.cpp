@@ -1,6 +1,6 @@
 // CRemoteStorage end to end against the local service's file-system API: sign-in,
-// quota, listings, the item operations, the recycle bin, shares, search, the sticky
-// global version and the push long poll.
+// quota, listings, the item operations, the recycle bin, shares, search and the push
+// long poll.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -181,21 +181,6 @@ TEST_F(RemoteStorageServiceTest, SharesOutAndToMe) {
   EXPECT_EQ(shared, item->GetValue("fileId"));
   ASSERT_EQ(1u, item->GetChildCount());
   EXPECT_EQ(m_userId, item->GetChild(0).GetValue("userId"));
-}
-
-TEST_F(RemoteStorageServiceTest, GlobalVersionThreeSticksForTheProcess) {
-  std::string version;
-  ASSERT_EQ(S_OK, m_rs->GetGlobalVersion(m_token, &version));
-  EXPECT_EQ("2", version);
-  FsControl(Service(), "/test/fs/global-version", {{"version", "3"}});
-  ASSERT_EQ(S_OK, m_rs->GetGlobalVersion(m_token, &version));
-  EXPECT_EQ("3", version);
-  FsControl(Service(), "/test/fs/global-version", {{"version", "2"}});
-  RefPtr<IRemoteStorage> other;
-  ASSERT_EQ(S_OK, CreateRemoteStorage(other.Receive()));
-  ASSERT_EQ(S_OK, other->GetGlobalVersion(m_token, &version));
-  EXPECT_EQ("3", version);
-  EXPECT_EQ(2u, Service().Requests("/xsvr/getGlobalVersion").size()) << "the third call asks nobody";
 }
 
 TEST_F(RemoteStorageServiceTest, PushPollReturnsWhenAnotherClientChangesSomething) {

@@ -35,12 +35,6 @@ class NetworkStateTest : public LocalServiceTest {
   RefPtr<FakeSyncCenter> m_center;
 };
 
-TEST_F(NetworkStateTest, DisabledTrackerDoesNothing) {
-  Report({true, false, false, false, false, false, false, false, false});
-  EXPECT_EQ(0u, m_center->CallCount());
-  EXPECT_EQ(0u, PageFetches());
-}
-
 TEST_F(NetworkStateTest, ChangesPostOverridesAndEveryFourthUnusableReportReadsThePage) {
   Enable();
   Report({true});
@@ -147,7 +141,8 @@ TEST_F(NetworkStateTest, LongTextsAreCutOnCharacterBoundaries) {
   EXPECT_TRUE(IsValidUtf8(calls[0].state.link));
 }
 
-TEST_F(NetworkStateTest, DisableReleasesTheSyncCentreAndStopsPosting) {
+TEST_F(NetworkStateTest, ADisabledTrackerPostsAndReadsNothingAndHoldsNoSyncCentre) {
+  Report({false, false, false, false, true});  // never enabled
   Enable();
   Report({true});
   Tracker().Disable();

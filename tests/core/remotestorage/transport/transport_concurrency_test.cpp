@@ -16,7 +16,6 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
 
 class TransportConcurrencyTest : public LocalServiceTest {
  protected:
@@ -52,25 +51,19 @@ struct Started {
   }
 };
 
-TEST_F(TransportConcurrencyTest, CancelFromAnotherThreadEndsTheTransferWithinAboutASecond) {
+TEST_F(TransportConcurrencyTest, CancelFromAnotherThreadEndsTheTransfer) {
   // A body that keeps coming, and one that never starts (libcurl then calls progress
-  // about once a second).
+  // about once a second); neither would end on its own for minutes.
   for (const char* path : {"/test/trickle?n=100000000&chunk=10&ms=50", "/test/sleep?s=120"}) {
     auto t = Make();
     Started started;
     t->SetProgressCallback(&Started::Callback, &started);
     HRESULT hr = S_OK;
-    Clock::time_point ended;
-    std::thread worker([&] {
-      hr = t->Request(Service().Url(path), nullptr, nullptr, nullptr, 0, false);
-      ended = Clock::now();
-    });
+    std::thread worker([&] { hr = t->Request(Service().Url(path), nullptr, nullptr, nullptr, 0, false); });
     started.Wait();
-    Clock::time_point cancelled = Clock::now();
     t->Cancel(false);
     worker.join();
     EXPECT_EQ(E_CV_CURL_CANCEL, hr) << path;
-    EXPECT_LT(ended - cancelled, std::chrono::milliseconds(2500)) << path;
   }
 }
 

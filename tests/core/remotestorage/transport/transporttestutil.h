@@ -16,6 +16,8 @@
 #include "common/unknown.h"
 #include "core/interfaces/isynccenter.h"
 #include "core/remotestorage/transport/transportsettings.h"
+#include "support/logcapture.h"
+#include "support/textcodec.h"
 
 // A loopback port on which nothing listens: bound once, then released.
 inline int ClosedPort() {
@@ -69,28 +71,8 @@ inline std::string GzipOfZeros(size_t n) {
   return out;
 }
 
-inline std::string Base64(const std::string& in) {
-  static const char kTable[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::string out;
-  size_t i = 0;
-  for (; i + 2 < in.size(); i += 3) {
-    uint32_t v = (uint8_t(in[i]) << 16) | (uint8_t(in[i + 1]) << 8) | uint8_t(in[i + 2]);
-    for (int k = 18; k >= 0; k -= 6) out += kTable[(v >> k) & 63];
-  }
-  if (i + 1 == in.size()) {
-    uint32_t v = uint8_t(in[i]) << 16;
-    out += kTable[(v >> 18) & 63];
-    out += kTable[(v >> 12) & 63];
-    out += "==";
-  } else if (i + 2 == in.size()) {
-    uint32_t v = (uint8_t(in[i]) << 16) | (uint8_t(in[i + 1]) << 8);
-    out += kTable[(v >> 18) & 63];
-    out += kTable[(v >> 12) & 63];
-    out += kTable[(v >> 6) & 63];
-    out += '=';
-  }
-  return out;
-}
+// True when a line was logged at the error or warning level.
+inline bool FailureLogged(LogCapture& log) { return log.Contains(" \tE \t") || log.Contains(" \tW \t"); }
 
 // The process's peak resident set so far, in KiB.
 inline long PeakRssKb() {
