@@ -105,15 +105,8 @@ TEST_F(CacheCleanerTest, UnsafeOrMissingSyncFoldersAreNotTouched) {
   ASSERT_EQ(symlink(m_sync.c_str(), PathIn("link-to-sync").c_str()), 0);
   MakeFile(m_sync + "/cached", 600 * kMB, 1);
 
-  struct Row {
-    std::string userId, syncRoot;
-  } rows[] = {
-      {"u1", ""},
-      {"u1", "/"},
-      {"u1", home},
-      {"u1", home + "/"},
-      {"u1", file},
-      {"u1", PathIn("link-to-sync")},
+  struct Row { std::string userId, syncRoot; } rows[] = {
+      {"u1", ""},   {"u1", "/"},  {"u1", home}, {"u1", home + "/"}, {"u1", file}, {"u1", PathIn("link-to-sync")},
       {"u1", PathIn("missing")},
       {"", m_sync},  // nobody signed in: the root key holds no sync folder of a user
   };

@@ -1,10 +1,8 @@
-// config.ini through CConfig, the configuration folder, and FormatString.
+// config.ini through CConfig, and the configuration folder.
 #include "common/config.h"
 
 #include "common/configfolder.h"
-#include "common/formatstring.h"
 #include "common/registry.h"
-#include "common/utf8.h"
 #include "support/logcapture.h"
 #include "support/testenv.h"
 
@@ -50,15 +48,6 @@ TEST_F(ConfigTest, LongAddressIsReadWholeAndLogged) {
   EXPECT_TRUE(cap.Contains("ServerRoot")) << "an over-long value is logged";
 }
 
-TEST_F(ConfigTest, InitWithoutFolderIsAnAssertion) {
-  LogCapture cap;
-  CConfig::Instance().Init("");
-  EXPECT_TRUE(cap.Contains("*ASSERT*: szRootPath"));
-  EXPECT_EQ(CConfig::Instance().GetInt(kIniSectionOstrel, kIniLogLevel, 4), 4);
-  CConfig::Instance().Init(Root() + "/");
-  EXPECT_EQ(CConfig::Instance().IniPath(), PathIn("config.ini"));
-}
-
 TEST_F(ConfigTest, ConfigFolderFromRegistryThenDataHome) {
   EXPECT_EQ(GetConfigFolder(), PathIn("data/Tarvelin/ostrel/"));
   unsetenv("XDG_DATA_HOME");
@@ -68,21 +57,6 @@ TEST_F(ConfigTest, ConfigFolderFromRegistryThenDataHome) {
   // A stored ConfigPath is taken exactly as stored: no separator is added.
   ASSERT_EQ(SetRegString("", kRegConfigPath, "/srv/ostrel-conf"), S_OK);
   EXPECT_EQ(GetConfigFolder(), "/srv/ostrel-conf");
-}
-
-TEST_F(ConfigTest, FormatStringKeeps1023CharactersWhole) {
-  std::string out = "old";
-  FormatString(&out, "%s-%d", "名", 42);
-  EXPECT_EQ(out, "名-42");
-  std::string many;
-  for (int i = 0; i < 1100; ++i) many += "云";
-  FormatString(&out, "a%s", many.c_str());
-  EXPECT_EQ(Utf8ToUtf16(out).size(), 1023u);
-  EXPECT_TRUE(IsValidUtf8(out));
-  EXPECT_EQ(out.substr(0, 4), "a云");
-  // A character of two UTF-16 units that would end at 1024 is left out whole.
-  FormatString(&out, "%s\xF0\x9F\x98\x80", std::string(1022, 'x').c_str());
-  EXPECT_EQ(out, std::string(1022, 'x'));
 }
 
 }  // namespace

@@ -53,12 +53,8 @@ TEST_F(GzipBufferTest, StreamsOfTheGzipProgramAndOfZlib) {
       std::string(3000000, 'x') + RandomBytes(1000, 2),
   };
   for (const auto& payload : payloads) {
-    struct Source {
-      const char* name;
-      std::string stream;
-    } sources[] = {
+    struct Source { const char* name; std::string stream; } sources[] = {
         {"gzip -1", GzipProgram(payload, "-1")},
-        {"gzip -9", GzipProgram(payload, "-9")},
         {"zlib wrapper", Deflate(payload, 15)},
         {"zlib gzip wrapper", Deflate(payload, 31, 9)},
     };
@@ -107,13 +103,6 @@ TEST_F(GzipBufferTest, TruncatedStreamsFailAndKeepWhatWasInflated) {
     }
   }
   EXPECT_FALSE(cap.Lines().empty()) << "a truncated stream is logged";
-
-  const std::string big = RandomBytes(1000000, 4);
-  const std::string stream = GzipProgram(big);
-  std::string out;
-  EXPECT_FALSE(Inflate(stream.substr(0, stream.size() / 2), &out, 4096));
-  EXPECT_GT(out.size(), big.size() / 4);
-  EXPECT_TRUE(big.compare(0, out.size(), out) == 0);
 }
 
 TEST_F(GzipBufferTest, DamagedInputFails) {
@@ -128,10 +117,7 @@ TEST_F(GzipBufferTest, DamagedInputFails) {
   std::string badBody = gz;
   badBody[gz.size() / 2] ^= 0x55;
 
-  struct Row {
-    const char* name;
-    std::string input;
-  } rows[] = {
+  struct Row { const char* name; std::string input; } rows[] = {
       {"empty input", ""},
       {"random bytes", RandomBytes(4096, 9)},
       {"raw deflate, no header", Deflate(payload, -15)},

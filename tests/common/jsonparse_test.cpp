@@ -21,18 +21,10 @@ std::string NestedObjects(int depth) {
 class JsonParseTest : public OstrelTest {};
 
 TEST_F(JsonParseTest, AcceptedTextsAndTheirTrees) {
-  struct Row {
-    std::string json;
-    std::string want;
-  } rows[] = {
-      {R"({"code":"ok"})", "{code=ok}"},
-      {R"(  {"code":"ok"}   )", "{code=ok}"},
-      {R"({ "code" : "ok" , "b" : "2" })", "{b=2,code=ok}"},
-      {R"({"code":"0"})", "{code=0}"},
+  struct Row { std::string json; std::string want; } rows[] = {
+      {R"(  { "code" : "ok" , "b" : "2" }   )", "{b=2,code=ok}"},
       {R"({"code":"ok","metas":[{"index":"1"},{"index":"2"}]})", "{code=ok}(metas({index=1})({index=2}))"},
-      {R"({"list":[]})", "(list)"},
       {R"({"list":[ ]})", "(list)"},
-      {R"({"o":{}})", "(o)"},
       {R"({"o":{"x":{"y":"z"}},"o":{}})", "(o(x{y=z}))(o)"},
       {R"({"a":"1","a":"2"})", "{a=2}"},
       {R"({})", ""},
@@ -52,8 +44,7 @@ TEST_F(JsonParseTest, AcceptedTextsAndTheirTrees) {
 TEST_F(JsonParseTest, RejectedTextsKeepTheMembersReadBeforeTheError) {
   const std::string rows[] = {
       "",                        "   ",                       "{\"code\":\"ok\"}\n",
-      "\t{\"code\":\"ok\"}",      "{\"code\":\r\"ok\"}",       "{\"code\":0}",
-      "{\"code\":true}",         "{\"code\":null}",           "{\"code\":-1}",
+      "\t{\"code\":\"ok\"}",      "{\"code\":\r\"ok\"}",       "{\"code\":0}",            "{\"code\":null}",
       "{\"s\":\"\\u0041\"}",       "{\"s\":\"\\t\"}",             "{\"s\":\"\\b\"}",
       "{\"s\":\"\\\"}",           "{\"s\":\"open}",             "{\"list\":[\"x\"]}",
       "{\"list\":[[]]}",          "{\"list\":[{\"a\":\"1\"},]}",   "{\"list\":[{\"a\":\"1\"}}",
@@ -66,7 +57,6 @@ TEST_F(JsonParseTest, RejectedTextsKeepTheMembersReadBeforeTheError) {
     RecordTree node;
     EXPECT_EQ(JsonParse(&node, json), E_FAIL) << json;
   }
-  EXPECT_EQ(JsonParse(nullptr, "{}"), E_FAIL);
   RecordTree node;
   EXPECT_EQ(JsonParse(&node, R"({"code":"ok","n":1})"), E_FAIL);
   EXPECT_EQ(node.GetAttribute("code"), "ok");

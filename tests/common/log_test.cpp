@@ -73,10 +73,7 @@ TEST_F(LogTest, PauseComesBeforeTheLevelTestForLogWriteOnly) {
 // The stored day starts as none, so a start on 1 January (day 0) still opens its file;
 // the roll compares year and day.
 TEST_F(LogTest, DayRollsAtMidnightAndAcrossYears) {
-  struct Row {
-    int64_t now;
-    const char* date;
-  } rows[] = {
+  struct Row { int64_t now; const char* date; } rows[] = {
       {1704067200, "2024_01_01"},  // 00:00:00, day 0 of the year
       {1709683199, "2024_03_05"},  // 23:59:59, day 64
       {1741219200, "2025_03_06"},  // 00:00:00, day 64 of the next year
@@ -101,14 +98,8 @@ TEST_F(LogTest, InitMovesTodaysLinesToTheNewBase) {
 }
 
 TEST_F(LogTest, SizeRuleComparesTheFull64BitSize) {
-  struct Row {
-    int64_t size;
-    bool deleted;
-  } rows[] = {
-      {104857600, false},
-      {104857601, true},
-      {(int64_t(1) << 32) + 1, true},  // low 32 bits would read as 1 byte
-  };
+  struct Row { int64_t size; bool deleted; } rows[] = {
+      {104857600, false}, {104857601, true}, {(int64_t(1) << 32) + 1, true}};  // low 32 bits: 1 byte
   for (const auto& r : rows) {
     SCOPED_TRACE(r.size);
     Init(4);
@@ -136,17 +127,9 @@ TEST_F(LogTest, SizeRuleComparesTheFull64BitSize) {
 TEST_F(LogTest, StartupSweepDeletesOldFilesOfAnyName) {
   std::string folder = PathIn("log");
   int64_t now = 1709632800;
-  struct Row {
-    const char* name;
-    int64_t age;
-    bool kept;
-  } rows[] = {
-      {"old.log", 3 * 86400 + 1, false},
-      {"old.txt", 3 * 86400 + 1, false},
-      {"recent.log", 3 * 86400 - 60, true},
-      {"today.dmp", 0, true},
-      {"sub", 10 * 86400, true},  // a folder
-  };
+  struct Row { const char* name; int64_t age; bool kept; } rows[] = {
+      {"old.log", 3 * 86400 + 1, false}, {"old.txt", 3 * 86400 + 1, false}, {"recent.log", 3 * 86400 - 60, true},
+      {"today.dmp", 0, true},            {"sub", 10 * 86400, true}};  // a folder
   ::mkdir(folder.c_str(), 0700);
   ::mkdir((folder + "/sub").c_str(), 0700);
   for (const auto& r : rows) {
@@ -211,10 +194,7 @@ TEST_F(LogTest, ChecksWriteTheirTextsAndReturnTheFailure) {
   CHECK_COM(E_CV_CURL_CANCEL);
   CHECK_BOOL_MSG(x == 1, "url %s", "http://h/");
 
-  struct Row {
-    const char* letter;
-    const char* text;
-  } rows[] = {
+  struct Row { const char* letter; const char* text; } rows[] = {
       {"W", "\tERROR_CHECK_BOOL:ok \tFL:log_test.cpp("},
       {"W", "\tERROR_CHECK_BOOLEX:okMSG: path /x \tFL:"},
       {"W", "\tERROR_CHECK_COM hr = 80041018: hRt \tFL:"},

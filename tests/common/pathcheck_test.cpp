@@ -9,10 +9,7 @@ namespace {
 
 TEST(PathCheckTest, Components) {
   using namespace std::string_literals;
-  struct Case {
-    std::string name;
-    bool safe;
-  };
+  struct Case { std::string name; bool safe; };
   const Case cases[] = {
       {"a", true},      {"file.txt", true}, {"..a", true},    {"a..", true},  {"...", true},
       {" ", true},      {"a\\b", true},     {"名字", true},   {"", false},    {".", false},
@@ -23,10 +20,7 @@ TEST(PathCheckTest, Components) {
 
 TEST(PathCheckTest, RelativePaths) {
   using namespace std::string_literals;
-  struct Case {
-    std::string path;
-    bool safe;
-  };
+  struct Case { std::string path; bool safe; };
   const Case cases[] = {
       {"", true},           {"a", true},         {"a/b/c", true},    {"a/..b", true},
       {"/a", false},        {"a/", false},       {"a//b", false},    {"../a", false},

@@ -44,26 +44,15 @@ class XmlWriterTest : public OstrelTest {};
 class XmlReaderTest : public OstrelTest {};
 
 TEST_F(XmlWriterTest, Escapes) {
-  struct Row {
-    const char* in;
-    bool quotes;
-    const char* want;
-  } rows[] = {
-      {"x&y", false, "x&amp;y"},          {"&lt;", false, "&amp;lt;"},  // an entity is escaped again
-      {"a<b>c", true, "a&lt;b&gt;c"},     {"say \"hi\"", true, "say &quot;hi&quot;"},
-      {"say \"hi\"", false, "say \"hi\""}, {"it's", true, "it's"},
-      {"<>&\"", true, "&lt;&gt;&amp;&quot;"}, {"", true, ""},
-      {"\xE4\xB8\xAD\xE6\x96\x87 \xF0\x9F\x98\x80  x", true, "\xE4\xB8\xAD\xE6\x96\x87 \xF0\x9F\x98\x80  x"},
+  struct Row { const char* in; bool quotes; const char* want; } rows[] = {
+      {"&lt;", false, "&amp;lt;"},  // an entity is escaped again
+      {"<>&\"'", true, "&lt;&gt;&amp;&quot;'"},
+      {"say \"hi\"", false, "say \"hi\""},
   };
   for (const auto& r : rows) EXPECT_EQ(XmlEscape(r.in, r.quotes), r.want) << r.in;
 }
 
 TEST_F(XmlWriterTest, RequestBodiesByteForByte) {
-  RecordTree request("nuvra");
-  request.AddValue("parentId", "x&y");
-  request.AddValue("name", "a<b");
-  EXPECT_EQ(RecordTreeToXmlDocument(request),
-            std::string(kDecl) + "<nuvra><parentId>x&amp;y</parentId><name>a&lt;b</name></nuvra>");
   // Attributes in order, and no empty-element tags.
   RecordTree node("r");
   node.SetAttribute("b", "1");
@@ -80,44 +69,22 @@ TEST_F(XmlWriterTest, RequestBodiesByteForByte) {
 }
 
 TEST_F(XmlWriterTest, SafeTextAndTheAssertionForControlCharacters) {
-  struct Row {
-    const char* text;
-    bool safe;
-  } rows[] = {
-      {"", true},          {"plain text", true}, {"\xE4\xB8\xAD \xF0\x9F\x98\x80", true}, {"&<>\"'", true},
-      {"a\tb", false},     {"a\nb", false},      {"a\rb", false},                          {"\x1f", false},
-      {"\x7f", false},     {"\xff", false},      {"\xC0\xAF", false},  // overlong "/"
+  struct Row { const char* text; bool safe; } rows[] = {
+      {"", true},      {"\xE4\xB8\xAD \xF0\x9F\x98\x80 &<>\"'", true}, {"a\tb", false}, {"a\nb", false},
+      {"\x1f", false}, {"\x7f", false}, {"\xff", false}, {"\xC0\xAF", false},  // overlong "/"
   };
   for (const auto& r : rows) EXPECT_EQ(IsXmlSafeText(r.text), r.safe) << r.text;
 
   LogCapture cap;
   EXPECT_EQ(XmlEscape("a\x01<", false), "a\x01&lt;") << "the writer never fails";
   EXPECT_TRUE(cap.Contains("*ASSERT*: IsXmlSafeText(text)")) << cap.All();
-
-  RecordTree tree("nuvra");
-  tree.AddValue("name", "ok");
-  EXPECT_TRUE(IsRecordTreeXmlSafe(tree));
-  tree.AddChild("c").AddChild("d").SetAttribute("a", "line\nbreak");
-  EXPECT_FALSE(IsRecordTreeXmlSafe(tree));
-}
-
-TEST_F(XmlReaderTest, ReplyDocumentMapsOntoTheTree) {
-  RecordTree node;
-  ASSERT_EQ(ParseXmlToRecordTree(&node, "<r result=\"ok\"><stub>s1</stub><list><item>1</item></list><empty/></r>"),
-            S_OK);
-  EXPECT_EQ(DumpTree(node), "r{result=ok}[stub=s1](list[item=1])(empty)");
-  EXPECT_EQ(node.GetValue("STUB"), "s1");
-  EXPECT_EQ(node.GetAttribute("Result"), "");
-  EXPECT_EQ(node.GetAttribute("result"), "ok");
-  EXPECT_EQ(node.GetValue("empty"), "") << "an empty element is a child node, not a pair";
 }
 
 TEST_F(XmlReaderTest, Structures) {
-  struct Row {
-    const char* xml;
-    const char* want;
-  } rows[] = {
-      {"<r><e></e><b>   </b></r>", "r(e)(b)"},  // no text, blank text: child nodes
+  struct Row { const char* xml; const char* want; } rows[] = {
+      {"<r result=\"ok\"><stub>s1</stub><list><item>1</item></list><empty/></r>",
+       "r{result=ok}[stub=s1](list[item=1])(empty)"},  // an empty element is a child node
+      {"<r><e></e><b>   </b></r>", "r(e)(b)"},  // so is one of blank text
       {"<r><e><!--c-->t</e></r>", "r(e)"},      // first content is not text
       {"<r>loose<k>v</k>tail</r>", "r[k=v]"},  // text directly in a node is dropped
       {"<?xml version=\"1.0\" encoding=\"utf-8\" ?><!--c--><r><k>v</k></r>", "r[k=v]"},
@@ -125,10 +92,7 @@ TEST_F(XmlReaderTest, Structures) {
       {"<r><item id=\"7\" x='a&amp;b'><n>x</n></item></r>", "r(item{id=7,x=a&b}[n=x])"},
       {"<r><v a=\"1\">t<x>y</x>u</v></r>", "r[v=t]"},  // a pair keeps only its first text
       {"<r><k>1</k><K>2</K><k>3</k></r>", "r[k=1;K=2;k=3]"},
-      {"<r a=\"1\" b=\"2\"/>", "r{a=1,b=2}"},
-      {"<r/>", "r"},
       {"<r></r><s><t>1</t></s>", "r"},  // the first root element is read
-      {"<r>x</r>trailing junk", "r"},
   };
   for (const auto& r : rows) {
     RecordTree node;
@@ -138,18 +102,11 @@ TEST_F(XmlReaderTest, Structures) {
 }
 
 TEST_F(XmlReaderTest, ValuesKeepWhiteSpaceAndDecodeEntities) {
-  struct Row {
-    std::string inner;
-    std::string want;
-  } rows[] = {
-      {"  a  b ", "  a  b "},
-      {" x ", " x "},
+  struct Row { std::string inner; std::string want; } rows[] = {
       {"a\nb\tc", "a\nb\tc"},
       {"&#x4e2d;&#25991;", "\xE4\xB8\xAD\xE6\x96\x87"},
-      {"&amp;lt;", "&lt;"},
       {"&lt;&gt;&amp;&quot;&apos;", "<>&\"'"},
       {"<![CDATA[a<b>&c]]>", "a<b>&c"},
-      {"\xE4\xB8\xAD \xF0\x9F\x98\x80", "\xE4\xB8\xAD \xF0\x9F\x98\x80"},
       {"a\xff" "b", "a\xEF\xBF\xBD" "b"},  // a byte that is not UTF-8 reads as U+FFFD
       {"a&#0;b", "a"},
       {"x<!--c-->y", "x"},
@@ -182,7 +139,6 @@ TEST_F(XmlReaderTest, FailuresReturnEFailAndLeaveTheNodeAlone) {
     EXPECT_EQ(node, copy) << xml;
     EXPECT_TRUE(cap.Contains("ERROR_CHECK_BOOLEX:bRet")) << xml << "\n" << cap.All();
   }
-  EXPECT_EQ(ParseXmlToRecordTree(nullptr, "<r/>"), E_FAIL);
 }
 
 TEST_F(XmlReaderTest, NestingUpToTheLimitParsesAndDeeperIsRefused) {
@@ -236,19 +192,6 @@ TEST_F(XmlReaderTest, AnAllocationFailureAnywhereFailsWithTheNodeAsItWas) {
     EXPECT_EQ(node == RecordTree("before"), n < 5) << n;
   }
   recordtreecontrol::FailReplyNodeAfter(-1);
-}
-
-TEST_F(XmlReaderTest, WrittenDocumentsReadBack) {
-  RecordTree tree("nuvra");
-  tree.SetAttribute("result", "o\"k & <more>");
-  tree.AddValue("name", "  two  spaces & <tags> \"q\" 'a' \xE4\xB8\xAD\xF0\x9F\x98\x80 ");
-  tree.AddValue("entity", "&lt;&#x41;");
-  RecordTree& item = tree.AddChild("item");
-  item.SetAttribute("id", "1");
-  item.AddValue("n", "x");
-  RecordTree read;
-  ASSERT_EQ(ParseXmlToRecordTree(&read, RecordTreeToXmlDocument(tree)), S_OK);
-  EXPECT_EQ(read, tree) << DumpTree(read);
 }
 
 }  // namespace

@@ -30,10 +30,7 @@ int TinyXmlDepth(const TiXmlDocument& doc) {
   return deepest;
 }
 
-struct Row {
-  std::string xml;
-  int depth;
-};
+struct Row { std::string xml; int depth; };
 
 TEST(XmlScanTest, DepthMatchesTinyXmlOnAcceptedTextsAndUnsafeTextsAreRefused) {
   TiXmlBase::SetCondenseWhiteSpace(false);

@@ -61,14 +61,29 @@ TEST_F(LocalServiceLimitsTest, BytesThatAreNotUtf8StillGiveJson) {
   EXPECT_EQ("a\xEF\xBF\xBD" "b", log[0].Header("X-Bytes"));
 }
 
-TEST_F(LocalServiceLimitsTest, TransferControlsRefuseWhatTheyCannotHold) {
+// The seeding and transfer controls refuse what the store cannot hold: clashing or
+// malformed accounts and items, and sizes, versions and counts beyond its bounds.
+TEST_F(LocalServiceLimitsTest, ControlsRefuseWhatTheStoreCannotHold) {
   std::string big = PathIn("big.bin");
   WriteFileBytes(big, "");
   ASSERT_EQ(0, ::truncate(big.c_str(), (64 << 20) + 1));
   nlohmann::json entry = {{"name", "a"}, {"text", "x"}, {"claimedSize", -1}};
   nlohmann::json corrupt = {{"fileId", "1"}, {"index", 1}, {"count", 2147483647}};
-  const std::string userId = FsAccount(Service(), "alice")["userId"];
+  const nlohmann::json alice = FsAccount(Service(), "alice");
+  const std::string userId = alice["userId"], bobId = FsAccount(Service(), "bob")["userId"];
+  const std::string file = FsControl(Service(), "/test/fs/item", {{"userId", userId}, {"name", "f"}})["fileId"];
   struct { const char* path; nlohmann::json body; int status; } rows[] = {
+      {"/test/fs/account", {{"user", "alice"}, {"password", "x"}}, 400},
+      {"/test/fs/account", {{"user", "u"}, {"password", "p"}, {"userId", "a/b"}}, 400},
+      {"/test/fs/account", {{"user", "u"}, {"password", "p"}, {"email", "no-at"}}, 400},
+      {"/test/fs/account", {{"user", ""}, {"password", "p"}}, 400},
+      {"/test/fs/item", {{"userId", "nobody"}, {"name", "x"}}, 400},
+      {"/test/fs/item", {{"userId", userId}, {"name", ""}}, 400},
+      {"/test/fs/item", {{"userId", userId}, {"name", "F"}}, 400},
+      {"/test/fs/item", {{"userId", userId}, {"name", "x"}, {"parentId", file}}, 400},
+      {"/test/fs/item", {{"userId", bobId}, {"name", "x"}, {"parentId", file}}, 400},
+      {"/test/fs/item", {{"userId", userId}, {"name", "x"}, {"type", "link"}}, 400},
+      {"/test/fs/share", {{"fileId", file}, {"to", alice["email"]}}, 400},
       {"/test/xfer/file", {{"userId", userId}, {"name", "big"}, {"path", big}}, 400},
       // A version the next change would count past the 64-bit range.
       {"/test/fs/versions", {{"userId", userId}, {"opVer", 9223372036854775807}}, 400},

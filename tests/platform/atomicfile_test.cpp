@@ -5,10 +5,8 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
-#include <cstring>
 #include <filesystem>
 
-#include "platform/guid.h"
 #include "support/filefault.h"
 #include "support/testenv.h"
 
@@ -62,17 +60,6 @@ TEST_F(AtomicFileTest, AnyFailingStepKeepsTheOldContent) {
   }
 }
 
-TEST_F(AtomicFileTest, MoveReplaceRenamesWithinOneFileSystem) {
-  WriteFileBytes(PathIn("src"), "new");
-  WriteFileBytes(PathIn("dst"), "old");
-  ASSERT_TRUE(MoveReplace(PathIn("src"), PathIn("dst")));
-  EXPECT_FALSE(FileExists(PathIn("src")));
-  EXPECT_EQ(ReadFileBytes(PathIn("dst")), "new");
-  EXPECT_FALSE(MoveReplace(PathIn("src"), PathIn("dst")));
-  EXPECT_EQ(errno, ENOENT);
-  EXPECT_EQ(ReadFileBytes(PathIn("dst")), "new");
-}
-
 // The first rename reports EXDEV, as across file systems, so the copy path runs here.
 TEST_F(AtomicFileTest, CopyPathKeepsContentModeAndTimes) {
   std::string src = PathIn("src"), dst = PathIn("dst");
@@ -100,14 +87,7 @@ TEST_F(AtomicFileTest, CopyPathKeepsContentModeAndTimes) {
 TEST_F(AtomicFileTest, FailuresOfTheMoveLeaveNoHalfWrittenTarget) {
   std::string src = PathIn("src"), dst = PathIn("dst");
   const std::string payload = RandomBytes(3 << 20, 4);  // three 1 MiB chunks
-  struct Row {
-    const char* what;
-    FileOp op;
-    std::string part;
-    int skip;
-    int err;
-    bool replaced;
-  } rows[] = {
+  struct Row { const char* what; FileOp op; std::string part; int skip; int err; bool replaced; } rows[] = {
       {"source not synced", FileOp::kSync, src, 0, EIO, false},
       {"second chunk of the copy not written", FileOp::kWrite, ".tmp", 1, ENOSPC, false},
       {"source not read", FileOp::kRead, src, 0, EIO, false},
@@ -137,23 +117,6 @@ TEST_F(AtomicFileTest, CopyPathRefusesFoldersAndLinks) {
     EXPECT_EQ(errno, EXDEV);
     EXPECT_TRUE(FileExists(PathIn(name)));
   }
-}
-
-// A real move between /dev/shm (tmpfs) and the test folder, where they differ.
-TEST_F(AtomicFileTest, RealCrossDeviceMove) {
-  struct stat shm {}, here {};
-  if (::stat("/dev/shm", &shm) != 0 || ::stat(Root().c_str(), &here) != 0 || shm.st_dev == here.st_dev)
-    GTEST_SKIP() << "/dev/shm is not another file system here";
-  std::string src = "/dev/shm/ostrel-atomicfile-" + NewGuidString();
-  std::string payload = RandomBytes((1 << 20) + 7, 5);
-  WriteFileBytes(src, payload);
-  WriteFileBytes(PathIn("dst"), "old");
-  bool moved = MoveReplace(src, PathIn("dst"));
-  int err = errno;
-  ::unlink(src.c_str());
-  ASSERT_TRUE(moved) << std::strerror(err);
-  EXPECT_EQ(ReadFileBytes(PathIn("dst")), payload);
-  EXPECT_TRUE(TempLeftovers().empty());
 }
 
 }  // namespace

@@ -58,11 +58,7 @@ class CrashHandlerTest : public OstrelTest {
 };
 
 TEST_F(CrashHandlerTest, FailingChildLeavesAReportAndDiesByItsSignal) {
-  struct Row {
-    const char* name;
-    int signal;
-    std::function<void()> fail;
-  } rows[] = {
+  struct Row { const char* name; int signal; std::function<void()> fail; } rows[] = {
       {"SIGSEGV", SIGSEGV, WriteToProtectedPage},
       {"SIGABRT", SIGABRT, [] { std::abort(); }},
   };

@@ -47,11 +47,7 @@ TEST_F(LockProbeTest, StatesOfAFile) {
 TEST_F(LockProbeTest, ProcLocksLines) {
   const dev_t dev = makedev(0x08, 0x02);
   const ino_t ino = 131090;
-  struct Case {
-    const char* text;
-    pid_t self;
-    bool held;
-  };
+  struct Case { const char* text; pid_t self; bool held; };
   const Case cases[] = {
       {"1: OFDLCK ADVISORY  READ  -1 08:02:131090 0 EOF\n", 1, true},
       {"1: LEASE  ACTIVE    READ  4242 08:02:131090 0 EOF\n", 1, true},

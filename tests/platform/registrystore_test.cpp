@@ -1,6 +1,6 @@
-// The registry store: its text form (escapes, names without case, damaged lines) and
-// its file (location, modes, atomic replace, refusal to replace what it cannot read,
-// no copy of it left behind by writers that were killed).
+// The registry store: its text form (escapes, damaged lines) and its file (location,
+// modes, atomic replace, refusal to replace what it cannot read, no copy of it left
+// behind by writers that were killed). Names without case are the accessors' test.
 #include "platform/registrystore.h"
 
 #include <signal.h>
@@ -20,10 +20,7 @@
 
 namespace {
 
-struct Sample {
-  std::string key, name;
-  RegValue value;
-};
+struct Sample { std::string key, name; RegValue value; };
 
 std::vector<Sample> AwkwardSamples() {
   return {
@@ -57,22 +54,6 @@ std::set<std::string> NamesIn(const std::string& folder, const std::string& hold
                             ReadFileBytes(e.path()).find(holding) != std::string::npos))
       names.insert(e.path().filename());
   return names;
-}
-
-TEST_F(RegistryStoreTest, NamesIgnoreCaseAndKeepTheirFirstSpelling) {
-  CRegistryData data;
-  data.Set("Software\\Ostrel", "UserId", RegValue::String("u1"));
-  data.Set("SOFTWARE\\ostrel", "userid", RegValue::String(""));
-  EXPECT_EQ(data.ValueCount(), 1u);
-  ASSERT_NE(data.Find("software\\OSTREL", "USERID"), nullptr);
-  EXPECT_EQ(data.Find("Software\\Ostrel", "UserId")->text, "");
-  EXPECT_NE(data.Serialize().find("\"UserId\"=\"\""), std::string::npos) << data.Serialize();
-  EXPECT_EQ(data.Serialize().find("userid"), std::string::npos);
-  // Different names stay apart.
-  data.Set("Software\\Ostrel", "UserIds", RegValue::Dword(1));
-  EXPECT_EQ(data.ValueCount(), 2u);
-  EXPECT_TRUE(data.HasKey("software\\ostrel"));
-  EXPECT_FALSE(data.HasKey("software\\ostrel\\u1"));
 }
 
 // Awkward names and values read back whole; every truncation of the text reads as a
@@ -119,24 +100,6 @@ TEST_F(RegistryStoreTest, DamagedLinesAreSkippedAndCounted) {
   ASSERT_NE(data.Find("Software\\Ostrel", "Good2"), nullptr);
   EXPECT_EQ(data.Find("Software\\Ostrel", "Good2")->number, 10u);
   EXPECT_EQ(data.ValueCount(), 2u);
-  for (uint32_t seed = 1; seed <= 50; ++seed) {
-    CRegistryData junk;
-    junk.Parse(RandomBytes(2000, seed));  // must simply not crash
-  }
-
-  // An update of a damaged store keeps what can be read and writes no damage back.
-  CRegistryStore store(PathIn("config/registry"));
-  WriteFileBytes(store.Path(), "[\"K\"]\n\"Keep\"=\"yes\"\n\x01\x02 garbage \xff\n\"Half\"=\"no clos");
-  size_t bad = 0;
-  ASSERT_TRUE(store.Read(&data, &bad));
-  EXPECT_EQ(bad, 2u);
-  ASSERT_EQ(store.Update([](CRegistryData& d) { d.Set("K", "New", RegValue::Dword(3)); }),
-            CRegistryStore::UpdateResult::kOk);
-  ASSERT_TRUE(store.Read(&data, &bad));
-  EXPECT_EQ(bad, 0u);
-  ASSERT_NE(data.Find("K", "Keep"), nullptr);
-  EXPECT_EQ(data.Find("K", "Keep")->text, "yes");
-  EXPECT_NE(data.Find("K", "New"), nullptr);
 }
 
 TEST_F(RegistryStoreTest, DefaultLocation) {
@@ -152,9 +115,6 @@ TEST_F(RegistryStoreTest, DefaultLocation) {
 TEST_F(RegistryStoreTest, CreatesPrivateFolderAndFileAndLeavesNoTempFiles) {
   std::string path = PathIn("config/Ostrel/registry");
   CRegistryStore store(path);
-  CRegistryData empty;
-  ASSERT_TRUE(store.Read(&empty)) << "a missing store is an empty one";
-  EXPECT_EQ(empty.ValueCount(), 0u);
   ASSERT_EQ(store.Update([](CRegistryData& d) { d.Set("K", "V", RegValue::Dword(1)); }),
             CRegistryStore::UpdateResult::kOk);
   const std::pair<std::string, mode_t> modes[] = {
@@ -164,12 +124,7 @@ TEST_F(RegistryStoreTest, CreatesPrivateFolderAndFileAndLeavesNoTempFiles) {
     ASSERT_EQ(stat(file.c_str(), &st), 0) << file;
     EXPECT_EQ(st.st_mode & 07777, mode) << file;
   }
-  for (int i = 0; i < 5; ++i)
-    store.Update([i](CRegistryData& d) { d.Set("K", "N" + std::to_string(i), RegValue::Dword(i)); });
   EXPECT_EQ(NamesIn(PathIn("config/Ostrel")), (std::set<std::string>{"registry", "registry.lock"}));
-  CRegistryData back;
-  ASSERT_TRUE(store.Read(&back));
-  EXPECT_EQ(back.ValueCount(), 6u);
 }
 
 TEST_F(RegistryStoreTest, AStoreThatCannotBeReadIsNeverReplaced) {
@@ -195,12 +150,6 @@ TEST_F(RegistryStoreTest, AStoreThatCannotBeReadIsNeverReplaced) {
   struct stat st {};
   ASSERT_EQ(stat(big.c_str(), &st), 0);
   EXPECT_EQ(st.st_size, 65 * 1024 * 1024);
-
-  // A regular file where the folder should be.
-  WriteFileBytes(PathIn("config/plainfile"), "x");
-  CRegistryStore underFile(PathIn("config/plainfile/registry"));
-  EXPECT_EQ(underFile.Update([](CRegistryData& d) { d.Set("K", "V", RegValue::Dword(1)); }),
-            CRegistryStore::UpdateResult::kOpenFailed);
 }
 
 TEST_F(RegistryStoreTest, StaleCopiesGoWithTheNextWriteAndNothingElseDoes) {

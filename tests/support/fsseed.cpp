@@ -15,10 +15,6 @@ nlohmann::json Exchange(LocalService& service, const std::string& method, const 
   return reply;
 }
 
-nlohmann::json GetJson(LocalService& service, const std::string& target) {
-  return Exchange(service, "GET", target, "");
-}
-
 }  // namespace
 
 nlohmann::json FsControl(LocalService& service, const std::string& path, const nlohmann::json& body) {
@@ -31,7 +27,7 @@ nlohmann::json FsAccount(LocalService& service, const std::string& user, const s
 }
 
 nlohmann::json FsState(LocalService& service, const std::string& userId) {
-  return GetJson(service, userId.empty() ? "/test/fs/state" : "/test/fs/state?userId=" + userId);
+  return Exchange(service, "GET", userId.empty() ? "/test/fs/state" : "/test/fs/state?userId=" + userId, "");
 }
 
 nlohmann::json FsSeedFile(LocalService& service, const std::string& userId, const std::string& name,
@@ -48,7 +44,7 @@ nlohmann::json FsSeedVersion(LocalService& service, const std::string& fileId, c
 }
 
 nlohmann::json XferState(LocalService& service, const std::string& fileId) {
-  return GetJson(service, fileId.empty() ? "/test/xfer/state" : "/test/xfer/state?fileId=" + fileId);
+  return Exchange(service, "GET", fileId.empty() ? "/test/xfer/state" : "/test/xfer/state?fileId=" + fileId, "");
 }
 
 std::optional<std::string> XferContent(LocalService& service, const std::string& fileId, int64_t fileVer) {

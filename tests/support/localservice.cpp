@@ -203,19 +203,11 @@ std::vector<RecordedRequest> LocalService::Requests(const std::string& path) {
     return out;
   }
   for (const auto& e : j["requests"]) {
-    RecordedRequest rec;
-    rec.method = e["method"].get<std::string>();
-    rec.target = e["target"].get<std::string>();
-    rec.path = e["path"].get<std::string>();
-    rec.query = e["query"].get<std::string>();
-    rec.proxied = e["proxied"].get<bool>();
-    for (const auto& h : e["headers"]) rec.headers.emplace_back(h[0].get<std::string>(), h[1].get<std::string>());
-    rec.body = Base64Decode(e["body_base64"].get<std::string>());
-    rec.bodySize = e["body_size"].get<uint64_t>();
+    RecordedRequest rec{e["method"], e["target"], e["path"], e["query"], e["proxied"], {},
+                        Base64Decode(e["body_base64"].get<std::string>()), e["body_size"]};
+    for (const auto& h : e["headers"]) rec.headers.emplace_back(h[0], h[1]);
     for (const auto& p : e["parts"]) {
-      rec.parts.push_back({p["name"].get<std::string>(), p["filename"].get<std::string>(),
-                           p["content_type"].get<std::string>(), Base64Decode(p["data_base64"].get<std::string>()),
-                           p["size"].get<uint64_t>()});
+      rec.parts.push_back({p["name"], p["filename"], p["content_type"], Base64Decode(p["data_base64"].get<std::string>())});
     }
     out.push_back(std::move(rec));
   }

@@ -32,7 +32,6 @@ struct RecordedPart {
   std::string filename;
   std::string contentType;
   std::string data;  // up to 1 MiB
-  uint64_t size = 0;
 };
 
 // A request as the service recorded it. path and query come from the raw target

@@ -17,13 +17,9 @@ std::vector<std::string> LogCapture::Lines() {
   return m_lines;
 }
 
-bool LogCapture::Contains(const std::string& text) { return Count(text) > 0; }
-
 int LogCapture::Count(const std::string& text) {
-  std::lock_guard<std::mutex> g(m_mutex);
   int n = 0;
-  for (const auto& l : m_lines)
-    if (l.find(text) != std::string::npos) ++n;
+  for (const auto& l : Lines()) n += l.find(text) != std::string::npos;
   return n;
 }
 
@@ -33,9 +29,8 @@ int LogCapture::Failures() {
 }
 
 std::string LogCapture::All() {
-  std::lock_guard<std::mutex> g(m_mutex);
   std::string out;
-  for (const auto& l : m_lines) out += l;
+  for (const auto& l : Lines()) out += l;
   return out;
 }
 

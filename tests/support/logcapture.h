@@ -14,7 +14,7 @@ class LogCapture {
 
   std::vector<std::string> Lines();
   // True when some line contains the text.
-  bool Contains(const std::string& text);
+  bool Contains(const std::string& text) { return Count(text) > 0; }
   // Number of lines that contain the text.
   int Count(const std::string& text);
   // Number of error and warning lines (failed checks, refusals): for failures whose

@@ -48,6 +48,17 @@ bool Code(lzma_stream* s, std::string_view in, std::string* out) {
   return r == LZMA_STREAM_END;
 }
 
+std::string PeerLzmaPack(std::string_view plain) {
+  lzma_options_lzma opt;
+  lzma_lzma_preset(&opt, 1);
+  opt.ext_flags = 0;  // no end marker
+  lzma_filter filters[] = {{LZMA_FILTER_LZMA1EXT, &opt}, {LZMA_VLI_UNKNOWN, nullptr}};
+  lzma_stream s = LZMA_STREAM_INIT;
+  std::string out = "\x5D" + Le32(uint64_t(16) << 20) + Le32(plain.size()) + Le32(uint64_t(plain.size()) >> 32);
+  if (lzma_raw_encoder(&s, filters) != LZMA_OK || !Code(&s, plain, &out)) ADD_FAILURE() << "liblzma cannot pack";
+  return out;
+}
+
 }  // namespace
 
 namespace peer {
@@ -163,16 +174,6 @@ std::vector<std::string> PeerSplit(std::string_view plain) {
   return out;
 }
 
-std::string PeerLzmaPack(std::string_view plain) {
-  lzma_options_lzma opt;
-  lzma_lzma_preset(&opt, 1);
-  opt.ext_flags = 0;  // no end marker
-  lzma_filter filters[] = {{LZMA_FILTER_LZMA1EXT, &opt}, {LZMA_VLI_UNKNOWN, nullptr}};
-  lzma_stream s = LZMA_STREAM_INIT;
-  std::string out = "\x5D" + Le32(uint64_t(16) << 20) + Le32(plain.size()) + Le32(uint64_t(plain.size()) >> 32);
-  if (lzma_raw_encoder(&s, filters) != LZMA_OK || !Code(&s, plain, &out)) ADD_FAILURE() << "liblzma cannot pack";
-  return out;
-}
 
 std::string PeerRtv0(std::string_view plain, const std::string& keyText, bool pack) {
   std::string payload = pack ? PeerLzmaPack(plain) : std::string(plain);

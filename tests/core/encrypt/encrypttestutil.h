@@ -1,18 +1,14 @@
 // Small helpers shared by the tests of the file encoding.
 #pragma once
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <cstdint>
-#include <dirent.h>
+#include <filesystem>
 #include <set>
 #include <string>
 
 #include "support/testenv.h"
-#include "support/textcodec.h"
 
 namespace enctest {
 
@@ -31,26 +27,16 @@ inline std::string TextBytes(size_t n, uint32_t seed) {
   return s;
 }
 
-inline std::string ToHex(const std::string& bytes) { return HexEncode(bytes); }
-
 // A file of the given size that holds no data blocks (reads as zeros).
 inline void MakeSparseFile(const std::string& path, uint64_t size) {
-  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  ASSERT_GE(fd, 0) << path;
-  ASSERT_EQ(0, ::ftruncate(fd, static_cast<off_t>(size)));
-  ::close(fd);
+  WriteFileBytes(path, "");
+  std::filesystem::resize_file(path, size);
 }
 
 // Names in a folder (without "." and "..").
 inline std::set<std::string> ListFolder(const std::string& folder) {
   std::set<std::string> names;
-  if (DIR* d = ::opendir(folder.c_str())) {
-    while (dirent* e = ::readdir(d)) {
-      std::string n = e->d_name;
-      if (n != "." && n != "..") names.insert(n);
-    }
-    ::closedir(d);
-  }
+  for (const auto& e : std::filesystem::directory_iterator(folder)) names.insert(e.path().filename());
   return names;
 }
 

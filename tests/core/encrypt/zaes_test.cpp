@@ -1,5 +1,5 @@
-// The AES block cipher: the FIPS-197 examples and random keys and blocks against the
-// openssl command-line tool, for every key size on both engines.
+// The AES block cipher: random keys and blocks against the openssl command-line tool,
+// for every key size on both engines.
 #include "core/encrypt/zaes.h"
 
 #include <string>
@@ -23,33 +23,7 @@ const char* Name(ZAES::Engine e) { return e == ZAES::Engine::kCpu ? "cpu" : "tab
 
 class ZaesTest : public OstrelTest {};
 
-TEST_F(ZaesTest, Fips197Examples) {
-  struct { const char* key; const char* plain; const char* cipher; } rows[] = {
-      // Appendix B and C.1 to C.3.
-      {"2b7e151628aed2a6abf7158809cf4f3c", "3243f6a8885a308d313198a2e0370734", "3925841d02dc09fbdc118597196a0b32"},
-      {"000102030405060708090a0b0c0d0e0f", "00112233445566778899aabbccddeeff", "69c4e0d86a7b0430d8cdb78070b4c55a"},
-      {"000102030405060708090a0b0c0d0e0f1011121314151617", "00112233445566778899aabbccddeeff",
-       "dda97ca4864cdfe06eaf70a0ec0d7191"},
-      {"000102030405060708090a0b0c0d0e0f101112131415161718191a1b1c1d1e1f", "00112233445566778899aabbccddeeff",
-       "8ea2b7ca516745bfeafc49904b496089"},
-  };
-  for (ZAES::Engine engine : Engines()) {
-    for (const auto& r : rows) {
-      SCOPED_TRACE(std::string(Name(engine)) + " key " + r.key);
-      std::string key = HexDecode(r.key), plain = HexDecode(r.plain), cipher = HexDecode(r.cipher);
-      ZAES aes(engine);
-      EXPECT_EQ(engine, aes.engine());
-      ASSERT_TRUE(aes.SetKey(U8(key), key.size()));
-      uint8_t out[16];
-      aes.EncryptBlock(U8(plain), out);
-      EXPECT_EQ(r.cipher, HexEncode(std::string(reinterpret_cast<char*>(out), 16)));
-      aes.DecryptBlock(U8(cipher), out);
-      EXPECT_EQ(r.plain, HexEncode(std::string(reinterpret_cast<char*>(out), 16)));
-    }
-  }
-}
-
-TEST_F(ZaesTest, RejectsKeyLengthsOtherThan16_24_32) {
+TEST_F(ZaesTest, TakesKeysOf16_24And32BytesOnly) {
   uint8_t key[33] = {};
   for (size_t len : {0u, 1u, 15u, 17u, 20u, 31u, 33u}) {
     ZAES aes;

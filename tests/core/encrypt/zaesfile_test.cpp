@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <string>
-#include <vector>
 
 #include "encrypttestutil.h"
 #include "support/logcapture.h"
@@ -30,17 +29,6 @@ class ZAesFileTest : public OstrelTest {
   bool EncryptV0(const std::string& src, const std::string& dst, bool packed = false) {
     std::string sha1(20, '\x11'), hint(8, '\x22');
     return ZAesFile::EncryptFileV0(src, dst, packed, 12345, U8(sha1), U8(hint), U8(m_key));
-  }
-  // A FileHeader and an RTV0 file of a 100-byte plain text.
-  std::string GoodFileHeader() {
-    WriteFileBytes(PathIn("p"), RandomBytes(100, 5));
-    EXPECT_TRUE(EncryptFH(PathIn("p"), PathIn("e")));
-    return ReadFileBytes(PathIn("e"));
-  }
-  std::string GoodRtv0() {
-    WriteFileBytes(PathIn("p"), RandomBytes(100, 5));
-    EXPECT_TRUE(EncryptV0(PathIn("p"), PathIn("e")));
-    return ReadFileBytes(PathIn("e"));
   }
 
   std::string m_key;
@@ -115,19 +103,16 @@ TEST_F(ZAesFileTest, Rtv0FormatReadByIndependentDecoder) {
 }
 
 TEST_F(ZAesFileTest, DamagedFilesAreRefused) {
-  const std::string fh = GoodFileHeader();
-  const std::string v0 = GoodRtv0();
+  WriteFileBytes(PathIn("p"), RandomBytes(100, 5));
+  ASSERT_TRUE(EncryptFH(PathIn("p"), PathIn("fh")) && EncryptV0(PathIn("p"), PathIn("v0")));
+  const std::string fh = ReadFileBytes(PathIn("fh")), v0 = ReadFileBytes(PathIn("v0"));
   // An extra block on a FileHeader file with a matching MD5: a file that grew while
   // an older writer read it. It is read, cut to the plain size, with a warning.
   std::string grown = fh + std::string(16, 'g');
   grown.replace(23, 16, peer::Md5(grown.substr(47)));
 
-  struct Row {
-    const char* name;
-    std::string bytes;
-    bool ok;
-    const char* logText;  // expected in the log: the system's text, or a failed check's prefix
-  } rows[] = {
+  // logText: expected in the log, the system's text or a failed check's prefix.
+  struct { const char* name; std::string bytes; bool ok; const char* logText; } rows[] = {
       {"file header shorter than its header", fh.substr(0, 46), false, ""},
       {"file header bad magic", enctest::FlipByte(fh, 3), false, "ERROR_CHECK_BOOL:bRet"},
       {"file header version 2", enctest::Patched(fh, 19, std::string("\x02\0\0\0", 4)), false,
@@ -173,60 +158,49 @@ TEST_F(ZAesFileTest, DamagedFilesAreRefused) {
   EXPECT_EQ(ReadFileBytes(PathIn("p")), ReadFileBytes(PathIn("out")));
 }
 
-TEST_F(ZAesFileTest, SameFileIsRefusedBeforeAnythingIsTruncated) {
-  const std::string plain = RandomBytes(5000, 8);
-  WriteFileBytes(PathIn("a"), plain);
-  ASSERT_EQ(0, ::link(PathIn("a").c_str(), PathIn("hardlink").c_str()));
-  for (const std::string& dst : {PathIn("a"), PathIn("hardlink"), PathIn("./a")}) {
-    SCOPED_TRACE(dst);
-    EXPECT_FALSE(EncryptFH(PathIn("a"), dst));
-    EXPECT_FALSE(EncryptV0(PathIn("a"), dst));
-    EXPECT_EQ(plain, ReadFileBytes(PathIn("a")));
-  }
-  ASSERT_TRUE(EncryptFH(PathIn("a"), PathIn("enc")));
-  const std::string enc = ReadFileBytes(PathIn("enc"));
-  int format = 0;
-  EXPECT_FALSE(ZAesFile::DecryptFile(U8(m_key), 32, PathIn("enc"), PathIn("enc"), &format));
-  EXPECT_EQ(enc, ReadFileBytes(PathIn("enc")));
-}
-
-// Missing sources, folders, and destinations that cannot be written (/dev/full fails
-// every write with ENOSPC): every call fails, and a missing source creates nothing.
-TEST_F(ZAesFileTest, FailurePathsFail) {
-  WriteFileBytes(PathIn("p"), RandomBytes(70000, 1));
+// Refused before anything is written: a destination that is the source (by any path)
+// and sources too large for the formats (sparse, so refused from their size alone).
+// Missing sources, folders and destinations that cannot be written (/dev/full fails
+// every write) fail too. Nothing is truncated, and no call creates a file it failed.
+TEST_F(ZAesFileTest, RefusalsAndFailurePaths) {
+  const std::string plain = RandomBytes(70000, 1);
+  WriteFileBytes(PathIn("p"), plain);
+  ASSERT_EQ(0, ::link(PathIn("p").c_str(), PathIn("hardlink").c_str()));
   ASSERT_EQ(0, ::mkdir(PathIn("folder").c_str(), 0700));
   ASSERT_TRUE(EncryptFH(PathIn("p"), PathIn("fh")));
   ASSERT_TRUE(EncryptV0(PathIn("p"), PathIn("v0")));
-  const struct { char op; const char* src; std::string dst; const char* logText; } rows[] = {
-      {'F', "missing", PathIn("out"), "ERROR_CHECK_BOOLEX:hSrcFile != INVALID_HANDLE_VALUE"},
-      {'F', "p", PathIn("folder"), "ERROR_CHECK_BOOLEX:hDestFile != INVALID_HANDLE_VALUE"},
-      {'F', "folder", PathIn("out"), ""},
-      {'V', "p", PathIn("no/such/out"), ""},
-      {'F', "p", "/dev/full", ""},
-      {'V', "p", "/dev/full", ""},
-      {'D', "fh", "/dev/full", ""},
-      {'D', "v0", "/dev/full", ""},
+  const std::string fh = ReadFileBytes(PathIn("fh"));
+  enctest::MakeSparseFile(PathIn("4g"), 1ull << 32);
+  enctest::MakeSparseFile(PathIn("4g-15"), 0xFFFFFFF1ull);  // its FileHeader data size would pass 32 bits
+  const struct { const char* ops; const char* src; std::string dst; const char* logText; } rows[] = {
+      // F: EncryptFile, V: EncryptFileV0, D: DecryptFile.
+      {"FV", "p", PathIn("p"), ""},
+      {"FV", "p", PathIn("hardlink"), ""},
+      {"FV", "p", PathIn("./p"), ""},
+      {"D", "fh", PathIn("fh"), ""},
+      {"FV", "4g", PathIn("out"), ""},
+      {"F", "4g-15", PathIn("out"), ""},
+      {"F", "missing", PathIn("out"), "ERROR_CHECK_BOOLEX:hSrcFile != INVALID_HANDLE_VALUE"},
+      {"F", "p", PathIn("folder"), "ERROR_CHECK_BOOLEX:hDestFile != INVALID_HANDLE_VALUE"},
+      {"F", "folder", PathIn("out"), ""},
+      {"V", "p", PathIn("no/such/out"), ""},
+      {"FV", "p", "/dev/full", ""},
+      {"D", "fh", "/dev/full", ""},
+      {"D", "v0", "/dev/full", ""},
   };
   for (const auto& r : rows) {
-    SCOPED_TRACE(std::string(1, r.op) + " " + r.src + " -> " + r.dst);
-    LogCapture log;
-    int format = 0;
-    EXPECT_FALSE(r.op == 'F'   ? EncryptFH(PathIn(r.src), r.dst)
-                 : r.op == 'V' ? EncryptV0(PathIn(r.src), r.dst)
-                               : ZAesFile::DecryptFile(U8(m_key), 32, PathIn(r.src), r.dst, &format));
-    EXPECT_TRUE(log.Contains(r.logText)) << log.All();
+    for (const char* op = r.ops; *op; ++op) {
+      SCOPED_TRACE(std::string(1, *op) + " " + r.src + " -> " + r.dst);
+      LogCapture log;
+      int format = 0;
+      EXPECT_FALSE(*op == 'F'   ? EncryptFH(PathIn(r.src), r.dst)
+                   : *op == 'V' ? EncryptV0(PathIn(r.src), r.dst)
+                                : ZAesFile::DecryptFile(U8(m_key), 32, PathIn(r.src), r.dst, &format));
+      EXPECT_TRUE(log.Contains(r.logText)) << log.All();
+    }
   }
-  EXPECT_FALSE(FileExists(PathIn("out")));
-}
-
-// Sparse sources: refused from their size alone, before anything is read.
-TEST_F(ZAesFileTest, SourcesTooLargeForTheFormatsAreRefused) {
-  enctest::MakeSparseFile(PathIn("huge"), 1ull << 32);
-  EXPECT_FALSE(EncryptV0(PathIn("huge"), PathIn("out")));
-  EXPECT_FALSE(EncryptFH(PathIn("huge"), PathIn("out")));
-  // The FileHeader data size is 32-bit: the plain size must round up within it.
-  enctest::MakeSparseFile(PathIn("huge"), 0xFFFFFFF1ull);
-  EXPECT_FALSE(EncryptFH(PathIn("huge"), PathIn("out")));
+  EXPECT_EQ(plain, ReadFileBytes(PathIn("p")));
+  EXPECT_EQ(fh, ReadFileBytes(PathIn("fh")));
   EXPECT_FALSE(FileExists(PathIn("out")));
 }
 

@@ -198,8 +198,6 @@ TEST_F(LocalStorageItemsTest, StoredRowsThatFailTheirChecks) {
       EXPECT_EQ(m_store->GetItemInfo("bad", &item, ItemSpace::MyFile), E_FAIL) << column;
       EXPECT_TRUE(log.Contains(std::string("ERROR_CHECK_BOOLEX:fileInfo.bIsDir || !fileInfo.") + member + ".IsEmpty()"))
           << log.All();
-      // Members read before the failed check stay filled: the name comes after sha1.
-      EXPECT_EQ(item.strName.empty(), std::string(column) == "sha1") << column;
     }
     log.Clear();
     std::vector<CFileItemRecord> listed{Folder("earlier", "", "kept")};
@@ -232,25 +230,16 @@ TEST_F(LocalStorageItemsTest, SpacesPickTheirRows) {
   LogCapture log;
   const std::string before = Ids() + Ids("shareinfiles");
   EXPECT_EQ(m_store->AddOrUpdateFileItem(File("U", "", "u.txt"), unknown), S_FALSE);
-  EXPECT_EQ(m_store->DeleteFileItem("P", unknown), S_FALSE);
   EXPECT_EQ(m_store->DeleteFoldItem("P", unknown), S_FALSE);
   EXPECT_EQ(m_store->ClearOldFileItem("", unknown), S_FALSE);
-  EXPECT_EQ(m_store->UpdateFolderCacheVesion("P", unknown), S_FALSE);
-  EXPECT_EQ(m_store->UpdateFolderCacheVesion("", unknown), S_OK);
-  EXPECT_FALSE(m_store->FolderNeedUpdate("", unknown));
   EXPECT_EQ(Ids() + Ids("shareinfiles"), before);
-  CFileItemRecord item;
-  EXPECT_EQ(m_store->GetItemInfo("P", &item, unknown), S_OK);
   EXPECT_EQ(names(unknown), "shared out.txt;private.txt;");
-  EXPECT_GE(log.Count("*ASSERT*: 0"), 8);
+  EXPECT_GE(log.Count("*ASSERT*: 0"), 4);
 }
 
 TEST_F(LocalStorageItemsTest, ViewModes) {
-  ASSERT_EQ(m_store->AddOrUpdateFileItem(Folder("D", "", "docs"), ItemSpace::MyFile), S_OK);
-  EXPECT_EQ(m_store->GetFolderViewMode("D", 0, ItemSpace::MyFile), 0);
-  EXPECT_EQ(m_store->SetFolderViewMode("D", 2, 0, ItemSpace::MyFile), S_OK);
-  EXPECT_EQ(m_store->GetFolderViewMode("D", 0, ItemSpace::MyFile), 2);
-  // No row: nothing stored.
+  // A folder's own mode is in its row (see the hostile texts); without a row nothing is
+  // stored.
   EXPECT_EQ(m_store->SetFolderViewMode("none", 2, 0, ItemSpace::MyFile), S_OK);
   EXPECT_EQ(m_store->GetFolderViewMode("none", 0, ItemSpace::MyFile), 0);
   // Root views by key, in the config section.

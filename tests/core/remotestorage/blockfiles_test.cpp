@@ -1,4 +1,4 @@
-// Block files and block ids: the split into 4 MiB blocks named by their SHA-1 (checked
+// Block files: the split into 4 MiB blocks named by their SHA-1 (checked
 // with sha1sum and md5sum), the join, and the failures of both (read and write errors,
 // missing blocks) that must never pass as success.
 #include "core/remotestorage/blockfiles.h"
@@ -153,46 +153,6 @@ TEST_F(BlockFilesTest, DigestRefusesMoreThanABlockAndDeleteKeepsFoldersNotItsOwn
   DeleteBlockFiles({PathIn("keep/x")});
   EXPECT_EQ("", Listing(PathIn("keep")));
   EXPECT_TRUE(FileExists(PathIn("keep")));
-}
-
-const std::string kSha1 = "da39a3ee5e6b4b0d3255bfef95601890afd80709";
-
-TEST(BlockIdTest, FormatAndSize) {
-  EXPECT_EQ("400000" + kSha1, FormatBlockId(4194304, kSha1));
-  EXPECT_EQ("000001" + kSha1, FormatBlockId(1, kSha1));
-  EXPECT_EQ(4194304, BlockSizeFromBlockId("400000" + kSha1));
-  EXPECT_EQ(0xABCDEF, BlockSizeFromBlockId("ABCDEF" + kSha1)) << "upper case folds when reading the size";
-  EXPECT_EQ(-1, BlockSizeFromBlockId("00000" + kSha1));
-}
-
-TEST(BlockIdTest, OnlyFortySixLowerCaseDigitsOfAtMostOneBlockAreValid) {
-  struct Case {
-    std::string id;
-    bool valid;
-  };
-  const Case cases[] = {
-      {"000000" + kSha1, true},
-      {"400000" + kSha1, true},
-      {"400001" + kSha1, false},  // more than a block
-      {"00000" + kSha1, false},   // 45 characters
-      {"0000000" + kSha1, false},
-      {"00000A" + kSha1, false},  // upper case
-      {"../../x", false},
-      {"000000../../../../../../../../../../../../xx/", false},
-      {"", false},
-      {"00000g" + kSha1, false},
-  };
-  for (const Case& c : cases) EXPECT_EQ(c.valid, IsValidBlockId(c.id)) << c.id;
-}
-
-TEST(BlockIdTest, TextHelpers) {
-  EXPECT_TRUE(Sha1TextEquals(kSha1, "DA39A3EE5E6B4B0D3255BFEF95601890AFD80709"));
-  EXPECT_FALSE(Sha1TextEquals(kSha1, kSha1.substr(1)));
-  EXPECT_TRUE(IsHexText("aB09", 4));
-  EXPECT_FALSE(IsHexText("aB0", 4));
-  EXPECT_FALSE(IsHexText("aB0g", 4));
-  EXPECT_EQ("a\\\"b\\\\c\\u000a", JsonEscape("a\"b\\c\n"));
-  EXPECT_EQ("plain-stub_1.2", JsonEscape("plain-stub_1.2"));
 }
 
 }  // namespace

@@ -104,14 +104,14 @@ TEST_F(RemoteFsTest, ResultWordsByCall) {
 
 TEST_F(RemoteFsTest, StubsAreEscapedInBodiesAndStatusKeysMatchExactly) {
   RMT_FS::MetadataUploader meta;
-  meta.m_strStub = "s\"\\";
+  meta.m_strStub = "s\"\\\n";
   meta.m_strURL = "http://blk.test/b/";
   meta._AddBlock(2, kSha1B, "m2", 1);
   meta._AddBlock(1, kSha1A, "m1", 4194304);
   m_net.Queue(S_OK, "{\"code\":\"ok\",\"blocks\":{\"400000" + kSha1A + "\":\"TargetExist\",\"000001" + kSha1B +
                         "\":\"" + kKey + "\"}}");
   ASSERT_EQ(S_OK, meta.Perform(m_rs.get()));
-  EXPECT_EQ(0u, m_net.Last().body.find("{\"stub\":\"s\\\"\\\\\",\"metas\":[")) << m_net.Last().body;
+  EXPECT_EQ(0u, m_net.Last().body.find("{\"stub\":\"s\\\"\\\\\\u000a\",\"metas\":[")) << m_net.Last().body;
   std::string word;
   ASSERT_TRUE(meta._GetBlockStatus(1, &word));
   EXPECT_EQ("TargetExist", word);
@@ -143,6 +143,11 @@ TEST_F(RemoteFsTest, HostileDownloadMetadataIsRefusedWhole) {
       Blocks(Block("1", "00001" + kSha1A)),                     // 45 digits
       Blocks(Block("1", "00000A" + kSha1A)),                    // upper case
       Blocks(Block("1", "ffffff" + kSha1A)),                    // more than a block
+      Blocks(Block("1", "400001" + kSha1A)),                    // a byte more than a block
+      Blocks(Block("1", "0000001" + kSha1A)),                   // 47 digits
+      Blocks(Block("1", "00000g" + kSha1A)),
+      Blocks(Block("1", "000000../../../../../../../../../../../../xx/")),
+      Blocks(Block("1", "")),
       Blocks(Block("1", good, "short")),                        // no SHA-1
       Blocks(Block("1", good, kSha1A, "")),                     // no key
       Blocks(Block("1", good, kSha1A, std::string(64, 'z'))),  // no hex key
@@ -153,6 +158,7 @@ TEST_F(RemoteFsTest, HostileDownloadMetadataIsRefusedWhole) {
       "{\"code\":\"ok\"}",
       "{\"code\":\"ok\",\"blocks\":[{\"index\":1}]}",  // numbers are no strings
       "{\"code\":\"ok\",\"blocks\":[",
+      "",
   };
   for (const std::string& reply : cases) {
     RMT_FS::MetadataDownloader meta;

@@ -1,14 +1,17 @@
 // CRemoteStorage against the local service with injected replies: every result word
-// the engine acts on reaches the caller as its code with the reply's values readable,
-// transport failures keep their codes, and no secret reaches the log file.
+// the engine acts on reaches the caller as its code with the reply's values readable
+// and the failure line it logs, transport failures and a cancel keep their codes, and
+// no secret reaches the log file.
 #include <gtest/gtest.h>
 
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "common/log.h"
 #include "core/interfaces/createtaskdata.h"
 #include "core/remotestorage/serviceclient.h"
+#include "support/logcapture.h"
 
 namespace {
 
@@ -25,9 +28,15 @@ struct WordCase {
   HRESULT code;
   const char* path;
   std::function<HRESULT(IRemoteStorage*, RecordTree*)> call;
+  std::string logged = "";  // "" asserts nothing
+  std::vector<std::string> notLogged = {};
 };
 
+// A code a request accepts (a folder that exists already) is returned without the
+// request's own failure lines; every failure word logs the failure line of the request
+// frame, secrets masked.
 TEST_F(RemoteStorageFaultTest, WordsTheEngineActsOnArriveAsTheirCodesWithValues) {
+  const std::string kWordLine = "ERROR_CHECK_BOOL:S_OK == hr || E_CV_TARGET_EXISTS == hr";
   auto login = [](IRemoteStorage* rs, RecordTree* r) {
     TaskDataPtr<TaskData_Login> t(CreateTaskData_Login("ann", "pw", "ostrel-0|PC", "ostrel", "1.0.0.1"));
     return rs->Login(*t, nullptr, nullptr, r);
@@ -65,7 +74,8 @@ TEST_F(RemoteStorageFaultTest, WordsTheEngineActsOnArriveAsTheirCodesWithValues)
       {"methodVersionNotMatch", E_CV_SRV_METHOD_VERSION_NOT_MATCH, "/xsvr/login/", login},
       {"clientTokenExpired", E_CV_SRV_CLIENT_TOKEN_EXPIRED, "/xsvr/forkToken/", relogin},
       {"clientNoLogin", E_CV_SRV_CLIENT_NO_LOGIN, "/xsvr/forkToken/", relogin},
-      {"targetExist", E_CV_TARGET_EXISTS, "/xsvr/newFolder/", newFolder},
+      {"targetExist", E_CV_TARGET_EXISTS, "/xsvr/newFolder/", newFolder, "", {kWordLine, "ERROR_CHECK_COM hr = 80041018"}},
+      {"parentNotExist", E_CV_PARENT_NOT_EXIST, "/xsvr/newFolder/", newFolder, kWordLine},
       {"parentNotExist", E_CV_PARENT_NOT_EXIST, "/xsvr/newFile/", newFile},
       {"targetExist", E_CV_TARGET_EXISTS, "/xsvr/newFile/", newFile},
       {"fileVerConflict", E_CV_FILE_VER_CONFLICT, "/xsvr/requestUpload/", update},
@@ -74,6 +84,10 @@ TEST_F(RemoteStorageFaultTest, WordsTheEngineActsOnArriveAsTheirCodesWithValues)
       {"forbidden", E_CV_SRV_FORBIDDEN, "/xsvr/requestUpload/", update},
       {"serverDenyReadOnly", E_CV_SRV_SERVER_DENY_READ_ONLY, "/xsvr/dir/", dir},
       {"targetNotExist", E_CV_TARGET_NOT_EXISTS, "/xsvr/dir/", dir},
+      {"targetExist", E_CV_TARGET_EXISTS, "/xsvr/dir/", dir,
+       "CRemoteStorage::_HttpRequest() Failed, URL = " + Service().Url("/xsvr/dir/") +
+           ", Param = <?xml version=\"1.0\" encoding=\"utf-8\" ?><nuvra><token>__token__</token><fileId>F</fileId>"
+           "</nuvra>, ResultCode = 'targetExist'"},
       {"folderNonEmpty", E_CV_FOLDER_NON_EMPTY, "/xsvr/delete/", remove},
       {"serverBusy", E_CV_SRV_SERVER_BUSY, "/xsvr/delete/", remove},
   };
@@ -81,7 +95,10 @@ TEST_F(RemoteStorageFaultTest, WordsTheEngineActsOnArriveAsTheirCodesWithValues)
     SCOPED_TRACE(std::string(c.word) + " at " + c.path);
     InjectReply(c.path, c.word, "<fileId>existing-1</fileId><fileVer>7</fileVer>");
     RecordTree result;
+    LogCapture log;
     EXPECT_EQ(c.code, c.call(m_rs.get(), &result));
+    EXPECT_TRUE(log.Contains(c.logged)) << log.All();
+    for (const std::string& line : c.notLogged) EXPECT_FALSE(log.Contains(line)) << line;
     if (std::string(c.path) != "/xsvr/delete/") {
       EXPECT_EQ(c.word, result.GetAttribute("result"));
       EXPECT_EQ("existing-1", result.GetValue("fileId"));
@@ -96,26 +113,34 @@ TEST_F(RemoteStorageFaultTest, TransportAndReplyFaultsKeepTheirCodes) {
   struct Case {
     const char* fault;
     HRESULT code;
+    const char* opVer = "";  // the reply's value that stays readable
+    const char* logged = "";
   } cases[] = {
-      {"\"status\":504,\"body\":\"x\"", E_CV_NETWORK_ERROR},
+      {"\"status\":504,\"body\":\"x\"", E_CV_NETWORK_ERROR, "", "CHECK_COM hr = 80044001: hr"},
       {"\"drop\":true", E_CV_NETWORK_ERROR3},
       {"\"garbage\":true", E_FAIL},
       {"\"body\":\"\"", E_FAIL},
-      {"\"body\":\"<nuvra><opVer>1</opVer></nuvra>\"", E_CV_SRV_SERVER_ERROR},
+      {"\"body\":\"<nuvra><opVer>1</opVer></nuvra>\"", E_CV_SRV_SERVER_ERROR, "1"},
       {"\"word\":\"noSuchWord\"", E_CV_SRV_UNKNOWN_WORD},
       {"\"status\":500,\"word\":\"serverError\"", E_CV_SRV_SERVER_ERROR},
   };
   TaskDataPtr<TaskData_GetRemoteOptVer> t(CreateTaskData_GetMaxVer("tok"));
+  RecordTree result;  // used again: it shows the latest reply only
   for (const Case& c : cases) {
     Service().Inject(std::string("{\"path\":\"/xsvr/getMaxVers/\",") + c.fault + "}");
-    RecordTree result;
+    LogCapture log;
     EXPECT_EQ(c.code, m_rs->GetMaxVers(*t, nullptr, nullptr, &result)) << c.fault;
+    EXPECT_TRUE(log.Contains(c.logged)) << log.All();
+    EXPECT_EQ(c.opVer, result.GetValue("opVer")) << c.fault;
   }
+  // A progress callback that answers E_FAIL cancels a slow reply.
+  Service().Inject(R"({"path":"/xsvr/getMaxVers/","chunk":1,"chunk_ms":200})");
+  auto cancel = [](void*, double, double dlNow, double, double, double) { return dlNow > 0 ? E_FAIL : S_OK; };
+  EXPECT_EQ(E_CV_CURL_CANCEL, m_rs->GetMaxVers(*t, cancel, nullptr, &result));
   // A GET answered with another status than 200 fails as the service's error.
   Service().Inject("{\"path\":\"/sync/get\",\"status\":404,\"word\":\"ok\"}");
   TaskData_PushNotify push;
   push.strUserId = "42";
-  RecordTree result;
   EXPECT_EQ(E_CV_SRV_SERVER_ERROR, m_rs->PushNotify(push, nullptr, nullptr, &result));
   auto polls = Service().Requests("/sync/get");
   ASSERT_EQ(1u, polls.size());
@@ -149,6 +174,9 @@ TEST_F(RemoteStorageFaultTest, RefusedSignInLeavesNoSecretInTheLogFile) {
   EXPECT_NE(std::string::npos, Service().Requests("/xsvr/login/")[0].body.find("Pw-7f3a&amp;&lt;x&gt;"));
 
   const std::string log = ReadFileBytes(logcontrol::CurrentPath());
+  EXPECT_NE(std::string::npos, log.find("CTraceStack In, CRemoteStorage::Login() : User = ann, Password = __password__, "
+                                        "DeviceId = ostrel-0|PC, ClientName = ostrel, ClientVersion = 1.0.0.1"))
+      << log;
   EXPECT_NE(std::string::npos, log.find("ResultCode = 'accountNotMatch'")) << log;
   EXPECT_NE(std::string::npos, log.find("<password>__password__</password>")) << log;
   EXPECT_NE(std::string::npos, log.find("<token>__token__</token>")) << log;

@@ -24,26 +24,12 @@ TEST_F(TaskDataTest, CreatorsSetTheNameAndStartEveryBaseFieldInitialised) {
     int32_t direction;
   } cases[] = {
       {"Login", [] { return CreateTaskData_Login("u", "p", "c", "n", "v"); }, false, 1},
-      {"ReLogin", [] { return CreateTaskData_ReLogin("T", "c"); }, false, 1},
-      {"GetFileInfo", [] { return CreateTaskData_GetFileInfo("F"); }, false, 1},
-      {"Dir", [] { return CreateTaskData_Dir("T", "F"); }, false, 1},
-      {"GetSpace", [] { return CreateTaskData_GetSpace("T"); }, false, 1},
       {"GetMaxVer", [] { return CreateTaskData_GetMaxVer("T"); }, false, 1},
-      {"GetRemoteOptVer", [] { return CreateTaskData_GetRemoteOptVer("T"); }, false, 1},
-      {"GetThumbnail", [] { return CreateTaskData_GetThumbnail("T", "F", "/p", "/o", 1, 2); }, false, 1},
-      {"FullTextSearch", [] { return CreateTaskData_FullTextSearch("T", "s", 1); }, false, 1},
       {"DeleteFile", [] { return CreateTaskData_Delete("T", false, "F", "a\\b"); }, false, 1},
       {"DeleteDirectory", [] { return CreateTaskData_Delete("T", true, "F", "a\\b"); }, true, 1},
-      {"EditFile", [] { return CreateTaskData_Rename("T", false, "F", "a", "n"); }, false, 1},
       {"RenameDirectory", [] { return CreateTaskData_Rename("T", true, "F", "a", "n"); }, true, 1},
-      {"MoveFile", [] { return CreateTaskData_Move("T", false, "F", "a", "P", "n"); }, false, 1},
       {"MoveDirectory", [] { return CreateTaskData_Move("T", true, "F", "a", "P", "n"); }, true, 1},
-      {"GetRecycle", [] { return CreateTaskData_GetRecycle("T", "1", 5); }, false, 1},
-      {"CleanRecycle", [] { return CreateTaskData_CleanRecycle("T", "F"); }, false, 1},
-      {"Recover", [] { return CreateTaskData_Recover("T", "F", "P"); }, false, 1},
-      {"GetAllShareFile", [] { return CreateTaskData_GetAllShareFile("T", 1); }, false, 1},
       {"CreateDirectory", [] { return CreateTaskData_CreateDirectory("T", "P", "a\\b"); }, true, 1},
-      {"UpdateNewFile", [] { return CreateTaskData_UpdateNewFile("P", "a\\f", "/s/f"); }, false, 1},
       {"DownloadFile", [] { return CreateTaskData_DownloadFile("F", "a\\f", "/t/f"); }, false, 0},
       {"UpdateFile", [] { return CreateTaskData_UpdateFile("F", "a\\f", "3", "/s/f"); }, false, 1},
   };
@@ -130,21 +116,21 @@ TEST_F(TaskDataTest, SameTaskRulesPerKind) {
 
 TEST_F(TaskDataTest, CloneCopiesEveryField) {
   TaskDataPtr<TaskData_UpdateFile> r(CreateTaskData_UpdateFile("F", "a\\f", "3", "/s"));
+  using Field = std::string TaskData_UpdateFile::*;
+  const Field fields[] = {&TaskData_UpdateFile::strToken,    &TaskData_UpdateFile::strId,
+                          &TaskData_UpdateFile::strFullPath, &TaskData_UpdateFile::strSecondPath,
+                          &TaskData_UpdateFile::strSha1,     &TaskData_UpdateFile::strFileVer,
+                          &TaskData_UpdateFile::strName,     &TaskData_UpdateFile::strMTime,
+                          &TaskData_UpdateFile::strTempPath, &TaskData_UpdateFile::strSizeOrg,
+                          &TaskData_UpdateFile::strSizeCheck, &TaskData_UpdateFile::strSha1Org,
+                          &TaskData_UpdateFile::strSha1Check, &TaskData_UpdateFile::strUrl,
+                          &TaskData_UpdateFile::strStub};
+  for (size_t i = 0; i < std::size(fields); ++i) (*r).*fields[i] = "value " + std::to_string(i);
   r->nSerial = 9;
-  r->strToken = "T";
   r->nFileVer = int64_t(1) << 33;
-  r->strSha1 = "s";
   r->nReserved10 = 10;
   r->taskState = {TS_Finish, E_CV_TASK_FAILED, 5, 6};
   r->nOpenFlags = kOpenFlagForEdit | kOpenFlagOpenedCached;
-  r->strMTime = "m";
-  r->strTempPath = "t";
-  r->strSizeOrg = "1";
-  r->strSizeCheck = "2";
-  r->strSha1Org = "o";
-  r->strSha1Check = "c";
-  r->strUrl = "u";
-  r->strStub = "st";
   TaskDataPtr<TaskDataBase> base(r->Clone());
   auto* copy = dynamic_cast<TaskData_UpdateFile*>(base.get());
   ASSERT_NE(nullptr, copy);
@@ -156,14 +142,7 @@ TEST_F(TaskDataTest, CloneCopiesEveryField) {
   EXPECT_EQ(E_CV_TASK_FAILED, copy->taskState.hrResult);
   EXPECT_EQ(6, copy->taskState.nTotalSize);
   EXPECT_EQ(3, copy->nOpenFlags);
-  using Field = std::string TaskData_UpdateFile::*;
-  for (Field field : std::initializer_list<Field>{&TaskData_UpdateFile::strToken, &TaskData_UpdateFile::strId, &TaskData_UpdateFile::strFullPath,
-                     &TaskData_UpdateFile::strSecondPath, &TaskData_UpdateFile::strSha1,
-                     &TaskData_UpdateFile::strFileVer, &TaskData_UpdateFile::strName, &TaskData_UpdateFile::strMTime,
-                     &TaskData_UpdateFile::strTempPath, &TaskData_UpdateFile::strSizeOrg,
-                     &TaskData_UpdateFile::strSizeCheck, &TaskData_UpdateFile::strSha1Org,
-                     &TaskData_UpdateFile::strSha1Check, &TaskData_UpdateFile::strUrl, &TaskData_UpdateFile::strStub})
-    EXPECT_EQ((*r).*field, (*copy).*field);
+  for (Field field : fields) EXPECT_EQ((*r).*field, (*copy).*field);
   EXPECT_TRUE(r->IsSameTask(*copy));
 }
 

@@ -51,7 +51,7 @@ TEST_F(TransferConcurrencyTest, FiveUploadsAndDownloadsOfFilesSharingBlocks) {
     EXPECT_EQ(S_OK, downloaded[i]) << i;
     EXPECT_TRUE(backs[i] == plains[1]) << i;
   }
-  EXPECT_TRUE(m_storage.Entries().empty()) << ::testing::PrintToString(m_storage.Entries());
+  EXPECT_TRUE(Entries().empty()) << ::testing::PrintToString(Entries());
 }
 
 }  // namespace

@@ -1,21 +1,27 @@
 // The fixture of the transfer tests against the local service: an account, the
-// remote storage aimed at the service, a local storage whose temp folder the transfers
-// use, and the flows of the file tasks over the transfer slots. After every test the
-// temp folder must hold nothing but kept blocks of unfinished downloads.
+// remote storage aimed at the service, a local storage (on the user's data base in
+// root/user, its sync folder root/sync) whose temp folder the transfers use, and the
+// flows of the file tasks over the transfer slots. A failed download leaves its target
+// alone, so after every test the temp folder must hold nothing but kept blocks of
+// unfinished downloads.
 #pragma once
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <regex>
 #include <string>
 #include <vector>
 
+#include "common/db/dbhelper.h"
 #include "common/filehelper.h"
 #include "common/sha1.h"
 #include "core/encrypt/encodefile.h"
 #include "core/interfaces/createtaskdata.h"
+#include "core/localstorage/localstorage.h"
 #include "core/remotestorage/blockfiles.h"
+#include "core/remotestorage/blockid.h"
 #include "core/remotestorage/serviceclient.h"
-#include "core/remotestorage/transfertestutil.h"
 #include "support/fsseed.h"
 
 // Text-like bytes (words of a small vocabulary, pseudo-random order): packs the way
@@ -39,18 +45,56 @@ class TransferServiceTest : public ServiceClientTest {
  protected:
   void SetUp() override {
     ServiceClientTest::SetUp();
-    m_storage.Open(Root());
+    const std::string user = Root() + "/user";
+    ASSERT_EQ(0, RunCommand("mkdir -p " + ShellQuote(user)));
+    ASSERT_EQ(S_OK, OpenUserDB(user));
+    GetUserDB()->SetRetryPause(std::chrono::milliseconds(0));
+    ASSERT_EQ(S_OK, CreateLocalStorage(m_store.Receive()));
+    ASSERT_EQ(S_OK, m_store->Init(user, Root() + "/sync"));
     nlohmann::json account = FsAccount(Service(), "ann");
     m_token = account["token"].get<std::string>();
     m_userId = account["userId"].get<std::string>();
   }
   void TearDown() override {
-    EXPECT_TRUE(m_storage.Leftovers().empty()) << ::testing::PrintToString(m_storage.Leftovers());
-    m_storage.Close();
+    EXPECT_TRUE(Leftovers().empty()) << ::testing::PrintToString(Leftovers());
+    m_store = nullptr;
+    CloseUserDB();
     ServiceClientTest::TearDown();
   }
 
   static std::string Sha1(const std::string& s) { return Sha1Hex(s.data(), s.size()); }
+  std::string Temp() { return m_store->GetTempFolder(); }
+
+  // Every path below the temp folder (relative, sorted), folders with a trailing "/",
+  // but for the store's own work folder and its lock file (what is inside is listed).
+  std::vector<std::string> Entries() {
+    std::vector<std::string> out;
+    const std::string temp = Temp();
+    const std::string work = FolderOfPath(m_store->GetTempFilePath()).substr(temp.size());
+    WalkFolder(temp, "*", [&](WalkKind kind, const std::string& folder, const std::string& name) {
+      std::string rel = folder.substr(temp.size());
+      if (kind == kWalkFile && rel + name != work + ".lock") out.push_back(rel + name);
+      if (kind == kWalkEnter && !rel.empty() && rel != work + "/") out.push_back(rel);
+      return true;
+    });
+    return out;
+  }
+  // The entries that are neither a resume folder nor a kept block in one: what a
+  // transfer must never leave behind.
+  std::vector<std::string> Leftovers() {
+    static const std::regex kept("resume-[^/]*/([0-9a-f]{46}\\.done)?");
+    std::vector<std::string> out;
+    for (const std::string& e : Entries())
+      if (!std::regex_match(e, kept)) out.push_back(e);
+    return out;
+  }
+  // The kept blocks of every resume folder.
+  std::vector<std::string> KeptBlocks() {
+    std::vector<std::string> out;
+    for (const std::string& e : Entries())
+      if (e.ends_with(".done")) out.push_back(e);
+    return out;
+  }
 
   // A new empty file entry in the root.
   std::string NewFile(const std::string& name) {
@@ -66,7 +110,7 @@ class TransferServiceTest : public ServiceClientTest {
   HRESULT UploadBlocks(const std::string& fileId, const std::string& fileVer, const std::string& name,
                        const std::string& plain, std::string* newVer, TransportProgressCallback callback = nullptr,
                        void* context = nullptr) {
-    const std::string copy = m_storage.Store()->GetTempFilePath();
+    const std::string copy = m_store->GetTempFilePath();
     WriteFileBytes(copy, plain);
     std::vector<std::string> blocks;
     int64_t size = 0;
@@ -80,7 +124,7 @@ class TransferServiceTest : public ServiceClientTest {
       rec.strFileId = fileId;
       rec.strSizeOrg = std::to_string(size);
       rec.strFileOrgSha1 = sha1;
-      rec.pathEncode = m_storage.Store()->GetTempFilePath();
+      rec.pathEncode = m_store->GetTempFilePath();
       hr = m_rs->UploadFile_UFA(rec, blocks, callback, context, newVer);
     }
     DeleteBlockFiles(blocks);
@@ -94,10 +138,10 @@ class TransferServiceTest : public ServiceClientTest {
     TaskData_DownloadFile_UFA rec;
     rec.strToken = m_token;
     rec.strFileId = fileId;
-    rec.pathDownload = m_storage.Store()->GetTempFilePath();
-    HRESULT hr = m_rs->DownloadFile_UFA(rec, m_storage.Store(), callback, context, previous);
+    rec.pathDownload = m_store->GetTempFilePath();
+    HRESULT hr = m_rs->DownloadFile_UFA(rec, m_store.get(), callback, context, previous);
     if (hr == S_OK) *plain = ReadFileBytes(rec.pathDownload);
-    ForceDeleteFile(rec.pathDownload);
+    if (hr == S_OK) ForceDeleteFile(rec.pathDownload);
     if (out) *out = rec;
     return hr;
   }
@@ -106,7 +150,7 @@ class TransferServiceTest : public ServiceClientTest {
   // EncodeFile under the item's name, the upload; everything removed after.
   HRESULT UploadWhole(const std::string& fileId, const std::string& fileVer, const std::string& name,
                       const std::string& plain, std::string* newVer) {
-    const std::string copy = m_storage.Store()->GetTempFilePath();
+    const std::string copy = m_store->GetTempFilePath();
     WriteFileBytes(copy, plain);
     TaskDataPtr<TaskData_UpdateFile> rec(CreateTaskData_UpdateFile(fileId, "\\" + name, fileVer, copy));
     rec->strToken = m_token;
@@ -115,7 +159,7 @@ class TransferServiceTest : public ServiceClientTest {
     RecordTree ticket;
     HRESULT hr = m_rs->UpdateFile(*rec, nullptr, nullptr, &ticket);
     if (hr == S_OK) {
-      rec->strTempPath = m_storage.Store()->GetTempFilePath();
+      rec->strTempPath = m_store->GetTempFilePath();
       rec->strUrl = ticket.GetValue("url");
       rec->strStub = ticket.GetValue("stub");
       hr = EncodeFile(name, copy, rec->strTempPath, ticket.GetValue("fileKey"), false);
@@ -131,14 +175,18 @@ class TransferServiceTest : public ServiceClientTest {
     return hr;
   }
 
-  HRESULT DownloadWhole(const std::string& fileId, std::string* plain) {
+  // The whole-file download and its decode, as the download task makes them; the blob
+  // stays where the download put it unless it succeeds.
+  HRESULT DownloadWhole(const std::string& fileId, std::string* plain, int previous = 0) {
     TaskDataPtr<TaskData_DownloadFile> rec(CreateTaskData_DownloadFile(fileId, "\\f", ""));
     rec->strToken = m_token;
-    rec->strTempPath = m_storage.Store()->GetTempFilePath();
+    rec->nPreviousVer = previous;
+    rec->strTempPath = m_store->GetTempFilePath();
     RecordTree reply;
     HRESULT hr = m_rs->DownloadFile(*rec, nullptr, nullptr, &reply);
-    const std::string decoded = m_storage.Store()->GetTempFilePath();
-    if (hr == S_OK) hr = DecodeFile(rec->strTempPath, decoded, reply.GetValue("fileKey"));
+    if (hr != S_OK) return hr;
+    const std::string decoded = m_store->GetTempFilePath();
+    hr = DecodeFile(rec->strTempPath, decoded, reply.GetValue("fileKey"));
     if (hr == S_OK) *plain = ReadFileBytes(decoded);
     if (hr == S_OK && reply.GetValue("sha1") != Sha1(*plain)) hr = E_CV_TASK_FAILED;
     ForceDeleteFile(decoded);
@@ -167,7 +215,7 @@ class TransferServiceTest : public ServiceClientTest {
     return out;
   }
 
-  TransferStorage m_storage;
+  RefPtr<ILocalStorage> m_store;
   std::string m_token;
   std::string m_userId;
 };

@@ -160,15 +160,6 @@ TEST_F(CurlHelperTest, StreamPostSendsTheFileWithoutHeaderLinesOrDefaults) {
   EXPECT_EQ(content, request.substr(headEnd + 4));
 }
 
-TEST_F(CurlHelperTest, StreamPostOfAFileThatCannotBeReadSendsNothing) {
-  LogCapture log;
-  EXPECT_EQ(E_FAIL, m_curl.PostMutiForm(Url("/test/echo").c_str(), PathIn("missing").c_str(), 10));
-  EXPECT_TRUE(log.Contains("ERROR_CHECK_BOOL:NULL != reader.fp"));
-  EXPECT_EQ(E_FAIL, m_curl.PostMutiForm(Url("/test/echo").c_str(), Root().c_str(), 10));
-  EXPECT_TRUE(log.Contains("ERROR_CHECK_BOOL:S_OK == hr"));
-  EXPECT_TRUE(Service().Requests("/test/echo").empty());
-}
-
 TEST_F(CurlHelperTest, AnEmptyPostBodyIsSentEmptyAndStandardInputIsNeverRead) {
   int pipeFds[2];
   ASSERT_EQ(0, ::pipe(pipeFds));

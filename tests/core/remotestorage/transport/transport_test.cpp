@@ -169,28 +169,38 @@ TEST_F(TransportTest, SystemProxyComesFromTheEnvironmentAndDirectIgnoresIt) {
     p->password = "p";
   };
   s.systemProxy = GetEnvironmentProxy;
-  std::string proxy = "http://127.0.0.1:" + std::to_string(Service().Port()) + "/";
-  ::setenv("http_proxy", proxy.c_str(), 1);
-  ::unsetenv("no_proxy");
   auto t = Make(s);
-  // The system kinds take http_proxy, never with the stored credentials; direct and
-  // unknown kinds connect directly, where the origin's name resolves nowhere.
-  for (int32_t k : {kProxyUnset, kProxySystem, 0, 5}) {
-    kind = k;
+  // The system kinds take http_proxy, with or without scheme or credentials (neither
+  // they nor the stored ones are sent); direct and unknown kinds, and a variable
+  // without a host, connect directly, where the origin's name resolves nowhere.
+  const std::string port = std::to_string(Service().Port()), at = "127.0.0.1:" + port;
+  struct Case {
+    int32_t kind;
+    std::string httpProxy;
+    bool proxied;
+  } cases[] = {
+      {kProxyUnset, "http://" + at + "/", true}, {kProxySystem, at, true},
+      {kProxyUnset, "http://user:pa@ss@" + at, true}, {kProxyUnset, "http://:" + port, false},
+      {0, "http://" + at, false}, {5, "http://" + at, false},
+  };
+  ::unsetenv("no_proxy");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.kind) + " " + c.httpProxy);
+    kind = c.kind;
+    ::setenv("http_proxy", c.httpProxy.c_str(), 1);
     Service().Reset();
-    const bool proxied = k == kProxyUnset || k == kProxySystem;
-    EXPECT_EQ(proxied ? S_OK : E_CV_NETWORK_ERROR2,
-              t->Request("http://origin.invalid/test/echo", nullptr, nullptr, nullptr, 10, false))
-        << k;
+    EXPECT_EQ(c.proxied ? S_OK : E_CV_NETWORK_ERROR2,
+              t->Request("http://origin.invalid/test/echo", nullptr, nullptr, nullptr, 10, false));
     auto log = Service().Requests("/test/echo");
-    ASSERT_EQ(proxied ? 1u : 0u, log.size()) << k;
-    if (proxied) {
+    ASSERT_EQ(c.proxied ? 1u : 0u, log.size());
+    if (c.proxied) {
       EXPECT_TRUE(log[0].proxied);
       EXPECT_FALSE(log[0].HasHeader("Proxy-Authorization"));
     }
   }
   // no_proxy sends the host directly.
   kind = kProxyUnset;
+  ::setenv("http_proxy", ("http://" + at).c_str(), 1);
   ::setenv("no_proxy", "origin.invalid", 1);
   EXPECT_EQ(E_CV_NETWORK_ERROR2, t->Request("http://origin.invalid/test/echo", nullptr, nullptr, nullptr, 10, false));
   // Without http_proxy the connection is direct, even for kind -1.
@@ -200,39 +210,13 @@ TEST_F(TransportTest, SystemProxyComesFromTheEnvironmentAndDirectIgnoresIt) {
   EXPECT_EQ(S_OK, t->Request(Url("/test/echo"), nullptr, nullptr, nullptr, 10, false));
 }
 
-TEST(EnvironmentProxyTest, ParsesHttpProxy) {
-  struct Case {
-    const char* value;
-    HRESULT hr;
-    bool found;
-    const char* host;
-    const char* port;
-  } cases[] = {
-      {nullptr, S_OK, false, "", ""},
-      {"", S_OK, false, "", ""},
-      {"http://10.0.0.1:3128/", S_OK, true, "10.0.0.1", "3128"},
-      {"proxy", S_OK, true, "proxy", "80"},
-      {"http://user:pa@ss@proxy.lan:8080", S_OK, true, "proxy.lan", "8080"},
-      {"[::1]:8888", S_OK, true, "[::1]", "8888"},
-      {"http://:3128", E_FAIL, false, "", ""},
-  };
-  for (const auto& c : cases) {
-    if (c.value)
-      ::setenv("http_proxy", c.value, 1);
-    else
-      ::unsetenv("http_proxy");
-    ::setenv("no_proxy", "localhost", 1);
-    SystemProxy p;
-    EXPECT_EQ(c.hr, GetEnvironmentProxy(&p)) << (c.value ? c.value : "(unset)");
-    EXPECT_EQ(c.found, p.found);
-    EXPECT_EQ(c.host, p.host);
-    EXPECT_EQ(c.port, p.port);
-    if (c.found) {
-      EXPECT_EQ("localhost", p.noProxy);
-    }
-  }
+TEST(EnvironmentProxyTest, AnIpv6ProxyKeepsItsBrackets) {
+  ::setenv("http_proxy", "[::1]:8888", 1);
+  SystemProxy p;
+  EXPECT_EQ(S_OK, GetEnvironmentProxy(&p));
+  EXPECT_EQ("[::1]", p.host);
+  EXPECT_EQ("8888", p.port);
   ::unsetenv("http_proxy");
-  ::unsetenv("no_proxy");
 }
 
 TEST_F(TransportTest, UploadSendsDecodedFieldsInOrderBeforeTheFile) {
@@ -242,21 +226,27 @@ TEST_F(TransportTest, UploadSendsDecodedFieldsInOrderBeforeTheFile) {
   WriteFileBytes(file, content);
   auto t = Make();
   std::string reply;
-  EXPECT_EQ(S_OK, t->Upload(Url("/test/echo?stub=S"), file, "v:2&User-Agent:ostrel", "a=1%202&b=x", &reply, 30));
+  // Values are percent-decoded ('+' stays, a broken escape is '?'); a last field with
+  // no or an empty value is dropped, an empty one before it kept.
+  const std::string fields = "a=1%202&b=x&c=a+b&d=x=y&e=%zz&f=x%&g=%e4%B8%ad&h=%00z&i=&j=%41%62&k=";
+  EXPECT_EQ(S_OK, t->Upload(Url("/test/echo?stub=S"), file, "v:2&User-Agent:ostrel", fields, &reply, 30));
   EXPECT_NE(std::string::npos, reply.find("\"multipart\":true"));
+  EXPECT_EQ(S_OK, t->Upload(Url("/test/echo"), file, "v:2", "a=1&b", &reply, 30));
   auto log = Service().Requests("/test/echo");
-  ASSERT_EQ(1u, log.size());
+  ASSERT_EQ(2u, log.size());
   EXPECT_EQ("2", log[0].Header("v"));
-  ASSERT_EQ(3u, log[0].parts.size());
-  EXPECT_EQ("a", log[0].parts[0].name);
-  EXPECT_EQ("1 2", log[0].parts[0].data);
-  EXPECT_EQ("b", log[0].parts[1].name);
-  EXPECT_EQ("x", log[0].parts[1].data);
-  const auto& filePart = log[0].parts.back();
-  EXPECT_EQ("FileCont", filePart.name);
-  EXPECT_EQ("{0A1B}", filePart.filename);
-  EXPECT_EQ("application/octet-stream", filePart.contentType);
-  EXPECT_EQ(content, filePart.data);
+  using Pairs = std::vector<std::pair<std::string, std::string>>;
+  auto parts = [&log](size_t i) {
+    Pairs got;
+    for (const auto& part : log[i].parts) got.emplace_back(part.name, part.data);
+    return got;
+  };
+  EXPECT_EQ((Pairs{{"a", "1 2"}, {"b", "x"}, {"c", "a+b"}, {"d", "x=y"}, {"e", "?"}, {"f", "x?"},
+                   {"g", "\xe4\xb8\xad"}, {"h", std::string("\0z", 2)}, {"i", ""}, {"j", "Ab"}, {"FileCont", content}}),
+            parts(0));
+  EXPECT_EQ((Pairs{{"a", "1"}, {"FileCont", content}}), parts(1));
+  EXPECT_EQ("{0A1B}", log[0].parts.back().filename);
+  EXPECT_EQ("application/octet-stream", log[0].parts.back().contentType);
 }
 
 TEST_F(TransportTest, MissingArgumentsAreLoggedAndMissingFilesFail) {
@@ -270,8 +260,12 @@ TEST_F(TransportTest, MissingArgumentsAreLoggedAndMissingFilesFail) {
   EXPECT_EQ(E_FAIL, t->Upload(Url("/test/echo"), "", "v:2", "", &reply, 10));
   EXPECT_EQ(E_FAIL, t->Download(Url("/test/echo"), "", "", "", 10));
   EXPECT_EQ(2, log.Count("ERROR_CHECK_BOOLEX:szLocal && wcslen(szLocal)"));
-  EXPECT_EQ(E_CV_NETWORK_ERROR3, t->Upload(Url("/test/echo"), PathIn("missing"), "v:2", "", &reply, 10));
+  // A stream post of a file that cannot be read sends nothing.
   EXPECT_EQ(E_FAIL, t->PostStream(Url("/test/echo"), PathIn("missing"), "", &reply, 10));
+  EXPECT_TRUE(log.Contains("ERROR_CHECK_BOOL:NULL != reader.fp"));
+  EXPECT_EQ(E_FAIL, t->PostStream(Url("/test/echo"), Root(), "", &reply, 10));
+  EXPECT_TRUE(Service().Requests("/test/echo").empty());
+  EXPECT_EQ(E_CV_NETWORK_ERROR3, t->Upload(Url("/test/echo"), PathIn("missing"), "v:2", "", &reply, 10));
   EXPECT_EQ("untouched", reply);
   t->PostStream("", file, "", &reply, 10);
   EXPECT_EQ(2, log.Count("*ASSERT*: !IsStrEmpty(strURL)"));
