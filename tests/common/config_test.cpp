@@ -30,7 +30,6 @@ TEST_F(ConfigTest, ValuesAreReadAtEveryCall) {
                  "[Ostrel]\r\nLogLevel=9\r\nLogSaveDate=-1\r\nServerRoot=http://127.0.0.1:8123\r\n"
                  "[TevokShell]\r\nWebServerRoot=\"http://127.0.0.1:8124\"\r\n");
   EXPECT_EQ(c.GetInt(kIniSectionOstrel, kIniLogLevel, kDefaultLogLevel), 9);
-  EXPECT_EQ(c.GetInt(kIniSectionOstrel, kIniLogSaveDate, kDefaultLogSaveDate), -1) << "-1 keeps every log file";
   EXPECT_EQ(String(kIniSectionOstrel, kIniServerRoot, kDefaultServerRoot), "http://127.0.0.1:8123");
   EXPECT_EQ(String(kIniSectionShell, kIniWebServerRoot, ""), "http://127.0.0.1:8124");
   WriteFileBytes(PathIn("config.ini"), "[Ostrel]\nLogLevel=5\n");

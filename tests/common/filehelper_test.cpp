@@ -1,6 +1,7 @@
 // Files and folders: the walk and the tree delete never reach through a link, the
 // recycle bin keeps files, moves report what they did, the time texts agree with
-// stat(1), and failures of the file system are reported, never taken for success.
+// stat(1), size and SHA-1 with sha1sum, and failures of the file system are reported,
+// never taken for success.
 #include "common/filehelper.h"
 
 #include <fcntl.h>
@@ -300,6 +301,30 @@ TEST_F(FileHelperTest, HandlesStopAfterAFailure) {
       EXPECT_FALSE(write.Close());
     }
   }
+}
+
+// ---- GetFileSizeAndSha1
+
+// A cancel leaves the size read but no digest; a missing file logs the check line.
+TEST_F(FileHelperTest, SizeAndSha1AgreeWithSha1sumAndFailuresAreChecked) {
+  std::string path = PathIn("f.bin");
+  for (size_t n : {size_t(0), size_t(65537)}) {
+    WriteFileBytes(path, RandomBytes(n, static_cast<uint32_t>(n)));
+    int64_t size = -1;
+    std::string sha1, peer;
+    ASSERT_EQ(GetFileSizeAndSha1(path, &size, &sha1, nullptr), S_OK);
+    ASSERT_EQ(RunCommand("sha1sum " + ShellQuote(path), &peer), 0);
+    EXPECT_EQ(size, static_cast<int64_t>(n));
+    EXPECT_EQ(sha1, peer.substr(0, 40));
+  }
+  int64_t size = 0;
+  std::string sha1;
+  EXPECT_EQ(GetFileSizeAndSha1(path, &size, &sha1, [] { return false; }), E_FAIL);
+  EXPECT_TRUE(sha1.empty());
+  EXPECT_EQ(size, 65537);
+  LogCapture cap;
+  EXPECT_EQ(GetFileSizeAndSha1(PathIn("missing"), &size, &sha1, nullptr), E_FAIL);
+  EXPECT_EQ(cap.Count("ERROR_CHECK_COM hr = 80004005: hr"), 1);
 }
 
 }  // namespace

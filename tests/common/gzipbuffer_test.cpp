@@ -75,10 +75,6 @@ TEST_F(GzipBufferTest, OutputCap) {
   const std::string stream = Deflate(zeros, 31, 1);
   ASSERT_LT(stream.size(), size_t(1) << 20);
   std::string out;
-  EXPECT_TRUE(Inflate(stream, &out, 1024));
-  EXPECT_EQ(zeros.size(), out.size());
-  EXPECT_TRUE(out == zeros);
-
   struct Row {
     size_t cap;
     bool ok;
@@ -87,6 +83,7 @@ TEST_F(GzipBufferTest, OutputCap) {
     out.clear();
     EXPECT_EQ(r.ok, Inflate(stream, &out, 65536, r.cap)) << r.cap;
     EXPECT_EQ(r.ok ? zeros.size() : r.cap, out.size()) << r.cap;  // filled up to the cap
+    EXPECT_EQ(out.find_first_not_of('\0'), std::string::npos);
   }
   // An empty payload fits a cap of 0.
   EXPECT_TRUE(Inflate(Deflate("", 15), &out, 1024, 0));
@@ -107,24 +104,19 @@ TEST_F(GzipBufferTest, TruncatedStreamsFailAndKeepWhatWasInflated) {
 
 TEST_F(GzipBufferTest, DamagedInputFails) {
   const std::string payload = RandomBytes(5000, 8) + std::string(5000, 'a');
-  std::string gz = GzipProgram(payload);
-  std::string badCrc = gz;
-  badCrc[badCrc.size() - 6] ^= 0x01;  // the CRC-32 in the trailer
-  std::string badSize = gz;
-  badSize[badSize.size() - 1] ^= 0x01;  // ISIZE in the trailer
-  std::string badAdler = Deflate(payload, 15);
-  badAdler.back() ^= 0x01;
-  std::string badBody = gz;
-  badBody[gz.size() / 2] ^= 0x55;
-
+  const std::string gz = GzipProgram(payload), zlib = Deflate(payload, 15);
+  auto flip = [](std::string s, size_t at, int mask) {
+    s[at] = static_cast<char>(s[at] ^ mask);
+    return s;
+  };
   struct Row { const char* name; std::string input; } rows[] = {
       {"empty input", ""},
       {"random bytes", RandomBytes(4096, 9)},
       {"raw deflate, no header", Deflate(payload, -15)},
-      {"gzip CRC", badCrc},
-      {"gzip length", badSize},
-      {"zlib Adler-32", badAdler},
-      {"damaged body", badBody},
+      {"gzip CRC", flip(gz, gz.size() - 6, 0x01)},     // the CRC-32 in the trailer
+      {"gzip length", flip(gz, gz.size() - 1, 0x01)},  // ISIZE in the trailer
+      {"zlib Adler-32", flip(zlib, zlib.size() - 1, 0x01)},
+      {"damaged body", flip(gz, gz.size() / 2, 0x55)},
   };
   for (const auto& r : rows) {
     std::string out;

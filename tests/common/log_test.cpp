@@ -46,16 +46,12 @@ TEST_F(LogTest, LineFormatsAndThePrivateDatedFile) {
   EXPECT_EQ(st.st_mode & 0777, 0600u);
 }
 
-// Levels outside 0..9 are refused; the odd levels have their letters.
-TEST_F(LogTest, LevelLettersAndDroppedLevels) {
+// Levels outside 0..9 are refused.
+TEST_F(LogTest, LevelsOutsideTheRangeAreDropped) {
   Init(9);
   LogCapture cap;
   for (int level : {-1, 1, 6, 7, 8, 10}) LogWrite(level, "f.cpp", 1, "m");
-  auto lines = cap.Lines();
-  ASSERT_EQ(lines.size(), 4u);
-  const char* letters[] = {"N", "N", "R", "N"};
-  for (size_t i = 0; i < lines.size(); ++i)
-    EXPECT_NE(lines[i].find(std::string(" \t") + letters[i] + " \t"), std::string::npos) << lines[i];
+  EXPECT_EQ(cap.Lines().size(), 4u) << cap.All();
 }
 
 TEST_F(LogTest, PauseComesBeforeTheLevelTestForLogWriteOnly) {

@@ -12,7 +12,7 @@ namespace {
 
 class RecordTreeTest : public OstrelTest {};
 
-TEST_F(RecordTreeTest, GetValueFoldsOnlyAsciiLettersAndFindsTheFirstPair) {
+TEST_F(RecordTreeTest, LookupsAndTheirCaseRules) {
   RecordTree node("r");
   node.AddValue("stub", "s1");
   node.AddValue("STUB", "s2");
@@ -22,10 +22,7 @@ TEST_F(RecordTreeTest, GetValueFoldsOnlyAsciiLettersAndFindsTheFirstPair) {
       {"STUB", "s1"}, {"sTuB", "s1"}, {"äRGER", ""}, {"A_B", "underscore"}, {"a^b", ""}, {"stu", ""}, {"", ""},
   };
   for (const auto& r : rows) EXPECT_EQ(node.GetValue(r.key), r.want) << r.key;
-}
-
-TEST_F(RecordTreeTest, GetAttributeIsCaseSensitiveAndNeverInserts) {
-  RecordTree node;
+  // Attribute names are case-sensitive, and a read never inserts one.
   node.SetAttribute("result", "ok");
   EXPECT_EQ(node.GetAttribute("result"), "ok");
   EXPECT_EQ(node.GetAttribute("Result"), "");

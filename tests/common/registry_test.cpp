@@ -1,7 +1,10 @@
 // The registry accessors over the file-backed store: names without case, global and
 // per-user values, defaults, the proxy set written as one, failures and their log
-// lines.
+// lines, and processes writing at once.
 #include "common/registry.h"
+
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <set>
@@ -67,17 +70,7 @@ TEST_F(RegistryTest, NumbersDefaultsAndTypes) {
   EXPECT_TRUE(FindRegDWORD("", "Mixed", &found));
   EXPECT_EQ(found, 5u);
   EXPECT_FALSE(FindRegDWORD("", "Nothing", &found));
-
-  EXPECT_EQ(GetUploadSpeed(), 1048576u);
-  EXPECT_EQ(GetDownloadSpeed(), 1048576u);
-  ASSERT_EQ(SetUploadSpeed(0), S_OK);
-  ASSERT_EQ(SetDownloadSpeed(123), S_OK);
-  EXPECT_EQ(GetUploadSpeed(), 0u);
-  EXPECT_EQ(GetDownloadSpeed(), 123u);
-}
-
-// The round trip of the five values is the concurrency test's.
-TEST_F(RegistryTest, ProxySettingsDefaults) {
+  // No proxy saved: the type is the unset one (the round trip is the concurrency test's).
   std::string ip = "x", port = "x", user = "x", pass = "x";
   uint32_t type = 0;
   ASSERT_EQ(LoadProxySettings(&ip, &port, &user, &pass, &type), S_OK);
@@ -162,6 +155,47 @@ TEST_F(RegistryTest, DamagedStoreReadsAsDefaultsAndIsRepairedByAWrite) {
   ASSERT_EQ(SetRegDWORD("", "LoginMode", 1), S_OK);
   EXPECT_EQ(GetRegDWORD("", "LoginMode", 0), 1u);
   EXPECT_EQ(Get("", "UserId"), "kept");
+}
+
+TEST_F(RegistryTest, FourProcessesWritingAtOnceLoseNothing) {
+  constexpr int kProcesses = 4;
+  constexpr int kEach = 100;
+  int go[2];
+  ASSERT_EQ(pipe(go), 0);
+  std::vector<pid_t> children;
+  for (int p = 0; p < kProcesses; ++p) {
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      close(go[1]);
+      char c;
+      if (read(go[0], &c, 1) != 0) _exit(100);  // start together when the pipe closes
+      int failed = 0;
+      for (int i = 0; i < kEach; ++i) {
+        std::string sub = "p" + std::to_string(p);
+        failed += (i % 2 ? SetRegDWORD(sub, "n" + std::to_string(i), static_cast<uint32_t>(p * 1000 + i))
+                         : SetRegString(sub, "n" + std::to_string(i), std::to_string(p * 1000 + i))) != S_OK;
+      }
+      _exit(failed > 99 ? 99 : failed);
+    }
+    children.push_back(pid);
+  }
+  close(go[0]);
+  close(go[1]);
+  for (pid_t pid : children) {
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+  }
+  for (int p = 0; p < kProcesses; ++p)
+    for (int i = 0; i < kEach; ++i) {
+      std::string sub = "p" + std::to_string(p), name = "n" + std::to_string(i);
+      if (i % 2)
+        EXPECT_EQ(GetRegDWORD(sub, name, 0xDEAD), static_cast<uint32_t>(p * 1000 + i)) << sub << "/" << name;
+      else
+        EXPECT_EQ(Get(sub, name), std::to_string(p * 1000 + i)) << sub << "/" << name;
+    }
 }
 
 }  // namespace

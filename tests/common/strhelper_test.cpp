@@ -1,7 +1,12 @@
-// String and path helpers, table by table.
+// String and path helpers, table by table; names and relative paths that become local
+// paths stay inside their folder.
 #include "common/strhelper.h"
 
 #include <gtest/gtest.h>
+
+#include <string>
+
+#include "common/pathcheck.h"
 
 namespace {
 
@@ -73,6 +78,23 @@ TEST(StrHelperTest, StrCompareTable) {
   for (const auto& r : rows) {
     int c = StrCompare(r.a, r.b, r.ignoreCase);
     EXPECT_EQ((c > 0) - (c < 0), r.sign) << r.a << " vs " << r.b;
+  }
+}
+
+TEST(PathCheckTest, ComponentsAndRelativePaths) {
+  using namespace std::string_literals;
+  struct Case { std::string text; bool component, relative; };
+  const Case cases[] = {
+      {"a", true, true},         {"file.txt", true, true},   {"..a", true, true},        {"a..", true, true},
+      {"...", true, true},       {" ", true, true},          {"a\\b", true, true},       {"名字", true, true},
+      {"", false, true},         {"a/b/c", false, true},     {"a/..b", false, true},     {".", false, false},
+      {"..", false, false},      {"/", false, false},        {"a/", false, false},       {"a\0b"s, false, false},
+      {"/a", false, false},      {"a//b", false, false},     {"../a", false, false},     {"a/../../b", false, false},
+      {"a/./b", false, false},   {"a/\0/b"s, false, false},  {"a/b/..", false, false},   {"a/b", false, true},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(IsSafePathComponent(c.text), c.component) << c.text;
+    EXPECT_EQ(IsSafeRelativePath(c.text), c.relative) << c.text;
   }
 }
 

@@ -31,9 +31,6 @@ class FsApiTest : public LocalServiceTest {
   int64_t Ver(const nlohmann::json& who, const char* which = "opVer") {
     return std::stoll(As(who, "/xsvr/getMaxVers/").values[which]);
   }
-  HttpReply Poll(const nlohmann::json& who) {
-    return HttpExchange(Service().Port(), "GET", "/sync/get?uid=" + who["userId"].get<std::string>(), "", {"v:2"});
-  }
 
   nlohmann::json alice, bob;
 };
@@ -184,9 +181,10 @@ TEST_F(FsApiTest, RightsVersionMovesAndClashes) {
 // when the service stops gets no reply, and the service ends cleanly.
 TEST_F(FsApiTest, PushPollReturnsWhenAShareMovesAVersion) {
   const std::string bobs = As(bob, "/xsvr/newFolder/", {{"parentId", ""}, {"name", "for alice"}}).values["fileId"];
+  const std::string uid = alice["userId"];
   HttpReply woken, held;
   for (HttpReply* reply : {&woken, &held}) {
-    std::thread poll([&] { *reply = Poll(alice); });
+    std::thread poll([&] { *reply = HttpExchange(Service().Port(), "GET", "/sync/get?uid=" + uid, "", {"v:2"}); });
     while (FsState(Service())["heldPolls"].get<int>() != 1) std::this_thread::yield();
     if (reply == &woken)
       As(bob, "/xsvr/asmShare/", {{"fileId", bobs}, {"sharers", "alice"}, {"writable", "false"}, {"sendMail", "true"}});

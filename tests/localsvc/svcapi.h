@@ -21,12 +21,6 @@ struct Reply {
   Fields values;                             // root-level values
   std::vector<Fields> items;                 // root children holding elements
   std::vector<std::vector<Fields>> sharers;  // per item, its "sharer" children
-  std::string Id(size_t i) const { return i < items.size() && items[i].count("fileId") ? items[i].at("fileId") : ""; }
-  std::vector<std::string> Names() const {
-    std::vector<std::string> out;
-    for (const auto& item : items) out.push_back(item.count("name") ? item.at("name") : "");
-    return out;
-  }
 };
 
 inline Fields ChildTexts(const tinyxml2::XMLElement* e) {

@@ -4,6 +4,7 @@
 // thumbnail packages. Blocks and files are made by the peer codec (OpenSSL, liblzma,
 // 7zz); openssl and python3's zipfile check what the service writes.
 #include <set>
+#include <thread>
 
 #include "support/peercodec.h"
 #include "svcapi.h"
@@ -190,7 +191,27 @@ TEST_F(TransferServiceTest, BlockUploadsCommitAndDownload) {
   EXPECT_EQ((std::set<std::string>{"rtv0", "rtv0-lzma"}), formats);
 }
 
-TEST_F(TransferServiceTest, RefusedBlocksAndMetadata) {
+TEST_F(TransferServiceTest, ConcurrentTransfersOfFilesSharingBlocks) {
+  // Five files of 4 MiB of the same bytes and a tail of their own, sent at once: each
+  // upload may announce and send the shared block while the others do.
+  const std::string shared = RandomBytes(kPeerBlockSize, 5);
+  std::vector<std::string> ids, contents;
+  for (int i = 0; i < 5; ++i) {
+    ids.push_back(NewFile(alice, "c" + std::to_string(i)));
+    contents.push_back(shared + RandomBytes(static_cast<size_t>(i) * 1000, static_cast<uint32_t>(50 + i)));
+  }
+  std::vector<std::thread> threads;
+  for (int i = 0; i < 5; ++i)
+    threads.emplace_back([&, i] {
+      EXPECT_EQ("ok", UploadByBlocks(alice, ids[i], 0, contents[i]).word);
+      EXPECT_EQ(contents[i], DownloadByBlocks(alice, ids[i]));
+    });
+  for (auto& t : threads) t.join();
+  // The shared block, four tails and the empty block that ends the first file.
+  EXPECT_EQ(6, XferState(Service())["blocks"]);
+}
+
+TEST_F(TransferServiceTest, RefusedBlocksMetadataAndTickets) {
   std::string content = RandomBytes(3000, 3);
   std::string fileId = NewFile(alice, "r");
   std::string stub = RequestUpload(alice, fileId, 0, content, "3").values["stub"];
@@ -230,10 +251,9 @@ TEST_F(TransferServiceTest, RefusedBlocksAndMetadata) {
   EXPECT_EQ("ok", Api(alice, "/xsvr/commit/", {{"stub", stub}}, "3").word);
   EXPECT_EQ("badStub", Api(alice, "/xsvr/commit/", {{"stub", stub}}, "3").word);
   EXPECT_EQ("badStub", UploadBlock(stub, 1, good));
-}
 
-TEST_F(TransferServiceTest, UploadTicketsCheckVersionAndSpace) {
-  std::string fileId = NewFile(alice, "v");
+  // Tickets check the version, the owner and the space.
+  fileId = NewFile(alice, "v");
   EXPECT_EQ("fileVerConflict", RequestUpload(alice, fileId, 3, "x", "3").word);
   EXPECT_EQ("targetNotExist", RequestUpload(alice, "999999", 0, "x", "2").word);
   EXPECT_EQ("targetNotExist", RequestUpload(bob, fileId, 0, "x", "2").word);
@@ -242,7 +262,7 @@ TEST_F(TransferServiceTest, UploadTicketsCheckVersionAndSpace) {
   // Two tickets for version 0: the second commit finds the version moved.
   std::string first = RequestUpload(alice, fileId, 0, "one", "3").values["stub"];
   ASSERT_EQ("ok", UploadByBlocks(alice, fileId, 0, "two").word);
-  std::string key = ParseJson(Blk("uploadMetadata", MetadataBody(first, {"one"})))["blocks"][PeerBlockId("one")];
+  key = ParseJson(Blk("uploadMetadata", MetadataBody(first, {"one"})))["blocks"][PeerBlockId("one")];
   EXPECT_EQ("ok", UploadBlock(first, 1, PeerRtv0("one", key, false)));
   EXPECT_EQ("fileVerConflict", Api(alice, "/xsvr/commit/", {{"stub", first}}, "3").word);
   EXPECT_EQ("two", XferContent(Service(), fileId));
@@ -285,7 +305,7 @@ TEST_F(TransferServiceTest, WholeFileUploadAndDownload) {
   EXPECT_EQ("", DownloadByBlocks(alice, empty));
 }
 
-TEST_F(TransferServiceTest, SeededFilesInEveryFormat) {
+TEST_F(TransferServiceTest, SeededFilesInEveryFormatAndPreviousVersions) {
   std::string content = RandomBytes(kPeerBlockSize + 3000, 21);
   for (std::string format : {"blocks", "blocks-lzma", "whole", "whole-7z"}) {
     SCOPED_TRACE(format);
@@ -310,25 +330,22 @@ TEST_F(TransferServiceTest, SeededFilesInEveryFormat) {
   std::string unpacked;
   ASSERT_EQ(0, RunCommand("xz --format=lzma -dc " + PathIn("packed.lzma"), &unpacked));
   EXPECT_EQ(small, unpacked);
-}
 
-TEST_F(TransferServiceTest, PreviousVersions) {
-  nlohmann::json v1 = FsSeedFile(Service(), alice["userId"], "p", "first", "whole");
-  std::string fileId = v1["fileId"];
+  // Previous versions: only the one before the current one is kept.
+  const std::string fileId = FsSeedFile(Service(), alice["userId"], "p", "first", "whole")["fileId"];
   EXPECT_EQ("targetNotExist", Api(alice, "/xsvr/requestDownloadPreviousVer/", {{"fileId", fileId}}, "3").word);
   EXPECT_EQ(2, FsSeedVersion(Service(), fileId, "second", "blocks")["fileVer"]);
   ASSERT_EQ("ok", UploadByBlocks(alice, fileId, 2, "third").word);
   EXPECT_EQ("third", DownloadByBlocks(alice, fileId));
   EXPECT_EQ("second", DownloadByBlocks(alice, fileId, true));
-  Reply ticket = Api(alice, "/xsvr/requestDownloadPreviousVer/", {{"fileId", fileId}}, "2");
-  EXPECT_EQ("2", ticket.values["fileVer"]);
-  HttpReply now = HttpExchange(Service().Port(), "GET", "/wf/download?stub=" + ticket.values["stub"] + "&bakVer=nowVer");
-  EXPECT_EQ(404, now.status);
-  HttpReply prev = HttpExchange(Service().Port(), "GET", "/wf/download?stub=" + ticket.values["stub"] + "&bakVer=previousVer");
+  Reply previous = Api(alice, "/xsvr/requestDownloadPreviousVer/", {{"fileId", fileId}}, "2");
+  EXPECT_EQ("2", previous.values["fileVer"]);
+  const std::string download = "/wf/download?stub=" + previous.values["stub"];
+  EXPECT_EQ(404, HttpExchange(Service().Port(), "GET", download + "&bakVer=nowVer").status);
+  HttpReply prev = HttpExchange(Service().Port(), "GET", download + "&bakVer=previousVer");
   std::string plain;
-  EXPECT_TRUE(PeerDecode(prev.body, ticket.values["fileKey"], Root(), &plain));
+  EXPECT_TRUE(PeerDecode(prev.body, previous.values["fileKey"], Root(), &plain));
   EXPECT_EQ("second", plain);
-  // Only the version before the current one is kept.
   EXPECT_FALSE(XferContent(Service(), fileId, 1).has_value());
 }
 

@@ -1,13 +1,17 @@
 // The file handle and the real file system under it: whole-buffer loops over short
-// transfers, close-on-exec, errno on failure; and the fault env every other fault test
-// relies on. Folder listings are tested with the walk.
+// transfers, close-on-exec, errno on failure, file times from statx against stat(1);
+// and the fault env every other fault test relies on. Folder listings are tested with
+// the walk.
 #include "platform/posixfile.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <thread>
 
+#include "platform/filetimes.h"
 #include "support/filefault.h"
 #include "support/testenv.h"
 
@@ -95,6 +99,32 @@ TEST_F(PosixFileTest, FaultEnvFailsMatchingCallsOnlyAfterTheSkippedOnes) {
   EXPECT_FALSE(RenamePath(PathIn("g"), PathIn("g2"), false, &env)) << "a rename concerns its source";
   EXPECT_EQ(errno, EIO);
   EXPECT_TRUE(RenamePath(PathIn("bystander"), PathIn("g"), false, &env));
+}
+
+// Access and modify times to the nanosecond; the birth time as stat(1) reads it, or the
+// modify time where the file system keeps none. A missing file fails with errno.
+TEST_F(PosixFileTest, FileTimesAgreeWithStatAndALinkIsNotFollowed) {
+  std::string f = PathIn("f");
+  WriteFileBytes(f, "x");
+  struct timespec times[2] = {{1500000000, 1}, {1000000000, 123456700}};
+  ASSERT_EQ(::utimensat(AT_FDCWD, f.c_str(), times, 0), 0);
+  FileTimes t;
+  ASSERT_TRUE(GetFileTimes(f, &t));
+  EXPECT_EQ(t.modifySec, 1000000000);
+  EXPECT_EQ(t.modifyNsec, 123456700);
+  EXPECT_EQ(t.accessSec, 1500000000);
+  EXPECT_EQ(t.accessNsec, 1);
+  std::string out;
+  ASSERT_EQ(RunCommand("stat -c %W " + ShellQuote(f), &out), 0);
+  long long birth = std::atoll(out.c_str());
+  EXPECT_EQ(t.hasBirth, birth != 0);  // stat(1) prints 0 when there is no birth time
+  EXPECT_EQ(t.birthSec, birth != 0 ? birth : 1000000000);
+  // A link has its own times, not its target's.
+  ASSERT_EQ(::symlink(f.c_str(), PathIn("l").c_str()), 0);
+  ASSERT_TRUE(GetFileTimes(PathIn("l"), &t));
+  EXPECT_NE(t.modifySec, 1000000000);
+  EXPECT_FALSE(GetFileTimes(PathIn("missing"), &t));
+  EXPECT_EQ(errno, ENOENT);
 }
 
 }  // namespace

@@ -37,7 +37,7 @@ class TrashTest : public OstrelTest {
   FakeClock m_clock{1709632800 + 3661};  // 2024-03-05 11:01:01 UTC
 };
 
-TEST_F(TrashTest, FileAndItsInfoArrive) {
+TEST_F(TrashTest, FileAndItsInfoArriveAndALinkMovesAsALink) {
   std::string file = PathIn("doc.txt");
   WriteFileBytes(file, "precious");
   ASSERT_TRUE(MoveToTrash(file, &m_clock)) << std::strerror(errno);
@@ -47,6 +47,14 @@ TEST_F(TrashTest, FileAndItsInfoArrive) {
   struct stat st {};
   ASSERT_EQ(::stat(m_trash.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0700u);
+  // A link moves as a link.
+  ASSERT_EQ(::mkdir(PathIn("target").c_str(), 0700), 0);
+  WriteFileBytes(PathIn("target/keep"), "k");
+  ASSERT_EQ(::symlink(PathIn("target").c_str(), PathIn("link").c_str()), 0);
+  ASSERT_TRUE(MoveToTrash(PathIn("link"), &m_clock));
+  ASSERT_EQ(::lstat((m_trash + "/files/link").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+  EXPECT_EQ(ReadFileBytes(PathIn("target/keep")), "k");
 }
 
 TEST_F(TrashTest, TakenNamesGetUniqueOnes) {
@@ -72,17 +80,6 @@ TEST_F(TrashTest, TakenNamesGetUniqueOnes) {
     WriteFileBytes(PathIn(name), content);
     ASSERT_TRUE(MoveToTrash(PathIn(name), &m_clock)) << std::strerror(errno);
   }
-}
-
-TEST_F(TrashTest, ALinkMovesAsALink) {
-  ASSERT_EQ(::mkdir(PathIn("target").c_str(), 0700), 0);
-  WriteFileBytes(PathIn("target/keep"), "k");
-  ASSERT_EQ(::symlink(PathIn("target").c_str(), PathIn("link").c_str()), 0);
-  ASSERT_TRUE(MoveToTrash(PathIn("link"), &m_clock));
-  struct stat st {};
-  ASSERT_EQ(::lstat((m_trash + "/files/link").c_str(), &st), 0);
-  EXPECT_TRUE(S_ISLNK(st.st_mode));
-  EXPECT_EQ(ReadFileBytes(PathIn("target/keep")), "k");
 }
 
 TEST_F(TrashTest, OddNamesRoundTripThroughThePath) {

@@ -113,7 +113,6 @@ TEST_F(CDBTest, BadColumnIsDbErrorWithItsLine) {
   EXPECT_TRUE(log.Contains("*ASSERT*: !L\"CDBQueryHelper::getIntField throw Exception!\""));
   EXPECT_TRUE(log.Contains("Src:CDBQueryHelper::getIntField -- CPPSQLITE_ERROR[1000]: Invalid field name requested "
                            "-- SQL:"));
-
   CDBQueryHelper empty;
   bool end = false;
   EXPECT_EQ(empty.eof(&end), E_CV_DB_ERROR);
@@ -123,21 +122,9 @@ TEST_F(CDBTest, BadColumnIsDbErrorWithItsLine) {
                            "WHERE nocolumn = 1 "));
 }
 
-TEST_F(CDBTest, FullDataBaseInsideATransactionRollsItBack) {
-  ASSERT_EQ(m_db.InsertRow("t", "name", "'committed'"), S_OK);
-  ASSERT_EQ(m_db.execDML("PRAGMA max_page_count = 20"), S_OK);
-  ASSERT_EQ(m_db.BeginTransaction(), S_OK);
-  HRESULT hr = S_OK;
-  for (int i = 0; i < 100 && hr == S_OK; ++i) hr = m_db.InsertRow("t", "name", "hex(zeroblob(2000))");
-  EXPECT_EQ(hr, E_CV_DB_FULL);
-  EXPECT_EQ(m_db.CommitTransaction(), E_CV_DB_FULL);  // nothing left to commit
-  EXPECT_EQ(m_db.BeginTransaction(), S_OK);
-  EXPECT_EQ(m_db.InsertRow("t", "name", "'small'"), S_OK);
-  EXPECT_EQ(m_db.CommitTransaction(), S_OK);
-  EXPECT_EQ(CliQuery(m_path, "SELECT name FROM t ORDER BY id"), "committed\nsmall\n");
-  EXPECT_EQ(CliQuery(m_path, "PRAGMA integrity_check"), "ok\n");
-}
-
+// A failed statement, a full data base too, rolls the transaction back: its later writes
+// are refused, never run on their own, and its commit fails, so the caller learns of the
+// loss. The next transaction starts afresh.
 TEST_F(CDBTest, FailedStatementRollsTheTransactionBack) {
   ASSERT_EQ(m_db.InsertRow("t", "name", "'committed'"), S_OK);
   ASSERT_EQ(m_db.BeginTransaction(), S_OK);
@@ -145,15 +132,20 @@ TEST_F(CDBTest, FailedStatementRollsTheTransactionBack) {
   LogCapture log;
   EXPECT_EQ(m_db.InsertRow("nothere", "x", "1"), E_CV_DB_ERROR);
   EXPECT_TRUE(log.Contains("Rolled Back")) << log.All();
-  // The transaction is gone: its later writes are refused, never run on their own,
-  // and its commit fails, so the caller learns of the loss.
   EXPECT_EQ(m_db.InsertRow("t", "name", "'after the failure'"), E_CV_DB_ERROR);
   EXPECT_EQ(m_db.CommitTransaction(), E_CV_DB_ERROR);
 
+  ASSERT_EQ(m_db.execDML("PRAGMA max_page_count = 20"), S_OK);
+  ASSERT_EQ(m_db.BeginTransaction(), S_OK);
+  HRESULT hr = S_OK;
+  for (int i = 0; i < 100 && hr == S_OK; ++i) hr = m_db.InsertRow("t", "name", "hex(zeroblob(2000))");
+  EXPECT_EQ(hr, E_CV_DB_FULL);
+  EXPECT_EQ(m_db.CommitTransaction(), E_CV_DB_FULL);
   ASSERT_EQ(m_db.BeginTransaction(), S_OK);
   ASSERT_EQ(m_db.InsertRow("t", "name", "'next'"), S_OK);
   ASSERT_EQ(m_db.CommitTransaction(), S_OK);
   EXPECT_EQ(CliQuery(m_path, "SELECT name FROM t ORDER BY id"), "committed\nnext\n");
+  EXPECT_EQ(CliQuery(m_path, "PRAGMA integrity_check"), "ok\n");
 }
 
 TEST_F(CDBTest, FailedCommitRollsTheTransactionBack) {

@@ -18,6 +18,7 @@
 
 #include "common/db/cppsqlite3exception.h"
 #include "platform/clock.h"
+#include "support/fakeclock.h"
 #include "support/testenv.h"
 
 // A running "sqlite3 <file>" fed through a pipe. Run() sends commands and returns
@@ -102,25 +103,19 @@ inline std::string CliQuery(const std::string& file, const std::string& sql) {
   return out;
 }
 
-// Fake time that moves only when code sleeps on it; every sleep runs the hook (outside
-// the clock's own lock) with the sleep's number, counting from 1.
+// The test fake clock, whose every sleep also runs the hook (outside the clock's own
+// lock) with the sleep's number, counting from 1.
 class HookClock final : public Clock {
  public:
-  WallTime Now() override {
-    std::lock_guard<std::mutex> g(m_mutex);
-    return WallTime(std::chrono::duration_cast<WallTime::duration>(m_elapsed));
-  }
-  Ticks Steady() override {
-    std::lock_guard<std::mutex> g(m_mutex);
-    return Ticks(std::chrono::duration_cast<Ticks::duration>(m_elapsed));
-  }
+  WallTime Now() override { return m_clock.Now(); }
+  Ticks Steady() override { return m_clock.Steady(); }
   void SleepFor(std::chrono::milliseconds d) override {
     int n;
     std::function<void(int, std::chrono::milliseconds)> hook;
     {
       std::lock_guard<std::mutex> g(m_mutex);
-      m_elapsed += d;
-      n = ++m_sleeps;
+      m_clock.SleepFor(d);
+      n = m_clock.SleepCount();
       hook = m_hook;
     }
     if (hook) hook(n, d);
@@ -129,18 +124,11 @@ class HookClock final : public Clock {
     std::lock_guard<std::mutex> g(m_mutex);
     m_hook = std::move(hook);
   }
-  std::chrono::milliseconds Slept() {
-    std::lock_guard<std::mutex> g(m_mutex);
-    return m_elapsed;
-  }
-  int Sleeps() {
-    std::lock_guard<std::mutex> g(m_mutex);
-    return m_sleeps;
-  }
+  std::chrono::milliseconds Slept() { return m_clock.TotalSlept(); }
+  int Sleeps() { return m_clock.SleepCount(); }
 
  private:
   std::mutex m_mutex;
-  std::chrono::milliseconds m_elapsed{0};
-  int m_sleeps = 0;
+  FakeClock m_clock;
   std::function<void(int, std::chrono::milliseconds)> m_hook;
 };

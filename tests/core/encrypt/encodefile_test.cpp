@@ -61,32 +61,12 @@ class EncodeFileTest : public OstrelTest {
   std::string m_src, m_enc, m_dst;
 };
 
-TEST_F(EncodeFileTest, HexTextToBytes) {
-  struct Row { std::string text; size_t count; bool swap; std::string bytes; } rows[] = {
-      {"1a2B", 2, false, std::string("\x1a\x2b", 2)}, {"1a2B", 2, true, std::string("\xa1\xb2", 2)},
-      {"g1", 1, false, std::string("\x00", 1)},       // first not a digit: 0
-      {"1g", 1, false, std::string("\x01", 1)},       // second not a digit: the first alone
-      {"1g", 1, true, std::string("\x00", 1)},        // swapped, 'g' comes first
-      {"abc", 2, false, std::string("\xab\x0c", 2)},  // past the end counts as no digit
-      {"", 2, true, std::string("\x00\x00", 2)},      {"0000000000000000", 8, false, std::string(8, '\0')},
-  };
-  for (const auto& r : rows) {
-    std::string out(r.count, '\x55');
-    EXPECT_EQ(S_OK, HexTextToBytes(r.text, r.count, reinterpret_cast<uint8_t*>(out.data()), r.swap));
-    EXPECT_EQ(HexEncode(r.bytes), HexEncode(out)) << "'" << r.text << "'";
-  }
-  LogCapture log;
-  uint8_t b[2];
-  HexTextToBytes("", 2, b, false);
-  HexTextToBytes("abc", 2, b, false);
-  EXPECT_TRUE(log.Contains("*ASSERT*: !IsStrEmpty(szHexString)"));
-  EXPECT_EQ(2, log.Count("*ASSERT*: wcslen(szHexString) == nCountOfBytes * 2"));
-}
-
-// Both encoded forms, for sizes around the block and chunk sizes, on text and random
-// data: checked by the independent decoder and by our own.
+// Both encoded forms, for sizes around the cipher block and the 64 KiB chunk, on text and random
+// data: checked by the independent decoder and by our own. Every path refuses what
+// outgrows the output cap, and none logs the file key.
 TEST_F(EncodeFileTest, RoundTripsCheckedByIndependentDecoder) {
-  const uint64_t sizes[] = {0, 1, 15, 16, 17, 65535, 65536, 65537, (4 << 20) + 1};
+  const uint64_t sizes[] = {0, 1, 15, 16, 17, 65535, 65536, 65537, 3 * 65536 + 1};
+  LogCapture log;
   for (uint64_t n : sizes) {
     for (bool text : {true, false}) {
       const uint32_t seed = static_cast<uint32_t>(n);
@@ -102,12 +82,19 @@ TEST_F(EncodeFileTest, RoundTripsCheckedByIndependentDecoder) {
         bool packed = false;
         EXPECT_EQ(data, Peer(ReadFileBytes(m_enc), &packed));
         EXPECT_EQ(expectPacked, packed);
-        ASSERT_EQ(S_OK, DecodeFile(m_enc, m_dst, kKeyText));
+        if (n > 0) {
+          WriteFileBytes(m_dst, "old");
+          EXPECT_EQ(E_FAIL, DecodeFile(m_enc, m_dst, kKeyText, n - 1));
+          EXPECT_EQ("old", ReadFileBytes(m_dst));
+        }
+        ASSERT_EQ(S_OK, DecodeFile(m_enc, m_dst, kKeyText, n));
         EXPECT_EQ(data, ReadFileBytes(m_dst));
         ExpectOnlyTheFiles();
       }
     }
   }
+  EXPECT_FALSE(log.Contains(kKeyText));
+  EXPECT_FALSE(log.Contains(HexEncode(peer::KeyFromText(kKeyText))));
 }
 
 // The header carries the caller's size, SHA-1 and hint; a decoded block that differs
@@ -175,48 +162,33 @@ TEST_F(EncodeFileTest, SmallSevenZipArchivesRoundTripAsThemselves) {
   }
 }
 
-// Files written by another client (an independent writer): a FileHeader file with a
-// plain or a 7z content, an RTV0 block packed by xz.
-TEST_F(EncodeFileTest, ReadsFilesAnIndependentWriterMade) {
+// Files another client wrote (an independent writer: a FileHeader file with a plain or a
+// 7z content, an RTV0 block packed by xz) decode. A failed decode leaves an existing
+// destination as it was and nothing beside either file; the failure is logged with its
+// message.
+TEST_F(EncodeFileTest, IndependentWritersFilesDecodeAndAFailedDecodeKeepsTheDestination) {
   const std::string key = peer::KeyFromText(kKeyText);
-  const std::string data = enctest::TextBytes(30000, 6);
-  WriteFileBytes(PathIn("src/doc.txt"), data);
-  RunOk("cd " + PathIn("src") + " && 7zz a -bd " + PathIn("src/doc.7z") + " doc.txt");
-  RunOk("xz --format=lzma -c " + PathIn("src/doc.txt") + " > " + PathIn("src/doc.lzma"));
-  struct Row { const char* name; std::string file; } rows[] = {
-      {"file header, plain", peer::WriteFileHeader(data, key)},
-      {"file header, 7z", peer::WriteFileHeader(ReadFileBytes(PathIn("src/doc.7z")), key)},
-      {"rtv0, plain", peer::WriteRtv0(data, key, false, 30000, peer::Sha1(data))},
-      {"rtv0, lzma", peer::WriteRtv0(ReadFileBytes(PathIn("src/doc.lzma")), key, true, 30000, peer::Sha1(data))},
-  };
-  for (const auto& r : rows) {
-    SCOPED_TRACE(r.name);
-    WriteFileBytes(m_enc, r.file);
-    LogCapture log;
-    ASSERT_EQ(S_OK, DecodeFile(m_enc, m_dst, kKeyText));
-    EXPECT_EQ(data, ReadFileBytes(m_dst));
-    EXPECT_FALSE(log.Contains("bRtv0HeaderMatches"));
-  }
-}
-
-// A failed decode leaves an existing destination as it was and nothing beside either
-// file; the failure is logged with its message.
-TEST_F(EncodeFileTest, FailedDecodeKeepsTheDestination) {
-  const std::string key = peer::KeyFromText(kKeyText);
-  const std::string data = enctest::TextBytes(30000, 7);
+  const std::string data = enctest::TextBytes(30000, 7), sha1 = peer::Sha1(data);
   WriteFileBytes(m_src, data);
+  RunOk("cd " + PathIn("src") + " && 7zz a -bd " + PathIn("doc.7z") + " source");
+  RunOk("xz --format=lzma -c " + m_src + " > " + PathIn("doc.lzma"));
   ASSERT_EQ(S_OK, EncodeFile("a.txt", m_src, m_enc, kKeyText, false));
   const std::string good = ReadFileBytes(m_enc);
   ASSERT_EQ(S_OK, EncodeUfa("a.txt", m_src, m_enc, 30000, ""));
   const std::string goodV0 = ReadFileBytes(m_enc);
-  // A 7z container whose stream is damaged, enciphered correctly.
+  // A 7z container whose stream is damaged, enciphered correctly; an LZMA stream cut short.
   peer::FileHeaderFile inner = peer::ReadFileHeader(good, key);
   ASSERT_TRUE(inner.ok);
   const std::string badContainer = peer::WriteFileHeader(enctest::FlipByte(inner.plain, 40), key);
   peer::Rtv0File innerV0 = peer::ReadRtv0(goodV0, key);
   const std::string badLzma =
-      peer::WriteRtv0(innerV0.plain.substr(0, innerV0.plain.size() - 20), key, true, 30000, peer::Sha1(data));
+      peer::WriteRtv0(innerV0.plain.substr(0, innerV0.plain.size() - 20), key, true, 30000, sha1);
+  // message: "" for a file that decodes.
   struct Row { const char* name; std::string file; std::string key; const char* message; } rows[] = {
+      {"file header, plain", peer::WriteFileHeader(data, key), kKeyText, ""},
+      {"file header, 7z", peer::WriteFileHeader(ReadFileBytes(PathIn("doc.7z")), key), kKeyText, ""},
+      {"rtv0, plain", peer::WriteRtv0(data, key, false, 30000, sha1), kKeyText, ""},
+      {"rtv0, lzma", peer::WriteRtv0(ReadFileBytes(PathIn("doc.lzma")), key, true, 30000, sha1), kKeyText, ""},
       {"neither format", enctest::TextBytes(3000, 8), kKeyText, "DecryptFile File Failded!"},
       {"damaged cipher text", enctest::FlipByte(good, 100), kKeyText, "DecryptFile File Failded!"},
       {"damaged container", badContainer, kKeyText, "UnCompress File Failded!"},
@@ -225,37 +197,19 @@ TEST_F(EncodeFileTest, FailedDecodeKeepsTheDestination) {
   };
   for (const auto& r : rows) {
     SCOPED_TRACE(r.name);
+    const bool decodes = !*r.message;
     WriteFileBytes(m_enc, r.file);
     WriteFileBytes(m_dst, "precious old content");
     LogCapture log;
-    EXPECT_EQ(E_FAIL, DecodeFile(m_enc, m_dst, r.key));
-    EXPECT_EQ("precious old content", ReadFileBytes(m_dst));
-    EXPECT_TRUE(log.Contains(std::string("ERROR_CHECK_BOOLEX:bRet--MSG:") + r.message)) << log.All();
+    EXPECT_EQ(decodes ? S_OK : E_FAIL, DecodeFile(m_enc, m_dst, r.key));
+    EXPECT_EQ(decodes ? data : "precious old content", ReadFileBytes(m_dst));
+    EXPECT_TRUE(decodes ? !log.Contains("bRtv0HeaderMatches")
+                        : log.Contains(std::string("ERROR_CHECK_BOOLEX:bRet--MSG:") + r.message))
+        << log.All();
     EXPECT_FALSE(log.Contains(kKeyText));
     ExpectOnlyTheFiles();
   }
   EXPECT_EQ(E_FAIL, DecodeFile(PathIn("enc/missing"), m_dst, kKeyText));
-}
-
-// Every path of both forms refuses what outgrows the cap, and none logs the file key.
-TEST_F(EncodeFileTest, OutputCapOnEveryPath) {
-  const std::string data = enctest::TextBytes(20000, 9);
-  WriteFileBytes(m_src, data);
-  LogCapture log;
-  for (int mode = 0; mode < 4; ++mode) {
-    SCOPED_TRACE(mode);
-    HRESULT hr = mode < 2 ? EncodeFile("a.txt", m_src, m_enc, kKeyText, mode == 1)
-                          : EncodeUfa(mode == 2 ? "a.txt" : "a.jpg", m_src, m_enc, 20000, "");
-    ASSERT_EQ(S_OK, hr);
-    WriteFileBytes(m_dst, "old");
-    EXPECT_EQ(E_FAIL, DecodeFile(m_enc, m_dst, kKeyText, data.size() - 1));
-    EXPECT_EQ("old", ReadFileBytes(m_dst));
-    ExpectOnlyTheFiles();
-    ASSERT_EQ(S_OK, DecodeFile(m_enc, m_dst, kKeyText, data.size()));
-    EXPECT_EQ(data, ReadFileBytes(m_dst));
-  }
-  EXPECT_FALSE(log.Contains(kKeyText));
-  EXPECT_FALSE(log.Contains(HexEncode(peer::KeyFromText(kKeyText))));
 }
 
 TEST_F(EncodeFileTest, RefusedEncodingsLeaveNothingBehind) {

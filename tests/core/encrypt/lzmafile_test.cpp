@@ -41,39 +41,29 @@ std::string Le64(uint64_t v) {
   return s;
 }
 
-TEST_F(LzmaFileTest, RoundTripsAndXzReadsOurFiles) {
-  struct { const char* name; std::string data; } rows[] = {
-      {"empty", ""},
-      {"one byte", "x"},
-      {"1 MiB + 1 random", RandomBytes((1 << 20) + 1, 4)},
+// Each way: xz reads what we write (the default properties, a 16 MiB dictionary and the
+// size), and we read what xz writes (the size unknown, all ones, and an end marker).
+TEST_F(LzmaFileTest, RoundTripsAndXzReadsOurFilesAndWeReadXzs) {
+  struct { const char* name; std::string data; const char* xzOptions; } rows[] = {
+      {"empty", "", ""},
+      {"one byte", "x", ""},
+      {"1 MiB + 1 random", RandomBytes((1 << 20) + 1, 4), ""},
+      {"text", enctest::TextBytes(300000, 6), ""},
+      {"64 MiB dictionary", enctest::TextBytes(100000, 8), "--lzma1=preset=9"},
+      {"other lc/lp/pb", enctest::TextBytes(100000, 9), "--lzma1=lc=0,lp=2,pb=0,dict=1MiB"},
   };
   for (const auto& r : rows) {
     SCOPED_TRACE(r.name);
     std::string packed = Pack(r.data);
-    // The default properties, a 16 MiB dictionary and the size.
     EXPECT_EQ(std::string("\x5D\x00\x00\x00\x01", 5) + Le64(r.data.size()), packed.substr(0, 13));
     std::string out;
     ASSERT_TRUE(Unpack(packed, &out));
     EXPECT_EQ(r.data, out);
     RunOk("xz -dc --format=lzma " + PathIn("packed") + " > " + PathIn("xz.out"));
     EXPECT_EQ(r.data, ReadFileBytes(PathIn("xz.out")));
-  }
-}
 
-// xz writes the size as unknown (all ones) and ends the stream with an end marker.
-TEST_F(LzmaFileTest, ReadsFilesXzWrote) {
-  struct { const char* name; std::string data; const char* options; } rows[] = {
-      {"empty", "", ""},
-      {"text", enctest::TextBytes(300000, 6), ""},
-      {"random", RandomBytes(200000, 7), ""},
-      {"64 MiB dictionary", enctest::TextBytes(100000, 8), "--lzma1=preset=9"},
-      {"other lc/lp/pb", enctest::TextBytes(100000, 9), "--lzma1=lc=0,lp=2,pb=0,dict=1MiB"},
-  };
-  for (const auto& r : rows) {
-    SCOPED_TRACE(r.name);
-    std::string xzFile = XzPack(r.data, r.options);
+    std::string xzFile = XzPack(r.data, r.xzOptions);
     ASSERT_EQ(Le64(kLzmaUnknownSize), xzFile.substr(5, 8));
-    std::string out;
     ASSERT_TRUE(Unpack(xzFile, &out));
     EXPECT_EQ(r.data, out);
   }
@@ -103,20 +93,27 @@ TEST_F(LzmaFileTest, DamagedAndHostileFilesFail) {
   }
 }
 
-// A header may claim any dictionary; the decoder allocates only what the output can
-// need, and refuses what it would have to hold in full.
-TEST_F(LzmaFileTest, DictionaryFromTheHeaderIsCapped) {
+// The output is cut off at the cap, also where no size is stated. A header may claim
+// any dictionary; the decoder allocates only what the output can need, and refuses what
+// it would have to hold in full.
+TEST_F(LzmaFileTest, OutputCapAndTheDictionaryFromTheHeader) {
   const std::string data = enctest::TextBytes(50000, 11);
-  const std::string good = Pack(data);
-  const std::string huge = enctest::Patched(good, 1, "\xFF\xFF\xFF\xFF");
+  const std::string good = Pack(data), marked = XzPack(data);
   std::string out;
+  EXPECT_FALSE(Unpack(good, &out, data.size() - 1));
+  EXPECT_FALSE(Unpack(marked, &out, data.size() - 1));
+  ASSERT_TRUE(Unpack(good, &out, data.size()));
+  EXPECT_EQ(data, out);
+  ASSERT_TRUE(Unpack(marked, &out, data.size()));
+  EXPECT_EQ(data, out);
 
+  const std::string huge = enctest::Patched(good, 1, "\xFF\xFF\xFF\xFF");
   LzmaResetLargestAllocation();
   ASSERT_TRUE(Unpack(huge, &out)) << "a known size bounds the dictionary";
   EXPECT_EQ(data, out);
   EXPECT_LT(LzmaLargestAllocation(), 1u << 20);
 
-  const std::string unknownHuge = enctest::Patched(XzPack(data), 1, "\xFF\xFF\xFF\xFF");
+  const std::string unknownHuge = enctest::Patched(marked, 1, "\xFF\xFF\xFF\xFF");
   LzmaResetLargestAllocation();
   EXPECT_FALSE(Unpack(unknownHuge, &out)) << "unknown size, 4 GiB dictionary";
   EXPECT_LT(LzmaLargestAllocation(), 1u << 20) << "refused before allocating";
@@ -125,19 +122,6 @@ TEST_F(LzmaFileTest, DictionaryFromTheHeaderIsCapped) {
   ASSERT_TRUE(Unpack(unknownHuge, &out, 60000)) << "an output cap bounds the dictionary";
   EXPECT_EQ(data, out);
   EXPECT_LE(LzmaLargestAllocation(), 60001u + 4096);
-}
-
-TEST_F(LzmaFileTest, OutputCapIsEnforced) {
-  const std::string data = enctest::TextBytes(100000, 12);
-  std::string out;
-  EXPECT_FALSE(Unpack(Pack(data), &out, data.size() - 1));
-  ASSERT_TRUE(Unpack(Pack(data), &out, data.size()));
-  EXPECT_EQ(data, out);
-  // Without a stated size the stream is cut off at the cap.
-  const std::string marked = XzPack(data);
-  EXPECT_FALSE(Unpack(marked, &out, 99999));
-  ASSERT_TRUE(Unpack(marked, &out, 100000));
-  EXPECT_EQ(data, out);
 }
 
 // Missing sources, destinations that cannot be written and the source as destination

@@ -111,32 +111,26 @@ TEST_F(ZAesFileTest, DamagedFilesAreRefused) {
   std::string grown = fh + std::string(16, 'g');
   grown.replace(23, 16, peer::Md5(grown.substr(47)));
 
-  // logText: expected in the log, the system's text or a failed check's prefix.
-  struct { const char* name; std::string bytes; bool ok; const char* logText; } rows[] = {
-      {"file header shorter than its header", fh.substr(0, 46), false, ""},
-      {"file header bad magic", enctest::FlipByte(fh, 3), false, "ERROR_CHECK_BOOL:bRet"},
-      {"file header version 2", enctest::Patched(fh, 19, std::string("\x02\0\0\0", 4)), false,
-       "ERROR_CHECK_BOOLEX:1 == dwVersion"},
-      {"file header data size below plain size", enctest::Patched(fh, 43, std::string("\x10\0\0\0", 4)), false,
-       "ERROR_CHECK_BOOLEX:dwAesDataSectionSize >= dwOrgFileSizeShouldBe"},
-      {"file header partial last block", fh.substr(0, fh.size() - 1), false, "ERROR_CHECK_BOOLEX:"},
-      {"file header missing last block", fh.substr(0, fh.size() - 16), false, "ERROR_CHECK_BOOLEX:"},
-      {"file header flipped cipher byte", enctest::FlipByte(fh, 60), false,
-       "ERROR_CHECK_BOOLEX:0 == memcmp(bufCurrentMd5, bufMD5ShouldBe, _def_K_AES_OLD_MD5LEN)"},
-      {"file header flipped digest byte", enctest::FlipByte(fh, 30), false,
-       "ERROR_CHECK_BOOLEX:0 == memcmp(bufCurrentMd5, bufMD5ShouldBe, _def_K_AES_OLD_MD5LEN)"},
-      {"file header with a grown data section", grown, true, "CHECK_BOOL:"},
-      {"rtv0 shorter than its header", v0.substr(0, 63), false, ""},
-      {"rtv0 magic in a 30-byte file", v0.substr(0, 30), false, ""},
-      {"rtv0 version 2", enctest::Patched(v0, 4, "\x02"), false, "ERROR_CHECK_BOOLEX:0x01 == byteFileVersion"},
-      {"rtv0 not enciphered", enctest::Patched(v0, 5, std::string(1, '\0')), false, "*ASSERT*: bEncrypted"},
-      {"rtv0 fill 16", enctest::Patched(v0, 40, "\x10"), false,
-       "ERROR_CHECK_BOOLEX:(bytePadding >= 0x00 && bytePadding <= 0x0F)"},
-      {"rtv0 fill larger than the data", enctest::Patched(v0.substr(0, 64), 40, "\x05"), false, "ERROR_CHECK_BOOLEX:"},
-      {"rtv0 partial last block", v0.substr(0, v0.size() - 3), false,
-       "ERROR_CHECK_BOOLEX:(dwReadBytes % _def_K_AES_BLOCK_SIZE) == 0"},
+  // logged: a failed check or a warning is logged.
+  struct { const char* name; std::string bytes; bool ok, logged; } rows[] = {
+      {"file header shorter than its header", fh.substr(0, 46), false, false},
+      {"file header bad magic", enctest::FlipByte(fh, 3), false, true},
+      {"file header version 2", enctest::Patched(fh, 19, std::string("\x02\0\0\0", 4)), false, true},
+      {"file header data size below plain size", enctest::Patched(fh, 43, std::string("\x10\0\0\0", 4)), false, true},
+      {"file header partial last block", fh.substr(0, fh.size() - 1), false, true},
+      {"file header missing last block", fh.substr(0, fh.size() - 16), false, true},
+      {"file header flipped cipher byte", enctest::FlipByte(fh, 60), false, true},
+      {"file header flipped digest byte", enctest::FlipByte(fh, 30), false, true},
+      {"file header with a grown data section", grown, true, true},
+      {"rtv0 shorter than its header", v0.substr(0, 63), false, false},
+      {"rtv0 magic in a 30-byte file", v0.substr(0, 30), false, false},
+      {"rtv0 version 2", enctest::Patched(v0, 4, "\x02"), false, true},
+      {"rtv0 not enciphered", enctest::Patched(v0, 5, std::string(1, '\0')), false, true},
+      {"rtv0 fill 16", enctest::Patched(v0, 40, "\x10"), false, true},
+      {"rtv0 fill larger than the data", enctest::Patched(v0.substr(0, 64), 40, "\x05"), false, true},
+      {"rtv0 partial last block", v0.substr(0, v0.size() - 3), false, true},
       // The RTV0 format carries no digest: a damaged block deciphers to garbage.
-      {"rtv0 flipped cipher byte", enctest::FlipByte(v0, 70), true, ""},
+      {"rtv0 flipped cipher byte", enctest::FlipByte(v0, 70), true, false},
   };
   for (const auto& r : rows) {
     SCOPED_TRACE(r.name);
@@ -147,8 +141,8 @@ TEST_F(ZAesFileTest, DamagedFilesAreRefused) {
     if (!r.ok) {
       EXPECT_EQ(77, format) << "the format code is left alone on failure";
     }
-    if (*r.logText) {
-      EXPECT_TRUE(log.Contains(r.logText)) << log.All();
+    if (r.logged) {
+      EXPECT_GT(log.Failures(), 0) << log.All();
     }
   }
   // The grown file gives exactly its plain size.

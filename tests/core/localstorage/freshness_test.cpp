@@ -80,8 +80,9 @@ TEST_F(LocalStorageFreshnessTest, FolderRules) {
 }
 
 // Marks are written from the version of the folder's space, each root's into its own
-// field (what the marks then mean is the rules above).
-TEST_F(LocalStorageFreshnessTest, MarksTakeTheVersionOfTheirSpace) {
+// field (what the marks then mean is the rules above). Clearing the last snapshot empties
+// the store, and the roots go stale although the versions stay.
+TEST_F(LocalStorageFreshnessTest, MarksTakeTheVersionOfTheirSpaceAndClearingMakesTheRootsStale) {
   ASSERT_EQ(m_store->AddOrUpdateFileItem(Folder("D", "", "d"), ItemSpace::MyFile), S_OK);
   ASSERT_EQ(m_store->AddOrUpdateFileItem(Folder("S", "x@y", "s"), ItemSpace::ShareToMe), S_OK);
   ASSERT_EQ(m_store->SetCurCacheVesion(7), S_OK);
@@ -102,6 +103,14 @@ TEST_F(LocalStorageFreshnessTest, MarksTakeTheVersionOfTheirSpace) {
   EXPECT_EQ(Field(CLocalStorage::kRootShareOutCacheVersion), "3\n");
   EXPECT_TRUE(m_store->FolderNeedUpdate("nothere", ItemSpace::MyFile)) << "marking creates no row";
   EXPECT_EQ(Ids(), "D\n");
+
+  const ItemSpace spaces[] = {ItemSpace::MyFile, ItemSpace::ShareToMe, ItemSpace::ShareToOther};
+  for (ItemSpace space : spaces) EXPECT_FALSE(m_store->FolderNeedUpdate("", space));
+  ASSERT_EQ(m_store->ClearLastSnapshot(), S_OK);
+  EXPECT_EQ(Cli("SELECT (SELECT count(*) FROM files) + (SELECT count(*) FROM shareinfiles)"), "0\n");
+  EXPECT_EQ(m_store->GetCurCacheVesion(0), 7);
+  EXPECT_EQ(m_store->GetCurShareCacheVesion(0), 3);
+  for (ItemSpace space : spaces) EXPECT_TRUE(m_store->FolderNeedUpdate("", space));
 }
 
 TEST_F(LocalStorageFreshnessTest, VersionsNeverGoBack) {
@@ -119,23 +128,6 @@ TEST_F(LocalStorageFreshnessTest, VersionsNeverGoBack) {
   EXPECT_EQ(m_store->SetCurCacheVesion(12), S_OK);
   EXPECT_EQ(Field(CLocalStorage::kCacheVersion), "12\n");
   EXPECT_EQ(Field(CLocalStorage::kShareCacheVersion), "3000000000\n");
-}
-
-TEST_F(LocalStorageFreshnessTest, ClearLastSnapshotEmptiesTheStoreAndTheRootsGoStale) {
-  ASSERT_EQ(m_store->SetCurCacheVesion(4), S_OK);
-  ASSERT_EQ(m_store->SetCurShareCacheVesion(2), S_OK);
-  ASSERT_EQ(m_store->AddOrUpdateFileItem(File("F", "", "f"), ItemSpace::MyFile), S_OK);
-  ASSERT_EQ(m_store->AddOrUpdateFileItem(File("G", "x@y", "g"), ItemSpace::ShareToMe), S_OK);
-  for (ItemSpace space : {ItemSpace::MyFile, ItemSpace::ShareToMe, ItemSpace::ShareToOther}) {
-    ASSERT_EQ(m_store->UpdateFolderCacheVesion("", space), S_OK);
-    EXPECT_FALSE(m_store->FolderNeedUpdate("", space));
-  }
-  ASSERT_EQ(m_store->ClearLastSnapshot(), S_OK);
-  EXPECT_EQ(Cli("SELECT (SELECT count(*) FROM files) + (SELECT count(*) FROM shareinfiles)"), "0\n");
-  // The versions stay; the roots are fetched again although the versions did not move.
-  EXPECT_EQ(m_store->GetCurCacheVesion(0), 4);
-  for (ItemSpace space : {ItemSpace::MyFile, ItemSpace::ShareToMe, ItemSpace::ShareToOther})
-    EXPECT_TRUE(m_store->FolderNeedUpdate("", space));
 }
 
 }  // namespace

@@ -187,22 +187,20 @@ TEST_F(LocalStorageItemsTest, UpdateFileVersionFindsTheTable) {
 
 TEST_F(LocalStorageItemsTest, StoredRowsThatFailTheirChecks) {
   ASSERT_EQ(m_store->AddOrUpdateFileItem(File("ok", "P", "fine.txt"), ItemSpace::MyFile), S_OK);
-  const std::pair<const char*, const char*> cases[] = {
-      {"sha1", "strSha1"}, {"local_ctime", "strLocalCTime"}, {"local_mtime", "strLocalMTime"}, {"svrid", ""}};
-  for (const auto& [column, member] : cases) {
+  // A row with an empty svrid is only met by a listing.
+  for (const char* damage : {"sha1 = NULL", "local_ctime = NULL", "local_mtime = NULL", "svrid = ''"}) {
     ASSERT_EQ(m_store->AddOrUpdateFileItem(File("bad", "P", "bad.txt"), ItemSpace::MyFile), S_OK);
-    Cli(std::string("UPDATE files SET ") + column + (*member ? " = NULL" : " = ''") + " WHERE svrid = 'bad'");
+    Cli(std::string("UPDATE files SET ") + damage + " WHERE svrid = 'bad'");
     LogCapture log;
-    if (*member) {
+    if (std::string(damage).ends_with("NULL")) {
       CFileItemRecord item;
-      EXPECT_EQ(m_store->GetItemInfo("bad", &item, ItemSpace::MyFile), E_FAIL) << column;
-      EXPECT_TRUE(log.Contains(std::string("ERROR_CHECK_BOOLEX:fileInfo.bIsDir || !fileInfo.") + member + ".IsEmpty()"))
-          << log.All();
+      EXPECT_EQ(m_store->GetItemInfo("bad", &item, ItemSpace::MyFile), E_FAIL) << damage;
+      EXPECT_GT(log.Failures(), 0) << damage;
+      log.Clear();
     }
-    log.Clear();
     std::vector<CFileItemRecord> listed{Folder("earlier", "", "kept")};
-    EXPECT_EQ(m_store->GetLastSyncSnapshot("P", &listed, ItemSpace::MyFile), E_FAIL) << column;
-    EXPECT_GT(log.Failures(), 0) << column;
+    EXPECT_EQ(m_store->GetLastSyncSnapshot("P", &listed, ItemSpace::MyFile), E_FAIL) << damage;
+    EXPECT_GT(log.Failures(), 0) << damage;
     EXPECT_EQ(listed.size(), 1u) << "a failed listing appends nothing";
     Cli("DELETE FROM files WHERE svrid IN ('bad', '')");
   }

@@ -80,18 +80,6 @@ TEST_F(BlockFilesTest, SplitCutsFourMiBBlocksNamedBySha1AndJoinRestoresTheFile) 
   }
 }
 
-TEST_F(BlockFilesTest, EqualBlocksShareOneFile) {
-  const std::string source = PathIn("same");
-  WriteFileBytes(source, std::string(8 * kMiB, 'x'));
-  std::vector<std::string> blocks;
-  ASSERT_EQ(S_OK, SplitFileToBlocks(source, &blocks));
-  ASSERT_EQ(3u, blocks.size());
-  EXPECT_EQ(blocks[0], blocks[1]);
-  ASSERT_EQ(S_OK, JoinBlocks(blocks, PathIn("joined")));
-  EXPECT_EQ(std::string(8 * kMiB, 'x'), ReadFileBytes(PathIn("joined")));
-  DeleteBlockFiles(blocks);
-}
-
 // Every failing step of the split (a read error is no end of file) and of the join
 // fails the call; the split leaves no block folder, the join no half-joined file.
 TEST_F(BlockFilesTest, FailuresFailTheSplitAndTheJoinAndLeaveNothing) {
@@ -143,7 +131,16 @@ TEST_F(BlockFilesTest, FailuresFailTheSplitAndTheJoinAndLeaveNothing) {
   EXPECT_EQ("firstsecond", ReadFileBytes(PathIn("out")));
 }
 
-TEST_F(BlockFilesTest, DigestRefusesMoreThanABlockAndDeleteKeepsFoldersNotItsOwn) {
+TEST_F(BlockFilesTest, EqualBlocksShareOneFileDigestsTakeOneBlockAndDeleteKeepsOtherFolders) {
+  const std::string source = PathIn("same");
+  WriteFileBytes(source, std::string(8 * kMiB, 'x'));
+  std::vector<std::string> blocks;
+  ASSERT_EQ(S_OK, SplitFileToBlocks(source, &blocks));
+  ASSERT_EQ(3u, blocks.size());
+  EXPECT_EQ(blocks[0], blocks[1]);
+  ASSERT_EQ(S_OK, JoinBlocks(blocks, PathIn("joined")));
+  EXPECT_EQ(std::string(8 * kMiB, 'x'), ReadFileBytes(PathIn("joined")));
+  DeleteBlockFiles(blocks);
   WriteFileBytes(PathIn("big"), std::string(4 * kMiB + 1, 'b'));
   BlockDigest digest;
   EXPECT_EQ(E_FAIL, GetBlockDigest(PathIn("big"), &digest));

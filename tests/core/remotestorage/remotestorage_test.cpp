@@ -199,23 +199,24 @@ TEST_F(RemoteStorageTest, UnsafeValuesAreRefusedBeforeAnythingIsSent) {
   EXPECT_EQ(0u, m_net.Count());
 }
 
-TEST_F(RemoteStorageTest, TransportCreationFailureIsReturned) {
-  LogCapture log;
-  m_net.FailCreation(E_OUTOFMEMORY);
-  TaskDataPtr<TaskData_GetSpace> t(CreateTaskData_GetSpace("T"));
-  RecordTree result;
-  std::string reply;
-  EXPECT_EQ(E_OUTOFMEMORY, m_rs->GetSpace(*t, nullptr, nullptr, &result));
-  EXPECT_EQ(E_OUTOFMEMORY, m_rs->HttpRequest("http://x/", "", nullptr, nullptr, nullptr, &reply, 30));
-  EXPECT_EQ(E_OUTOFMEMORY, m_rs->CheckProxyServer(&result));
-  EXPECT_EQ(3, log.Count("ERROR_CHECK_COM: hr = 8007000e MSG: Create CTransport Failed!")) << log.All();
-}
-
-TEST_F(RemoteStorageTest, AnAllocationFailureWhileReadingAReplyFailsTheRequestWithALogLine) {
+// A transport that cannot be made, or an allocation that fails while a reply is read,
+// fails the request with the code and a log line.
+TEST_F(RemoteStorageTest, CreationAndAllocationFailuresFailTheRequestWithALogLine) {
   TaskDataPtr<TaskData_GetSpace> space(CreateTaskData_GetSpace("T"));
+  RecordTree result;
+  {
+    LogCapture log;
+    m_net.FailCreation(E_OUTOFMEMORY);
+    std::string reply;
+    EXPECT_EQ(E_OUTOFMEMORY, m_rs->GetSpace(*space, nullptr, nullptr, &result));
+    EXPECT_EQ(E_OUTOFMEMORY, m_rs->HttpRequest("http://x/", "", nullptr, nullptr, nullptr, &reply, 30));
+    EXPECT_EQ(E_OUTOFMEMORY, m_rs->CheckProxyServer(&result));
+    EXPECT_EQ(3, log.Count("ERROR_CHECK_COM: hr = 8007000e MSG: Create CTransport Failed!")) << log.All();
+    m_net.FailCreation(S_OK);
+  }
   RMT_FS::MetadataDownloader blocks;
   const std::pair<std::string, std::function<HRESULT()>> cases[] = {
-      {Reply("ok", "<total>1</total>"), [&] { RecordTree r; return m_rs->GetSpace(*space, nullptr, nullptr, &r); }},
+      {Reply("ok", "<total>1</total>"), [&] { return m_rs->GetSpace(*space, nullptr, nullptr, &result); }},
       {"{\"code\":\"ok\",\"blocks\":[]}", [&] { return blocks.Perform(m_rs.get()); }},
   };
   for (const auto& [reply, call] : cases) {

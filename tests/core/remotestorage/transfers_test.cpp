@@ -20,11 +20,13 @@ constexpr size_t kMiB = size_t(1) << 20;
 
 // The round trips: the block service with the sizes at the edges of the 64 KiB pieces
 // and 4 MiB blocks (it alone takes empty files), the whole-file service, which has no
-// blocks, with fewer.
+// blocks, with fewer. A file ending in the last piece of a block (4 MiB - 1, 8 MiB - 1)
+// once got an empty block after it, which the service refused.
 std::vector<std::tuple<const char*, size_t>> RoundTrips() {
   std::vector<std::tuple<const char*, size_t>> out;
   for (size_t size : {size_t(1), size_t(65536), 9 * kMiB}) out.emplace_back("2", size);
-  for (size_t size : {size_t(0), size_t(1), size_t(65536), 4 * kMiB, 4 * kMiB + 1, 9 * kMiB})
+  for (size_t size : {size_t(0), size_t(1), size_t(65536), 4 * kMiB - 1, 4 * kMiB, 4 * kMiB + 1, 8 * kMiB - 1,
+                      9 * kMiB})
     out.emplace_back("3", size);
   return out;
 }
@@ -43,9 +45,9 @@ TEST_P(TransferRoundTripTest, FileComesBackByteIdenticalAndTheServiceDecodesIt) 
   ASSERT_EQ(std::get<0>(GetParam()), version);
   const bool blocks = version == "3";  // the choice the file tasks make
   // Text packs (the compress policy packs a name without a listed extension); files of
-  // a block and more are stored unpacked under a media name, to keep the run short
-  // (the encoder's tests pack large inputs against peers).
-  const bool media = size >= 4 * kMiB;
+  // megabytes are stored unpacked under a media name, to keep the run short (the
+  // encoder's tests pack large inputs against peers).
+  const bool media = size > kMiB;
   const std::string name = media ? "clip.mp4" : "notes-" + std::to_string(size);
   const std::string plain = media ? RandomBytes(size, 9) : TextBytes(size, static_cast<uint32_t>(size));
   const std::string fileId = NewFile(name);
@@ -53,6 +55,7 @@ TEST_P(TransferRoundTripTest, FileComesBackByteIdenticalAndTheServiceDecodesIt) 
   std::string newVer, back;
   if (blocks) {
     ASSERT_EQ(S_OK, UploadBlocks(fileId, "0", name, plain, &newVer));
+    EXPECT_EQ(size / (4 * kMiB) + 1, Service().Requests("/blk/uploadBlock").size()) << "no empty block after a part";
     TaskData_DownloadFile_UFA rec;
     ASSERT_EQ(S_OK, DownloadBlocks(fileId, &back, false, nullptr, nullptr, &rec));
     EXPECT_EQ(Sha1(plain), rec.strFileSha1);
@@ -66,13 +69,16 @@ TEST_P(TransferRoundTripTest, FileComesBackByteIdenticalAndTheServiceDecodesIt) 
   std::optional<std::string> decoded = XferContent(Service(), fileId);
   ASSERT_TRUE(decoded.has_value());
   EXPECT_TRUE(*decoded == plain) << "the service's own decode agrees";
-  const std::vector<std::string> checks = Checks(fileId);
-  ASSERT_FALSE(checks.empty());
-  size_t packed = 0;
-  for (const std::string& check : checks) {
-    EXPECT_NE(std::string::npos, check.find(" ok")) << check;
-    packed += check.find("lzma") != std::string::npos || check.find("7z") != std::string::npos;
+  const nlohmann::json state = XferState(Service());
+  size_t checks = 0, packed = 0;  // the service's checks of the uploads
+  for (const auto& check : state["checks"]) {
+    if (check["fileId"] != fileId) continue;
+    ++checks;
+    EXPECT_EQ("ok", check["word"]) << check.dump();
+    const std::string format = check["format"];
+    packed += format.find("lzma") != std::string::npos || format.find("7z") != std::string::npos;
   }
+  EXPECT_GT(checks, 0u);
   EXPECT_EQ(!media && size >= 1024, packed > 0) << "content of 1 KiB and more is packed, media never";
   EXPECT_TRUE(Entries().empty()) << "a success leaves nothing";
   const std::regex key("[0-9a-fA-F]{64}");
@@ -94,25 +100,6 @@ std::string RoundTripName(const ::testing::TestParamInfo<std::tuple<const char*,
 INSTANTIATE_TEST_SUITE_P(ServiceVersions, TransferRoundTripTest, ::testing::ValuesIn(RoundTrips()), RoundTripName);
 
 using TransferTest = TransferServiceTest;
-
-TEST_F(TransferTest, FilesEndingInTheLastPieceOfABlockUploadWithoutAnEmptyBlock) {
-  // A short 64th read of a block once counted as a whole block, and an empty block
-  // followed that the service refused. Media names keep them unpacked, to be quick.
-  for (size_t size : {4 * kMiB - 1, 8 * kMiB - 1}) {
-    SCOPED_TRACE(size);
-    const std::string plain = RandomBytes(size, static_cast<uint32_t>(size));
-    const std::string fileId = NewFile("clip-" + std::to_string(size) + ".mp4");
-    std::string ver, back;
-    Service().Reset();
-    ASSERT_EQ(S_OK, UploadBlocks(fileId, "0", "clip.mp4", plain, &ver));
-    EXPECT_EQ(size / (4 * kMiB) + 1, Service().Requests("/blk/uploadBlock").size());
-    std::optional<std::string> decoded = XferContent(Service(), fileId);
-    ASSERT_TRUE(decoded.has_value());
-    EXPECT_TRUE(*decoded == plain) << "the service's own decode agrees";
-    ASSERT_EQ(S_OK, DownloadBlocks(fileId, &back));
-    EXPECT_TRUE(back == plain);
-  }
-}
 
 TEST_F(TransferTest, UploadingContentTheServiceHoldsSendsNoBlock) {
   const std::string plain = RandomBytes(4 * kMiB + 100, 1);  // a media name: unpacked, to be quick
@@ -251,36 +238,33 @@ TEST_F(TransferTest, SeededFilesAndPreviousVersionsDownload) {
 struct Canceller {
   bool upload;
   double after = 0;
-  int calls = 0;
   static HRESULT Callback(void* ctx, double, double dlNow, double, double ulNow, double) {
     auto* c = static_cast<Canceller*>(ctx);
-    ++c->calls;
     return (c->upload ? ulNow : dlNow) > c->after ? E_FAIL : S_OK;
   }
 };
 
-TEST_F(TransferTest, CancelFromTheProgressCallbackMidBlock) {
-  const std::string plain = RandomBytes(4 * kMiB + 10, 5);
+// An upload cancelled mid-block commits nothing. A download that breaks off in its
+// second block keeps the first, verified; the broken block goes. A kept block damaged
+// since is fetched again, and a block equal to a kept one is not fetched at all.
+TEST_F(TransferTest, ACancelledUploadCommitsNothingAndADownloadKeepsItsVerifiedBlocks) {
   const std::string fileId = NewFile("v.mp4");
   // The service holds back its answer to the block, so the cancel comes while the
   // block is on its way.
   Service().Inject(R"({"path": "/blk/uploadBlock", "delay_ms": 20000})");
   Canceller up{true};
   std::string ver;
-  EXPECT_EQ(E_CV_CURL_CANCEL, UploadBlocks(fileId, "0", "v.mp4", plain, &ver, Canceller::Callback, &up));
+  EXPECT_EQ(E_CV_CURL_CANCEL,
+            UploadBlocks(fileId, "0", "v.mp4", RandomBytes(4 * kMiB + 10, 5), &ver, Canceller::Callback, &up));
   EXPECT_TRUE(Service().Requests("/xsvr/commit/").empty());
   EXPECT_EQ(0, XferState(Service(), fileId)["fileVer"].get<int>()) << "no version was made";
-}
 
-// A download that breaks off in its second block keeps the first, verified; the
-// broken block goes. A kept block damaged since is fetched again, and a block equal
-// to a kept one is not fetched at all.
-TEST_F(TransferTest, ADroppedOrCancelledDownloadKeepsItsVerifiedBlocks) {
+  Service().Reset();
   const std::string a = RandomBytes(4 * kMiB, 5), plain = a + RandomBytes(4 * kMiB, 6) + a + "end";
-  const std::string fileId = FsSeedFile(Service(), m_userId, "s.mp4", plain)["fileId"];
+  const std::string seeded = FsSeedFile(Service(), m_userId, "s.mp4", plain)["fileId"];
   std::string back;
   Service().Inject(R"([{"path": "/blk/downloadBlock"}, {"path": "/blk/downloadBlock", "drop": true}])");
-  EXPECT_EQ(E_CV_NETWORK_ERROR3, DownloadBlocks(fileId, &back));
+  EXPECT_EQ(E_CV_NETWORK_ERROR3, DownloadBlocks(seeded, &back));
   ASSERT_EQ(1u, KeptBlocks().size());
   EXPECT_TRUE(Leftovers().empty());
 
@@ -289,13 +273,13 @@ TEST_F(TransferTest, ADroppedOrCancelledDownloadKeepsItsVerifiedBlocks) {
   Service().Inject(R"([{"path": "/blk/downloadBlock"},
                        {"path": "/blk/downloadBlock", "chunk": 65536, "chunk_ms": 100}])");
   Canceller down{false, 4 * kMiB + 65536};  // in the second block
-  EXPECT_EQ(E_CV_CURL_CANCEL, DownloadBlocks(fileId, &back, false, Canceller::Callback, &down));
+  EXPECT_EQ(E_CV_CURL_CANCEL, DownloadBlocks(seeded, &back, false, Canceller::Callback, &down));
   EXPECT_EQ(2u, Service().Requests("/blk/downloadBlock").size()) << "the damaged block again";
   EXPECT_EQ(1u, KeptBlocks().size());
   EXPECT_TRUE(Leftovers().empty());
 
   Service().Reset();
-  ASSERT_EQ(S_OK, DownloadBlocks(fileId, &back));
+  ASSERT_EQ(S_OK, DownloadBlocks(seeded, &back));
   EXPECT_EQ(2u, Service().Requests("/blk/downloadBlock").size()) << "not the third: it is the first";
   EXPECT_TRUE(back == plain);
 }
@@ -463,7 +447,7 @@ TEST_F(TransferTest, ThumbnailTakesTheFirstJpgEntryAndChecksIt) {
     if (c.hr == S_OK) {
       EXPECT_TRUE(ReadFileBytes(target) == picture);
     } else {
-      EXPECT_TRUE(log.Contains(c.logged) && (log.Contains(" \tE \t") || log.Contains(" \tW \t"))) << log.All();
+      EXPECT_TRUE(log.Contains(c.logged) && log.Failures() > 0) << log.All();
     }
     std::vector<RecordedRequest> got = Service().Requests("/dsAgent/getHtmlPackage/");
     ASSERT_EQ(1u, got.size());

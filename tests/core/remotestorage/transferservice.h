@@ -194,17 +194,6 @@ class TransferServiceTest : public ServiceClientTest {
     return hr;
   }
 
-  // The service's checks of one file's uploads ("step word format" each).
-  std::vector<std::string> Checks(const std::string& fileId) {
-    std::vector<std::string> out;
-    const nlohmann::json state = XferState(Service());
-    for (const auto& c : state["checks"])
-      if (c["fileId"] == fileId)
-        out.push_back(c["step"].get<std::string>() + " " + c["word"].get<std::string>() + " " +
-                      c["format"].get<std::string>());
-    return out;
-  }
-
   // Every path below the test's folder except the temp folder and the log: what a
   // transfer must never write to.
   std::string OutsideTemp() {

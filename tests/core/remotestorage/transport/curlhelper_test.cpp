@@ -56,30 +56,29 @@ TEST_F(CurlHelperTest, GzipIsDetectedExactlyByTheFirstContentEncodingLine) {
   }
 }
 
-TEST_F(CurlHelperTest, ATruncatedGzipReplyGivesWhatWasInflated) {
+// Text is cut at a NUL (inflated or not) and invalid UTF-8 replaced; a truncated gzip
+// reply gives what was inflated.
+TEST_F(CurlHelperTest, ReplyTextIsCutAtNulAndInvalidUtf8ReplacedAndTruncatedGzipKept) {
   std::string text(5000, 'a');
   for (size_t i = 0; i < text.size(); ++i) text[i] = static_cast<char>('a' + i * 7 % 26);
-  std::string gz = Deflate(text);
-  Service().Inject(R"({"path":"/z","body_base64":")" + Base64Encode(gz.substr(0, gz.size() / 2)) +
-                   R"(","headers":["Content-Encoding: gzip"]})");
-  EXPECT_EQ(kCurlOk, Get("/z"));
-  std::string partial = m_curl.GetResponseText();
-  EXPECT_FALSE(partial.empty());
-  EXPECT_LT(partial.size(), text.size());
-  EXPECT_EQ(text.substr(0, partial.size()), partial);
-}
-
-TEST_F(CurlHelperTest, ReplyTextIsCutAtNulAndInvalidUtf8Replaced) {
+  const std::string gz = Deflate(text);
   Service().Inject(R"([{"path":"/t","body":"<a>one</a>\u0000<b>two</b>"},
                        {"path":"/t","gzip":true,"body":"in\u0000flated"},
                        {"path":"/t","body_base64":")" +
-                   Base64Encode("ok\xff\xfe-\xe4\xb8\xad") + R"("}])");
+                   Base64Encode("ok\xff\xfe-\xe4\xb8\xad") + R"("},
+                       {"path":"/t","body_base64":")" +
+                   Base64Encode(gz.substr(0, gz.size() / 2)) + R"(","headers":["Content-Encoding: gzip"]}])");
   EXPECT_EQ(kCurlOk, Get("/t"));
   EXPECT_EQ("<a>one</a>", m_curl.GetResponseText());
   EXPECT_EQ(kCurlOk, Get("/t"));
   EXPECT_EQ("in", m_curl.GetResponseText());
   EXPECT_EQ(kCurlOk, Get("/t"));
   EXPECT_EQ("ok\xef\xbf\xbd\xef\xbf\xbd-\xe4\xb8\xad", m_curl.GetResponseText());
+  EXPECT_EQ(kCurlOk, Get("/t"));
+  const std::string partial = m_curl.GetResponseText();
+  EXPECT_FALSE(partial.empty());
+  EXPECT_LT(partial.size(), text.size());
+  EXPECT_EQ(text.substr(0, partial.size()), partial);
 }
 
 TEST_F(CurlHelperTest, ReplyHeadersAreThoseOfTheFinalResponseOfThisRequest) {
@@ -103,11 +102,20 @@ TEST_F(CurlHelperTest, ReplyHeadersAreThoseOfTheFinalResponseOfThisRequest) {
 
 // ---- failures ---------------------------------------------------------------------
 
-TEST_F(CurlHelperTest, ATimeOutAndADroppedConnection) {
+TEST_F(CurlHelperTest, ATimeOutAStalledTransferAndADroppedConnectionWithSecretsInItsUrl) {
   LogCapture log;
   EXPECT_EQ(kCurlTimedOut, Get("/test/sleep?s=30", 1));
-  EXPECT_EQ(kCurlFailed, Get("/test/drop"));
+  // Secrets in the URL never reach the log.
+  EXPECT_EQ(kCurlFailed, Get("/test/drop?token=SECRET1&fileKey=SECRET2&password=SECRET3&stub=visible"));
   EXPECT_TRUE(log.Contains("CCurlHelper Visit Network Failded. CURLcode = 52")) << log.All();
+  EXPECT_FALSE(log.Contains("SECRET")) << log.All();
+  EXPECT_TRUE(log.Contains("token=__token__&fileKey=__key__&password=__password__&stub=visible")) << log.All();
+  // Without a time-out a stalled transfer still ends, by the low-speed guard.
+  CurlPolicy policy;
+  policy.lowSpeedTimeSec = 1;
+  CCurlHelper guarded(policy);
+  ASSERT_TRUE(guarded.Init());
+  EXPECT_EQ(kCurlTimedOut, guarded.Request_URL_GET(Url("/test/sleep?s=60").c_str(), 0));
   // SIGPIPE is ignored process-wide: a peer that drops a connection cannot end the process.
   struct sigaction sa {};
   ::sigaction(SIGPIPE, nullptr, &sa);
@@ -197,7 +205,7 @@ TEST_F(CurlHelperTest, RepliesOverTheCapFailWithoutGrowingPastIt) {
   LogCapture log;
   EXPECT_EQ(kCurlFailed, small.Request_URL_GET(Url("/test/bytes?n=1048577&seed=1").c_str(), 30));
   EXPECT_LE(small.ReplyBytes().capacity(), policy.replyCap);
-  EXPECT_TRUE(FailureLogged(log)) << log.All();
+  EXPECT_GT(log.Failures(), 0) << log.All();
 }
 
 TEST_F(CurlHelperTest, AGzipBombFailsWithinTheCap) {
@@ -209,7 +217,7 @@ TEST_F(CurlHelperTest, AGzipBombFailsWithinTheCap) {
   LogCapture log;
   EXPECT_EQ(kCurlFailed, Get("/bomb", 60));
   EXPECT_EQ("", m_curl.GetResponseText());
-  EXPECT_TRUE(FailureLogged(log)) << log.All();
+  EXPECT_GT(log.Failures(), 0) << log.All();
   EXPECT_LT(PeakRssKb() - before, 400 * 1024) << "inflation went far past the cap";
 }
 
@@ -226,41 +234,23 @@ TEST_F(CurlHelperTest, OnlyHttpAndHttpsAreSpokenAndRedirectionsAreLimited) {
   EXPECT_EQ(kCurlFailed, m_curl.SimpleDownLoadFile(Url("/test/redirect?n=11").c_str(), target.c_str(), 10));
 }
 
-TEST_F(CurlHelperTest, WithoutATimeOutAStalledTransferStillEnds) {
-  CurlPolicy policy;
-  policy.lowSpeedTimeSec = 1;
-  CCurlHelper guarded(policy);
-  ASSERT_TRUE(guarded.Init());
-  EXPECT_EQ(kCurlTimedOut, guarded.Request_URL_GET(Url("/test/sleep?s=60").c_str(), 0));
-}
-
-TEST_F(CurlHelperTest, DownloadWriteAndOpenFailuresAreTransferFailures) {
+TEST_F(CurlHelperTest, WriteOpenAndOptionFailuresAreTransferFailures) {
   LogCapture log;
   m_curl.Reset(false);
   EXPECT_EQ(kCurlFailed, m_curl.SimpleDownLoadFile(Url("/test/bytes?n=100000").c_str(), "/dev/full", 10));
-  EXPECT_TRUE(FailureLogged(log)) << log.All();
+  EXPECT_GT(log.Failures(), 0) << log.All();
   log.Clear();
   m_curl.Reset(false);
   EXPECT_EQ(kCurlFailed, m_curl.SimpleDownLoadFile(Url("/test/bytes?n=10").c_str(), PathIn("no/such/dir/f").c_str(), 10));
   EXPECT_TRUE(log.Contains("ERROR_CHECK_BOOL:file"));
   EXPECT_TRUE(Service().Requests("/test/bytes").size() == 1u) << "a failed open must not start the transfer";
-}
-
-TEST_F(CurlHelperTest, AFailedOptionStopsTheRequestBeforeTheTransfer) {
-  LogCapture log;
+  // Nor does a failed option.
   m_curl.SetOptionHook([](CURLoption o, const std::string&) {
     return o == CURLOPT_XFERINFOFUNCTION ? CURLE_UNKNOWN_OPTION : CURLE_OK;
   });
   EXPECT_EQ(kCurlFailed, Get("/test/echo"));
   EXPECT_TRUE(log.Contains("ERROR_CHECK_BOOL:curlRet == CURLE_OK"));
   EXPECT_TRUE(Service().Requests("/test/echo").empty());
-}
-
-TEST_F(CurlHelperTest, SecretsInUrlsNeverReachTheLog) {
-  LogCapture log;
-  EXPECT_EQ(kCurlFailed, Get("/test/drop?token=SECRET1&fileKey=SECRET2&password=SECRET3&stub=visible"));
-  EXPECT_FALSE(log.Contains("SECRET")) << log.All();
-  EXPECT_TRUE(log.Contains("token=__token__&fileKey=__key__&password=__password__&stub=visible")) << log.All();
 }
 
 // ---- TLS --------------------------------------------------------------------------

@@ -36,6 +36,7 @@ class NetworkStateTest : public LocalServiceTest {
 };
 
 TEST_F(NetworkStateTest, ChangesPostOverridesAndEveryFourthUnusableReportReadsThePage) {
+  Report({false, false, false, false, true});  // never enabled: nothing happens
   Enable();
   Report({false});
   EXPECT_EQ(0u, m_center->CallCount()) << "the first unusable report posts nothing";
@@ -62,19 +63,32 @@ TEST_F(NetworkStateTest, ChangesPostOverridesAndEveryFourthUnusableReportReadsTh
   EXPECT_EQ("GET", fetch.method);
   EXPECT_FALSE(fetch.proxied);
   EXPECT_FALSE(fetch.HasHeader("v"));
+  // Disabled, it posts and reads nothing, and has given back its reference.
+  Tracker().Disable();
+  Report({false, false, false, false, true});
+  EXPECT_EQ(4u, m_center->CallCount());
+  EXPECT_EQ(2u, PageFetches());
+  EXPECT_EQ(1u, m_center->AddRef() - 1);
+  m_center->Release();
 }
 
+// The record's texts are cut on character boundaries: 259 UTF-16 units at most.
 TEST_F(NetworkStateTest, MaintenancePageSetsTheMaintenanceRecord) {
   Enable();
-  Page("<s><State>MAINTAIN</State><Title>T</Title><Content>C &amp; more</Content><URL>http://x/</URL></s>");
+  std::string content = "C &amp; more", link = "L";
+  for (int i = 0; i < 200; ++i) content += "\xe4\xb8\xad";  // U+4E2D, one unit each
+  for (int i = 0; i < 130; ++i) link += "\xf0\x9f\x98\x80";  // U+1F600, two units each
+  Page("<s><State>MAINTAIN</State><Title>" + std::string(300, 'x') + "</Title><Content>" + content +
+       "</Content><URL>" + link + "</URL></s>");
   Report({true, false, false, false, false});
   auto calls = m_center->Calls();
   ASSERT_EQ(3u, calls.size());
   EXPECT_TRUE(calls[2].set);
   EXPECT_EQ(kNuvraStateMaintenance, calls[2].state.kind);
-  EXPECT_EQ("T", calls[2].state.title);
-  EXPECT_EQ("C & more", calls[2].state.content);
-  EXPECT_EQ("http://x/", calls[2].state.link);
+  EXPECT_EQ(std::string(259, 'x'), calls[2].state.title);
+  EXPECT_EQ("C & more" + content.substr(12), calls[2].state.content);
+  EXPECT_EQ(259u, Utf8ToUtf16(calls[2].state.link).size());
+  EXPECT_TRUE(IsValidUtf8(calls[2].state.link));
   EXPECT_EQ(0u, calls[2].state.subKind);
 
   // In maintenance unusable reports read nothing; every usable one reads the page again.
@@ -117,37 +131,6 @@ TEST_F(NetworkStateTest, PageAnswersThatEndOrKeepTheMaintenance) {
       EXPECT_TRUE(log.Contains("networkstate")) << log.All();
     }
   }
-}
-
-TEST_F(NetworkStateTest, LongTextsAreCutOnCharacterBoundaries) {
-  Enable();
-  std::string title(300, 'x');
-  std::string content;
-  for (int i = 0; i < 200; ++i) content += "\xe4\xb8\xad";  // U+4E2D, one unit each
-  std::string link = "L";
-  for (int i = 0; i < 130; ++i) link += "\xf0\x9f\x98\x80";  // U+1F600, two units each
-  Page("<s><State>maintain</State><Title>" + title + "</Title><Content>" + content + "</Content><URL>" + link +
-       "</URL></s>");
-  Report({false, false, false, false});
-  auto calls = m_center->Calls();
-  ASSERT_EQ(1u, calls.size());
-  EXPECT_EQ(std::string(259, 'x'), calls[0].state.title);
-  EXPECT_EQ(content, calls[0].state.content);
-  EXPECT_EQ(259u, Utf8ToUtf16(calls[0].state.link).size());
-  EXPECT_TRUE(IsValidUtf8(calls[0].state.link));
-}
-
-TEST_F(NetworkStateTest, ADisabledTrackerPostsAndReadsNothingAndHoldsNoSyncCentre) {
-  Report({false, false, false, false, true});  // never enabled
-  Enable();
-  Report({true});
-  Tracker().Disable();
-  Report({false, false, false, false, true});
-  EXPECT_EQ(1u, m_center->CallCount());
-  EXPECT_EQ(0u, PageFetches());
-  // The tracker held a reference and gave it back.
-  EXPECT_EQ(1u, m_center->AddRef() - 1);
-  m_center->Release();
 }
 
 }  // namespace

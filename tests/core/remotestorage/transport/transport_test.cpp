@@ -203,20 +203,17 @@ TEST_F(TransportTest, SystemProxyComesFromTheEnvironmentAndDirectIgnoresIt) {
   ::setenv("http_proxy", ("http://" + at).c_str(), 1);
   ::setenv("no_proxy", "origin.invalid", 1);
   EXPECT_EQ(E_CV_NETWORK_ERROR2, t->Request("http://origin.invalid/test/echo", nullptr, nullptr, nullptr, 10, false));
-  // Without http_proxy the connection is direct, even for kind -1.
-  ::unsetenv("http_proxy");
-  ::unsetenv("no_proxy");
-  EXPECT_EQ(E_CV_NETWORK_ERROR2, t->Request("http://origin.invalid/test/echo", nullptr, nullptr, nullptr, 10, false));
-  EXPECT_EQ(S_OK, t->Request(Url("/test/echo"), nullptr, nullptr, nullptr, 10, false));
-}
-
-TEST(EnvironmentProxyTest, AnIpv6ProxyKeepsItsBrackets) {
+  // An IPv6 proxy keeps its brackets.
   ::setenv("http_proxy", "[::1]:8888", 1);
   SystemProxy p;
   EXPECT_EQ(S_OK, GetEnvironmentProxy(&p));
   EXPECT_EQ("[::1]", p.host);
   EXPECT_EQ("8888", p.port);
+  // Without http_proxy the connection is direct, even for kind -1.
   ::unsetenv("http_proxy");
+  ::unsetenv("no_proxy");
+  EXPECT_EQ(E_CV_NETWORK_ERROR2, t->Request("http://origin.invalid/test/echo", nullptr, nullptr, nullptr, 10, false));
+  EXPECT_EQ(S_OK, t->Request(Url("/test/echo"), nullptr, nullptr, nullptr, 10, false));
 }
 
 TEST_F(TransportTest, UploadSendsDecodedFieldsInOrderBeforeTheFile) {
@@ -226,25 +223,16 @@ TEST_F(TransportTest, UploadSendsDecodedFieldsInOrderBeforeTheFile) {
   WriteFileBytes(file, content);
   auto t = Make();
   std::string reply;
-  // Values are percent-decoded ('+' stays, a broken escape is '?'); a last field with
-  // no or an empty value is dropped, an empty one before it kept.
-  const std::string fields = "a=1%202&b=x&c=a+b&d=x=y&e=%zz&f=x%&g=%e4%B8%ad&h=%00z&i=&j=%41%62&k=";
-  EXPECT_EQ(S_OK, t->Upload(Url("/test/echo?stub=S"), file, "v:2&User-Agent:ostrel", fields, &reply, 30));
+  // Values are percent-decoded; a last field without a value is dropped, an empty one
+  // before it kept.
+  EXPECT_EQ(S_OK, t->Upload(Url("/test/echo?stub=S"), file, "v:2&User-Agent:ostrel", "a=1%202&b=&c", &reply, 30));
   EXPECT_NE(std::string::npos, reply.find("\"multipart\":true"));
-  EXPECT_EQ(S_OK, t->Upload(Url("/test/echo"), file, "v:2", "a=1&b", &reply, 30));
   auto log = Service().Requests("/test/echo");
-  ASSERT_EQ(2u, log.size());
+  ASSERT_EQ(1u, log.size());
   EXPECT_EQ("2", log[0].Header("v"));
-  using Pairs = std::vector<std::pair<std::string, std::string>>;
-  auto parts = [&log](size_t i) {
-    Pairs got;
-    for (const auto& part : log[i].parts) got.emplace_back(part.name, part.data);
-    return got;
-  };
-  EXPECT_EQ((Pairs{{"a", "1 2"}, {"b", "x"}, {"c", "a+b"}, {"d", "x=y"}, {"e", "?"}, {"f", "x?"},
-                   {"g", "\xe4\xb8\xad"}, {"h", std::string("\0z", 2)}, {"i", ""}, {"j", "Ab"}, {"FileCont", content}}),
-            parts(0));
-  EXPECT_EQ((Pairs{{"a", "1"}, {"FileCont", content}}), parts(1));
+  std::vector<std::pair<std::string, std::string>> parts;
+  for (const auto& part : log[0].parts) parts.emplace_back(part.name, part.data);
+  EXPECT_EQ((decltype(parts){{"a", "1 2"}, {"b", ""}, {"FileCont", content}}), parts);
   EXPECT_EQ("{0A1B}", log[0].parts.back().filename);
   EXPECT_EQ("application/octet-stream", log[0].parts.back().contentType);
 }
@@ -281,36 +269,16 @@ TEST_F(TransportTest, DownloadFollowsRedirectionsIntoANewFolderAsCurlDoes) {
   EXPECT_EQ(ReadFileBytes(peer), ReadFileBytes(target));
 }
 
-TEST_F(TransportTest, ACallbackReturningEFailCancels) {
-  auto t = Make();
-  struct Ctx {
-    int calls = 0;
-    double lastSpeed = -1;
-  } ctx;
-  t->SetProgressCallback(
-      [](void* p, double, double dlNow, double, double, double speed) -> HRESULT {
-        auto* c = static_cast<Ctx*>(p);
-        ++c->calls;
-        c->lastSpeed = speed;
-        return dlNow > 0 ? E_FAIL : S_OK;
-      },
-      &ctx);
-  EXPECT_EQ(E_CV_CURL_CANCEL,
-            t->Request(Url("/test/trickle?n=1000000&chunk=1000&ms=10"), nullptr, nullptr, nullptr, 60, false));
-  EXPECT_GT(ctx.calls, 0);
-  EXPECT_GE(ctx.lastSpeed, 0);
-  // A cancel asked for before a transfer starts is forgotten.
-  t->SetProgressCallback(nullptr, nullptr);
-  t->Cancel(true);
-  EXPECT_EQ(S_OK, t->Request(Url("/test/status/200"), nullptr, nullptr, nullptr, 10, false));
-}
-
 TEST_F(TransportTest, WhatReachesTheTracker) {
   auto center = Track();
   auto t = Make();
   std::string file = PathIn("f");
   WriteFileBytes(file, "x");
   std::string closed = ClosedUrl();
+  struct Progress {
+    int calls = 0;
+    double lastSpeed = -1;
+  } progress;
   struct Step {
     std::function<HRESULT()> run;
     HRESULT expected;
@@ -320,11 +288,18 @@ TEST_F(TransportTest, WhatReachesTheTracker) {
       {[&] { return t->Request(closed, nullptr, nullptr, nullptr, 10, true); }, E_CV_NETWORK_ERROR2, false},
       {[&] { return t->Download(Url("/test/echo"), "", "", "", 10); }, E_FAIL, true},
       {[&] { return t->PostStream(closed, file, "", nullptr, 10); }, E_CV_NETWORK_ERROR2, false},
-      {[&] {  // a cancelled transfer counts as a usable network
+      {[&] {  // a callback returning E_FAIL cancels; a cancelled transfer counts as a usable network
          t->SetProgressCallback(
-             [](void*, double, double dlNow, double, double, double) { return dlNow > 0 ? E_FAIL : S_OK; }, nullptr);
+             [](void* p, double, double dlNow, double, double, double speed) -> HRESULT {
+               auto* c = static_cast<Progress*>(p);
+               ++c->calls;
+               c->lastSpeed = speed;
+               return dlNow > 0 ? E_FAIL : S_OK;
+             },
+             &progress);
          HRESULT hr = t->Request(Url("/test/trickle?n=1000000&chunk=1000&ms=10"), nullptr, nullptr, nullptr, 60, true);
          t->SetProgressCallback(nullptr, nullptr);
+         t->Cancel(true);  // asked for before the next transfer starts: forgotten
          return hr;
        },
        E_CV_CURL_CANCEL, true},
@@ -346,6 +321,8 @@ TEST_F(TransportTest, WhatReachesTheTracker) {
       EXPECT_EQ(kNuvraStateNetworkLost, calls.back().state.kind);
     }
   }
+  EXPECT_GT(progress.calls, 0);
+  EXPECT_GE(progress.lastSpeed, 0);
   // A request that does not ask for the report leaves the tracker alone.
   t->Request(closed, nullptr, nullptr, nullptr, 10, false);
   EXPECT_EQ(expectedCalls, center->CallCount());

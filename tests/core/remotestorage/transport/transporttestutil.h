@@ -16,7 +16,6 @@
 #include "common/unknown.h"
 #include "core/interfaces/isynccenter.h"
 #include "core/remotestorage/transport/transportsettings.h"
-#include "support/logcapture.h"
 #include "support/textcodec.h"
 
 // A loopback port on which nothing listens: bound once, then released.
@@ -70,9 +69,6 @@ inline std::string GzipOfZeros(size_t n) {
   deflateEnd(&zs);
   return out;
 }
-
-// True when a line was logged at the error or warning level.
-inline bool FailureLogged(LogCapture& log) { return log.Contains(" \tE \t") || log.Contains(" \tW \t"); }
 
 // The process's peak resident set so far, in KiB.
 inline long PeakRssKb() {
