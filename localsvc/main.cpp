@@ -70,7 +70,8 @@ const char kUsage[] =
     "Test endpoints: /test/echo, /test/status/<n>, /test/sleep?ms=|s=, /test/redirect?n=&to=,\n"
     "  /test/trickle?n=&chunk=&ms=, /test/bytes?n=&seed=, /test/drop, /test/sink, /test/files/<name>\n"
     "Limits: waits (ms, s, delay_ms, chunk_ms) are cut to an hour and sizes (n, chunk, zeros)\n"
-    "to 64 MiB; a negative one, or a file (path) over 64 MiB, is refused with HTTP 400.\n";
+    "to 64 MiB; a negative one, or a file (path) over 64 MiB, is refused with HTTP 400.\n"
+    "A request body over 320 MiB is refused with HTTP 413, except by /test/sink.\n";
 
 void Usage() { std::fputs(kUsage, stderr); }
 

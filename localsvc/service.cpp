@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <limits>
 #include <memory>
 #include <stdexcept>
 
@@ -70,13 +71,22 @@ void DropConnectionOf(const httplib::Request& req, httplib::Response& res) {
   res.status = 500;  // never reaches the client
 }
 
+// The whole body; a body over kLargestBody is cut off there and refused.
 std::string ReadBody(const httplib::ContentReader& reader) {
   std::string body;
-  reader([&](const char* data, size_t n) {
+  bool whole = reader([&](const char* data, size_t n) {
+    if (n > kLargestBody - body.size()) return false;
     body.append(data, n);
     return true;
   });
+  Require(whole, "the body is larger than the service takes");
   return body;
+}
+
+void RefuseLargeBody(httplib::Response& res) {
+  res.status = 413;
+  res.set_header("Connection", "close");  // what is left of the body is never read
+  res.set_content(JsonText({{"error", "the body is larger than the service takes"}}), "application/json");
 }
 
 }  // namespace
@@ -110,7 +120,22 @@ Service::Service(ServiceOptions options) : m_options(std::move(options)) {
   int threads = m_options.threads;
   m_server->new_task_queue = [threads] { return new httplib::ThreadPool(static_cast<size_t>(threads)); };
   m_server->set_tcp_nodelay(true);
-  m_server->set_payload_max_length(kLargestBody);
+  // A body is taken into memory only up to kLargestBody, but one that a route only
+  // counts may be of any size. The readers of POST bodies cut off what they keep
+  // themselves; every other request's body is read whole, so it must announce a length
+  // within the bound.
+  m_server->set_payload_max_length(std::numeric_limits<size_t>::max());
+  m_server->set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
+    const bool post = req.method == "POST";
+    const bool counted = post && std::any_of(m_countedRoutes.begin(), m_countedRoutes.end(),
+                                             [&](const std::regex& r) { return std::regex_match(req.target, r); });
+    const bool within = req.has_header("Content-Length")
+                            ? req.get_header_value<uint64_t>("Content-Length") <= kLargestBody
+                            : post || !req.has_header("Transfer-Encoding");
+    if (counted || within) return httplib::Server::HandlerResponse::Unhandled;
+    RefuseLargeBody(res);
+    return httplib::Server::HandlerResponse::Handled;
+  });
   m_store.SetGlobalVersion(m_options.globalVersion);
   for (const auto& spec : m_options.accounts) {
     size_t colon = spec.find(':');
@@ -190,10 +215,13 @@ void Service::Get(const std::string& pattern, RouteFn fn) {
 }
 
 void Service::Post(const std::string& pattern, RouteFn fn, BodyMode mode) {
+  if (mode == BodyMode::kCount) m_countedRoutes.emplace_back(kAnyOrigin + pattern);
   m_server->Post(kAnyOrigin + pattern, [this, fn, mode](const httplib::Request& req, httplib::Response& res,
                                                          const httplib::ContentReader& reader) {
     RecordedRequest rec = Record(req);
     bool keep = mode == BodyMode::kKeep;
+    bool tooLarge = false;  // a kept body is cut off at kLargestBody
+    auto within = [&](size_t n) { return !(tooLarge = keep && n > kLargestBody - rec.bodySize); };
     if (req.is_multipart_form_data()) {
       rec.multipart = true;
       reader(
@@ -202,7 +230,7 @@ void Service::Post(const std::string& pattern, RouteFn fn, BodyMode mode) {
             return true;
           },
           [&](const char* data, size_t n) {
-            if (rec.parts.empty()) return false;
+            if (rec.parts.empty() || !within(n)) return false;
             if (keep) rec.parts.back().data.append(data, n);
             rec.parts.back().size += n;
             rec.bodySize += n;
@@ -210,11 +238,13 @@ void Service::Post(const std::string& pattern, RouteFn fn, BodyMode mode) {
           });
     } else {
       reader([&](const char* data, size_t n) {
+        if (!within(n)) return false;
         if (keep) rec.body.append(data, n);
         rec.bodySize += n;
         return true;
       });
     }
+    if (tooLarge) return RefuseLargeBody(res);
     Dispatch(req, rec, res, fn);
   });
 }

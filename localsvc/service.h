@@ -12,6 +12,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -99,6 +100,8 @@ class Service {
   ServiceOptions m_options;
   int m_port = -1;
   std::unique_ptr<httplib::Server> m_server;
+  // Patterns of the POST routes that only count their body (set up before serving).
+  std::vector<std::regex> m_countedRoutes;
   RequestLog m_log;
   FaultTable m_faults;
   ItemStore m_store;

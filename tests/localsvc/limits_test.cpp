@@ -61,6 +61,27 @@ TEST_F(LocalServiceLimitsTest, BytesThatAreNotUtf8StillGiveJson) {
   EXPECT_EQ("a\xEF\xBF\xBD" "b", log[0].Header("X-Bytes"));
 }
 
+// A body is kept in memory only up to 320 MiB: a longer one announced or sent to a
+// route that keeps it is refused, while the sink, which only counts, takes any size.
+TEST_F(LocalServiceLimitsTest, OnlyBodiesThatAreCountedMayOutgrowTheBound) {
+  const std::string over = std::to_string((uint64_t(320) << 20) + 1);
+  for (const char* header : {"Content-Length: 400000000", "Transfer-Encoding: chunked"})
+    EXPECT_EQ(413, HttpExchange(Service().Port(), "GET", "/test/echo", "", {header}).status) << header;
+  const std::string url = "http://127.0.0.1:" + std::to_string(Service().Port());
+  struct {
+    const char* path;
+    std::string reply;  // how the reply starts
+  } rows[] = {{"/test/sink", "{\"received\":" + over + ","}, {"/test/echo", "{\"error\""}};
+  for (const auto& row : rows) {
+    std::string out;
+    ASSERT_EQ(0, RunCommand("head -c " + over + " /dev/zero | curl -s -H 'Transfer-Encoding: chunked' --data-binary @- " +
+                                "-w ' %{http_code}' " + url + row.path,
+                            &out));
+    EXPECT_TRUE(out.starts_with(row.reply)) << row.path << ": " << out.substr(0, 200);
+    EXPECT_TRUE(out.ends_with(row.path == std::string("/test/sink") ? " 200" : " 413")) << row.path;
+  }
+}
+
 // The seeding and transfer controls refuse what the store cannot hold: clashing or
 // malformed accounts and items, and sizes, versions and counts beyond its bounds.
 TEST_F(LocalServiceLimitsTest, ControlsRefuseWhatTheStoreCannotHold) {
