@@ -53,74 +53,54 @@ bool PosixFile::Open(const std::string& path, int flags, mode_t mode) {
   return true;
 }
 
-ssize_t PosixFile::ReadFull(void* buffer, size_t count) {
-  if (m_fd < 0) {
+namespace {
+
+// Repeats step(pointer, count, done so far) until count bytes are moved: the count
+// moved (fewer at the end of a file when reading), or -1 with errno set. A write that
+// moves nothing fails with EIO.
+template <typename Byte, typename Step>
+ssize_t MoveFull(int fd, Byte* p, size_t count, bool reading, Step step) {
+  if (fd < 0) {
     errno = EBADF;
     return -1;
   }
-  char* p = static_cast<char*>(buffer);
   size_t done = 0;
   while (done < count) {
-    ssize_t n = m_env->Read(m_fd, p + done, count - done);
+    ssize_t n = step(p + done, count - done, done);
     if (n < 0) return -1;
-    if (n == 0) break;
+    if (n == 0) {
+      if (reading) break;
+      errno = EIO;
+      return -1;
+    }
     done += static_cast<size_t>(n);
   }
   return static_cast<ssize_t>(done);
+}
+
+}  // namespace
+
+ssize_t PosixFile::ReadFull(void* buffer, size_t count) {
+  return MoveFull(m_fd, static_cast<char*>(buffer), count, true,
+                  [&](char* p, size_t n, size_t) { return m_env->Read(m_fd, p, n); });
 }
 
 ssize_t PosixFile::ReadFullAt(void* buffer, size_t count, off_t offset) {
-  if (m_fd < 0) {
-    errno = EBADF;
-    return -1;
-  }
-  char* p = static_cast<char*>(buffer);
-  size_t done = 0;
-  while (done < count) {
-    ssize_t n = m_env->PRead(m_fd, p + done, count - done, offset + static_cast<off_t>(done));
-    if (n < 0) return -1;
-    if (n == 0) break;
-    done += static_cast<size_t>(n);
-  }
-  return static_cast<ssize_t>(done);
+  return MoveFull(m_fd, static_cast<char*>(buffer), count, true, [&](char* p, size_t n, size_t done) {
+    return m_env->PRead(m_fd, p, n, offset + static_cast<off_t>(done));
+  });
 }
 
 bool PosixFile::WriteFull(const void* buffer, size_t count) {
-  if (m_fd < 0) {
-    errno = EBADF;
-    return false;
-  }
-  const char* p = static_cast<const char*>(buffer);
-  size_t done = 0;
-  while (done < count) {
-    ssize_t n = m_env->Write(m_fd, p + done, count - done);
-    if (n < 0) return false;
-    if (n == 0) {
-      errno = EIO;
-      return false;
-    }
-    done += static_cast<size_t>(n);
-  }
-  return true;
+  return MoveFull(m_fd, static_cast<const char*>(buffer), count, false,
+                  [&](const char* p, size_t n, size_t) { return m_env->Write(m_fd, p, n); }) >= 0;
 }
 
 bool PosixFile::WriteFullAt(const void* buffer, size_t count, off_t offset) {
-  if (m_fd < 0) {
-    errno = EBADF;
-    return false;
-  }
-  const char* p = static_cast<const char*>(buffer);
-  size_t done = 0;
-  while (done < count) {
-    ssize_t n = m_env->PWrite(m_fd, p + done, count - done, offset + static_cast<off_t>(done));
-    if (n < 0) return false;
-    if (n == 0) {
-      errno = EIO;
-      return false;
-    }
-    done += static_cast<size_t>(n);
-  }
-  return true;
+  return MoveFull(m_fd, static_cast<const char*>(buffer), count, false,
+                  [&](const char* p, size_t n, size_t done) {
+                    return m_env->PWrite(m_fd, p, n, offset + static_cast<off_t>(done));
+                  }) >= 0;
 }
 
 off_t PosixFile::Seek(off_t offset, int whence) {
