@@ -15,7 +15,7 @@ class NetworkStateTest : public LocalServiceTest {
  protected:
   void SetUp() override {
     LocalServiceTest::SetUp();
-    m_center = RefPtr<FakeSyncCenter>(new FakeSyncCenter);
+    m_center = RefPtr<TrackerSyncCenter>(new TrackerSyncCenter);
   }
   void TearDown() override {
     Tracker().Disable();
@@ -32,7 +32,7 @@ class NetworkStateTest : public LocalServiceTest {
     Service().Inject(R"({"path":"/api_server/","count":)" + std::to_string(count) + R"(,"body":")" + xml + R"("})");
   }
 
-  RefPtr<FakeSyncCenter> m_center;
+  RefPtr<TrackerSyncCenter> m_center;
 };
 
 TEST_F(NetworkStateTest, ChangesPostOverridesAndEveryFourthUnusableReportReadsThePage) {

@@ -90,7 +90,7 @@ TEST_F(TransportConcurrencyTest, ParallelTransfersStayApart) {
 }
 
 TEST_F(TransportConcurrencyTest, ReportsAreNotHeldUpByAPageFetch) {
-  RefPtr<FakeSyncCenter> center(new FakeSyncCenter);
+  RefPtr<TrackerSyncCenter> center(new TrackerSyncCenter);
   CNetworkState& tracker = CNetworkState::GetInstance();
   tracker.Enable(center.get(), Service().Url("/api_server/"));
   Service().Inject(R"({"path":"/api_server/","delay_ms":60000})");

@@ -32,8 +32,8 @@ class TransportTest : public LocalServiceTest {
   std::string ClosedUrl() { return "http://127.0.0.1:" + std::to_string(ClosedPort()) + "/"; }
 
   // Enables the tracker with a fake sync centre.
-  RefPtr<FakeSyncCenter> Track() {
-    RefPtr<FakeSyncCenter> center(new FakeSyncCenter);
+  RefPtr<TrackerSyncCenter> Track() {
+    RefPtr<TrackerSyncCenter> center(new TrackerSyncCenter);
     CNetworkState::GetInstance().Enable(center.get(), Url("/api_server/"));
     return center;
   }

@@ -80,7 +80,7 @@ inline long PeakRssKb() {
 }
 
 // A sync centre that only records the override calls the tracker makes.
-class FakeSyncCenter final : public CUnknownImpl<ISyncCenter> {
+class TrackerSyncCenter final : public CUnknownImpl<ISyncCenter> {
  public:
   struct Call {
     bool set;  // false: ClearOverrideState
