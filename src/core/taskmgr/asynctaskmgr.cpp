@@ -30,17 +30,6 @@ struct Queued {
   void* context;
 };
 
-TaskListEntry EntryOf(const TaskDataBase& r) {
-  return {r.strId,
-          r.strFullPath,
-          r.nDirection,
-          r.taskState.eTaskStateType,
-          r.taskState.hrResult,
-          r.taskState.nDoneSize,
-          r.taskState.nTotalSize,
-          r.nOpenFlags};
-}
-
 // max(total / count, least), where total 0xFFFFFFFF divided by one stays unbounded.
 std::chrono::milliseconds StopWait(uint32_t totalMs, size_t count, std::chrono::milliseconds least) {
   const uint64_t share = totalMs / std::max<uint64_t>(count, 1);

@@ -105,15 +105,7 @@ TaskState CTaskExecuter::GetTaskState() const {
 
 TaskListEntry CTaskExecuter::Entry() const {
   std::lock_guard<std::mutex> lock(m_lock);
-  const TaskDataBase& r = *m_record;
-  return {r.strId,
-          r.strFullPath,
-          r.nDirection,
-          r.taskState.eTaskStateType,
-          r.taskState.hrResult,
-          r.taskState.nDoneSize,
-          r.taskState.nTotalSize,
-          r.nOpenFlags};
+  return EntryOf(*m_record);
 }
 
 HRESULT CTaskExecuter::OnProgress(void* context, double dlTotal, double dlNow, double ulTotal, double ulNow,

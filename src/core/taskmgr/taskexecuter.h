@@ -29,6 +29,12 @@ class ISyncCenter;
 using SharedTaskData = std::shared_ptr<TaskDataBase>;
 inline SharedTaskData ShareTaskData(TaskDataBase* record) { return SharedTaskData(record, TaskDataReleaser()); }
 
+// The task-list entry of a record.
+inline TaskListEntry EntryOf(const TaskDataBase& r) {
+  return {r.strId, r.strFullPath, r.nDirection, r.taskState.eTaskStateType, r.taskState.hrResult,
+          r.taskState.nDoneSize, r.taskState.nTotalSize, r.nOpenFlags};
+}
+
 class CTaskExecuter : public std::enable_shared_from_this<CTaskExecuter> {
  public:
   // The sync centre is referenced for the executer's life; the storages are borrowed:
