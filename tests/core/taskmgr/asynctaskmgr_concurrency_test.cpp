@@ -137,9 +137,8 @@ class AsyncTaskMgrTest : public OstrelTest {
   }
   // Ticks until n callbacks have come: executers end on their threads' own time.
   void TickUntil(size_t n) {
-    for (auto end = std::chrono::steady_clock::now() + 60s; m_calls.Count() < n && std::chrono::steady_clock::now() < end;
-         std::this_thread::yield())
-      m_mgr->Tick();
+    const auto end = std::chrono::steady_clock::now() + 60s;
+    for (; m_calls.Count() < n && std::chrono::steady_clock::now() < end; std::this_thread::yield()) m_mgr->Tick();
     ASSERT_EQ(n, m_calls.Count());
   }
   Ids List(bool finished) {
