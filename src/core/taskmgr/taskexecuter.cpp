@@ -38,7 +38,12 @@ void CTaskExecuter::StartTask(SharedTaskData record, const std::string& token, c
   m_task->Init(m_localStorage, m_remoteStorage, &CTaskExecuter::OnProgress, 0, 0, this);
   std::shared_ptr<CTaskExecuter> self = shared_from_this();
   std::lock_guard<std::mutex> join(m_joinLock);
-  if (!m_thread.Start([self] { self->Run(); })) {
+  m_running = true;
+  if (!m_thread.Start([self] {
+        self->Run();
+        self->m_running = false;
+      })) {
+    m_running = false;
     OSTREL_LOG(kLogError, "%s", "ERROR_CHECK_BOOLEX:m_hWorkThread");
     SetFinished(E_FAIL);
   }
@@ -88,10 +93,7 @@ void CTaskExecuter::StopTask(std::chrono::milliseconds wait) {
                "*ASSERT*: it->second.pTaskExecuter->GetTaskState().hrResult == E_CV_CURL_CANCEL");
 }
 
-bool CTaskExecuter::Ended() const {
-  if (GetTaskState().eTaskStateType != TS_Finish) return false;
-  return !m_thread.Started() || m_thread.Finished();
-}
+bool CTaskExecuter::Ended() const { return GetTaskState().eTaskStateType == TS_Finish && !m_running; }
 
 void CTaskExecuter::Join() {
   std::lock_guard<std::mutex> join(m_joinLock);

@@ -53,7 +53,8 @@ class CTaskExecuter : public std::enable_shared_from_this<CTaskExecuter> {
   // a thread that has not ended by then is left to end by itself, with a log line.
   // Never on the executer's own thread.
   void StopTask(std::chrono::milliseconds wait);
-  // True once the record is finished and the thread has returned.
+  // True once the record is finished and the thread has left it (read without the
+  // join lock, which a stopping caller may hold while it waits).
   bool Ended() const;
   // Joins a thread that has returned. Call only when Ended().
   void Join();
@@ -79,6 +80,7 @@ class CTaskExecuter : public std::enable_shared_from_this<CTaskExecuter> {
   SharedTaskData m_record;
   std::unique_ptr<ITask> m_task;
   std::atomic<bool> m_cancelled{false};
+  std::atomic<bool> m_running{false};  // the thread has not yet left Run
   mutable std::mutex m_lock;  // m_record->taskState
   std::mutex m_joinLock;      // m_thread's joins
   CWorkerThread m_thread;
