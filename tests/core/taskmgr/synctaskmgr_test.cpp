@@ -1,5 +1,4 @@
-// The synchronous task manager: which request each task name reaches with which token,
-// how often a failing request is sent, and what it does to the reply on the way.
+// The synchronous task manager: the request or file task each task name reaches, with which token, and its retries.
 #include "core/taskmgr/synctaskmgr.h"
 
 #include <memory>
@@ -26,9 +25,13 @@ class SyncTaskMgrTest : public OstrelTest {
     LoggingTask(SyncTaskMgrTest* t, TaskDataBase* record) : t(t), record(record) { t->m_taskLog += 'm'; }
     ~LoggingTask() override { t->m_taskLog += 'd'; }
     HRESULT Init(ILocalStorage* l, IRemoteStorage* r, TransportProgressCallback, int64_t, int64_t, void*) override {
-      return t->m_taskLog += (l == UnusedLocalStorage() && r == t->m_remote.get() ? 'i' : '?'), S_OK;
+      t->m_taskLog += l == UnusedLocalStorage() && r == t->m_remote.get() ? 'i' : '?';
+      return S_OK;
     }
-    HRESULT Execute() override { return t->m_taskLog += 'x', t->m_taskResult; }
+    HRESULT Execute() override {
+      t->m_taskLog += 'x';
+      return t->m_taskResult;
+    }
     HRESULT Cancel(uint32_t) override { return S_OK; }
     TaskDataBase* GetTaskData() override { return record; }
     SyncTaskMgrTest* t;
@@ -60,8 +63,7 @@ TEST_F(SyncTaskMgrTest, EachTaskNameReachesItsRequestOnceWithItsToken) {
       {CreateTaskData_Rename("", true, "id", "a", "c"), "Rename"}, {CreateTaskData_ReLogin("", "dev"), "ReLogin"},
       {CreateTaskData_GetAllShareFile("", 1), "GetAllShareFile"}, {CreateTaskData_GetSpace(kToken), "GetSpace"},
       {CreateTaskData_Delete("", false, "id", "a"), "Delete"}, {CreateTaskData_CleanRecycle("", "id"), "CleanRecycle"},
-      {CreateTaskData_Delete("", true, "id", "a"), "Delete"}, {CreateTaskData_GetRecycle("", "7", 10), "GetRecycle"},
-  };
+      {CreateTaskData_Delete("", true, "id", "a"), "Delete"}, {CreateTaskData_GetRecycle("", "7", 10), "GetRecycle"}};
   auto mgr = Make();
   RecordTree reply;
   std::vector<std::tuple<std::string, std::string, std::string, bool>> want, sent;  // request, task, token, reply
@@ -85,20 +87,17 @@ TEST_F(SyncTaskMgrTest, OnlyNetworkResultsAreTriedAgainEachWithAClearedReply) {
       {kNet, 9, 2, 2, kNet}, {E_CV_NETWORK_ERROR2, 9, 3, 3, E_CV_NETWORK_ERROR2}, {kNet, 9, 1, 1, kNet},
       {E_CV_NETWORK_ERROR3, 9, 5, 5, E_CV_NETWORK_ERROR3}, {E_CV_SHA1_MISMATCH, 9, 3, 3, E_CV_SHA1_MISMATCH},
       {E_CV_TARGET_NOT_EXISTS, 9, 5, 1, E_CV_TARGET_NOT_EXISTS}, {E_FAIL, 9, 5, 1, E_FAIL}, {kNet, 1, 5, 2, S_OK},
-      {E_CV_NETWORK_ERROR3, 2, 3, 3, S_OK}, {kNet, 9, 0, 0, S_OK}, {kNet, 9, -1, 0, S_OK}, {kOld, 9, 3, 1, kOld},
-  };
+      {E_CV_NETWORK_ERROR3, 2, 3, 3, S_OK}, {kNet, 9, 0, 0, S_OK}, {kNet, 9, -1, 0, S_OK}, {kOld, 9, 3, 1, kOld}};
   m_center->Register(m_shell.get());
   for (const auto& row : rows) {
     SCOPED_TRACE(testing::Message() << std::hex << row.fail << std::dec << " " << row.fails << " " << row.tries);
     m_remote = RefPtr<RecordingRemoteStorage>(new RecordingRemoteStorage);
-    auto mgr = Make();
     for (int i = 0; i < row.fails; ++i) m_remote->Queue("Dir", row.fail, RecordTree("partial"));
     m_remote->Queue("Dir", S_OK, RecordTree("full"));
     RecordTree reply("stale");
-    EXPECT_EQ(mgr->ExecuteTask(Record(CreateTaskData_Dir(kToken, "f")).get(), &reply, row.tries), row.result);
-    const auto calls = m_remote->Calls();
-    EXPECT_EQ(calls.size(), row.sent);
-    for (const auto& call : calls) EXPECT_TRUE(call.replyWasEmpty);
+    EXPECT_EQ(Make()->ExecuteTask(Record(CreateTaskData_Dir(kToken, "f")).get(), &reply, row.tries), row.result);
+    EXPECT_EQ(m_remote->Calls().size(), row.sent);
+    for (const auto& call : m_remote->Calls()) EXPECT_TRUE(call.replyWasEmpty);
     EXPECT_EQ(reply, RecordTree(row.sent == 0 ? "stale" : row.result == S_OK ? "full" : "partial"));
     EXPECT_EQ(m_shell->forceUpgrades, row.fail == kOld ? 1 : 0);  // the forced upgrade; its row comes last
   }
@@ -126,9 +125,8 @@ TEST_F(SyncTaskMgrTest, InitNeedsItsComponentsAndASignedInUser) {
   EXPECT_TRUE(m_log.Contains("*ASSERT*: pSyncCenter && pLocalStorage && pRemoteStorage"));
   EXPECT_EQ(mgr.Init(m_center.get(), UnusedLocalStorage(), m_remote.get()), E_FAIL);
   EXPECT_TRUE(m_log.Contains("ERROR_CHECK_BOOLEX:hr == S_OK"));
-  // The components are kept: requests go out without a token; no shell adapter to upgrade.
-  m_remote->Queue("GetItemInfo", E_CV_SRV_METHOD_VERSION_NOT_MATCH);
-  EXPECT_EQ(mgr.ExecuteTask(record.get(), nullptr, 3), E_CV_SRV_METHOD_VERSION_NOT_MATCH);
+  m_remote->Queue("GetItemInfo", E_CV_SRV_METHOD_VERSION_NOT_MATCH);  // with no shell adapter to upgrade
+  EXPECT_EQ(mgr.ExecuteTask(record.get(), nullptr, 3), E_CV_SRV_METHOD_VERSION_NOT_MATCH);  // components kept, no token
   ASSERT_EQ(m_remote->Methods(), std::vector<std::string>{"GetItemInfo"});
   EXPECT_EQ(m_remote->Calls()[0].token, "");
 }
