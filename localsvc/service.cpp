@@ -128,7 +128,7 @@ Service::Service(ServiceOptions options) : m_options(std::move(options)) {
   m_server->set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
     const bool post = req.method == "POST";
     const bool counted = post && std::any_of(m_countedRoutes.begin(), m_countedRoutes.end(),
-                                             [&](const std::regex& r) { return std::regex_match(req.target, r); });
+                                             [&](const std::regex& r) { return std::regex_match(req.path, r); });
     const bool within = req.has_header("Content-Length")
                             ? req.get_header_value<uint64_t>("Content-Length") <= kLargestBody
                             : post || !req.has_header("Transfer-Encoding");
