@@ -110,15 +110,15 @@ void Service::AddXferControlRoutes() {
     if (in.contains("fileId")) {
       Require(m_store.SeedVersion(in["fileId"].get<std::string>(), content, &item, &error), error);
     } else {
-      NewItem spec;
-      spec.ownerId = in.value("userId", "");
-      spec.parentId = in.value("parentId", "");
-      spec.name = in.value("name", "");
-      spec.fileVer = in.value("fileVer", int64_t(1));
-      spec.modTime = in.value("modTime", "");
-      spec.content = content;
-      Require(spec.fileVer >= 1, "fileVer is 1 or more");
-      Require(m_store.AddItem(spec, &item, &error), error);
+      NewItem wanted;
+      wanted.ownerId = in.value("userId", "");
+      wanted.parentId = in.value("parentId", "");
+      wanted.name = in.value("name", "");
+      wanted.fileVer = in.value("fileVer", int64_t(1));
+      wanted.modTime = in.value("modTime", "");
+      wanted.content = content;
+      Require(wanted.fileVer >= 1, "fileVer is 1 or more");
+      Require(m_store.AddItem(wanted, &item, &error), error);
     }
     out.update({{"fileId", item.fileId}, {"fileVer", item.fileVer}, {"size", item.size}, {"sha1", item.sha1},
                 {"opVer", item.opVer}});

@@ -17,8 +17,8 @@ void AppendHexEscape(const char* prefix, uint32_t value, int digits, std::string
   for (int shift = (digits - 1) * 4; shift >= 0; shift -= 4) *out += kHex[(value >> shift) & 0xF];
 }
 
-// One conversion spec, as parsed from the format.
-struct Spec {
+// One conversion, as parsed from the format.
+struct Conversion {
   std::string flags;
   int width = -1;      // -1: none
   int precision = -1;  // -1: none
@@ -26,8 +26,8 @@ struct Spec {
   char conversion = 0;
 };
 
-// The spec again as a printf format for one value, with "*" already resolved.
-std::string SpecFormat(const Spec& s, bool withPrecision = true) {
+// The conversion again as a printf format for one value, with "*" already resolved.
+std::string ConversionFormat(const Conversion& s, bool withPrecision = true) {
   std::string f = "%" + s.flags;
   if (s.width >= 0) f += std::to_string(s.width);
   if (withPrecision && s.precision >= 0) f += "." + std::to_string(s.precision);
@@ -36,7 +36,7 @@ std::string SpecFormat(const Spec& s, bool withPrecision = true) {
   return f;
 }
 
-// Formats one value through snprintf; the format is built from a checked spec.
+// Formats one value through snprintf; the format is built from a checked conversion.
 template <typename T>
 std::string FormatOne(const std::string& format, T value) {
 #pragma GCC diagnostic push
@@ -50,18 +50,18 @@ std::string FormatOne(const std::string& format, T value) {
 }
 
 // A text value: cut to the precision, escaped, then padded to the width.
-std::string FormatText(const Spec& s, std::string_view text) {
+std::string FormatText(const Conversion& s, std::string_view text) {
   if (s.precision >= 0 && text.size() > static_cast<size_t>(s.precision)) text = text.substr(0, s.precision);
   std::string escaped;
   AppendLogEscaped(text, &escaped);
-  Spec padded = s;
+  Conversion padded = s;
   padded.length.clear();
   padded.conversion = 's';
-  return FormatOne(SpecFormat(padded, false), escaped.c_str());
+  return FormatOne(ConversionFormat(padded, false), escaped.c_str());
 }
 
-std::string FormatSigned(const Spec& s, va_list& args) {
-  const std::string f = SpecFormat(s);
+std::string FormatSigned(const Conversion& s, va_list& args) {
+  const std::string f = ConversionFormat(s);
   if (s.length == "l") return FormatOne(f, va_arg(args, long));
   if (s.length == "ll" || s.length == "q") return FormatOne(f, va_arg(args, long long));
   if (s.length == "j") return FormatOne(f, va_arg(args, intmax_t));
@@ -70,8 +70,8 @@ std::string FormatSigned(const Spec& s, va_list& args) {
   return FormatOne(f, va_arg(args, int));  // "", "h", "hh": promoted to int
 }
 
-std::string FormatUnsigned(const Spec& s, va_list& args) {
-  const std::string f = SpecFormat(s);
+std::string FormatUnsigned(const Conversion& s, va_list& args) {
+  const std::string f = ConversionFormat(s);
   if (s.length == "l") return FormatOne(f, va_arg(args, unsigned long));
   if (s.length == "ll" || s.length == "q") return FormatOne(f, va_arg(args, unsigned long long));
   if (s.length == "j") return FormatOne(f, va_arg(args, uintmax_t));
@@ -128,7 +128,7 @@ std::string LogFormatV(const char* format, va_list argsIn) {
       ++p;
       continue;
     }
-    Spec s;
+    Conversion s;
     while (*p && std::strchr("-+ #0'", *p)) s.flags += *p++;
     if (*p == '*') {
       s.width = va_arg(args, int);
@@ -185,8 +185,8 @@ std::string LogFormatV(const char* format, va_list argsIn) {
       case 'G':
       case 'a':
       case 'A':
-        out += s.length == "L" ? FormatOne(SpecFormat(s), va_arg(args, long double))
-                               : FormatOne(SpecFormat(s), va_arg(args, double));
+        out += s.length == "L" ? FormatOne(ConversionFormat(s), va_arg(args, long double))
+                               : FormatOne(ConversionFormat(s), va_arg(args, double));
         break;
       case 'c': {
         if (s.length == "l") {
@@ -211,7 +211,7 @@ std::string LogFormatV(const char* format, va_list argsIn) {
         break;
       }
       case 'p':
-        out += FormatOne(SpecFormat(s), va_arg(args, void*));
+        out += FormatOne(ConversionFormat(s), va_arg(args, void*));
         break;
       case 'n':
         (void)va_arg(args, void*);

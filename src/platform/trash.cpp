@@ -183,7 +183,7 @@ bool MoveToTrash(const std::string& path, Clock* clock, FileEnv* env) {
     std::string candidate = CandidateName(name, n);
     std::string infoPath = trash + "/info/" + candidate + ".trashinfo";
     std::string filesPath = trash + "/files/" + candidate;
-    // The info file reserves the name (O_EXCL), as the Trash specification requires.
+    // The info file reserves the name (O_EXCL), as the Trash standard requires.
     PosixFile out(env);
     if (!out.Open(infoPath, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0600)) {
       if (errno == EEXIST) continue;

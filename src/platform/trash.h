@@ -1,4 +1,4 @@
-// The user's Trash (freedesktop.org Trash specification) in place of the recycle bin.
+// The user's Trash (freedesktop.org Trash standard) in place of the recycle bin.
 // Moves keep the data: a file that cannot be moved to a Trash on its own file system
 // stays where it is and the call fails. Nothing is ever deleted permanently.
 #pragma once
