@@ -3,9 +3,6 @@
 // lines, and processes writing at once.
 #include "common/registry.h"
 
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <filesystem>
 #include <set>
 
@@ -13,6 +10,7 @@
 #include "platform/registrystore.h"
 #include "support/filefault.h"
 #include "support/logcapture.h"
+#include "support/processes.h"
 #include "support/testenv.h"
 
 namespace {
@@ -160,34 +158,16 @@ TEST_F(RegistryTest, DamagedStoreReadsAsDefaultsAndIsRepairedByAWrite) {
 TEST_F(RegistryTest, FourProcessesWritingAtOnceLoseNothing) {
   constexpr int kProcesses = 4;
   constexpr int kEach = 100;
-  int go[2];
-  ASSERT_EQ(pipe(go), 0);
-  std::vector<pid_t> children;
-  for (int p = 0; p < kProcesses; ++p) {
-    pid_t pid = fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-      close(go[1]);
-      char c;
-      if (read(go[0], &c, 1) != 0) _exit(100);  // start together when the pipe closes
-      int failed = 0;
-      for (int i = 0; i < kEach; ++i) {
-        std::string sub = "p" + std::to_string(p);
-        failed += (i % 2 ? SetRegDWORD(sub, "n" + std::to_string(i), static_cast<uint32_t>(p * 1000 + i))
-                         : SetRegString(sub, "n" + std::to_string(i), std::to_string(p * 1000 + i))) != S_OK;
-      }
-      _exit(failed > 99 ? 99 : failed);
+  ChildProcesses children(kProcesses, [&](int p) {
+    int failed = 0;
+    for (int i = 0; i < kEach; ++i) {
+      std::string sub = "p" + std::to_string(p);
+      failed += (i % 2 ? SetRegDWORD(sub, "n" + std::to_string(i), static_cast<uint32_t>(p * 1000 + i))
+                       : SetRegString(sub, "n" + std::to_string(i), std::to_string(p * 1000 + i))) != S_OK;
     }
-    children.push_back(pid);
-  }
-  close(go[0]);
-  close(go[1]);
-  for (pid_t pid : children) {
-    int status = 0;
-    ASSERT_EQ(waitpid(pid, &status, 0), pid);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0);
-  }
+    return failed > 99 ? 99 : failed;
+  });
+  EXPECT_EQ(std::vector<int>(kProcesses, 0), children.Wait());
   for (int p = 0; p < kProcesses; ++p)
     for (int i = 0; i < kEach; ++i) {
       std::string sub = "p" + std::to_string(p), name = "n" + std::to_string(i);

@@ -93,7 +93,12 @@ struct CAsyncTaskMgr::Core {
   }
 
   void Tick() {
-    const std::string token = Token();
+    bool waiting;
+    {
+      std::lock_guard<std::mutex> guard(lock);
+      waiting = !queued.empty();
+    }
+    const std::string token = waiting ? Token() : std::string();  // only for a task to start
     std::vector<std::pair<Running, TaskDataPtr<TaskDataBase>>> reaped;
     {
       std::lock_guard<std::mutex> guard(lock);
@@ -109,7 +114,8 @@ struct CAsyncTaskMgr::Core {
         reaped.emplace_back(std::move(it->second), TaskDataPtr<TaskDataBase>(record->Clone()));
         it = running.erase(it);
       }
-      if (!stopped && running.size() < kMaxRunning && !queued.empty()) {
+      // A task queued since the look above waits for the next tick, which reads its token.
+      if (waiting && !stopped && running.size() < kMaxRunning && !queued.empty()) {
         auto first = queued.begin();
         TaskKey key = first->first;
         Queued q = std::move(first->second);

@@ -1,9 +1,6 @@
 // One user's data base shared as the engine shares it: workers that outlive their
 // session, other threads' statements beside a listing's transaction, and several
 // processes of the user on the same folder at once.
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <map>
@@ -12,6 +9,7 @@
 #include <thread>
 
 #include "storetestutil.h"
+#include "support/processes.h"
 
 namespace {
 
@@ -91,40 +89,28 @@ TEST_F(SessionsConcurrencyTest, AnotherThreadsWriteNeverJoinsOrEndsATransaction)
 TEST_F(SessionsConcurrencyTest, ProcessesAndThreadsOnOneUsersFolder) {
   constexpr int kProcesses = 3, kRounds = 100;
   // The processes start before any thread of this one, and all begin at one signal.
-  int go[2];
-  ASSERT_EQ(pipe(go), 0);
-  std::vector<pid_t> children;
-  for (int p = 0; p < kProcesses; ++p) {
-    pid_t pid = fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-      char c;
-      if (read(go[0], &c, 1) != 1) _exit(102);
-      // Each writes rising versions that interleave with the others', and keys of its
-      // own and keys shared with the others, on a connection of its own (the inherited
-      // one is left untouched); its exit status counts the versions it saw go back.
-      int wentBack = 0;
-      auto session = std::make_shared<CDBHelper>();
-      if (session->Init(m_userDir) != S_OK) _exit(100);
-      RefPtr<ILocalStorage> store(new CLocalStorage(session));
-      int64_t seen = 0;
-      for (int r = 1; r <= kRounds; ++r) {
-        store->SetCurCacheVesion(int64_t(r) * kProcesses + p);
-        int64_t now = store->GetCurCacheVesion(0);
-        wentBack += now < seen;
-        seen = std::max(seen, now);
-        session->Config().SetItem("Proc", "p" + std::to_string(p) + "-" + std::to_string(r), std::to_string(r));
-        session->Config().SetItem("Shared", "k" + std::to_string(r), std::to_string(p));
-      }
-      store = nullptr;
-      session->UnInit();
-      _exit(wentBack);
+  ChildProcesses children(kProcesses, [&](int p) {
+    // Each writes rising versions that interleave with the others', and keys of its
+    // own and keys shared with the others, on a connection of its own (the inherited
+    // one is left untouched); its exit status counts the versions it saw go back.
+    int wentBack = 0;
+    auto session = std::make_shared<CDBHelper>();
+    if (session->Init(m_userDir) != S_OK) return 100;
+    RefPtr<ILocalStorage> store(new CLocalStorage(session));
+    int64_t seen = 0;
+    for (int r = 1; r <= kRounds; ++r) {
+      store->SetCurCacheVesion(int64_t(r) * kProcesses + p);
+      int64_t now = store->GetCurCacheVesion(0);
+      wentBack += now < seen;
+      seen = std::max(seen, now);
+      session->Config().SetItem("Proc", "p" + std::to_string(p) + "-" + std::to_string(r), std::to_string(r));
+      session->Config().SetItem("Shared", "k" + std::to_string(r), std::to_string(p));
     }
-    children.push_back(pid);
-  }
-  ASSERT_EQ(write(go[1], std::string(kProcesses, 'g').data(), kProcesses), kProcesses);
-  close(go[0]);
-  close(go[1]);
+    store = nullptr;
+    session->UnInit();
+    return wentBack;
+  });
+  children.Go();
 
   std::mutex mutex;
   std::map<std::string, std::string> toldOk;  // config writes told S_OK, key -> value
@@ -177,12 +163,8 @@ TEST_F(SessionsConcurrencyTest, ProcessesAndThreadsOnOneUsersFolder) {
       }
     });
   for (std::thread& t : threads) t.join();
-  for (pid_t pid : children) {
-    int status = 0;
-    ASSERT_EQ(waitpid(pid, &status, 0), pid);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0) << "a process saw the version go back, or could not open the data base";
-  }
+  EXPECT_EQ(std::vector<int>(kProcesses, 0), children.Wait())
+      << "a process saw the version go back, or could not open the data base";
 
   EXPECT_EQ(Cli("PRAGMA integrity_check"), "ok\n");
   EXPECT_EQ(wentBack.load(), 0);
