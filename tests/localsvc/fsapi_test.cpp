@@ -91,7 +91,6 @@ TEST_F(FsApiTest, RightsVersionMovesAndClashes) {
       {&alice, "/xsvr/syncFile/", {}, "clientNoMethod", {}, {}},
       {&bob, "/xsvr/getItemInfo/", {{"fileId", docs}}, "targetNotExist", {}, {}},
       // Reads move nothing; a change moves the owner's opVer once, and its item carries it.
-      {&alice, "/xsvr/dir/", {{"fileId", ""}}, "ok", {}, {}},
       {&alice, "/xsvr/getItemInfo/", {{"fileId", docs}}, "ok", {}, {{"name", "Docs"}}},
       {&alice, "/xsvr/getRecycle/", {{"opVer", "0"}, {"size", "100"}}, "ok", {}, {}},
       {&alice, "/xsvr/fullTextSearch", {{"searchText", "a"}, {"searchType", "0"}}, "ok", {}, {}},

@@ -1,7 +1,7 @@
 // The local service's file transfers over raw HTTP: upload tickets, the block server
 // and the whole-file URLs, commits, downloads of uploaded and seeded files in both
-// protocols, the service's checks of what a client sends, the transfer fault hooks and
-// thumbnail packages. Blocks and files are made by the peer codec (OpenSSL, liblzma,
+// protocols, the service's checks of what a client sends, block numbers and thumbnail
+// packages. Blocks and files are made by the peer codec (OpenSSL, liblzma,
 // 7zz); openssl and python3's zipfile check what the service writes.
 #include <set>
 #include <thread>
@@ -349,19 +349,11 @@ TEST_F(TransferServiceTest, SeededFilesInEveryFormatAndPreviousVersions) {
   EXPECT_FALSE(XferContent(Service(), fileId, 1).has_value());
 }
 
-// The hooks' effects on the client are its own tests; here what only the service
-// shows: a block whose key was dropped is still served, and block numbers are quoted
-// texts within the file.
-TEST_F(TransferServiceTest, DownloadMetadataHooksAndBlockNumbers) {
-  std::string content = RandomBytes(kPeerBlockSize + 5, 31);
-  std::string fileId = FsSeedFile(Service(), alice["userId"], "h", content)["fileId"];
-  FsControl(Service(), "/test/xfer/metadata", {{"path", "/blk/downloadMetadata"}, {"index", 2}, {"dropKey", true}});
+// Block numbers are quoted texts within the file.
+TEST_F(TransferServiceTest, DownloadBlockNumbersAreQuotedTextsWithinTheFile) {
+  std::string fileId = FsSeedFile(Service(), alice["userId"], "h", RandomBytes(kPeerBlockSize + 5, 31))["fileId"];
   std::string stub = Api(alice, "/xsvr/requestDownload/", {{"fileId", fileId}}, "3").values["stub"];
-  nlohmann::json meta = DownloadMetadata(stub);
-  EXPECT_FALSE(meta["blocks"][1].contains("fileKey"));
-  EXPECT_TRUE(meta["blocks"][0].contains("fileKey"));
-  EXPECT_EQ(meta["blocks"][1]["sha1"], PeerSha1(DownloadBlock(stub, "\"2\"").body));
-  EXPECT_TRUE(DownloadMetadata(stub)["blocks"][1].contains("fileKey")) << "the next reply is whole again";
+  EXPECT_EQ(DownloadMetadata(stub)["blocks"][1]["sha1"], PeerSha1(DownloadBlock(stub, "\"2\"").body));
   EXPECT_EQ(404, DownloadBlock(stub, "\"3\"").status);
   EXPECT_EQ(404, DownloadBlock(stub, "1").status);
 }

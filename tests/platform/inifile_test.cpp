@@ -79,14 +79,10 @@ TEST_F(IniFileTest, ByteOrderMarks) {
   }
 }
 
-// A missing file is the configuration's test.
-TEST_F(IniFileTest, LoadFromDisk) {
+// Reading the file and a missing one are the configuration's test.
+TEST_F(IniFileTest, AFolderInPlaceOfTheFileReadsAsMissingAndClearsWhatWasRead) {
   CIniFile ini;
-  WriteFileBytes(PathIn("config.ini"), "[Ostrel]\nLogLevel=6\n");
-  ASSERT_TRUE(ini.Load(PathIn("config.ini")));
-  EXPECT_EQ(ini.GetInt("Ostrel", "LogLevel", 4), 6);
-
-  // A folder in place of the file reads as missing, and clears what was read before.
+  ini.Parse("[Ostrel]\nLogLevel=6\n");
   EXPECT_FALSE(ini.Load(Root()));
   EXPECT_EQ(ini.GetInt("Ostrel", "LogLevel", 4), 4);
 }

@@ -125,7 +125,6 @@ TEST_F(RemoteStorageTest, RootsAndPathsJoinWithNothingBetween) {
     const char* url;
   } cases[] = {
       {"http://h:1", "http://h:1/xsvr/dir/"},
-      {"http://h:1/", "http://h:1//xsvr/dir/"},
       {"http://h:1/api", "http://h:1/api/xsvr/dir/"},
   };
   TaskDataPtr<TaskData_Dir> t(CreateTaskData_Dir("T", "F"));
