@@ -90,9 +90,26 @@ void Abandon(std::thread thread, std::shared_ptr<CEvent> done) {
 
 }  // namespace
 
-CWorkerThread::~CWorkerThread() { Join(kWaitForever); }
+CWorkerThread::~CWorkerThread() {
+  std::thread thread;
+  std::shared_ptr<CEvent> done;
+  {
+    std::lock_guard<std::mutex> guard(m_mutex);
+    if (!m_thread.joinable()) return;  // joined, abandoned, or never started
+    thread = std::move(m_thread);
+    done = m_done;
+  }
+  // On the thread itself (the last owner let go of the object from inside fn) there is
+  // nothing to wait for: the thread is running this very code.
+  if (thread.get_id() == std::this_thread::get_id()) {
+    Abandon(std::move(thread), std::move(done));
+    return;
+  }
+  thread.join();
+}
 
 bool CWorkerThread::Start(std::function<void()> fn) {
+  std::lock_guard<std::mutex> guard(m_mutex);
   if (m_thread.joinable() || !fn) return false;
   auto done = std::make_shared<CEvent>();
   try {
@@ -104,20 +121,45 @@ bool CWorkerThread::Start(std::function<void()> fn) {
   } catch (const std::exception&) {
     return false;
   }
+  m_id = m_thread.get_id();
   m_done = std::move(done);
   return true;
 }
 
+bool CWorkerThread::Started() const {
+  std::lock_guard<std::mutex> guard(m_mutex);
+  return m_thread.joinable();
+}
+
+bool CWorkerThread::Finished() const {
+  std::lock_guard<std::mutex> guard(m_mutex);
+  return m_done && m_done->IsSet();
+}
+
 bool CWorkerThread::Join(milliseconds timeout) {
-  if (!m_thread.joinable()) return true;
-  // On the thread itself (the last owner let go of the object from inside fn) there is
-  // nothing to wait for: the thread is running this very code.
-  if (m_thread.get_id() == std::this_thread::get_id() || !m_done->Wait(timeout)) {
-    Abandon(std::move(m_thread), m_done);
-    return false;
+  std::shared_ptr<CEvent> done;
+  {
+    std::lock_guard<std::mutex> guard(m_mutex);
+    if (!m_done) return true;  // never started
+    if (m_id == std::this_thread::get_id()) {
+      // On the thread itself there is nothing to wait for.
+      if (m_thread.joinable()) Abandon(std::move(m_thread), m_done);
+      return false;
+    }
+    done = m_done;
   }
-  m_thread.join();
-  return true;
+  // The wait holds no lock, so that other callers wait within their own bounds.
+  const bool ended = done->Wait(timeout);
+  std::lock_guard<std::mutex> guard(m_mutex);
+  // Another caller may have joined or abandoned it meanwhile, or started a new one.
+  if (m_done == done && m_thread.joinable()) {
+    if (ended) {
+      m_thread.join();  // its function has returned: the thread is ending
+    } else {
+      Abandon(std::move(m_thread), m_done);
+    }
+  }
+  return ended;
 }
 
 size_t JoinAbandonedThreads(milliseconds bound) {

@@ -5,12 +5,15 @@
 // joined at process end, within a bound (JoinAbandonedThreads, registered with atexit
 // by the first abandon); those still running then are left to the process's end.
 //
-// A CWorkerThread object is not thread-safe: one thread at a time uses it (its owner).
+// Every member may be called from any number of threads at once (two callers that stop
+// one component at the same time both wait for its thread), except the destructor, which
+// runs when no other caller is left.
 #pragma once
 
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <thread>
 
 #include "platform/event.h"
@@ -18,8 +21,9 @@
 class CWorkerThread {
  public:
   CWorkerThread() = default;
-  // Joins without bound a thread that is still joinable. Run on the thread itself (fn
-  // let go of the last owner), it abandons the thread instead, which then ends as usual.
+  // Joins without bound a thread that has been neither joined nor abandoned. Run on the
+  // thread itself (fn let go of the last owner), it abandons the thread instead, which
+  // then ends as usual. An abandoned thread is not waited for.
   ~CWorkerThread();
   CWorkerThread(const CWorkerThread&) = delete;
   CWorkerThread& operator=(const CWorkerThread&) = delete;
@@ -30,18 +34,22 @@ class CWorkerThread {
   // is released before the thread counts as finished.
   bool Start(std::function<void()> fn);
   // True while a started thread has been neither joined nor abandoned.
-  bool Started() const { return m_thread.joinable(); }
+  bool Started() const;
   // True once the thread's function has returned.
-  bool Finished() const { return m_done && m_done->IsSet(); }
-  // Waits up to timeout (kWaitForever: no bound) for the thread's function to return
-  // and joins the thread: true. When it has not returned by then the thread is
-  // abandoned (see above): false. True at once when no thread was started. Called on
-  // the thread itself, it cannot wait for it and abandons it at once: false.
+  bool Finished() const;
+  // Waits up to timeout (kWaitForever: no bound) for the thread's function to return:
+  // true, and the thread is joined (by this caller or another). When it has not
+  // returned by then the thread is abandoned (see above): false. Each caller waits
+  // within its own timeout, also for a thread another caller has abandoned already.
+  // True at once when no thread was started. Called on the thread itself, it cannot
+  // wait for it and abandons it at once: false.
   bool Join(std::chrono::milliseconds timeout = kWaitForever);
 
  private:
+  mutable std::mutex m_mutex;  // the three below; never held while waiting
   std::thread m_thread;
-  std::shared_ptr<CEvent> m_done;  // set when the function returns
+  std::thread::id m_id;            // of the thread started last
+  std::shared_ptr<CEvent> m_done;  // set when its function returns
 };
 
 // Joins every abandoned thread that ends within bound (kWaitForever: no bound), one

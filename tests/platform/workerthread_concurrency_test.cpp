@@ -88,4 +88,30 @@ TEST_F(WorkerThreadTest, TimedOutOrSelfReleasedWorkerIsAbandonedAndJoinedOnceItE
   EXPECT_EQ(steps->load(), 1);
 }
 
+TEST_F(WorkerThreadTest, JoinersAtOnceEachWaitWithinTheirOwnBound) {
+  // Two owners stopping one component at once: each returns by its own bound, and a
+  // thread one of them gave up on is still waited for by the other.
+  for (milliseconds second : {kGiveUp, kLong}) {
+    SCOPED_TRACE(second == kGiveUp ? "one joiner gives up" : "both wait");
+    auto gate = std::make_shared<CEvent>();
+    CWorkerThread worker;
+    ASSERT_TRUE(worker.Start([gate] { gate->Wait(); }));
+    CEvent secondReturned;
+    std::thread first([&] { EXPECT_TRUE(worker.Join(kLong)); });
+    std::thread other([&] {
+      EXPECT_EQ(worker.Join(second), second == kLong);
+      secondReturned.Set();
+    });
+    if (second == kGiveUp) {
+      EXPECT_TRUE(secondReturned.Wait(kLong)) << "the shorter bound ended its wait";
+    }
+    gate->Set();
+    first.join();
+    other.join();
+    EXPECT_TRUE(worker.Finished());
+    EXPECT_FALSE(worker.Started());
+  }
+  EXPECT_EQ(JoinAbandonedThreads(kLong), 0u);
+}
+
 }  // namespace

@@ -3,11 +3,13 @@
 
 #include <atomic>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
 #include "common/recordtree.h"
+#include "core/interfaces/ilocalstorage.h"
 #include "core/interfaces/iremotestorage.h"
 #include "core/interfaces/isynccenter.h"
 #include "shell/ishelladapter.h"
@@ -67,6 +69,49 @@ struct FakeShellAdapter final : CUnknownImpl<IShellAdapter> {
   ShellProcess ShellOpen(const std::string&) override { return kShellOpenFailed; }
   int32_t ShowWizard(const std::string&, const std::string&, const std::string&, const std::string&, int32_t,
                      const std::string&, int32_t) override { return -1; }
+};
+
+// A local storage for components that hold it without using it: every call answers E_NOTIMPL, an empty text or
+// the default given. *alive (when given) turns false when the last reference goes.
+class FakeLocalStorage final : public CUnknownImpl<ILocalStorage> {
+ public:
+  explicit FakeLocalStorage(std::shared_ptr<std::atomic<bool>> alive = nullptr) : m_alive(std::move(alive)) {
+    if (m_alive) *m_alive = true;
+  }
+  ~FakeLocalStorage() override {
+    if (m_alive) *m_alive = false;
+  }
+  OSTREL_FAKE_NOTIMPL(Init, const std::string&, const std::string&) OSTREL_FAKE_NOTIMPL(UnInit)
+  OSTREL_FAKE_NOTIMPL(BeginTransaction) OSTREL_FAKE_NOTIMPL(CommitTransaction) OSTREL_FAKE_NOTIMPL(ClearLastSnapshot)
+  bool FolderNeedUpdate(const std::string&, ItemSpace) override { return true; }
+  OSTREL_FAKE_NOTIMPL(GetLastSyncSnapshot, const std::string&, std::vector<CFileItemRecord>*, ItemSpace)
+  OSTREL_FAKE_NOTIMPL(GetItemInfo, const std::string&, CFileItemRecord*, ItemSpace)
+  OSTREL_FAKE_NOTIMPL(GetItemShareRight, const std::string&, std::vector<ShareEntry>*, ItemSpace)
+  OSTREL_FAKE_NOTIMPL(AddOrUpdateFileItem, const CFileItemRecord&, ItemSpace)
+  OSTREL_FAKE_NOTIMPL(UpdateFileVersion, const std::string&, int64_t, int64_t, const std::string&)
+  OSTREL_FAKE_NOTIMPL(ClearOldFileItem, const std::string&, ItemSpace)
+  OSTREL_FAKE_NOTIMPL(UpdateFolderCacheVesion, const std::string&, ItemSpace)
+  OSTREL_FAKE_NOTIMPL(SetCurCacheVesion, int64_t) OSTREL_FAKE_NOTIMPL(SetCurShareCacheVesion, int64_t)
+  int64_t GetCurCacheVesion(int64_t defaultValue) override { return defaultValue; }
+  int64_t GetCurShareCacheVesion(int64_t defaultValue) override { return defaultValue; }
+  OSTREL_FAKE_NOTIMPL(GetFileSha1ByPath, const std::string&, std::string*, bool)
+  OSTREL_FAKE_NOTIMPL(GetFileSizeByPath, const std::string&, int64_t*, bool)
+  OSTREL_FAKE_NOTIMPL(GetFileTimeByPath, const std::string&, std::string*, std::string*, bool)
+  OSTREL_FAKE_NOTIMPL(DeleteFileItem, const std::string&, ItemSpace)
+  OSTREL_FAKE_NOTIMPL(DeleteFoldItem, const std::string&, ItemSpace)
+  OSTREL_FAKE_NOTIMPL(EncodeFile, const std::string&, const std::string&, const std::string&, const std::string&)
+  OSTREL_FAKE_NOTIMPL(DecodeFile, const std::string&, const std::string&, const std::string&)
+  std::string GetTempFilePath() override { return std::string(); }
+  std::string GetTempFolder() override { return std::string(); }
+  std::string GetFullPath(const std::string&) override { return std::string(); }
+  OSTREL_FAKE_NOTIMPL(CopyFileToTempPathByFullPath, const std::string&, std::string*, bool)
+  OSTREL_FAKE_NOTIMPL(MoveTempFileToSyncSpace, const std::string&, const std::string&, const std::string&)
+  OSTREL_FAKE_NOTIMPL(LocalFullTextSearch, const std::string&, std::vector<CFileItemRecord>*)
+  OSTREL_FAKE_NOTIMPL(SetFolderViewMode, const std::string&, int, int, ItemSpace)
+  int GetFolderViewMode(const std::string&, int, ItemSpace) override { return 0; }
+
+ private:
+  std::shared_ptr<std::atomic<bool>> m_alive;
 };
 
 // The remote storage: Delete and the requests that take a reply log a Call and answer the next outcome queued for

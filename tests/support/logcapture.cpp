@@ -7,6 +7,7 @@ LogCapture::LogCapture() {
     std::lock_guard<std::mutex> g(m_mutex);
     m_lines.push_back(line);
     m_failures += level == kLogError || level == kLogWarn;
+    m_added.notify_all();
   });
 }
 
@@ -21,6 +22,18 @@ int LogCapture::Count(const std::string& text) {
   int n = 0;
   for (const auto& l : Lines()) n += l.find(text) != std::string::npos;
   return n;
+}
+
+bool LogCapture::WaitFor(std::initializer_list<std::string> texts, std::chrono::milliseconds bound) {
+  std::unique_lock<std::mutex> g(m_mutex);
+  size_t seen = 0;  // lines already looked at
+  auto found = [&] {
+    for (; seen < m_lines.size(); ++seen)
+      for (const std::string& t : texts)
+        if (m_lines[seen].find(t) != std::string::npos) return true;
+    return false;
+  };
+  return m_added.wait_for(g, bound, found);
 }
 
 int LogCapture::Failures() {

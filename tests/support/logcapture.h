@@ -1,6 +1,9 @@
 // Collects every log line written while it lives (the lines also go to the file).
 #pragma once
 
+#include <chrono>
+#include <condition_variable>
+#include <initializer_list>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -15,6 +18,8 @@ class LogCapture {
   std::vector<std::string> Lines();
   // True when some line contains the text.
   bool Contains(const std::string& text) { return Count(text) > 0; }
+  // Waits until some line contains one of the texts, or bound has passed: whether one does.
+  bool WaitFor(std::initializer_list<std::string> texts, std::chrono::milliseconds bound);
   // Number of lines that contain the text.
   int Count(const std::string& text);
   // Number of error and warning lines (failed checks, refusals): for failures whose
@@ -26,6 +31,7 @@ class LogCapture {
 
  private:
   std::mutex m_mutex;
+  std::condition_variable m_added;
   std::vector<std::string> m_lines;
   int m_failures = 0;
 };

@@ -2,6 +2,12 @@
 // record on the caller's thread; AddTask queues it for the background, where at most
 // five tasks run at once, each on its own thread. Created by CreateTaskMgr
 // (core/taskmgr/taskmgr.h).
+//
+// Life: Init, then Start; Stop (from then on adds and retries are refused), then
+// UnInit. Init and Start come from the one thread that sets the manager up, before
+// it is shared. Every other call may come from any thread, also at once: several
+// threads run ExecuteTask side by side, the UI polls GetTaskList while another thread
+// adds, cancels or retries, and sign-out and shut-down may Stop it at the same time.
 #pragma once
 
 #include <cstdint>
@@ -17,7 +23,9 @@ class RecordTree;
 class TaskDataBase;
 
 // Called once when a background task has ended, with a copy of its record as it ended
-// (taskState says how), valid during the call. The result is ignored.
+// (taskState says how), valid during the call. It runs on the manager's thread with
+// no lock of the manager held, so it may call the manager again; it must not wait for
+// a thread that may be stopping the manager. No callback runs once Stop has returned.
 using TaskCompletionCallback = void (*)(TaskDataBase* record, void* context);
 
 // One task of a task-list snapshot, copied from its record.
@@ -36,13 +44,19 @@ class ITaskMgr : public IUnknown {
  public:
   static constexpr IID kIID = GuidFromString("{2C26032A-F561-4B5D-A858-514864E2C474}");
 
-  // Keeps the three (borrowed) and reads the session token from the sync centre.
+  // Keeps the three (borrowed: they must outlive Stop; a background task holds its
+  // own references) and reads the session token from the sync centre. E_POINTER when
+  // one is null; the failure of the token query (the manager is not set up then).
   virtual HRESULT Init(ISyncCenter* syncCenter, ILocalStorage* localStorage, IRemoteStorage* remoteStorage) = 0;
+  // Nothing to undo beyond Stop: S_OK.
   virtual HRESULT UnInit() = 0;
   // Starts the background manager's thread.
   virtual HRESULT Start() = 0;
   // Drops the waiting tasks, cancels the running ones and waits for them and for the
-  // manager's thread, within timeoutMs (0xFFFFFFFF: no bound). Later adds are refused.
+  // manager's thread, within timeoutMs (0xFFFFFFFF: no bound); a task that does not end
+  // in time is left to end by itself, and its callback never runs. Later adds are
+  // refused. Once it returns no completion callback runs: it waits for those already
+  // under way, whatever the bound (unless called from one of them). S_OK.
   virtual HRESULT Stop(uint32_t timeoutMs) = 0;
   // Runs the record on this thread up to tries times while it fails with a network
   // result; the last result. reply (may be null) receives the service's reply.
@@ -52,6 +66,7 @@ class ITaskMgr : public IUnknown {
   virtual HRESULT AddTask(TaskDataBase* record, bool force, TaskCompletionCallback callback, void* context) = 0;
   // Drops a waiting task (no callback) or cancels a running one (one callback).
   virtual HRESULT CancelTask(const std::string& id) = 0;
+  // An unused slot: logs an assertion line and returns S_OK.
   virtual HRESULT Reserved10() = 0;
   // Appends the finished tasks, or the running then the waiting ones, in id order.
   virtual HRESULT GetTaskList(bool finished, std::vector<TaskListEntry>* tasks) = 0;

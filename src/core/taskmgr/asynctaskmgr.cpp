@@ -1,9 +1,11 @@
 #include "core/taskmgr/asynctaskmgr.h"
 
 #include <algorithm>
+#include <condition_variable>
 #include <map>
 #include <mutex>
 #include <utility>
+#include <vector>
 
 #include "common/checks.h"
 #include "common/log.h"
@@ -37,6 +39,9 @@ std::chrono::milliseconds StopWait(uint32_t totalMs, size_t count, std::chrono::
   return std::max(std::chrono::milliseconds(share), least);
 }
 
+// The managers whose ticks this thread is running, innermost last.
+thread_local std::vector<const void*> t_ticksOnThisThread;
+
 // The entries of a map ordered by TaskKey whose id is id.
 template <class Map>
 auto EntriesOf(Map& map, const std::string& id) {
@@ -49,6 +54,8 @@ struct CAsyncTaskMgr::Core {
   explicit Core(TaskMgrOptions o) : options(std::move(o)) {}
 
   const TaskMgrOptions options;
+  // Borrowed: reached only under lock before Stop, where references are taken for
+  // whatever may outlive Stop (an executer, a token query).
   ISyncCenter* syncCenter = nullptr;
   ILocalStorage* localStorage = nullptr;
   IRemoteStorage* remoteStorage = nullptr;
@@ -61,11 +68,57 @@ struct CAsyncTaskMgr::Core {
   bool stopped = false;
   uint64_t next = 0;
 
-  // The session token now, read outside the lock (the sync centre has locks of its own).
+  // Ticks under way: once closed (by Stop) no tick reaps or starts anything, and Stop
+  // waits for the completion callbacks of the ticks under way, so that none runs once
+  // it has returned. Taken inside lock or alone, and held only briefly.
+  std::mutex tickLock;
+  std::condition_variable tickEnded;
+  bool ticksClosed = false;
+  int ticksUnderWay = 0;
+
+  // The session token now, read outside the lock (the sync centre has locks of its
+  // own). Empty once stopped: the sync centre may be gone then.
   std::string Token() {
+    RefPtr<ISyncCenter> center;
+    {
+      std::lock_guard<std::mutex> guard(lock);
+      if (stopped || !syncCenter) return std::string();
+      center = RefPtr<ISyncCenter>(syncCenter);
+    }
     std::string token;
-    if (syncCenter) syncCenter->GetUserInfo(nullptr, &token, nullptr, nullptr);
+    center->GetUserInfo(nullptr, &token, nullptr, nullptr);
     return token;
+  }
+
+  // Under lock: false, and the tick is to do nothing, once ticks are closed.
+  bool EnterTick() {
+    std::lock_guard<std::mutex> guard(tickLock);
+    if (ticksClosed) return false;
+    ++ticksUnderWay;
+    t_ticksOnThisThread.push_back(this);
+    return true;
+  }
+  void LeaveTick() {
+    t_ticksOnThisThread.pop_back();
+    std::lock_guard<std::mutex> guard(tickLock);
+    --ticksUnderWay;
+    tickEnded.notify_all();
+  }
+  void CloseTicks() {
+    std::lock_guard<std::mutex> guard(tickLock);
+    ticksClosed = true;
+  }
+  // Waits for the ticks under way on other threads; one of the calling thread (a
+  // callback that stops the manager) cannot end before the callback returns.
+  void WaitForTicks() {
+    const int own = static_cast<int>(
+        std::count(t_ticksOnThisThread.begin(), t_ticksOnThisThread.end(), static_cast<const void*>(this)));
+    std::unique_lock<std::mutex> guard(tickLock);
+    if (ticksUnderWay <= own) return;
+    guard.unlock();
+    OSTREL_LOG(kLogInfo, "%s", "CAsyncTaskMgr::Stop() waits for the completion callbacks under way");
+    guard.lock();
+    tickEnded.wait(guard, [&] { return ticksUnderWay <= own; });
   }
 
   // Under the lock: queues the record, or starts it now.
@@ -102,6 +155,9 @@ struct CAsyncTaskMgr::Core {
     std::vector<std::pair<Running, TaskDataPtr<TaskDataBase>>> reaped;
     {
       std::lock_guard<std::mutex> guard(lock);
+      // Once Stop has begun nothing is reaped: a task is either still listed as running
+      // or finished with its callback called before Stop returns.
+      if (!EnterTick()) return;
       for (auto it = running.begin(); it != running.end();) {
         if (!it->second.executer->Ended()) {
           ++it;
@@ -128,6 +184,7 @@ struct CAsyncTaskMgr::Core {
       r.executer.reset();
       if (r.callback) r.callback(ended.get(), r.context);
     }
+    LeaveTick();
   }
 
   // Takes the waiting tasks (all, or those with id) out of the queue, and copies the
@@ -182,21 +239,24 @@ HRESULT CAsyncTaskMgr::Start() {
 }
 
 HRESULT CAsyncTaskMgr::Stop(uint32_t timeoutMs) {
-  HRESULT hr = S_OK;
-  TRACE_SCOPE("CAsyncTaskMgr::Stop()", &hr);
-  std::vector<Queued> dropped;
-  std::vector<std::shared_ptr<CTaskExecuter>> stopping;
+  // From here on no task is reaped, added or started.
+  m_core->CloseTicks();
   {
     std::lock_guard<std::mutex> guard(m_core->lock);
     m_core->stopped = true;
   }
+  HRESULT hr = S_OK;
+  TRACE_SCOPE("CAsyncTaskMgr::Stop()", &hr);
+  std::vector<Queued> dropped;
+  std::vector<std::shared_ptr<CTaskExecuter>> stopping;
   const size_t count = m_core->Detach(nullptr, &dropped, &stopping);
   dropped.clear();  // released, without callbacks
   const auto wait = StopWait(timeoutMs, count, m_core->options.minStopWait);
   for (const auto& executer : stopping) executer->StopTask(wait);
   m_core->stopEvent.Set();
-  if (m_thread.Started() && !m_thread.Join(WaitFromMs(timeoutMs)))
+  if (!m_thread.Join(WaitFromMs(timeoutMs)))
     OSTREL_LOG(kLogError, "*ASSERT*: CAsyncTaskMgr::Stop：线程退出超时，TimeOut = %d", static_cast<int>(timeoutMs));
+  m_core->WaitForTicks();
   return hr;
 }
 

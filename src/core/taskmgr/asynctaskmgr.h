@@ -8,7 +8,11 @@
 // Every list is ordered by task id; two tasks with one id are kept apart, in the order
 // they came. One lock covers the lists. Nobody waits for a thread while holding it,
 // and completion callbacks run after it is released, so a callback may call any
-// member.
+// member (Stop included).
+//
+// Threads: every member may be called from any thread, also at once (Stop from two
+// threads included). Completion callbacks run on the manager thread (on the caller's
+// for Tick). A callback must not wait for a thread that may be stopping the manager.
 #pragma once
 
 #include <cstddef>
@@ -26,12 +30,13 @@ class CAsyncTaskMgr {
   static constexpr size_t kMaxRunning = 5;
 
   explicit CAsyncTaskMgr(TaskMgrOptions options = {});
-  // Stops a manager still running, waiting for each task at most minStopWait.
+  // Stops a manager still running as Stop(minStopWait) does.
   ~CAsyncTaskMgr();
   CAsyncTaskMgr(const CAsyncTaskMgr&) = delete;
   CAsyncTaskMgr& operator=(const CAsyncTaskMgr&) = delete;
 
-  // Keeps the three (borrowed; executers reference them while they run).
+  // Keeps the three (borrowed until Stop; each executer holds a reference on them for
+  // its life, so a task Stop gives up on may go on using them).
   HRESULT Init(ISyncCenter* syncCenter, ILocalStorage* localStorage, IRemoteStorage* remoteStorage);
   // Starts the manager thread. S_OK when it runs (also when it ran already).
   HRESULT Start();
@@ -39,6 +44,12 @@ class CAsyncTaskMgr {
   // each up to max(timeout / running, minStopWait), then for the manager thread up to
   // timeoutMs (0xFFFFFFFF: no bound). Tasks that do not end in time are left to end by
   // themselves; their callbacks are not called. Adds and retries are refused from now.
+  // Once Stop has begun no task is reaped, so an ended task stays listed as running
+  // and gets no callback; the callbacks of a tick already under way run to their end
+  // and Stop waits for them, whatever the bound (but for one it is called from). When
+  // it returns no callback runs, and the caller may free what the callbacks use.
+  // Several threads may stop the manager at once; each returns within its own bound,
+  // but for that wait. Always S_OK.
   HRESULT Stop(uint32_t timeoutMs);
   // Takes the record (released when refused). E_POINTER for null, E_FAIL after Stop.
   HRESULT AddTask(TaskDataBase* record, bool force, TaskCompletionCallback callback, void* context);

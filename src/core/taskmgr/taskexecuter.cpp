@@ -3,21 +3,16 @@
 #include "common/checks.h"
 #include "common/log.h"
 #include "common/tracestack.h"
-#include "core/interfaces/ilocalstorage.h"
-#include "core/interfaces/iremotestorage.h"
-#include "core/interfaces/isynccenter.h"
 #include "shell/ishelladapter.h"
 
 CTaskExecuter::CTaskExecuter(ISyncCenter* syncCenter, ILocalStorage* localStorage, IRemoteStorage* remoteStorage,
                              int tries)
     : m_syncCenter(syncCenter), m_localStorage(localStorage), m_remoteStorage(remoteStorage), m_tries(tries) {}
 
-CTaskExecuter::~CTaskExecuter() {
-  // The manager joins or gives up on the thread before letting go of the executer;
-  // the last owner is then either the manager or the thread itself.
-  std::lock_guard<std::mutex> join(m_joinLock);
-  if (m_thread.Started()) m_thread.Join();
-}
+// The manager joins or gives up on the thread before letting go of the executer; the
+// last owner is then either the manager or the thread itself, and m_thread's
+// destructor waits for nothing.
+CTaskExecuter::~CTaskExecuter() = default;
 
 void CTaskExecuter::StartTask(SharedTaskData record, const std::string& token, const TaskFactory& factory) {
   if (m_task) OSTREL_LOG(kLogError, "%s", "*ASSERT*: !m_pCurrentTask");
@@ -35,9 +30,8 @@ void CTaskExecuter::StartTask(SharedTaskData record, const std::string& token, c
     SetFinished(E_FAIL);
     return;
   }
-  m_task->Init(m_localStorage, m_remoteStorage, &CTaskExecuter::OnProgress, 0, 0, this);
+  m_task->Init(m_localStorage.get(), m_remoteStorage.get(), &CTaskExecuter::OnProgress, 0, 0, this);
   std::shared_ptr<CTaskExecuter> self = shared_from_this();
-  std::lock_guard<std::mutex> join(m_joinLock);
   m_running = true;
   if (!m_thread.Start([self] {
         self->Run();
@@ -70,6 +64,10 @@ void CTaskExecuter::SetFinished(HRESULT hr) {
     std::lock_guard<std::mutex> lock(m_lock);
     m_record->taskState.eTaskStateType = TS_Finish;
     m_record->taskState.hrResult = hr;
+    // From here on the state is read from this copy: once the manager has reaped the
+    // run, a retry may hand the record to another executer.
+    m_endState = m_record->taskState;
+    m_ended = true;
   }
   if (hr == E_CV_SRV_METHOD_VERSION_NOT_MATCH && m_syncCenter) {
     RefPtr<IShellAdapter> shell;
@@ -81,27 +79,24 @@ void CTaskExecuter::SetFinished(HRESULT hr) {
 void CTaskExecuter::StopTask(std::chrono::milliseconds wait) {
   m_cancelled = true;
   if (m_task) m_task->Cancel(0);
-  std::lock_guard<std::mutex> join(m_joinLock);
-  if (!m_thread.Started()) return;
+  const bool running = m_thread.Started();  // else there is no run to see end
   if (!m_thread.Join(wait)) {
     OSTREL_LOG(kLogError, "*ASSERT*: CTaskExecuter::_Stop: 线程退出超时，TimeOut = %lld",
                static_cast<long long>(wait == kWaitForever ? -1 : wait.count()));
     return;
   }
-  if (GetTaskState().hrResult != E_CV_CURL_CANCEL)
+  if (running && GetTaskState().hrResult != E_CV_CURL_CANCEL)
     OSTREL_LOG(kLogError, "%s",
                "*ASSERT*: it->second.pTaskExecuter->GetTaskState().hrResult == E_CV_CURL_CANCEL");
 }
 
 bool CTaskExecuter::Ended() const { return GetTaskState().eTaskStateType == TS_Finish && !m_running; }
 
-void CTaskExecuter::Join() {
-  std::lock_guard<std::mutex> join(m_joinLock);
-  if (m_thread.Started()) m_thread.Join();
-}
+void CTaskExecuter::Join() { m_thread.Join(); }
 
 TaskState CTaskExecuter::GetTaskState() const {
   std::lock_guard<std::mutex> lock(m_lock);
+  if (m_ended) return m_endState;
   return m_record ? m_record->taskState : TaskState{};
 }
 

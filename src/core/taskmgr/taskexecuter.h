@@ -1,11 +1,22 @@
-// CTaskExecuter: runs one background task on a thread of its own, up to five tries,
-// and keeps the task's state for the manager. The executer owns the task and shares
-// the record with the manager; its thread co-owns the executer, so that a thread the
-// manager gave up waiting for (see Stop) touches nothing that has been freed.
+// CTaskExecuter: runs one background task on a thread of its own, up to a number of
+// tries, and keeps the task's state for the manager.
 //
-// Locks: the executer lock covers the record's taskState and is the innermost lock;
-// the executer's own thread takes no other. The join lock lets one caller at a time
-// wait for the thread.
+// Ownership: the executer owns the task (ITask) and shares the record with the
+// manager's lists. It holds a reference on the sync centre and on both storages for
+// its whole life, and its thread co-owns the executer, so that a thread the manager
+// gave up waiting for (Stop, CancelTask) touches nothing that has been freed, even
+// after the sync centre has let the storages go.
+//
+// Threads: StartTask is called once, by the manager under its lock, before the
+// executer is shared. StopTask, Ended, GetTaskState and Join may be called from any
+// thread, also at once; never on the executer's own thread. Entry and Record are for
+// the manager while the executer is in its running list (no other run of the record
+// exists then).
+//
+// Locks: the executer lock covers the record's taskState while the task runs and is
+// innermost; the executer's own thread takes no other lock of the manager. Once the
+// run has ended the executer no longer reads or writes the record: a retry may be
+// running it again on another executer.
 #pragma once
 
 #include <atomic>
@@ -15,31 +26,16 @@
 #include <string>
 
 #include "common/unknown.h"
+#include "core/interfaces/ilocalstorage.h"
+#include "core/interfaces/iremotestorage.h"
+#include "core/interfaces/isynccenter.h"
 #include "core/interfaces/itask.h"
-#include "core/interfaces/itaskmgr.h"
-#include "core/interfaces/taskdata.h"
+#include "core/taskmgr/taskrecord.h"
 #include "platform/workerthread.h"
-
-class ILocalStorage;
-class IRemoteStorage;
-class ISyncCenter;
-
-// A record shared by the manager's lists and the executer running it; released with
-// its last owner.
-using SharedTaskData = std::shared_ptr<TaskDataBase>;
-inline SharedTaskData ShareTaskData(TaskDataBase* record) { return SharedTaskData(record, TaskDataReleaser()); }
-
-// The task-list entry of a record.
-inline TaskListEntry EntryOf(const TaskDataBase& r) {
-  return {r.strId, r.strFullPath, r.nDirection, r.taskState.eTaskStateType, r.taskState.hrResult,
-          r.taskState.nDoneSize, r.taskState.nTotalSize, r.nOpenFlags};
-}
 
 class CTaskExecuter : public std::enable_shared_from_this<CTaskExecuter> {
  public:
-  // The sync centre is referenced for the executer's life; the storages are borrowed:
-  // the sync centre stops the task manager, waiting for every task, before it lets
-  // them go.
+  // Takes a reference on each of the three (none may be null).
   CTaskExecuter(ISyncCenter* syncCenter, ILocalStorage* localStorage, IRemoteStorage* remoteStorage, int tries);
   ~CTaskExecuter();
   CTaskExecuter(const CTaskExecuter&) = delete;
@@ -51,21 +47,24 @@ class CTaskExecuter : public std::enable_shared_from_this<CTaskExecuter> {
   void StartTask(SharedTaskData record, const std::string& token, const TaskFactory& factory);
   // Cancels the task (no further try is made) and waits up to wait for the thread;
   // a thread that has not ended by then is left to end by itself, with a log line.
-  // Never on the executer's own thread.
   void StopTask(std::chrono::milliseconds wait);
-  // True once the record is finished and the thread has left it (read without the
-  // join lock, which a stopping caller may hold while it waits).
+  // True once the run has finished and the thread has left the task.
   bool Ended() const;
   // Joins a thread that has returned. Call only when Ended().
   void Join();
-  // The record's state and a list entry of it, read under the executer lock.
+  // The record's state: while the task runs, as it is now; after, as the run ended
+  // it (a copy, which a later run of the record does not change).
   TaskState GetTaskState() const;
   TaskListEntry Entry() const;
   const SharedTaskData& Record() const { return m_record; }
 
   // The progress function handed to the task; context is the executer.
   static HRESULT OnProgress(void* context, double dlTotal, double dlNow, double ulTotal, double ulNow, double);
-  // False for success and the results no further try can change.
+  // Whether another try may change the result: false for success and for the results
+  // no further try can change (cancelled, fileVerConflict, parentNotExist,
+  // targetNotExist, emptyFile, overSpace, serverDenyReadOnly, a locked local file);
+  // true for every other failure (network failures, other service words, local
+  // errors), which the executer tries again at once while tries are left.
   static bool IsRetryable(HRESULT hr);
 
  private:
@@ -73,15 +72,16 @@ class CTaskExecuter : public std::enable_shared_from_this<CTaskExecuter> {
   void SetFinished(HRESULT hr);
 
   RefPtr<ISyncCenter> m_syncCenter;
-  ILocalStorage* m_localStorage;
-  IRemoteStorage* m_remoteStorage;
+  RefPtr<ILocalStorage> m_localStorage;
+  RefPtr<IRemoteStorage> m_remoteStorage;
   int m_tries;
   int32_t m_reserved10 = 0;
   SharedTaskData m_record;
   std::unique_ptr<ITask> m_task;
   std::atomic<bool> m_cancelled{false};
   std::atomic<bool> m_running{false};  // the thread has not yet left Run
-  mutable std::mutex m_lock;  // m_record->taskState
-  std::mutex m_joinLock;      // m_thread's joins
+  mutable std::mutex m_lock;           // m_record->taskState while running; m_ended, m_endState
+  bool m_ended = false;
+  TaskState m_endState;
   CWorkerThread m_thread;
 };

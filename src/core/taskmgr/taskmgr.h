@@ -29,6 +29,11 @@ class CTaskMgr final : public CUnknownImpl<ITaskMgr> {
   CAsyncTaskMgr m_async;
 };
 
+// Makes a task manager and stores it in *ppObj with one reference, which the caller
+// releases (after Stop: a manager released while it runs is stopped as by
+// Stop(minStopWait)). S_OK; E_FAIL with nothing stored when ppObj is null or the
+// object cannot be made. The defaults: no task factory (the file tasks then fail
+// with E_FAIL), a tick of 1000 ms, stop waits of at least 2000 ms per task.
 HRESULT CreateTaskMgr(ITaskMgr** ppObj);
-// With the task factory and the waits of options in place of the defaults.
+// The same with the task factory and the waits of options in place of the defaults.
 HRESULT CreateTaskMgr(ITaskMgr** ppObj, const TaskMgrOptions& options);
