@@ -57,8 +57,9 @@ HRESULT GetFileTimeStrings(const std::string& path, std::string* creationTime, s
 
 // Moves source onto target, replacing it; across file systems (regular files only)
 // by copy to a temp file beside the target, fsync and rename, so the target is never
-// half-written. True only when the source is gone and the target exists; a failure
-// is logged.
+// half-written. True only when the source is gone and the target exists, durably; a
+// failure is logged. A false may follow a move that happened but whose folder could
+// not be synced (see MoveReplace): the target is then not to be taken as untouched.
 bool MoveFileReplace(const std::string& source, const std::string& target, FileEnv* env = FileEnv::Default());
 
 // Deletes a file (a link itself) whatever its permission bits; a folder is never

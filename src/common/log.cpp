@@ -11,12 +11,14 @@
 #include <mutex>
 #include <vector>
 
+#include "common/configfolder.h"
 #include "common/logformat.h"
 #include "common/strformat.h"
 #include "common/utf8.h"
 #include "platform/clock.h"
 #include "platform/fileenv.h"
 #include "platform/namedlock.h"
+#include "platform/posixfile.h"
 
 namespace {
 
@@ -48,6 +50,8 @@ class ZLogFile {
   }
 
   int Init(const std::string& program, const std::string& path, int level, uint32_t flags, int days) {
+    // Read before any lock of the log is taken: reading the store may log.
+    m_lock.SetFolder(GetConfigFolder());
     {
       std::lock_guard<std::mutex> guard(m_state);
       m_program = program;
@@ -68,6 +72,7 @@ class ZLogFile {
   }
 
   void Write(int level, const char* sourceFile, int line, const std::string& text) {
+    ErrnoKeeper keepErrno;  // logging never changes errno
     Clock* clock = GetClock();
     int pause = m_pauseMs.load(std::memory_order_relaxed);
     if (pause > 0) clock->SleepFor(std::chrono::milliseconds(pause));
@@ -88,10 +93,12 @@ class ZLogFile {
 
     std::string out = FormatLine(now, level, program, sourceFile, line, text, threshold);
     FileEnv* env = GetFileEnv();
-    int fd = env->Open(m_currentPath, O_WRONLY | O_CREAT | O_APPEND, 0600);
+    int fd = env->Open(m_currentPath, O_RDWR | O_CREAT | O_APPEND, 0600);
     if (fd < 0) return;
-    const char* p = out.data();
-    size_t left = out.size();
+    std::string lineEnd = EndOfLastLine(env, fd);
+    std::string whole = lineEnd.empty() ? out : lineEnd + out;
+    const char* p = whole.data();
+    size_t left = whole.size();
     while (left > 0) {
       ssize_t n = env->Write(fd, p, left);
       if (n <= 0) break;
@@ -130,7 +137,8 @@ class ZLogFile {
   }
 
  private:
-  ZLogFile() : m_lock("_#_LogFile_Z_MutxName_#_") {
+  // The lock has no folder of its own until LogInit gives the configuration folder.
+  ZLogFile() : m_lock("_#_LogFile_Z_MutxName_#_", std::string()) {
     m_basePath = ExecutablePath(FileEnv::Default());
     m_program = BaseName(m_basePath.c_str());
     m_basePath += ".log";
@@ -150,6 +158,18 @@ class ZLogFile {
     m_currentPath = folder + name + StringFormat("_%d_%02d_%02d", now.year, now.month, now.day) + ext;
     m_dayYear = now.year;
     m_dayOfYear = now.dayOfYear;
+  }
+
+  // Under m_lock. What must go before a line so that it starts a line of its own: ""
+  // when the file is empty or ends with a line end, else the rest of a line end (a
+  // write that failed part way, in this process or another, left a fragment). A
+  // file that cannot be measured or read is taken as ended.
+  static std::string EndOfLastLine(FileEnv* env, int fd) {
+    struct stat st {};
+    if (!env->Fstat(fd, &st) || st.st_size <= 0) return std::string();
+    char last = '\n';
+    if (env->PRead(fd, &last, 1, st.st_size - 1) != 1 || last == '\n') return std::string();
+    return last == '\r' ? "\n" : "\r\n";
   }
 
   // Under m_lock. Every 100th line, a file past 100 MiB is deleted so that the line

@@ -1,5 +1,9 @@
 // The process-wide log writer. Every line is appended to a dated file under a lock
-// shared by all processes of the program, opening and closing the file per line.
+// shared by all processes of the program, opening and closing the file per line. The
+// lock's file lives in $XDG_RUNTIME_DIR, else in the configuration folder (from
+// LogInit on; before it, and when that file is not this user's, the lock excludes
+// only the threads of this process: see CNamedLock). A line whose write failed part
+// way leaves its fragment; the next line first ends it, so it starts a line of its own.
 //
 // Line: "Y/MM/DD hh:mm:ss \t<letter> \t<program> \t<pid>:<tid> \t<text>" and, when the
 // threshold is above 4, " \tFL:<source file>(<line>)", then CRLF. Levels run 0..9
@@ -23,7 +27,9 @@ inline constexpr int kLogTrace = 9;  // T
 
 // Sets the program name, the base path of the log file (the dated name is built from
 // it), the level threshold and the flags; with flags bit 0 deletes every file of the
-// log folder last written more than daysToKeep days ago (-1 keeps all). Returns 0.
+// log folder last written more than daysToKeep days ago (-1 keeps all). Places the
+// lock shared with other processes in the configuration folder (GetConfigFolder, read
+// again on every call; the folder is created when missing). Returns 0.
 int LogInit(const std::string& programName, const std::string& logFilePath, int level,
             uint32_t flags, int daysToKeep);
 
@@ -57,8 +63,9 @@ void SetFileEnv(FileEnv* env);
 Clock* GetClock();
 // The pause before every write (3 ms by default).
 void SetPauseMs(int ms);
-// Receives every line that is written to the file, exactly as written; called under
-// the log lock, so it must not log. An empty function removes it.
+// Receives every line that is written to the file, exactly as written (without the
+// line end written before it to end a fragment); called under the log lock, so it
+// must not log. An empty function removes it.
 void SetLineObserver(std::function<void(int level, const std::string& line)> observer);
 // The dated file that the next line of today goes to.
 std::string CurrentPath();

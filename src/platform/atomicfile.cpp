@@ -15,8 +15,15 @@ void RemoveQuietly(FileEnv* env, const std::string& path) {
   env->Unlink(path);
 }
 
+// fsync of a folder the call changed. A file system that does not sync folders
+// (EINVAL) has nothing more to make durable.
+bool SyncChangedFolder(FileEnv* env, const std::string& folder) {
+  return SyncFolder(folder, env) || errno == EINVAL;
+}
+
 // Writes the temp file's content through fill, then fsyncs, renames it over target
-// and fsyncs the folder. The temp file is removed on failure.
+// and fsyncs the folder. The temp file is removed on a failure before the rename; a
+// failure of the folder's fsync comes after it.
 template <typename Fill>
 bool ReplaceThroughTemp(FileEnv* env, const std::string& target, const std::string& temp, mode_t mode, Fill fill) {
   PosixFile out(env);
@@ -32,8 +39,7 @@ bool ReplaceThroughTemp(FileEnv* env, const std::string& target, const std::stri
     RemoveQuietly(env, temp);
     return false;
   }
-  SyncFolder(FolderOfPath(target), env);
-  return true;
+  return SyncChangedFolder(env, FolderOfPath(target));
 }
 
 bool CopyAcross(FileEnv* env, const std::string& source, const std::string& target) {
@@ -57,8 +63,7 @@ bool CopyAcross(FileEnv* env, const std::string& source, const std::string& targ
   if (!ReplaceThroughTemp(env, target, TempPathBeside(target), 0600, fill)) return false;
   in.Close();
   if (!env->Unlink(source)) return false;
-  SyncFolder(FolderOfPath(source), env);
-  return true;
+  return SyncChangedFolder(env, FolderOfPath(source));
 }
 
 }  // namespace
@@ -90,9 +95,11 @@ bool MoveReplace(const std::string& source, const std::string& target, FileEnv* 
   }
   if (RenamePath(source, target, false, env)) {
     std::string to = FolderOfPath(target), from = FolderOfPath(source);
-    SyncFolder(to, env);
-    if (from != to) SyncFolder(from, env);
-    return true;
+    int err = SyncChangedFolder(env, to) ? 0 : errno;
+    if (from != to && !SyncChangedFolder(env, from) && err == 0) err = errno;
+    if (err == 0) return true;
+    errno = err;
+    return false;
   }
   if (errno != EXDEV) return false;
   return CopyAcross(env, source, target);

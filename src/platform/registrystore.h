@@ -39,12 +39,14 @@ class CRegistryStore {
   enum class UpdateResult {
     kOk,
     kOpenFailed,   // the folder, the lock or the current store could not be had
-    kWriteFailed,  // the new store could not be written
+    kWriteFailed,  // the new store could not be written, or not made durable (see below)
   };
   // Applies change to the current contents and writes the result in one atomic
   // replace, under the store's lock. change runs under the lock and must not block.
-  // On failure errno tells the cause and the file is unchanged. A store that exists
-  // but cannot be read is never replaced.
+  // On failure errno tells the cause and the file is unchanged, except a kWriteFailed
+  // whose folder could not be synced after the replace: the new store is in place
+  // but may not survive a power loss (see AtomicWriteFile). A store that exists but
+  // cannot be read is never replaced.
   //
   // First, under the lock (so that no writer of this store is in the middle of a
   // change), removes the temp copies of the store that killed writers left beside it:

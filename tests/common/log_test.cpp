@@ -6,11 +6,17 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <optional>
 #include <regex>
 
 #include "common/checks.h"
 #include "common/tracestack.h"
+#include "platform/fileenv.h"
 #include "support/fakeclock.h"
+#include "support/filefault.h"
 #include "support/logcapture.h"
 #include "support/testenv.h"
 
@@ -46,12 +52,127 @@ TEST_F(LogTest, LineFormatsAndThePrivateDatedFile) {
   EXPECT_EQ(st.st_mode & 0777, 0600u);
 }
 
-// Levels outside 0..9 are refused.
+// Levels run 0..9 whatever the threshold: the edges 0 and 9 are written when the
+// threshold allows them, -1 and 10 never, not even under a threshold above 9.
 TEST_F(LogTest, LevelsOutsideTheRangeAreDropped) {
-  Init(9);
-  LogCapture cap;
-  for (int level : {-1, 1, 6, 7, 8, 10}) LogWrite(level, "f.cpp", 1, "m");
-  EXPECT_EQ(cap.Lines().size(), 4u) << cap.All();
+  struct Row { int threshold; const char* letters; } rows[] = {
+      {-1, ""}, {0, "EE"}, {8, "EE"}, {9, "EETT"}, {10, "EETT"}, {1000, "EETT"}};
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.threshold);
+    Init(r.threshold);
+    LogCapture cap;
+    for (int level : {-1, 0, 9, 10}) {
+      LogWrite(level, "f.cpp", 1, "m");
+      LogWriteFormat(level, "f.cpp", 1, "%s", "m");
+    }
+    std::string letters;
+    for (const auto& line : cap.Lines()) letters += line.substr(line.find(" \t") + 2, 1);
+    EXPECT_EQ(letters, r.letters) << cap.All();
+    for (int level : {-1, 10}) EXPECT_FALSE(LogIsEnabled(level)) << level;
+  }
+}
+
+// Gives the first write to a log file only the bytes keep(count) and forgets it.
+class ShortWriteEnv : public FileEnvWrapper {
+ public:
+  ShortWriteEnv() : FileEnvWrapper(FileEnv::Default()) {}
+  std::function<size_t(size_t)> keep;
+  ssize_t Write(int fd, const void* buffer, size_t count) override {
+    if (!keep) return target()->Write(fd, buffer, count);
+    size_t part = keep(count);
+    keep = nullptr;
+    return target()->Write(fd, buffer, part);
+  }
+};
+
+// A disk that fills in the middle of a line leaves the start of it in the file (a
+// short write, then ENOSPC); the next line ends that fragment first, so it stands
+// whole on a line of its own. A fragment another process left is ended the same way.
+TEST_F(LogTest, ALineCutByAFullDiskIsEndedBeforeTheNextLine) {
+  struct Row { const char* what; std::function<size_t(size_t)> keep; const char* fragment; } rows[] = {
+      {"half the line written, then ENOSPC", [](size_t n) { return n / 2; }, nullptr},
+      {"all but the line feed written, then ENOSPC", [](size_t n) { return n - 1; }, nullptr},
+      {"a fragment another process left", nullptr, "2024/03/05 09:59:59 \tI \tOther \t0000"},
+  };
+  ShortWriteEnv shortWrites;
+  FaultFileEnv env(&shortWrites);
+  logcontrol::SetFileEnv(&env);
+  Init(4);
+  std::string path = Dated("2024_03_05");
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.what);
+    ::unlink(path.c_str());
+    LogCapture cap;
+    std::string fragment;
+    if (r.fragment) {
+      fragment = r.fragment;
+      WriteFileBytes(path, fragment);
+    } else {
+      size_t kept = 0;
+      shortWrites.keep = [&](size_t n) { return kept = r.keep(n); };
+      env.Fail(FileOp::kWrite, "/log/", ENOSPC, 1);
+      LogWrite(kLogInfo, "f.cpp", 1, "the line the disk cuts");
+      env.Clear();
+      ASSERT_EQ(cap.Lines().size(), 1u);
+      ASSERT_GT(kept, 0u);
+      fragment = cap.Lines()[0].substr(0, kept);
+      ASSERT_EQ(ReadFileBytes(path), fragment);
+    }
+    LogWrite(kLogInfo, "f.cpp", 1, "the next line");
+    ASSERT_FALSE(cap.Lines().empty());
+    std::string next = cap.Lines().back();
+    std::string ended = fragment.back() == '\r' ? fragment + "\n" : fragment + "\r\n";
+    EXPECT_EQ(ReadFileBytes(path), ended + next);
+  }
+  logcontrol::SetFileEnv(nullptr);
+}
+
+// Sets an environment variable for the scope (nullptr unsets it).
+class ScopedEnvVar {
+ public:
+  ScopedEnvVar(const char* name, const char* value) : m_name(name) {
+    const char* old = std::getenv(name);
+    if (old) m_old = old;
+    if (value)
+      ::setenv(name, value, 1);
+    else
+      ::unsetenv(name);
+  }
+  ~ScopedEnvVar() {
+    if (m_old)
+      ::setenv(m_name, m_old->c_str(), 1);
+    else
+      ::unsetenv(m_name);
+  }
+
+ private:
+  const char* m_name;
+  std::optional<std::string> m_old;
+};
+
+// The lock shared with the other processes is a file of the user's runtime folder or,
+// without one, of the configuration folder (made when missing), never of the shared
+// temp folder, where another user could hold it first.
+TEST_F(LogTest, TheSharedLockIsAFileOfTheUsersOwnFolders) {
+  const std::string lockName = "_#_LogFile_Z_MutxName_#_.lock";
+  std::string tmp = PathIn("tmp");
+  ASSERT_EQ(::mkdir(tmp.c_str(), 0777), 0);
+  ScopedEnvVar tmpdir("TMPDIR", tmp.c_str());
+  const std::string config = PathIn("data/Tarvelin/ostrel");
+  struct Row { const char* what; std::optional<std::string> runtime; std::string folder; } rows[] = {
+      {"no runtime folder", std::nullopt, config},
+      {"a runtime folder that is not absolute", "runtime", config},
+      {"the user's runtime folder", PathIn("runtime"), PathIn("runtime")},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.what);
+    RemoveTree(PathIn("data/Tarvelin"));
+    ScopedEnvVar env("XDG_RUNTIME_DIR", r.runtime ? r.runtime->c_str() : nullptr);
+    Init(4);
+    LogWrite(kLogInfo, "f.cpp", 1, "a line");
+    EXPECT_TRUE(FileExists(r.folder + "/" + lockName));
+    EXPECT_TRUE(std::filesystem::is_empty(tmp));
+  }
 }
 
 TEST_F(LogTest, PauseComesBeforeTheLevelTestForLogWriteOnly) {

@@ -7,6 +7,7 @@
 
 #include <filesystem>
 
+#include "platform/registrystore.h"
 #include "support/filefault.h"
 #include "support/testenv.h"
 
@@ -106,6 +107,64 @@ TEST_F(AtomicFileTest, FailuresOfTheMoveLeaveNoHalfWrittenTarget) {
     EXPECT_EQ(ReadFileBytes(src), payload);
     EXPECT_TRUE(TempLeftovers().empty());
   }
+}
+
+// A folder that cannot be synced after the change fails the call although the new
+// content is in place, since it may not survive a power loss; a file system that does
+// not sync folders (EINVAL) is no failure. What is left of the source follows the
+// contract: gone after a rename, kept after a copy whose target folder was not synced.
+TEST_F(AtomicFileTest, AFolderNotSyncedAfterTheRenameFailsTheCall) {
+  enum class Call { kWrite, kMove, kMoveAcross };
+  struct Row { const char* what; Call call; const char* sourceFolder; const char* failedFolder; int err; bool ok;
+               bool sourceKept; } rows[] = {
+      {"AtomicWriteFile, the target's folder", Call::kWrite, "", "", EIO, false, false},
+      {"AtomicWriteFile where folders are not synced", Call::kWrite, "", "", EINVAL, true, false},
+      {"MoveReplace in one file system, the target's folder", Call::kMove, "", "", EIO, false, false},
+      {"MoveReplace in one file system, the source's folder", Call::kMove, "sub", "sub", EIO, false, false},
+      {"MoveReplace across file systems, the target's folder", Call::kMoveAcross, "sub", "", EIO, false, true},
+      {"MoveReplace across file systems, the source's folder", Call::kMoveAcross, "sub", "sub", EIO, false, false},
+  };
+  ASSERT_EQ(::mkdir(PathIn("sub").c_str(), 0700), 0);
+  const std::string payload = RandomBytes(100000, 5);
+  std::string dst = PathIn("dst");
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.what);
+    std::string folder = *r.sourceFolder ? PathIn(r.sourceFolder) : Root();
+    std::string src = folder + "/src";
+    std::string failed = *r.failedFolder ? PathIn(r.failedFolder) : Root();
+    WriteFileBytes(dst, "old target");
+    if (r.call != Call::kWrite) WriteFileBytes(src, payload);
+    m_env.Clear();
+    if (r.call == Call::kMoveAcross) m_env.Fail(FileOp::kRename, src, EXDEV);
+    m_env.SetHook([&](FileOp op, const std::string& path) { return op == FileOp::kSync && path == failed ? r.err : 0; });
+    errno = 0;
+    bool ok = r.call == Call::kWrite ? AtomicWriteFile(dst, payload, 0600, &m_env) : MoveReplace(src, dst, &m_env);
+    EXPECT_EQ(ok, r.ok);
+    if (!r.ok) {
+      EXPECT_EQ(errno, r.err);
+    }
+    EXPECT_EQ(ReadFileBytes(dst), payload) << "the change has happened";
+    EXPECT_EQ(FileExists(src), r.sourceKept);
+    EXPECT_TRUE(TempLeftovers().empty());
+    ::unlink(src.c_str());
+  }
+}
+
+// The registry store's write reports a store that was replaced but not made durable.
+TEST_F(AtomicFileTest, TheRegistryStoreReportsAFolderNotSynced) {
+  std::string folder = PathIn("config");
+  CRegistryStore store(folder + "/registry", &m_env);
+  ASSERT_EQ(store.Update([](CRegistryData& d) { d.Set("K", "V", RegValue::Dword(1)); }),
+            CRegistryStore::UpdateResult::kOk);
+  m_env.SetHook([&](FileOp op, const std::string& path) { return op == FileOp::kSync && path == folder ? EIO : 0; });
+  errno = 0;
+  EXPECT_EQ(store.Update([](CRegistryData& d) { d.Set("K", "V", RegValue::Dword(2)); }),
+            CRegistryStore::UpdateResult::kWriteFailed);
+  EXPECT_EQ(errno, EIO);
+  CRegistryData data;
+  ASSERT_TRUE(store.Read(&data));
+  ASSERT_NE(data.Find("K", "V"), nullptr);
+  EXPECT_EQ(data.Find("K", "V")->number, 2u) << "the new store is in place, not yet durably";
 }
 
 TEST_F(AtomicFileTest, CopyPathRefusesFoldersAndLinks) {
