@@ -21,6 +21,25 @@ void CreatePrivateFile(FileEnv* env, const std::string& file) {
   if (fd >= 0) env->Close(fd);
 }
 
+// The caller's pause lock, and after each pause the check that the execution's
+// connection is still the object's.
+class ConnectionPauseLock final : public BusyPauseLock {
+ public:
+  ConnectionPauseLock(BusyPauseLock* caller, sqlite3* const* current)
+      : m_caller(caller), m_current(current), m_db(*current) {}
+  BusyPauseLock* get() { return m_caller ? this : nullptr; }
+  void Unlock() override { m_caller->Unlock(); }
+  void Relock() override {
+    m_caller->Relock();
+    if (*m_current != m_db) throw CppSQLite3Exception(CPPSQLITE_ERROR, "Database not open");
+  }
+
+ private:
+  BusyPauseLock* m_caller;
+  sqlite3* const* m_current;
+  sqlite3* m_db;
+};
+
 }  // namespace
 
 CppSQLite3DB::CppSQLite3DB(FileEnv* env) : m_env(env) {}
@@ -69,8 +88,9 @@ bool CppSQLite3DB::tableExists(const std::string& table) {
   return !q.eof() && q.getIntField(0) > 0;
 }
 
-int CppSQLite3DB::execDML(const std::string& sql, const CppSQLite3Params& params) {
+int CppSQLite3DB::execDML(const std::string& sql, const CppSQLite3Params& params, BusyPauseLock* pauseLock) {
   checkDB();
+  ConnectionPauseLock pause(pauseLock, &mpDB);
   CppSQLite3BusyScope scope(mpDB, m_busyPolicy, "CppSQLite3DB::execDML()...sqlite3_exec() SQLString:", sql.c_str());
   const char* tail = nullptr;
   VMHolder vm(CppSQLite3Prepare(mpDB, sql.c_str(), static_cast<int>(sql.size() + 1), &tail));
@@ -82,21 +102,23 @@ int CppSQLite3DB::execDML(const std::string& sql, const CppSQLite3Params& params
   CppSQLite3BindAll(vm.get(), params);
   std::string message;
   int changes = 0;
-  int rc = scope.Step(vm.get(), true, &message, &changes);
+  int rc = scope.Step(vm.get(), true, &message, &changes, pause.get());
   // Rows (of a PRAGMA, say) are passed over; only the first step is ever re-run.
   while (rc == SQLITE_ROW) rc = scope.Step(vm.get(), false, &message, &changes);
   if (rc != SQLITE_DONE) throw CppSQLite3Exception(rc, message.c_str());
   return changes;
 }
 
-CppSQLite3Query CppSQLite3DB::execQuery(const std::string& sql, const CppSQLite3Params& params) {
+CppSQLite3Query CppSQLite3DB::execQuery(const std::string& sql, const CppSQLite3Params& params,
+                                        BusyPauseLock* pauseLock) {
   checkDB();
+  ConnectionPauseLock pause(pauseLock, &mpDB);
   CppSQLite3BusyScope scope(mpDB, m_busyPolicy, "CppSQLite3DB::execQuery()...sqlite3_step() SQLString:", sql.c_str());
   VMHolder vm(CppSQLite3Prepare(mpDB, sql.c_str(), static_cast<int>(sql.size() + 1), nullptr));
   if (!vm) throw CppSQLite3Exception(CPPSQLITE_ERROR, "Null Virtual Machine pointer");
   CppSQLite3BindAll(vm.get(), params);
   std::string message;
-  int rc = scope.Step(vm.get(), true, &message);
+  int rc = scope.Step(vm.get(), true, &message, nullptr, pause.get());
   if (rc == SQLITE_DONE || rc == SQLITE_ROW)
     return CppSQLite3Query(mpDB, vm.release(), rc == SQLITE_DONE, true, m_busyPolicy);
   throw CppSQLite3Exception(rc, message.c_str());

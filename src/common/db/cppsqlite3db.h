@@ -6,8 +6,14 @@
 // A busy data base (another connection or process holds the lock) is waited for by
 // one busy handler, installed at open with this object as its context: it pauses with
 // a short backoff and gives up when the operation has waited BusyPolicy::maxWait; an
-// execution still busy then re-runs its first step within the same bound. A statement
-// that stays busy throws with code SQLITE_BUSY (text "SQLITE_BUSY[5]: ...").
+// execution still busy then (or busy at once: SQLite calls no handler for a write while
+// the connection holds a read lock) re-runs its first step within the same bound,
+// outside a transaction from its start, so that it holds no read lock while it pauses.
+// A statement that stays busy throws with code SQLITE_BUSY (text "SQLITE_BUSY[5]: ...").
+// execDML and execQuery let a lock of the caller's (pauseLock) go during the pauses
+// between those re-runs, never while SQLite waits inside a step; the caller then opens
+// and closes the connection only under that lock. An execution whose connection was
+// closed or replaced during such a pause throws "Database not open" and runs no more.
 //
 // The wrapper creates a missing data-base file through its FileEnv; SQLite opens,
 // reads, writes and locks the file and its journals itself, through its own file
@@ -53,9 +59,10 @@ class CppSQLite3DB {
   // Runs exactly one statement (a text holding a second one is refused before
   // anything runs) with the values bound to its parameters; rows it returns are
   // passed over. Returns the rows changed.
-  int execDML(const std::string& sql, const CppSQLite3Params& params = {});
+  int execDML(const std::string& sql, const CppSQLite3Params& params = {}, BusyPauseLock* pauseLock = nullptr);
   // Runs a query with the values bound; the first row, if any, is current.
-  CppSQLite3Query execQuery(const std::string& sql, const CppSQLite3Params& params = {});
+  CppSQLite3Query execQuery(const std::string& sql, const CppSQLite3Params& params = {},
+                            BusyPauseLock* pauseLock = nullptr);
   // The first column of the first row as an int; "Invalid scalar query" without one.
   int execScalar(const std::string& sql);
   CppSQLite3Table getTable(const std::string& sql);

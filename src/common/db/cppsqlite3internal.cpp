@@ -50,7 +50,7 @@ std::string CppSQLite3BusyScope::Text() const {
   return text;
 }
 
-bool CppSQLite3BusyScope::WaitOnce(int attempt, Kind kind, bool forceLast) {
+bool CppSQLite3BusyScope::WaitOnce(int attempt, Kind kind, bool forceLast, BusyPauseLock* pauseLock) {
   Clock& clock = GetClock();
   if (!m_started) {
     m_start = clock.Steady();
@@ -77,11 +77,14 @@ bool CppSQLite3BusyScope::WaitOnce(int attempt, Kind kind, bool forceLast) {
   // Never past the bound, and never zero, so that every retry moves time on.
   auto remaining = std::chrono::ceil<milliseconds>(bound - elapsed);
   pause = std::max(std::min(pause, remaining), milliseconds(1));
+  if (pauseLock) pauseLock->Unlock();
   clock.SleepFor(pause);
+  if (pauseLock) pauseLock->Relock();
   return true;
 }
 
-int CppSQLite3BusyScope::Step(sqlite3_stmt* vm, bool reRun, std::string* message, int* changes) {
+int CppSQLite3BusyScope::Step(sqlite3_stmt* vm, bool reRun, std::string* message, int* changes,
+                              BusyPauseLock* pauseLock) {
   for (int loop = 0;; ++loop) {
     int rc;
     {
@@ -89,10 +92,14 @@ int CppSQLite3BusyScope::Step(sqlite3_stmt* vm, bool reRun, std::string* message
       rc = sqlite3_step(vm);
       if (rc == SQLITE_DONE && changes) *changes = sqlite3_changes(m_db);
       if (rc != SQLITE_DONE && rc != SQLITE_ROW && message) *message = sqlite3_errmsg(m_db);
+      // Outside a transaction, a statement left busy at its start is reset before it is
+      // run again: while it stays active it keeps the connection's read lock, which the
+      // other process may be waiting for.
+      if (rc == SQLITE_BUSY && reRun && sqlite3_get_autocommit(m_db)) sqlite3_reset(vm);
     }
     if (rc != SQLITE_BUSY || !reRun) return rc;
-    // The pause is taken outside the connection's mutex.
-    if (!WaitOnce(loop, Kind::kReRun, loop > kMaxReRunCount)) return rc;
+    // The pause is taken outside the connection's mutex, and outside the caller's lock.
+    if (!WaitOnce(loop, Kind::kReRun, loop > kMaxReRunCount, pauseLock)) return rc;
   }
 }
 

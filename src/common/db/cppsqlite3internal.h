@@ -25,11 +25,13 @@ class CppSQLite3BusyScope {
   CppSQLite3BusyScope& operator=(const CppSQLite3BusyScope&) = delete;
 
   // One sqlite3_step. While it reports SQLITE_BUSY and reRun is set, the step is run
-  // again after a pause, within the operation's time bound and at most 129 times. On
-  // SQLITE_DONE *changes (when given) receives sqlite3_changes; on a failure *message
-  // receives the connection's message. Both are read together with the step, under
-  // the connection's mutex.
-  int Step(sqlite3_stmt* vm, bool reRun, std::string* message, int* changes = nullptr);
+  // again after a pause, within the operation's time bound and at most 129 times; the
+  // caller's pauseLock (when given) is let go during each such pause, and what its
+  // Relock throws ends the step. On SQLITE_DONE *changes (when given) receives
+  // sqlite3_changes; on a failure *message receives the connection's message. Both are
+  // read together with the step, under the connection's mutex.
+  int Step(sqlite3_stmt* vm, bool reRun, std::string* message, int* changes = nullptr,
+           BusyPauseLock* pauseLock = nullptr);
 
   // The connection's busy handler body: pauses and returns true to have SQLite try
   // again, or returns false when the operation's bound is reached. fallback is used
@@ -39,7 +41,9 @@ class CppSQLite3BusyScope {
  private:
   enum class Kind { kHandler, kReRun };
   static CppSQLite3BusyScope* Find(sqlite3* db);
-  bool WaitOnce(int attempt, Kind kind, bool forceLast);
+  // Logs and pauses (pauseLock let go during the pause); false, without a pause, when
+  // the bound is reached.
+  bool WaitOnce(int attempt, Kind kind, bool forceLast, BusyPauseLock* pauseLock = nullptr);
   std::string Text() const;
   Clock& GetClock() const;
 

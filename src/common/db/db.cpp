@@ -31,18 +31,37 @@ std::string EscapeSqlString(const std::string& value) {
   return out;
 }
 
-CDB::CDB(FileEnv* env) : CppSQLite3DB(env), m_spLock(std::make_shared<std::recursive_mutex>()) {
+class CDB::PauseUnlock final : public BusyPauseLock {
+ public:
+  // Before the operation takes the lock.
+  explicit PauseUnlock(CDB& db) : m_db(db), m_mayLetGo(db.m_spLock->HeldLevels() == 0) {}
+  void Unlock() override {
+    // Every level the thread holds is the operation's own.
+    m_levels = m_mayLetGo && !m_db.InTransaction() ? m_db.m_spLock->HeldLevels() : 0;
+    for (int i = 0; i < m_levels; ++i) m_db.m_spLock->unlock();
+  }
+  void Relock() override {
+    for (int i = 0; i < m_levels; ++i) m_db.m_spLock->lock();
+  }
+
+ private:
+  CDB& m_db;
+  const bool m_mayLetGo;
+  int m_levels = 0;
+};
+
+CDB::CDB(FileEnv* env) : CppSQLite3DB(env), m_spLock(std::make_shared<CDBLock>()) {
   OSTREL_LOG(kLogInfo, "%s", "CDB::CDB");
 }
 
 CDB::~CDB() {
-  std::lock_guard<std::recursive_mutex> guard(*m_spLock);
+  std::lock_guard<CDBLock> guard(*m_spLock);
   close();
 }
 
 HRESULT CDB::Init(const std::string& dbPath) {
   HRESULT hr = E_FAIL;
-  std::lock_guard<std::recursive_mutex> guard(*m_spLock);
+  std::lock_guard<CDBLock> guard(*m_spLock);
   RollbackTransaction();
   try {
     open(dbPath);
@@ -57,19 +76,19 @@ HRESULT CDB::Init(const std::string& dbPath) {
 }
 
 HRESULT CDB::UnInit() {
-  std::lock_guard<std::recursive_mutex> guard(*m_spLock);
+  std::lock_guard<CDBLock> guard(*m_spLock);
   RollbackTransaction();
   close();
   return S_OK;
 }
 
-HRESULT CDB::ExecOnce(const std::string& sql, const DBParams& params) {
+HRESULT CDB::ExecOnce(const std::string& sql, const DBParams& params, BusyPauseLock* pause) {
   DB_ASSERT(!sql.empty(), "szSQL");
   if (sql.find("(null)") != std::string::npos)
     OSTREL_LOG(kLogError, "%s", "*ASSERT*: wcsstr(szSQL, L\"(null)\") == 0");
-  std::lock_guard<std::recursive_mutex> guard(*m_spLock);
+  std::lock_guard<CDBLock> guard(*m_spLock);
   try {
-    CppSQLite3DB::execDML(sql, params);
+    CppSQLite3DB::execDML(sql, params, pause);
     return S_OK;
   } catch (const CppSQLite3Exception& e) {
     ASSERT(!L"CDB::execDML throw Exception!");
@@ -111,23 +130,25 @@ void CDB::EndTransaction() {
 }
 
 HRESULT CDB::execDML(const std::string& sql, const DBParams& params) {
-  std::lock_guard<std::recursive_mutex> guard(*m_spLock);
+  PauseUnlock pause(*this);
+  std::lock_guard<CDBLock> guard(*m_spLock);
   HRESULT hr = S_OK;
   if (RefusedAfterFailure(sql, &hr)) return hr;
   bool inTransaction = InTransaction();
-  hr = ExecOnce(sql, params);
+  hr = ExecOnce(sql, params, &pause);
   if (FAILED(hr) && inTransaction) RollbackAfterFailure(hr);
   return hr;
 }
 
 HRESULT CDB::ExecWithRetry(const std::string& sql, const DBParams& params, bool rollbackOnFailure) {
+  PauseUnlock pause(*this);
   bool inTransaction;
   HRESULT hr = S_OK;
   {
-    std::lock_guard<std::recursive_mutex> guard(*m_spLock);
+    std::lock_guard<CDBLock> guard(*m_spLock);
     if (RefusedAfterFailure(sql, &hr)) return hr;
     inTransaction = InTransaction();
-    hr = ExecOnce(sql, params);
+    hr = ExecOnce(sql, params, &pause);
     if (SUCCEEDED(hr)) return hr;
     if (inTransaction && !InTransaction()) {
       // SQLite rolled the transaction back: running the statement again would run it
@@ -136,12 +157,12 @@ HRESULT CDB::ExecWithRetry(const std::string& sql, const DBParams& params, bool 
       return hr;
     }
   }
-  // The pause holds none of this layer's locks, but for the one a transaction of the
-  // calling thread keeps (other threads wait for its end anyway).
+  // The pause holds none of this layer's locks, but for the one a transaction or an
+  // outer Lock() of the calling thread keeps (other threads wait for its end anyway).
   Clock* clock = busyPolicy().clock ? busyPolicy().clock : Clock::System();
   clock->SleepFor(m_retryPause);
-  std::lock_guard<std::recursive_mutex> guard(*m_spLock);
-  hr = ExecOnce(sql, params);
+  std::lock_guard<CDBLock> guard(*m_spLock);
+  hr = ExecOnce(sql, params, &pause);
   if (SUCCEEDED(hr)) {
     OSTREL_LOG(kLogWarn, "%s", "Sql Execute Failed And Retry Succeeded!");
     return hr;
@@ -158,9 +179,10 @@ HRESULT CDB::execQuery(const std::string& sql, CDBQueryHelper& out, const DBPara
   if (sql.find("(null)") != std::string::npos)
     OSTREL_LOG(kLogError, "%s", "*ASSERT*: wcsstr(szSQL, L\"(null)\") == 0");
   out = CDBQueryHelper();  // its old statement goes under its own lock, not under ours
-  std::lock_guard<std::recursive_mutex> guard(*m_spLock);
+  PauseUnlock pause(*this);
+  std::lock_guard<CDBLock> guard(*m_spLock);
   try {
-    out.Attach(CppSQLite3DB::execQuery(sql, params), m_spLock);
+    out.Attach(CppSQLite3DB::execQuery(sql, params, &pause), m_spLock);
     return S_OK;
   } catch (const CppSQLite3Exception& e) {
     ASSERT(!L"CDB::execQuery throw Exception!");
@@ -174,7 +196,7 @@ HRESULT CDB::execQuery(const std::string& sql, CDBQueryHelper& out, const DBPara
 }
 
 HRESULT CDB::tableExists(const std::string& table, bool* pExists) {
-  std::lock_guard<std::recursive_mutex> guard(*m_spLock);
+  std::lock_guard<CDBLock> guard(*m_spLock);
   try {
     *pExists = CppSQLite3DB::tableExists(table);
     return S_OK;
@@ -193,15 +215,17 @@ HRESULT CDB::BeginTransaction() {
     ++m_txnDepth;
     return S_OK;
   }
+  PauseUnlock pause(*this);
   HRESULT hr = E_FAIL;
   for (int attempt = 0; attempt < 2; ++attempt) {
     if (attempt > 0) {
-      // The pause holds none of this layer's locks.
+      // The pause holds none of this layer's locks, but for an outer Lock() of the
+      // calling thread.
       Clock* clock = busyPolicy().clock ? busyPolicy().clock : Clock::System();
       clock->SleepFor(m_retryPause);
     }
     m_spLock->lock();
-    hr = ExecOnce("BEGIN IMMEDIATE TRANSACTION;", {});
+    hr = ExecOnce("BEGIN IMMEDIATE TRANSACTION;", {}, &pause);
     if (SUCCEEDED(hr)) {
       if (attempt > 0) OSTREL_LOG(kLogWarn, "%s", "Sql Execute Failed And Retry Succeeded!");
       // The level taken above is kept until the transaction ends.

@@ -13,8 +13,26 @@
 //
 // Lock order, outermost first: the local storage's transaction lock, its storage lock,
 // then the data-base lock, which is innermost: whoever holds it takes no other lock and
-// waits for no thread that may need it. Config-table writes from outside the local
-// storage take only the data-base lock.
+// waits for no thread that may need it (the waits for another process below keep to
+// that). Config-table writes from outside the local storage take only the data-base lock.
+//
+// Waiting for another process. A statement that finds the file locked by another
+// process waits within the connection's busy policy (BusyPolicy: the bound maxWait, the
+// backoff, a busy line on the first, every logEvery-th and the last try); still busy
+// then, it fails with E_CV_DB_ERROR. SQLite itself waits inside one step, under the
+// data-base lock, only while the connection holds no lock on the file or holds its
+// write lock (a commit waiting for other processes' readers): then no other process
+// waits for this connection, and the wait needs no thread of ours to end. SQLite gives
+// up at once instead when a write (BEGIN IMMEDIATE, a data-changing statement outside a
+// transaction) meets another process's write lock while a listing of another thread
+// holds the connection's read lock: that process may be waiting to commit until the
+// read lock goes. The write is then tried again after pauses during which the calling
+// thread lets the data-base lock go and the write holds no read lock, so the listing
+// reads on and ends, the other process commits and the write goes through; a write
+// whose data base is closed meanwhile fails with E_CV_DB_ERROR and runs no more. A
+// thread that holds the lock from an outer Lock() cannot let it go: its write waits
+// holding it while the listing stands still, and fails at the end of its wait. Inside
+// a transaction the thread holds SQLite's write lock, and the data-base lock by design.
 //
 // Transactions belong to the thread that began them. BeginTransaction runs "BEGIN
 // IMMEDIATE", which takes SQLite's write lock at once, so no other process changes the
@@ -37,6 +55,7 @@
 #include <thread>
 
 #include "common/db/cppsqlite3db.h"
+#include "common/db/dblock.h"
 #include "common/db/dbqueryhelper.h"
 #include "common/resultcodes.h"
 
@@ -63,7 +82,9 @@ class CDB : private CppSQLite3DB {
   HRESULT execQuery(const std::string& sql, CDBQueryHelper& out, const DBParams& params = {});
   HRESULT tableExists(const std::string& table, bool* pExists);
   // execDML; when it fails, pauses (1000 ms) and runs it once more. Inside a
-  // transaction that SQLite has already ended, the statement is not run again.
+  // transaction that SQLite has already ended, the statement is not run again. The
+  // pause is taken without the data-base lock, unless the calling thread holds it from
+  // an outer Lock() or its transaction.
   HRESULT ExecDMLRetry(const std::string& sql, const DBParams& params = {});
 
   // See the transaction rules above. A failed outermost BEGIN leaves no transaction
@@ -73,8 +94,9 @@ class CDB : private CppSQLite3DB {
   // Rolls the thread's transaction back whole, however deeply nested; S_FALSE when it
   // has none.
   HRESULT RollbackTransaction();
-  // The data-base lock, for callers that read many rows in runs.
-  std::unique_lock<std::recursive_mutex> Lock() { return std::unique_lock<std::recursive_mutex>(*m_spLock); }
+  // The data-base lock, for callers that read many rows in runs. The thread's own
+  // writes keep it through their waits (see above): hold it for reading.
+  std::unique_lock<CDBLock> Lock() { return std::unique_lock<CDBLock>(*m_spLock); }
   // True when the calling thread has a transaction open.
   bool OwnsTransaction() const { return m_txnOwner.load() == std::this_thread::get_id(); }
 
@@ -106,7 +128,13 @@ class CDB : private CppSQLite3DB {
   void SetRetryPause(std::chrono::milliseconds pause) { m_retryPause = pause; }
 
  private:
-  HRESULT ExecOnce(const std::string& sql, const DBParams& params);
+  // Lets the data-base lock go during the busy pauses of an operation that the calling
+  // thread began without holding it, while no transaction is open.
+  class PauseUnlock;
+
+  // One statement under the data-base lock; pause (when given) is let go during its
+  // busy pauses.
+  HRESULT ExecOnce(const std::string& sql, const DBParams& params, BusyPauseLock* pause = nullptr);
   HRESULT ExecWithRetry(const std::string& sql, const DBParams& params, bool rollbackOnFailure);
   bool InTransaction() const { return isOpen() && !isAutoCommit(); }
   // After a failure inside a transaction: records it as the transaction's failure and
@@ -119,7 +147,7 @@ class CDB : private CppSQLite3DB {
   // data-base lock as often as BeginTransaction took it. Under the data-base lock.
   void EndTransaction();
 
-  std::shared_ptr<std::recursive_mutex> m_spLock;
+  std::shared_ptr<CDBLock> m_spLock;
   std::chrono::milliseconds m_retryPause{1000};
   // The thread whose transaction is open (none: a default id); its nesting depth and
   // the failure that rolled it back (S_OK while it stands). Written under the

@@ -9,7 +9,7 @@ CDBQueryHelper::CDBQueryHelper() = default;
 
 CDBQueryHelper::~CDBQueryHelper() {
   if (m_spLock) {
-    std::lock_guard<std::recursive_mutex> guard(*m_spLock);
+    std::lock_guard<CDBLock> guard(*m_spLock);
     m_query = CppSQLite3Query();
   }
 }
@@ -20,7 +20,7 @@ CDBQueryHelper::CDBQueryHelper(CDBQueryHelper&& other) noexcept
 CDBQueryHelper& CDBQueryHelper::operator=(CDBQueryHelper&& other) noexcept {
   if (this != &other) {
     if (m_spLock) {
-      std::lock_guard<std::recursive_mutex> guard(*m_spLock);
+      std::lock_guard<CDBLock> guard(*m_spLock);
       m_query = CppSQLite3Query();
     }
     m_query = std::move(other.m_query);
@@ -29,7 +29,7 @@ CDBQueryHelper& CDBQueryHelper::operator=(CDBQueryHelper&& other) noexcept {
   return *this;
 }
 
-void CDBQueryHelper::Attach(CppSQLite3Query&& query, std::shared_ptr<std::recursive_mutex> lock) {
+void CDBQueryHelper::Attach(CppSQLite3Query&& query, std::shared_ptr<CDBLock> lock) {
   // The caller holds the new lock and has emptied this helper.
   m_query = std::move(query);
   m_spLock = std::move(lock);
@@ -37,8 +37,8 @@ void CDBQueryHelper::Attach(CppSQLite3Query&& query, std::shared_ptr<std::recurs
 
 template <typename Fn>
 HRESULT CDBQueryHelper::Guarded(const char* source, const char* assertText, Fn&& fn) {
-  std::unique_lock<std::recursive_mutex> guard;
-  if (m_spLock) guard = std::unique_lock<std::recursive_mutex>(*m_spLock);
+  std::unique_lock<CDBLock> guard;
+  if (m_spLock) guard = std::unique_lock<CDBLock>(*m_spLock);
   try {
     fn();
     return S_OK;

@@ -7,10 +7,10 @@
 
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <string>
 
 #include "common/db/cppsqlite3query.h"
+#include "common/db/dblock.h"
 #include "common/resultcodes.h"
 
 class CDBQueryHelper {
@@ -37,10 +37,10 @@ class CDBQueryHelper {
  private:
   friend class CDB;
   // Takes the query; lock is the data-base lock of the CDB that ran it.
-  void Attach(CppSQLite3Query&& query, std::shared_ptr<std::recursive_mutex> lock);
+  void Attach(CppSQLite3Query&& query, std::shared_ptr<CDBLock> lock);
   template <typename Fn>
   HRESULT Guarded(const char* source, const char* assertText, Fn&& fn);
 
   CppSQLite3Query m_query;
-  std::shared_ptr<std::recursive_mutex> m_spLock;
+  std::shared_ptr<CDBLock> m_spLock;
 };

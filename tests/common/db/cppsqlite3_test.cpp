@@ -227,6 +227,29 @@ TEST_F(CppSQLite3BusyTest, EveryOperationLogsItsOwnText) {
   EXPECT_EQ(fresh.execQuery("SELECT count(*) FROM t").getIntField(0), 1);
 }
 
+// A write that SQLite finds busy at once (a query of the connection holds the read lock
+// and the shell, holding the write lock, waits for it to commit) holds no read lock of
+// its own while it waits: once the query ends, the shell commits and the write's next
+// try goes through.
+TEST_F(CppSQLite3BusyTest, WriteWaitingToBeginKeepsNoReadLock) {
+  m_db.execDML("INSERT INTO t VALUES (1), (2)");
+  CppSQLite3Query q = m_db.execQuery("SELECT a FROM t");
+  SqliteCli peer(m_path);
+  EXPECT_EQ(peer.Run(".timeout 60000\nBEGIN IMMEDIATE; INSERT INTO t VALUES ('peer');"), "");
+  peer.Send("COMMIT;");
+  std::string peerCommit = "not awaited";
+  m_clock.SetHook([&](int n, milliseconds) {
+    if (n != 1) return;
+    q.finalize();
+    peerCommit = peer.Await();
+  });
+  EXPECT_EQ(m_db.execDML("INSERT INTO t VALUES ('ours')"), 1);
+  m_clock.SetHook(nullptr);
+  EXPECT_EQ(peerCommit, "");
+  EXPECT_EQ(m_clock.Sleeps(), 1);
+  EXPECT_EQ(CliQuery(m_path, "SELECT a FROM t WHERE typeof(a) = 'text' ORDER BY rowid"), "peer\nours\n");
+}
+
 TEST_F(CppSQLite3BusyTest, ThreadsOnOneConnectionEachLogTheirOwnOperation) {
   SqliteCli holder(m_path);
   holder.Run("BEGIN EXCLUSIVE;");

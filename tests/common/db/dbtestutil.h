@@ -22,7 +22,8 @@
 #include "support/testenv.h"
 
 // A running "sqlite3 <file>" fed through a pipe. Run() sends commands and returns
-// their output once the shell has finished them.
+// their output once the shell has finished them; Send() and Await() are its two halves,
+// for commands that wait for something of ours before they finish.
 class SqliteCli {
  public:
   explicit SqliteCli(const std::string& file) {
@@ -53,14 +54,19 @@ class SqliteCli {
   SqliteCli& operator=(const SqliteCli&) = delete;
 
   std::string Run(const std::string& commands) {
-    const std::string marker = "__done__";
-    std::string text = commands + "\n.print " + marker + "\n";
-    if (write(m_in, text.data(), text.size()) != static_cast<ssize_t>(text.size())) {
+    Send(commands);
+    return Await();
+  }
+  // Every Send is followed by one Await.
+  void Send(const std::string& commands) {
+    std::string text = commands + "\n.print " + kMarker + "\n";
+    if (write(m_in, text.data(), text.size()) != static_cast<ssize_t>(text.size()))
       ADD_FAILURE() << "write to sqlite3 failed";
-      return std::string();
-    }
+  }
+  std::string Await() {
+    const std::string marker = std::string(kMarker) + "\n";
     std::string output;
-    while (output.find(marker + "\n") == std::string::npos) {
+    while (output.find(marker) == std::string::npos) {
       // A guard against a hung peer, not a wait for time to pass.
       pollfd p{m_out, POLLIN, 0};
       if (poll(&p, 1, 60000) <= 0) {
@@ -75,10 +81,11 @@ class SqliteCli {
       }
       output.append(buf, static_cast<size_t>(n));
     }
-    return output.substr(0, output.find(marker + "\n"));
+    return output.substr(0, output.find(marker));
   }
 
  private:
+  static constexpr const char* kMarker = "__done__";
   pid_t m_pid = -1;
   int m_in = -1;
   int m_out = -1;
