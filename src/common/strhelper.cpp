@@ -110,3 +110,17 @@ bool SystemTimeLess(const LocalTime& a, const LocalTime& b) {
   return std::tie(a.year, a.month, a.day, a.hour, a.minute, a.second) <
          std::tie(b.year, b.month, b.day, b.hour, b.minute, b.second);
 }
+
+bool ParsePlainDecimal(std::string_view text, uint64_t max, int64_t* value) {
+  if (text.empty() || text.size() > 20) return false;
+  uint64_t v = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+    const uint64_t digit = static_cast<uint64_t>(c - '0');
+    if (v > (max - digit) / 10) return false;  // v * 10 + digit would pass max
+    v = v * 10 + digit;
+  }
+  if (v > static_cast<uint64_t>(INT64_MAX)) return false;
+  *value = static_cast<int64_t>(v);
+  return true;
+}

@@ -53,6 +53,16 @@ int GetFileExtensionPos(std::string_view path);
 // The extension with its dot, or "" when there is none.
 std::string GetFileExtension(const std::string& path);
 
+// Reads a decimal text of the service that must be plain: digits only (no sign, space
+// or other character), not empty, and at most max. False, *value untouched, otherwise.
+bool ParsePlainDecimal(std::string_view text, uint64_t max, int64_t* value);
+// A version of the service (opVer, shareVer, fileVer): a plain decimal of at most
+// 2^53, the largest a counter can reach while every stored copy stays exact.
+inline constexpr uint64_t kMaxServiceVersion = uint64_t{1} << 53;
+inline bool ParseServiceVersion(std::string_view text, int64_t* value) {
+  return ParsePlainDecimal(text, kMaxServiceVersion, value);
+}
+
 // Lower-case hexadecimal text of the bytes, two digits a byte.
 std::string BytesToHex(const uint8_t* bytes, size_t count);
 

@@ -81,6 +81,22 @@ TEST(StrHelperTest, StrCompareTable) {
   }
 }
 
+TEST(StrHelperTest, ServiceVersionsArePlainDecimalsInRange) {
+  struct Row { const char* text; bool ok; int64_t value; };
+  for (const Row& r : {Row{"0", true, 0}, {"42", true, 42}, {"007", true, 7}, {"9007199254740992", true, 1LL << 53},
+                       {"9007199254740993", false, 0}, {"18446744073709551616", false, 0}, {"", false, 0},
+                       {"-1", false, 0}, {"+1", false, 0}, {" 1", false, 0}, {"1 ", false, 0}, {"1e3", false, 0},
+                       {"0x10", false, 0}, {"99999999999999999999999", false, 0}}) {
+    int64_t v = -5;
+    EXPECT_EQ(ParseServiceVersion(r.text, &v), r.ok) << r.text;
+    EXPECT_EQ(v, r.ok ? r.value : -5) << r.text;
+  }
+  int64_t v = 0;
+  EXPECT_TRUE(ParsePlainDecimal("9223372036854775807", UINT64_MAX, &v));
+  EXPECT_EQ(v, INT64_MAX);
+  EXPECT_FALSE(ParsePlainDecimal("9223372036854775808", UINT64_MAX, &v)) << "past int64";
+}
+
 TEST(PathCheckTest, ComponentsAndRelativePaths) {
   using namespace std::string_literals;
   struct Case { std::string text; bool component, relative; };

@@ -42,7 +42,7 @@ struct TaskListEntry {
 
 class ITaskMgr : public IUnknown {
  public:
-  static constexpr IID kIID = GuidFromString("{2C26032A-F561-4B5D-A858-514864E2C474}");
+  static constexpr IID kIID = GuidFromString("{129815B2-98A4-43DB-975A-7DD3EC4E171E}");
 
   // Keeps the three (borrowed: they must outlive Stop; a background task holds its
   // own references) and reads the session token from the sync centre. E_POINTER when
