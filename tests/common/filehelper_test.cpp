@@ -80,6 +80,51 @@ TEST_F(FileHelperTest, WalkVisitsInOrderAndNeverEntersLinks) {
   EXPECT_EQ(log.Failures(), 1) << log.All();
 }
 
+// The pattern picks files and the sub-folders that are walked (with the same pattern
+// inside) the way a Windows-style pattern does: "*" any run, zero characters too; "?"
+// exactly one character; ASCII letters without case; "*" and "*.*" every name, with a
+// dot or without.
+TEST_F(FileHelperTest, WalkPatternPicksNamesByWildcardsIgnoringCase) {
+  MakeTree({"A.TXT", "AC.TXT", "B.Txt", "a.tx", "a.txt", "a.txt.bak", "ab.txt", "abc", "abc.txt", "ac.txt", "docs/",
+            "docs/in.txt", "docs.TXT/", "docs.TXT/in.txt", "docs.TXT/out.dat", "noext", "x"});
+  const std::vector<std::string> everything = {
+      "A.TXT", "AC.TXT", "B.Txt", "a.tx", "a.txt", "a.txt.bak", "ab.txt", "abc", "abc.txt", "ac.txt",
+      "docs/", "docs/in.txt", "docs.TXT/", "docs.TXT/in.txt", "docs.TXT/out.dat", "noext", "x"};
+  struct Row {
+    const char* pattern;
+    std::vector<std::string> picked;  // files, and "name/" for each folder entered, in walk order
+  } rows[] = {
+      {"*", everything},
+      {"*.*", everything},
+      {"*.txt", {"A.TXT", "AC.TXT", "B.Txt", "a.txt", "ab.txt", "abc.txt", "ac.txt", "docs.TXT/", "docs.TXT/in.txt"}},
+      {"A.TXT", {"A.TXT", "a.txt"}},
+      {"a?.txt", {"AC.TXT", "ab.txt", "ac.txt"}},  // not "a.txt": "?" is never zero characters
+      {"a.tx?", {"A.TXT", "a.txt"}},
+      {"?", {"x"}},
+      {"???", {"abc"}},
+      {"abc*", {"abc", "abc.txt"}},
+      {"*c*", {"AC.TXT", "abc", "abc.txt", "ac.txt", "docs/", "docs.TXT/"}},
+      {"*t", {"A.TXT", "AC.TXT", "B.Txt", "a.txt", "ab.txt", "abc.txt", "ac.txt", "docs.TXT/", "docs.TXT/in.txt",
+              "docs.TXT/out.dat", "noext"}},
+      {"a*.t*t", {"A.TXT", "AC.TXT", "a.txt", "ab.txt", "abc.txt", "ac.txt"}},
+      {"*.bak", {"a.txt.bak"}},
+      {"b.*", {"B.Txt"}},
+      {"nomatch", {}},
+  };
+  const size_t skip = PathIn("tree/").size();
+  std::vector<std::string> picked;
+  auto visit = [&](WalkKind kind, const std::string& dir, const std::string& name) {
+    if (kind == kWalkFile) picked.push_back(dir.substr(skip) + name);
+    if (kind == kWalkEnter && dir.size() > skip) picked.push_back(dir.substr(skip));
+    return true;
+  };
+  for (const Row& row : rows) {
+    picked.clear();
+    EXPECT_TRUE(WalkFolder(PathIn("tree"), row.pattern, visit)) << row.pattern;
+    EXPECT_EQ(picked, row.picked) << row.pattern;
+  }
+}
+
 // ---- DeleteFolderTree
 
 TEST_F(FileHelperTest, TreeDeleteRemovesLinksNeverTheirTargetsAndReadOnlyEntriesToo) {

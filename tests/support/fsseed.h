@@ -44,7 +44,7 @@ nlohmann::json FsSeedVersion(LocalService& service, const std::string& fileId, c
 // file, "fileVer" and "versions" [{"fileVer", "size", "sha1", "blockIds"?, "compressSha1"?}].
 nlohmann::json XferState(LocalService& service, const std::string& fileId = "");
 // The plain content of a file's version (0: the current one) as the service decodes it;
-// nullopt when it holds none.
+// nullopt when it holds none (404). Any other refusal fails the test and gives nullopt.
 std::optional<std::string> XferContent(LocalService& service, const std::string& fileId, int64_t fileVer = 0);
 // Transfer faults are FsControl calls of /test/xfer/corrupt, /metadata and /thumbnail
 // (their fields: `ostrel_localsvc --help`); slow replies are Inject faults with "chunk".

@@ -7,6 +7,7 @@
 #include <sys/types.h>
 
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 #include <thread>
 #include <utility>
@@ -76,12 +77,19 @@ class LocalService {
   // Root() + pathAndQuery.
   std::string Url(const std::string& pathAndQuery) const;
 
+  // One control request (a route under /test/; a JSON body, or none). A request that
+  // gets no complete reply, or a status outside 200..299 that is not one of accepted,
+  // fails the calling test (not fatally) with the method, route, status and reply body
+  // in the message. The reply is returned in every case.
+  HttpReply Control(const std::string& method, const std::string& target, const std::string& body = "",
+                    std::initializer_list<int> accepted = {});
   // Arms faults: one JSON object or an array of them (see localsvc/faults.h). A fault
   // the service refuses fails the test.
   void Inject(const std::string& json);
-  // The recorded requests, oldest first; with a path, only those to that path.
+  // The recorded requests, oldest first; with a path, only those to that path. A log
+  // that cannot be read fails the test and gives none.
   std::vector<RecordedRequest> Requests(const std::string& path = "");
-  // Forgets the recorded requests and the armed faults.
+  // Forgets the recorded requests and the armed faults; a refusal fails the test.
   void Reset();
 
  private:

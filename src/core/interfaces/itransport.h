@@ -3,6 +3,16 @@
 // applies the user's proxy and speed settings before every transfer, reports
 // progress to a callback that may cancel, turns the transfer status into a result
 // code and reports whether the network was usable to the network-state tracker.
+//
+// Threads: a transfer (Request, Download, Upload, PostStream) runs on the thread that
+// calls it and returns when it has ended. A transport runs one transfer at a time: its
+// methods other than Cancel must not be called from two threads at once, nor while one
+// of its transfers runs. Cancel may be called from any thread at any time by a caller
+// that holds a reference. Separate transports may transfer at the same time.
+//
+// Ownership: string arguments are used only during the call; local files are opened
+// and closed within the transfer. The progress callback's context stays the caller's.
+// No method throws; every failure is a result code.
 #pragma once
 
 #include <cstdint>
@@ -11,8 +21,12 @@
 #include "common/unknown.h"
 
 // Progress of a running transfer: libcurl's byte counts and the transfer's average
-// speed in bytes per second. Returning exactly E_FAIL cancels the transfer; any other
-// value lets it go on. Runs on the transferring thread.
+// speed in bytes per second. Returning exactly E_FAIL cancels the transfer as Cancel
+// does; any other value lets it go on. Runs on the transferring thread, about once a
+// second and more often while data moves, from the start of the exchange to its end;
+// it holds the transfer up while it runs and may call no method of the transport but
+// Cancel. A caller whose stop must hold whenever it comes returns E_FAIL from here
+// while its own stop flag is set (a Cancel made before the transfer is forgotten).
 using TransportProgressCallback = HRESULT (*)(void* context, double dlTotal, double dlNow, double ulTotal,
                                               double ulNow, double speed);
 
@@ -20,7 +34,9 @@ class ITransport : public IUnknown {
  public:
   static constexpr IID kIID = GuidFromString("{81905341-6561-41B7-AB0B-9318208E6A8C}");
 
-  // Stores the callback (may be null) and its context. S_OK.
+  // Stores the callback (may be null) and its context for the transfers that follow.
+  // context is not owned: it must stay valid until the callback is replaced or the
+  // transport released. S_OK.
   virtual HRESULT SetProgressCallback(TransportProgressCallback callback, void* context) = 0;
 
   // A GET, or a POST when body is given (an empty body too). header: lines
@@ -34,7 +50,8 @@ class ITransport : public IUnknown {
 
   // Downloads into localPath (its folder is created), following redirections; a
   // non-empty body makes it a POST. E_FAIL for an empty path. The file keeps what was
-  // written also after a failure.
+  // written also after a failure (a cancelled or cut transfer's part, an error reply's
+  // body); nothing is removed, the caller cleans up.
   virtual HRESULT Download(const std::string& url, const std::string& localPath, const std::string& header,
                            const std::string& body, int32_t timeoutSec) = 0;
 
@@ -50,11 +67,14 @@ class ITransport : public IUnknown {
   virtual HRESULT PostStream(const std::string& url, const std::string& localPath, const std::string& header,
                              std::string* reply, int32_t timeoutSec) = 0;
 
-  // Stops a running transfer within about a second (it ends with E_CV_CURL_CANCEL).
-  // Any thread may call it; a cancel before a transfer starts is forgotten.
+  // Stops a running transfer at its next progress call, within about a second; the
+  // transfer then ends with E_CV_CURL_CANCEL, unless it timed out or a read or write
+  // of its local file failed. Any thread may call it. A cancel before a transfer starts
+  // is forgotten (also one that meets the transfer's own set-up), one after a
+  // transfer ended has no effect. S_OK.
   virtual HRESULT Cancel(bool unused) = 0;
 
-  // Bytes per second for the next transfers; 0 is unlimited.
+  // Bytes per second for the next transfers (not one that runs); 0 is unlimited.
   virtual HRESULT SetSpeedLimit(uint32_t send, uint32_t receive) = 0;
 
  protected:

@@ -400,7 +400,8 @@ TEST_F(TransferTest, ThumbnailTakesTheFirstJpgEntryAndChecksIt) {
     return json{{"name", name}, {"data_base64", Base64Encode(bytes)}};
   };
   // The service's package of one entry, with a byte of the entry's stored data changed.
-  FsControl(Service(), "/test/xfer/thumbnail", {{"fileId", fileId}, {"entries", {entry("a.jpg", "picture bytes")}}});
+  FsControl(Service(), "/test/xfer/thumbnail",
+            {{"fileId", fileId}, {"entries", json::array({entry("a.jpg", "picture bytes")})}});
   std::string badCrc;
   ASSERT_EQ(0, RunCommand("curl -s '" + Service().Url("/dsAgent/getHtmlPackage/?" + query) + "'", &badCrc));
   ASSERT_NE(std::string::npos, badCrc.find("picture bytes"));
@@ -414,9 +415,10 @@ TEST_F(TransferTest, ThumbnailTakesTheFirstJpgEntryAndChecksIt) {
     std::string logged;  // a failure line the system fixes ("": a failure is logged)
   } cases[] = {
       {"the first .jpg",
-       {entry("index.html", "<html/>"), entry("P.JPG", "upper"), entry(fileId + ".jpg", picture), entry("c.jpg", "x")},
+       json::array({entry("index.html", "<html/>"), entry("P.JPG", "upper"), entry(fileId + ".jpg", picture),
+                    entry("c.jpg", "x")}),
        "", S_OK, ""},
-      {"only .jpeg", {entry("a.jpeg", "x")}, "", E_FAIL, "解压文件失败"},
+      {"only .jpeg", json::array({entry("a.jpeg", "x")}), "", E_FAIL, "解压文件失败"},
       {"no entry", json::array(), "", E_FAIL, "被解压文件"},
       {"not a zip", nullptr, kPath + R"("body":"GIF89a"})", E_FAIL, "被解压文件不存在"},
       {"bad CRC", nullptr, kPath + R"("body_base64":")" + Base64Encode(badCrc) + "\"}", E_FAIL, ""},

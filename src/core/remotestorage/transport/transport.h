@@ -1,4 +1,42 @@
 // CTransport: the ITransport of the service client, one libcurl handle per object.
+//
+// Threads. The object has no lock: Init, the transfers, SetProgressCallback and
+// SetSpeedLimit come from one thread at a time and never while a transfer runs. Cancel
+// only sets a flag (atomic) and may come from any thread at any time; its caller holds
+// a reference, so the object outlives the call. Separate transports may transfer at
+// the same time: they share libcurl's process-wide set-up (made once, before the first
+// handle) and the network-state tracker, which takes reports from every thread.
+//
+// Cancel. Every transfer clears the flag during its set-up, before anything is sent
+// (Download first thing; Request and Upload after the proxy and header set-up;
+// PostStream after opening its file): a Cancel made before that point, even by another
+// thread while the call is starting, is lost and the transfer runs to its end. From
+// then until the transfer returns, a Cancel stops it at libcurl's next progress call
+// and it returns E_CV_CURL_CANCEL, unless libcurl reported a time-out first, or a
+// write or read of the local file failed (Download, PostStream), or the status line of
+// Request's reply said 504: those keep their codes. A cancelled transfer counts as a
+// usable network. A Cancel after the end stays set, unseen, until the next transfer
+// clears it.
+//
+// Settings. The proxy is read from the settings at every transfer, the speed limits
+// once by Init (SetSpeedLimit replaces them); both are applied as a transfer begins,
+// and a proxy option that cannot be set leaves that transfer's speed limits unset.
+// The settings' functions run on the calling thread.
+//
+// Failure. No method throws. Request, Download and Upload start from a fully reset
+// handle, so a failure leaves nothing that changes the next transfer; PostStream keeps
+// the options an earlier transfer on the object set (following redirections after a
+// Download, for one): run it on a fresh transport. What a failure leaves behind:
+// Request's *reply holds what text arrived (maybe none); Download's file keeps what
+// was written and the folders made for it stay; Upload's and PostStream's *reply is
+// untouched. Download reports a local file that cannot be opened, written or closed,
+// and Upload a file part that cannot be opened, as E_CV_NETWORK_ERROR3, which the
+// tracker counts as an unusable network; PostStream reports a file it cannot open as
+// E_FAIL, before sending anything.
+//
+// Files. Every local file is opened, read and written through the FileEnv given at
+// construction and closed before the transfer returns; a download is created 0666 and
+// its new folders 0777, less the umask.
 #pragma once
 
 #include <cstdint>
@@ -15,7 +53,8 @@ class CTransport final : public CUnknownImpl<ITransport> {
   explicit CTransport(TransportSettings settings, CurlPolicy policy = CurlPolicy(),
                       FileEnv* env = FileEnv::Default());
 
-  // Reads the speed limits and makes the libcurl handle. E_FAIL without a handle.
+  // Reads the speed limits and makes the libcurl handle. E_FAIL without a handle;
+  // every transfer then fails.
   HRESULT Init();
 
   HRESULT SetProgressCallback(TransportProgressCallback callback, void* context) override;

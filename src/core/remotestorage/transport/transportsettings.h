@@ -1,5 +1,7 @@
 // Where a transport reads the user's proxy and speed settings, and the system proxy.
-// Read anew for every transfer, so that a change takes effect at the next request.
+// The proxy is read anew for every transfer and the speed limits when a transport is
+// set up (each request of the remote storage sets up its own), so that a change takes
+// effect at the next request.
 #pragma once
 
 #include <cstdint>
