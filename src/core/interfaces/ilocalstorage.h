@@ -101,7 +101,9 @@ class ILocalStorage : public IUnknown {
   // Slot 30. Moves a finished file onto cachePath (parents created, an existing file
   // replaced atomically, across file systems too). E_CV_LOCAL_NOT_EXIST for a missing
   // source; E_CV_LOCAL_LOCKED when another process holds the target open or locked,
-  // or it cannot be replaced; the name is only traced.
+  // or it cannot be replaced; E_FAIL for any other failure, among them a folder that
+  // could not be synced after the move (the file is in place then, but may not survive
+  // a power loss); the name is only traced.
   virtual HRESULT MoveTempFileToSyncSpace(const std::string& sourcePath, const std::string& cachePath,
                                           const std::string& name) = 0;
   // Slot 31. The sync folder joined with a relative path ("" gives the sync folder).
