@@ -34,9 +34,11 @@ class IFileSystem : public IUnknown {
                        ITaskMgr* taskMgr) = 0;
   virtual HRESULT UnInit() = 0;
 
-  // Slot 5. The service's operation version, as its decimal text.
+  // Slot 5. The service's operation version, as its decimal text. E_FAIL, *opVer
+  // untouched, when the service's text is not a plain decimal of at most 2^53.
   virtual HRESULT GetMaxVer(std::string* opVer) = 0;
   // Slot 6. Bytes used and available; asks the service only the first time or when forced.
+  // A failure (or figures that are not plain decimals) leaves the outs untouched.
   virtual HRESULT GetSpaceInfo(int64_t* used, int64_t* total, bool forceRefresh) = 0;
   // Slot 7. fullPath is the new folder's cloud path. The new (or, for E_CV_TARGET_EXISTS,
   // the existing) folder's id goes to *fileId when given.
@@ -62,7 +64,9 @@ class IFileSystem : public IUnknown {
   // Slot 16. The picture of the item, height by width, lands at cachePath.
   virtual HRESULT GetThumbnail(const std::string& id, const std::string& cachePath, int32_t height,
                                int32_t width) = 0;
-  // Slot 17. The service's hits merged with the local ones by fileId, in fileId order.
+  // Slot 17. The service's hits merged with the local ones by fileId, in fileId order (a
+  // fileId in both once, from the service). S_OK when either side answered; else the
+  // local storage's failure, nothing appended.
   virtual HRESULT FullTextSearch(const std::string& searchText, int32_t searchType,
                                  std::vector<CFileItemRecord>* items) = 0;
   // Slots 18 to 20: forwarded to the local storage.
@@ -71,7 +75,8 @@ class IFileSystem : public IUnknown {
   virtual bool FolderNeedUpdate(const std::string& id, ItemSpace space) = 0;
 
   // Slots 21 to 23: the three views. parentId "" is the view's root; fullPath is only
-  // logged.
+  // logged. A listing that fails appends nothing; one whose request fails shows the
+  // stored items (the shared-out root excepted), whatever their age.
   virtual HRESULT DirMyFile(const std::string& parentId, const std::string& fullPath,
                             std::vector<CFileItemRecord>* items, bool forceRefresh) = 0;
   virtual HRESULT DirShareToOther(const std::string& parentId, const std::string& fullPath,

@@ -46,9 +46,13 @@ constexpr char kUpdateSet[] =
     "local_ctime = ?, local_mtime = ?, sharers = ?, bshared = ?, itemversion = ?";
 constexpr char kItemKey[] = "svrid = ? AND isdir = ?";
 
-// The data checks of a stored row, as one item (GetItemInfo) or in a listing.
+// The data checks of a stored row, as one item (GetItemInfo) or in a listing (and a
+// search). A listing takes a file without SHA-1: the service lists a file made empty
+// that way until content is sent, and one such row must not make every stored listing
+// of its folder unreadable. GetItemInfo, which callers use to compare contents, still
+// refuses it.
 struct RowChecks {
-  const char* sha1;
+  const char* sha1;  // null: not checked
   const char* ctime;
   const char* mtime;
   const char* svrId;
@@ -60,7 +64,7 @@ constexpr RowChecks kItemChecks{
     "ERROR_CHECK_BOOLEX:!fileInfo.strSvrId.IsEmpty()",
 };
 constexpr RowChecks kListingChecks{
-    "ERROR_CHECK_BOOLEX:fileinfo.bIsDir || !fileinfo.strSha1.IsEmpty()",
+    nullptr,
     "ERROR_CHECK_BOOLEX:fileinfo.bIsDir || !fileinfo.strLocalCTime.IsEmpty()",
     "ERROR_CHECK_BOOLEX:fileinfo.bIsDir || !fileinfo.strLocalMTime.IsEmpty()",
     "ERROR_CHECK_BOOLEX:!fileinfo.strSvrId.IsEmpty()",
@@ -81,7 +85,7 @@ HRESULT ReadItemRow(CDBQueryHelper& row, const RowChecks& checks, bool withDetai
   ERROR_CHECK_COM(row.getUIntField(kColIsDir, &isDir, 0));
   item->bIsDir = isDir;
   ERROR_CHECK_COM(row.getStringField(kColSha1, &item->strSha1, std::string()));
-  ROW_CHECK(item->bIsDir || !item->strSha1.empty(), checks.sha1);
+  if (checks.sha1) ROW_CHECK(item->bIsDir || !item->strSha1.empty(), checks.sha1);
   ERROR_CHECK_COM(row.getInt64Field(kColSize, &item->size, 0));
   ERROR_CHECK_COM(row.getInt64Field(kColVersion, &item->opVer, 0));
   ERROR_CHECK_COM(row.getInt64Field(kColFileVersion, &item->fileVer, 0));

@@ -199,9 +199,16 @@ TEST_F(LocalStorageItemsTest, StoredRowsThatFailTheirChecks) {
       log.Clear();
     }
     std::vector<CFileItemRecord> listed{Folder("earlier", "", "kept")};
-    EXPECT_EQ(m_store->GetLastSyncSnapshot("P", &listed, ItemSpace::MyFile), E_FAIL) << damage;
-    EXPECT_GT(log.Failures(), 0) << damage;
-    EXPECT_EQ(listed.size(), 1u) << "a failed listing appends nothing";
+    if (std::string(damage).starts_with("sha1")) {
+      // A file without SHA-1 (the service lists a file made empty so) is listed all the same.
+      EXPECT_EQ(m_store->GetLastSyncSnapshot("P", &listed, ItemSpace::MyFile), S_OK);
+      ASSERT_EQ(listed.size(), 3u);
+      EXPECT_EQ((listed[1].strSvrId == "bad" ? listed[1] : listed[2]).strSha1, "");
+    } else {
+      EXPECT_EQ(m_store->GetLastSyncSnapshot("P", &listed, ItemSpace::MyFile), E_FAIL) << damage;
+      EXPECT_GT(log.Failures(), 0) << damage;
+      EXPECT_EQ(listed.size(), 1u) << "a failed listing appends nothing";
+    }
     Cli("DELETE FROM files WHERE svrid IN ('bad', '')");
   }
 }
