@@ -17,8 +17,6 @@
 #include "support/localservice.h"
 #include "support/scriptedmainwindow.h"
 
-#if OSTREL_HAVE_REAL_COMPONENTS
-
 namespace {
 
 namespace fs = std::filesystem;
@@ -86,4 +84,3 @@ TEST_F(SignInEndToEndTest, AUserSignsInListsAndChangesItemsThenLogsOut) {
 
 }  // namespace
 
-#endif  // OSTREL_HAVE_REAL_COMPONENTS
