@@ -32,8 +32,10 @@ struct WizardChoice {
 };
 inline constexpr int kWizardNotShown = -1;
 
-// What ShellOpen hands back: a pidfd of the program that opened the file, owned by
-// the receiver (it closes it), or one of these.
+// What ShellOpen hands back: a pidfd of the program that opened the file (a child of
+// this process, see platform/opener.h), or one of these. The receiver owns the pidfd:
+// it learns the program's end with ChildState and gives the pidfd up with ReleaseChild
+// (never a bare close, which would leave the ended program a zombie).
 using ShellProcess = int;
 inline constexpr ShellProcess kShellNoProcess = -1;   // opened, but no program to watch
 inline constexpr ShellProcess kShellOpenFailed = -2;  // nothing was opened
@@ -52,6 +54,9 @@ class IMainWindow {
   // A drag or copy marker file appeared; the window downloads the items it lists
   // into the marker's folder.
   virtual HRESULT OnDragDataFile(const std::string& path) = 0;
+  // A modal folder picker with the title: the chosen folder's path, or empty when the
+  // user cancelled or the window cannot ask (no terminal, no scripted answer).
+  virtual std::string PickFolder(const std::string& title) = 0;
 
  protected:
   ~IMainWindow() = default;

@@ -37,6 +37,9 @@ class IShellAdapter : public IUnknown {
   // -3, once per process; later calls return 1 and do nothing. E_FAIL without a main
   // window (the process goes on).
   virtual HRESULT ForceUpgrade() = 0;
+  // A folder picker over the main window, shown while no prompt is (one question at a
+  // time): the chosen folder, or empty for cancel, also without a main window.
+  virtual std::string PickFolder(const std::string& title) = 0;
 
  protected:
   ~IShellAdapter() = default;

@@ -157,6 +157,13 @@ HRESULT CShellAdapter::ForceUpgrade() {
   return S_OK;
 }
 
+std::string CShellAdapter::PickFolder(const std::string& title) {
+  IMainWindow* w = Window();
+  if (!w) return std::string();
+  std::lock_guard<std::mutex> promptGuard(m_promptLock);
+  return w->PickFolder(title);
+}
+
 HRESULT CreateShellAdapter(IShellAdapter** ppObj) {
   ASSERT(ppObj);
   if (!ppObj) return E_FAIL;

@@ -5,8 +5,9 @@
 // Wizard_OpenFlag is not 0 (a missing value counts as on), returns the 32-bit value
 // stored under the key without showing anything; otherwise the answer is stored
 // there when the user ticked the check box, whatever the answer. The current user
-// is the global UserId (the root key while nobody is signed in). Prompts are shown
-// one at a time, under the adapter's prompt lock, which nothing else takes.
+// is the global UserId (the root key while nobody is signed in). Prompts and folder
+// pickers are shown one at a time, under the adapter's prompt lock, which nothing else
+// takes.
 #pragma once
 
 #include <functional>
@@ -30,6 +31,7 @@ class CShellAdapter final : public CUnknownImpl<IShellAdapter> {
   ShellProcess ShellOpen(const std::string& path) override;
   HRESULT OnDragDataFile(const std::string& path) override;
   HRESULT ForceUpgrade() override;
+  std::string PickFolder(const std::string& title) override;
 
  private:
   ~CShellAdapter() override = default;

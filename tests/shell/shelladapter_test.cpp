@@ -1,5 +1,5 @@
 // The shell adapter: prompt answers and their memory in the registry, notice cuts,
-// forwarding, a missing main window, and the once-only forced upgrade.
+// forwarding, the folder picker, a missing main window, and the once-only forced upgrade.
 #include "shell/shelladapter.h"
 
 #include <sys/wait.h>
@@ -138,6 +138,20 @@ TEST_F(ShellAdapterTest, ForwardsWhatTheWindowAnswers) {
   EXPECT_EQ(calls[2].op, "OnDragDataFile");
 }
 
+TEST_F(ShellAdapterTest, FolderPickerAnswersTheChosenFolderOrCancel) {
+  m_window.QueuePickedFolder("/home/ann/存档 1");
+  m_window.QueuePickedFolder("");  // the user cancelled
+  EXPECT_EQ(m_adapter->PickFolder("另存为"), "/home/ann/存档 1");
+  EXPECT_EQ(m_adapter->PickFolder("另存为"), "");
+  EXPECT_EQ(m_adapter->PickFolder("另存为"), "") << "a window that cannot ask cancels";
+  auto calls = m_window.Calls();
+  ASSERT_EQ(calls.size(), 3u);
+  for (const auto& c : calls) {
+    EXPECT_EQ(c.op, "PickFolder");
+    EXPECT_EQ(c.text, "另存为");
+  }
+}
+
 TEST_F(ShellAdapterTest, WithoutMainWindowNothingCrashes) {
   RefPtr<IShellAdapter> bare;
   ASSERT_EQ(CreateShellAdapter(bare.Receive()), S_OK);
@@ -149,8 +163,9 @@ TEST_F(ShellAdapterTest, WithoutMainWindowNothingCrashes) {
   EXPECT_EQ(bare->ShellOpen("/tmp/x"), kShellOpenFailed);
   EXPECT_EQ(bare->OnDragDataFile("/tmp/x"), E_FAIL);
   EXPECT_EQ(bare->ForceUpgrade(), E_FAIL);
+  EXPECT_EQ(bare->PickFolder("另存为"), "") << "no window: cancel";
   EXPECT_TRUE(m_exitCodes.empty()) << "no window, no forced exit";
-  EXPECT_EQ(cap.Count("*ASSERT*: m_pMainWindow"), 6);
+  EXPECT_EQ(cap.Count("*ASSERT*: m_pMainWindow"), 7);
 
   EXPECT_EQ(bare->SetMainWindow(nullptr), S_OK);
   EXPECT_TRUE(cap.Contains("*ASSERT*: pMainWindow"));

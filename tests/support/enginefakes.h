@@ -59,10 +59,12 @@ class FakeSyncCenter final : public CUnknownImpl<ISyncCenter> {
   std::vector<RefPtr<IUnknown>> m_components;
 };
 
-// The shell adapter: counts forced upgrades and never exits; prompts cancel (-1), opening fails, the rest is S_OK.
+// The shell adapter: counts forced upgrades and never exits; prompts and folder pickers cancel (-1, empty), opening
+// fails, the rest is S_OK.
 struct FakeShellAdapter final : CUnknownImpl<IShellAdapter> {
   std::atomic<int> forceUpgrades{0};
   HRESULT ForceUpgrade() override { return ++forceUpgrades, S_OK; }
+  std::string PickFolder(const std::string&) override { return std::string(); }
   OSTREL_FAKE_RETURNS(S_OK, SetMainWindow, IMainWindow*) OSTREL_FAKE_RETURNS(S_OK, OnDragDataFile, const std::string&)
   OSTREL_FAKE_RETURNS(S_OK, ShowMessage, const std::string&, const std::string&) OSTREL_FAKE_RETURNS(S_OK, UnInit)
   OSTREL_FAKE_RETURNS(S_OK, ShowNotify, const std::string&, const std::string&, uint32_t, uint32_t)

@@ -39,3 +39,15 @@ ShellProcess ScriptedMainWindow::ShellOpen(const std::string& path) {
 }
 
 HRESULT ScriptedMainWindow::OnDragDataFile(const std::string& path) { return Record({"OnDragDataFile", path}, S_OK); }
+
+std::string ScriptedMainWindow::PickFolder(const std::string& title) {
+  return Locked([&] {
+    m_calls.push_back({"PickFolder", title});
+    std::string folder;
+    if (!m_folders.empty()) {
+      folder = m_folders.front();
+      m_folders.pop_front();
+    }
+    return folder;
+  });
+}

@@ -1,4 +1,5 @@
-// A main window for tests: records every call and answers prompts from a queue.
+// A main window for tests: records every call and answers prompts and folder pickers
+// from queues.
 // Thread-safe: engine threads may call it while a test inspects it.
 #pragma once
 
@@ -13,8 +14,9 @@
 class ScriptedMainWindow final : public IMainWindow {
  public:
   struct Call {
-    std::string op;  // "ShowMessage", "ShowWizard", "ShowNotify", "ShellOpen", "OnDragDataFile"
-    std::string text;     // message, prompt or notice text; the path for ShellOpen and OnDragDataFile
+    std::string op;  // "ShowMessage", "ShowWizard", "ShowNotify", "ShellOpen", "OnDragDataFile", "PickFolder"
+    std::string text;     // message, prompt or notice text; the path for ShellOpen and OnDragDataFile;
+                          // the title for PickFolder
     std::string caption;
     WizardPrompt prompt;  // ShowWizard only
     uint32_t flags = 0, timeoutMs = 0;  // ShowNotify only
@@ -23,6 +25,9 @@ class ScriptedMainWindow final : public IMainWindow {
   // Queues the answer of the next prompt. Without a queued answer a prompt ends
   // with its last (cancel) button, as a window that cannot ask does.
   void QueueWizardChoice(int button, bool checked = false) { Locked([&] { m_choices.push_back({button, checked}); }); }
+  // Queues the answer of the next folder picker: a folder, or empty for cancel. Without
+  // a queued answer a picker is cancelled.
+  void QueuePickedFolder(const std::string& folder) { Locked([&] { m_folders.push_back(folder); }); }
   // Results of the other operations.
   void SetMessageResult(HRESULT hr) { Locked([&] { m_messageResult = hr; }); }
   void SetNotifyResult(HRESULT hr) { Locked([&] { m_notifyResult = hr; }); }
@@ -39,6 +44,7 @@ class ScriptedMainWindow final : public IMainWindow {
                      uint32_t timeoutMs) override;
   ShellProcess ShellOpen(const std::string& path) override;
   HRESULT OnDragDataFile(const std::string& path) override;
+  std::string PickFolder(const std::string& title) override;
 
  private:
   template <typename F>
@@ -58,6 +64,7 @@ class ScriptedMainWindow final : public IMainWindow {
   std::mutex m_mutex;
   std::vector<Call> m_calls;
   std::deque<WizardChoice> m_choices;
+  std::deque<std::string> m_folders;
   HRESULT m_messageResult = S_OK;
   HRESULT m_notifyResult = S_OK;
   ShellProcess m_shellOpenResult = kShellNoProcess;
