@@ -20,13 +20,14 @@ bool FaultTable::Add(const nlohmann::json& desc, std::string* error) {
       return false;
     }
     Fault f;
-    int64_t count = 0, status = 0, zeros = 0, chunk = 0;
+    int64_t count = 0, status = 0, zeros = 0, chunk = 0, excess = 0;
     if (!JsonWholeAt(desc, "count", 1, 1, INT_MAX, &count, error) ||
         !JsonWholeAt(desc, "status", 200, 100, 999, &status, error) ||
         !JsonWholeAt(desc, "delay_ms", 0, 0, INT64_MAX, &f.delayMs, error) ||
         !JsonWholeAt(desc, "zeros", 0, 0, INT64_MAX, &zeros, error) ||
         !JsonWholeAt(desc, "chunk", 0, 0, INT64_MAX, &chunk, error) ||
-        !JsonWholeAt(desc, "chunk_ms", 0, 0, INT64_MAX, &f.chunkMs, error))
+        !JsonWholeAt(desc, "chunk_ms", 0, 0, INT64_MAX, &f.chunkMs, error) ||
+        !JsonWholeAt(desc, "excess", 0, 0, INT64_MAX, &excess, error))
       return false;
     f.remaining = static_cast<int>(count);
     f.drop = desc.value("drop", false);
@@ -51,6 +52,7 @@ bool FaultTable::Add(const nlohmann::json& desc, std::string* error) {
     f.gzip = desc.value("gzip", false);
     if (desc.contains("headers")) f.headerLines = desc["headers"].get<std::vector<std::string>>();
     f.chunkBytes = static_cast<size_t>(std::min(chunk, kLargestSize));
+    if (desc.contains("excess")) f.excess = static_cast<size_t>(std::min(excess, kLargestSize));
     std::lock_guard<std::mutex> lock(m_mutex);
     m_faults[path].push_back(std::move(f));
     return true;

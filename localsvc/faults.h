@@ -21,13 +21,20 @@
 //   content_type the Content-Type of a replaced body
 //   chunk, chunk_ms  send the reply body in pieces of chunk bytes, chunk_ms apart (the
 //                first piece at once): a slow transfer to cancel in the middle
+//   excess       a service that sends more than the file it announced: the reply body
+//                (the endpoint's own or a replaced one) followed by this many more bytes
+//                ('x'), all sent in chunked encoding, so no length is announced (in pieces
+//                of chunk bytes, default 64 KiB, chunk_ms apart); 0 sends the body alone
+//                that way. The request's log entry counts the body bytes the service got
+//                to write to the connection ("reply_sent"), so a test sees how much of the
+//                excess went out before the client broke off.
 //
 // Without a replacement body the endpoint's own handler makes the reply, and status,
 // gzip and header lines apply to it. Faults for one path queue up in the order armed.
 //
 // Numbers are whole numbers (a fault with any other is refused): count from 1 to
 // 2^31 - 1, status from 100 to 999; waits (delay_ms, chunk_ms) and sizes (zeros,
-// chunk) from 0, waits cut to an hour and sizes to 64 MiB (bounds.h).
+// chunk, excess) from 0, waits cut to an hour and sizes to 64 MiB (bounds.h).
 #pragma once
 
 #include <cstdint>
@@ -54,6 +61,7 @@ struct Fault {
   std::vector<std::string> headerLines;
   size_t chunkBytes = 0;
   int64_t chunkMs = 0;
+  std::optional<size_t> excess;
 };
 
 class FaultTable {

@@ -52,6 +52,10 @@ const char kUsage[] =
     "\n"
     "Control endpoints (JSON, neither recorded nor faulted):\n"
     "  POST /test/inject, /test/reset; GET /test/log[?path=P]   faults and the request log\n"
+    "  POST /test/inject {path,count?,delay_ms?,drop?,status?,word?,result?,body?,body_base64?,garbage?,\n"
+    "                     zeros?,gzip?,headers?,content_type?,chunk?,chunk_ms?,excess?} or an array of them;\n"
+    "                     excess: the reply followed by that many more bytes, with no length announced\n"
+    "                     (a service sending more than it announced); the log counts reply_sent\n"
     "  POST /test/fs/account {user,password,userId?,email?,nickName?,active?,total?,opVer?,shareVer?}\n"
     "  POST /test/fs/token {userId,expired?} | {token,expired}\n"
     "  POST /test/fs/item {userId,parentId?,name,type?,size?,fileVer?,sha1?,createdTime?,modTime?,\n"
@@ -69,7 +73,7 @@ const char kUsage[] =
     "  GET  /test/xfer/content?fileId=F[&fileVer=V]   a version's plain bytes\n"
     "Test endpoints: /test/echo, /test/status/<n>, /test/sleep?ms=|s=, /test/redirect?n=&to=,\n"
     "  /test/trickle?n=&chunk=&ms=, /test/bytes?n=&seed=, /test/drop, /test/sink, /test/files/<name>\n"
-    "Limits: waits (ms, s, delay_ms, chunk_ms) are cut to an hour and sizes (n, chunk, zeros)\n"
+    "Limits: waits (ms, s, delay_ms, chunk_ms) are cut to an hour and sizes (n, chunk, zeros, excess)\n"
     "to 64 MiB; a negative one, or a file (path) over 64 MiB, is refused with HTTP 400.\n"
     "A request body over 320 MiB is refused with HTTP 413, except by /test/sink.\n";
 

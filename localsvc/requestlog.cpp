@@ -27,6 +27,7 @@ nlohmann::json ToJson(const RecordedRequest& r) {
                      {"size", p.size}});
   }
   j["parts"] = parts;
+  if (r.replySent) j["reply_sent"] = *r.replySent;
   return j;
 }
 
@@ -39,6 +40,15 @@ uint64_t RequestLog::Add(const RecordedRequest& r) {
   copy.seq = m_next++;
   m_records.push_back(std::move(copy));
   return m_records.back().seq;
+}
+
+void RequestLog::AddReplySent(uint64_t seq, uint64_t n) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  for (auto it = m_records.rbegin(); it != m_records.rend(); ++it) {
+    if (it->seq != seq) continue;
+    it->replySent = it->replySent.value_or(0) + n;
+    return;
+  }
 }
 
 nlohmann::json RequestLog::ToJson(const std::string& pathFilter) {

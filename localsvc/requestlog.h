@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -39,6 +40,9 @@ struct RecordedRequest {
   uint64_t bodySize = 0;
   bool multipart = false;
   std::vector<RecordedPart> parts;
+  // The reply body bytes written to the connection, counted only for a reply sent with
+  // the excess fault (faults.h); in the log's JSON as "reply_sent".
+  std::optional<uint64_t> replySent;
 };
 
 nlohmann::json ToJson(const RecordedRequest& r);
@@ -47,6 +51,9 @@ class RequestLog {
  public:
   // Stores a copy (bodies capped) and returns its sequence number, from 1.
   uint64_t Add(const RecordedRequest& r);
+  // Adds n to the reply_sent count of the record seq (from 0 on the first call); a
+  // record forgotten meanwhile is left alone.
+  void AddReplySent(uint64_t seq, uint64_t n);
   // Every record, oldest first; with a path, only the records of that path.
   nlohmann::json ToJson(const std::string& pathFilter);
   void Clear();

@@ -277,6 +277,10 @@ void Service::ApplyFault(const Fault& fault, const httplib::Request& req, const 
     if (fault.resultWord) res.set_content(ReplaceResultWord(res.body, *fault.resultWord), kXmlType);
   }
   if (fault.status) res.status = *fault.status;
+  if (fault.excess && !fault.gzip && fault.headerLines.empty()) {
+    SendWithExcess(fault, rec.seq, res);
+    return;
+  }
   if (fault.chunkBytes > 0 && !fault.gzip && fault.headerLines.empty()) {
     auto body = std::make_shared<std::string>(std::move(res.body));
     std::string type = res.get_header_value("Content-Type");
@@ -307,6 +311,34 @@ void Service::ApplyFault(const Fault& fault, const httplib::Request& req, const 
   if (fd >= 0) SendAll(fd, raw);
   ShutdownConnection(fd);
   res.status = 500;  // the library's own reply fails on the closed connection
+}
+
+void Service::SendWithExcess(const Fault& fault, uint64_t seq, httplib::Response& res) {
+  auto body = std::make_shared<std::string>(std::move(res.body));
+  std::string type = res.get_header_value("Content-Type");
+  res.body.clear();
+  res.headers.erase("Content-Type");
+  const uint64_t total = body->size() + *fault.excess;
+  const size_t piece = fault.chunkBytes > 0 ? fault.chunkBytes : size_t(64) << 10;
+  const auto pause = std::chrono::milliseconds(fault.chunkMs);
+  RequestLog* log = &m_log;
+  log->AddReplySent(seq, 0);
+  res.set_chunked_content_provider(
+      type.empty() ? "application/octet-stream" : type,
+      [body, total, piece, pause, seq, log](size_t offset, httplib::DataSink& sink) {
+        if (offset >= total) {
+          sink.done();
+          return true;
+        }
+        if (offset > 0 && pause.count() > 0 && !StopFlag::Get().WaitFor(pause)) return false;
+        if (StopFlag::Get().IsSet()) return false;
+        const size_t n = static_cast<size_t>(std::min<uint64_t>(piece, total - offset));
+        std::string bytes(n, 'x');
+        if (offset < body->size()) body->copy(bytes.data(), std::min(n, body->size() - offset), offset);
+        if (!sink.write(bytes.data(), n)) return false;
+        log->AddReplySent(seq, n);
+        return true;
+      });
 }
 
 void Service::AddControlRoutes() {

@@ -73,6 +73,9 @@ class Service {
                 const RouteFn& fn);
   void ApplyFault(const Fault& fault, const httplib::Request& req, const RecordedRequest& rec,
                   httplib::Response& res, const RouteFn& fn);
+  // Sends the reply made so far in chunked encoding followed by the fault's excess
+  // bytes, counting what goes out in the log entry seq.
+  void SendWithExcess(const Fault& fault, uint64_t seq, httplib::Response& res);
   // A control endpoint (neither recorded nor faulted): a POST of a JSON object (an
   // empty body reads as {}) answered with what fn makes of it. A body that is no JSON
   // object, or an exception from fn (see Require), answers 400 with {"error": "..."}.

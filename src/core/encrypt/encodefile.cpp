@@ -18,7 +18,6 @@
 #include "core/encrypt/zaesfile.h"
 #include "platform/atomicfile.h"
 #include "platform/guid.h"
-#include "platform/posixfile.h"
 
 namespace {
 
@@ -91,17 +90,6 @@ HRESULT PutInPlace(FileEnv* env, const std::string& temp, const std::string& des
     return E_FAIL;
   }
   return S_OK;
-}
-
-// Whether the file starts with the 7z signature: 1 yes, 0 no (a shorter file too), -1
-// when it cannot be read.
-int Starts7z(FileEnv* env, const std::string& path) {
-  PosixFile f(env);
-  unsigned char head[sizeof(k7zSignature)];
-  if (!f.OpenRegularForRead(path)) return -1;
-  ssize_t n = f.ReadFull(head, sizeof(head));
-  if (n < 0) return -1;
-  return n == static_cast<ssize_t>(sizeof(head)) && std::memcmp(head, k7zSignature, sizeof(head)) == 0;
 }
 
 uint64_t SizeOf(FileEnv* env, const std::string& path) {
@@ -241,19 +229,23 @@ HRESULT DecodeFile(const std::string& srcFile, const std::string& desFile, const
       break;
     case ZAesFile::kDecryptedFileHeader: {
       uint64_t entrySize = ~uint64_t{0};
-      if (Get7zEntryInfo(deciphered, &entrySize, env)) {
-        plain = temps.Beside(desFile);
-        if (!Unpack7zArchive(plain, deciphered, maxPlainSize, env)) {
+      switch (Probe7zArchive(deciphered, &entrySize, env)) {
+        case SevenZipProbe::kArchive:
+          plain = temps.Beside(desFile);
+          if (!Unpack7zArchive(plain, deciphered, maxPlainSize, env)) {
+            DEC_LOG_MSG("UnCompress File Failded!");
+            return E_FAIL;
+          }
+          break;
+        case SevenZipProbe::kNotArchive:
+          // The file itself, also when it merely begins with the 7z signature: other
+          // writers store such content as it is.
+          plain = deciphered;
+          break;
+        case SevenZipProbe::kReadError:
+          // Content that could not be read is never handed out as the plain file.
           DEC_LOG_MSG("UnCompress File Failded!");
           return E_FAIL;
-        }
-      } else if (Starts7z(env, deciphered) != 0) {
-        // An archive that cannot be read, or content that cannot be read at all: never
-        // handed out as if it were the plain file.
-        DEC_LOG_MSG("UnCompress File Failded!");
-        return E_FAIL;
-      } else {
-        plain = deciphered;
       }
       break;
     }

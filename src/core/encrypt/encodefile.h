@@ -52,8 +52,10 @@ HRESULT EncodeFile_UFA(uint32_t orgSize, const std::string& fileName, const std:
                        const std::string& hint, FileEnv* env = FileEnv::Default());
 
 // Writes the plain file desFile (created or replaced) from srcFile in either format.
-// A FileHeader file that holds a 7z archive is unpacked, any other is taken as it is.
-// More than maxPlainSize plain bytes fail. For RTV0 a plain size or SHA-1 that differs
-// from the header's is logged as a warning only. S_OK or E_FAIL.
+// A FileHeader file that holds a 7z archive is unpacked; any other is taken as it is,
+// content that begins with the 7z signature but is no archive too (a deciphered file
+// that cannot be read to tell fails). More than maxPlainSize plain bytes fail. For
+// RTV0 a plain size or SHA-1 that differs from the header's is logged as a warning
+// only. S_OK or E_FAIL.
 HRESULT DecodeFile(const std::string& srcFile, const std::string& desFile, const std::string& fileKey,
                    uint64_t maxPlainSize = kDecodeDefaultCap, FileEnv* env = FileEnv::Default());

@@ -25,14 +25,20 @@ uint64_t Le(const unsigned char* p, int bytes) {
 
 // The start header: the signature at offset 0, format version 0.x, its CRC right, and
 // the next header inside the file. The library is given nothing else, so a damaged
-// size never becomes an allocation.
-bool ValidStartHeader(PosixFile& file) {
+// size never becomes an allocation. *ioFailed is set when the file could not be read.
+bool ValidStartHeader(PosixFile& file, bool* ioFailed) {
   unsigned char h[kStartHeaderSize];
-  if (file.ReadFullAt(h, sizeof(h), 0) != static_cast<ssize_t>(sizeof(h))) return false;
+  ssize_t n = file.ReadFullAt(h, sizeof(h), 0);
+  if (n < 0) *ioFailed = true;
+  if (n != static_cast<ssize_t>(sizeof(h))) return false;
   if (std::memcmp(h, k7zSignature, sizeof(k7zSignature)) != 0 || h[6] != 0) return false;
   if (crc32(crc32(0L, Z_NULL, 0), h + 12, 20) != Le(h + 8, 4)) return false;
   uint64_t fileSize = 0;
-  if (!encrypt_io::FileSize(file, &fileSize) || fileSize < kStartHeaderSize) return false;
+  if (!encrypt_io::FileSize(file, &fileSize)) {
+    *ioFailed = true;
+    return false;
+  }
+  if (fileSize < kStartHeaderSize) return false;
   const uint64_t offset = Le(h + 12, 8), size = Le(h + 20, 8);
   const uint64_t room = fileSize - kStartHeaderSize;
   return offset <= room && size <= room - offset;
@@ -49,7 +55,11 @@ class SevenZipReader {
   }
 
   bool Open(const std::string& path) {
-    if (!encrypt_io::OpenSource(path, &m_file) || !ValidStartHeader(m_file)) return false;
+    if (!encrypt_io::OpenSource(path, &m_file)) {
+      m_ioFailed = true;
+      return false;
+    }
+    if (!ValidStartHeader(m_file, &m_ioFailed)) return false;
     m_archive = archive_read_new();
     if (!m_archive) return false;
     if (archive_read_support_format_7zip(m_archive) != ARCHIVE_OK) return false;
@@ -71,6 +81,8 @@ class SevenZipReader {
 
   const PosixFile& file() const { return m_file; }
   archive* handle() { return m_archive; }
+  // True once opening, reading or seeking the file failed.
+  bool IoFailed() const { return m_ioFailed; }
 
  private:
   static la_ssize_t Read(archive* a, void* self, const void** buffer) {
@@ -78,7 +90,10 @@ class SevenZipReader {
     *buffer = reader->m_buffer.data();
     FileEnv* env = reader->m_file.env();
     ssize_t n = env->Read(reader->m_file.fd(), reader->m_buffer.data(), reader->m_buffer.size());
-    if (n < 0) archive_set_error(a, errno, "Error reading the archive");
+    if (n < 0) {
+      reader->m_ioFailed = true;
+      archive_set_error(a, errno, "Error reading the archive");
+    }
     return n;
   }
   // Whole blocks only; 0 lets the library read and drop the rest.
@@ -89,6 +104,7 @@ class SevenZipReader {
     off_t from = reader->m_file.Seek(0, SEEK_CUR);
     off_t to = from < 0 ? -1 : reader->m_file.Seek(static_cast<off_t>(skip), SEEK_CUR);
     if (to >= 0) return to - from;
+    reader->m_ioFailed = true;
     archive_set_error(a, errno, "Error seeking in the archive");
     return -1;
   }
@@ -96,6 +112,7 @@ class SevenZipReader {
     auto* reader = static_cast<SevenZipReader*>(self);
     off_t at = reader->m_file.Seek(static_cast<off_t>(offset), whence);
     if (at >= 0) return at;
+    reader->m_ioFailed = true;
     archive_set_error(a, errno, "Error seeking in the archive");
     return ARCHIVE_FATAL;
   }
@@ -103,17 +120,23 @@ class SevenZipReader {
   PosixFile m_file;
   std::vector<char> m_buffer;
   archive* m_archive = nullptr;
+  bool m_ioFailed = false;
 };
 
 }  // namespace
 
-bool Get7zEntryInfo(const std::string& archivePath, uint64_t* size, FileEnv* env) {
+SevenZipProbe Probe7zArchive(const std::string& archivePath, uint64_t* size, FileEnv* env) {
   SevenZipReader reader(env);
   archive_entry* entry = nullptr;
-  if (!reader.Open(archivePath) || !reader.NextFileEntry(&entry)) return false;
+  if (!reader.Open(archivePath) || !reader.NextFileEntry(&entry))
+    return reader.IoFailed() ? SevenZipProbe::kReadError : SevenZipProbe::kNotArchive;
   la_int64_t s = archive_entry_size_is_set(entry) ? archive_entry_size(entry) : 0;
   *size = s > 0 ? static_cast<uint64_t>(s) : 0;
-  return true;
+  return SevenZipProbe::kArchive;
+}
+
+bool Get7zEntryInfo(const std::string& archivePath, uint64_t* size, FileEnv* env) {
+  return Probe7zArchive(archivePath, size, env) == SevenZipProbe::kArchive;
 }
 
 bool Unpack7zArchive(const std::string& destPath, const std::string& archivePath, uint64_t maxOutput, FileEnv* env) {

@@ -20,6 +20,17 @@ inline constexpr uint64_t k7zDefaultOutputCap = 0xFFFFFFFFull;
 // holds no file entry is not taken for one.
 bool Get7zEntryInfo(const std::string& archivePath, uint64_t* size, FileEnv* env = FileEnv::Default());
 
+// What Probe7zArchive found.
+enum class SevenZipProbe {
+  kArchive,     // a 7z archive holding a file entry, as Get7zEntryInfo says
+  kNotArchive,  // read to the point where it proved no such archive
+  kReadError,   // could not be opened, read or seeked: nothing is known
+};
+
+// Get7zEntryInfo that tells a file it could not read from one that is no archive;
+// *size is set only for kArchive.
+SevenZipProbe Probe7zArchive(const std::string& archivePath, uint64_t* size, FileEnv* env = FileEnv::Default());
+
 // Streams the first file entry of the archive into destPath (created anew, 0600 when
 // new). True when the whole entry was written: its bytes count equals the size the
 // archive states, the data decoded without error, at most maxOutput bytes. A partly

@@ -77,6 +77,13 @@ class ITransport : public IUnknown {
   // Bytes per second for the next transfers (not one that runs); 0 is unlimited.
   virtual HRESULT SetSpeedLimit(uint32_t send, uint32_t receive) = 0;
 
+  // The most bytes the next downloads (not one that runs) may bring into their file;
+  // 0, as at creation, is unlimited. A reply that announces a longer body fails before
+  // the body, one that brings more fails as the first byte past the limit arrives,
+  // with E_CV_NETWORK_ERROR3 (logged); the file then holds no more than maxBytes
+  // bytes and stays for the caller, as after any failed download. S_OK.
+  virtual HRESULT SetDownloadLimit(uint64_t maxBytes) = 0;
+
  protected:
   ~ITransport() = default;
 };

@@ -9,6 +9,7 @@
 #include "common/xmlhelper.h"
 #include "core/interfaces/iremotestorage.h"
 #include "core/remotestorage/blockid.h"
+#include "core/remotestorage/remotestorage.h"
 #include "core/remotestorage/requestframe.h"
 #include "core/remotestorage/serverresultmap.h"
 
@@ -347,7 +348,13 @@ HRESULT BlockDownloader::Perform(IRemoteStorage* pRS) {
     return hr = E_POINTER;
   }
   std::string body = "{\"stub\":\"" + JsonEscape(m_strStub) + StringFormat("\",\"index\":\"%d\"}", m_nIndex);
-  hr = pRS->DownloadBlock(m_strURL + "downloadBlock", m_callback, m_context, m_pathLocal, MakeRequestHeader(3), body);
+  // The interface's slot has no room for the block's own bound: our remote storage
+  // takes it beside the slot; any other bounds the reply its own way.
+  if (auto* ours = dynamic_cast<CRemoteStorage*>(pRS))
+    hr = ours->DownloadBlockWithin(m_strURL + "downloadBlock", m_callback, m_context, m_pathLocal, body, m_nMaxBytes);
+  else
+    hr = pRS->DownloadBlock(m_strURL + "downloadBlock", m_callback, m_context, m_pathLocal, MakeRequestHeader(3),
+                            body);
   if (FAILED(hr)) OSTREL_LOG(kLogError, "%s", "*ASSERT*: (((HRESULT)(hr)) >= 0)");
   return hr;
 }

@@ -114,11 +114,15 @@ struct MetadataDownloader {
 };
 
 // POST URL + "downloadBlock" {"stub","index"} through IRemoteStorage::DownloadBlock,
-// which writes the reply bytes to m_pathLocal.
+// which writes the reply bytes to m_pathLocal. The reply may bring m_nMaxBytes bytes
+// (the encoded bound of the block's size, MaxRtv0FileSize); the transfer fails with
+// E_CV_NETWORK_ERROR3 as soon as it brings more. 0, and an IRemoteStorage other than
+// CRemoteStorage, bound it by the largest block.
 struct BlockDownloader {
   std::string m_strStub, m_strURL;
   int32_t m_nIndex = 0;
   std::string m_pathLocal;
+  uint64_t m_nMaxBytes = 0;
   TransportProgressCallback m_callback = nullptr;
   void* m_context = nullptr;
   HRESULT Perform(IRemoteStorage* pRS);

@@ -70,6 +70,15 @@ class CRemoteStorage final : public CUnknownImpl<IRemoteStorage> {
   // removed on every path, with one exception: a block download that fails keeps the
   // blocks it verified in its resume folder (below the local storage's temp folder) for
   // the next attempt, and removes that folder when it succeeds.
+  //
+  // Every download is bounded by what it can be (encodedsize.h): a block by the
+  // encoded bound of the size its blockId names (DownloadBlock alone, which knows no
+  // blockId, by the largest block's); a whole file by the encoded bound of the item's
+  // size, which DownloadFile asks the service for (getItemInfo) when the ticket is for
+  // the current version and the item's record names the ticket's version or plain
+  // SHA-1, and otherwise by the largest file the FileHeader format holds; a thumbnail
+  // package by kThumbnailPackageCap. A reply that passes its bound fails the transfer
+  // at once with E_CV_NETWORK_ERROR3 (logged), and its file is removed.
   HRESULT _UploadFile(const TaskData_UpdateFile& TaskData, TransportProgressCallback callback, void* context,
                       RecordTree* result) override;
   HRESULT UploadFile_UFA(const TaskData_UpdateFile_UFA& TaskData, const std::vector<std::string>& blocks,
@@ -82,6 +91,10 @@ class CRemoteStorage final : public CUnknownImpl<IRemoteStorage> {
                            TransportProgressCallback callback, void* context, bool previousVersion) override;
   HRESULT DownloadBlock(const std::string& url, TransportProgressCallback callback, void* context,
                         const std::string& localPath, const std::string& header, const std::string& body) override;
+  // DownloadBlock whose reply may bring at most maxBytes bytes (0: the bound of the
+  // largest block); RMT_FS::BlockDownloader gives its block's bound here.
+  HRESULT DownloadBlockWithin(const std::string& url, TransportProgressCallback callback, void* context,
+                              const std::string& localPath, const std::string& body, uint64_t maxBytes);
   HRESULT GetThumbnail(const TaskData_GetThumbnail& TaskData, TransportProgressCallback callback, void* context,
                        RecordTree* result) override;
 
@@ -123,9 +136,15 @@ class CRemoteStorage final : public CUnknownImpl<IRemoteStorage> {
   // version's) into *result.
   HRESULT _RequestDownload(const TaskData_DownloadFile& TaskData, TransportProgressCallback callback, void* context,
                            RecordTree* result);
-  // GET url + "stub=<stub>&bakVer=nowVer|previousVer" into localPath.
+  // GET url + "stub=<stub>&bakVer=nowVer|previousVer" into localPath; the reply may
+  // bring at most maxBytes bytes.
   HRESULT _DownloadFile(const std::string& url, const std::string& stub, const std::string& localPath,
-                        bool previousVersion, TransportProgressCallback callback, void* context);
+                        bool previousVersion, TransportProgressCallback callback, void* context,
+                        uint64_t maxBytes);
+  // The most bytes the whole file of the ticket may take: the encoded bound of the
+  // item's size when getItemInfo gives the size of the ticket's content, else of the
+  // largest file the FileHeader format holds.
+  uint64_t _WholeFileLimit(const TaskData_DownloadFile& TaskData, const RecordTree& ticket);
   HRESULT _Snapshot(const char* function, const char* path, const SnapshotRecord& TaskData,
                     TransportProgressCallback callback, void* context, RecordTree* result);
 

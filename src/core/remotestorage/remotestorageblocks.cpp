@@ -12,6 +12,7 @@
 #include "common/strformat.h"
 #include "common/strhelper.h"
 #include "common/tracestack.h"
+#include "core/encrypt/encodedsize.h"
 #include "core/encrypt/encodefile.h"
 #include "core/interfaces/ilocalstorage.h"
 #include "core/remotestorage/blockfiles.h"
@@ -264,6 +265,7 @@ HRESULT CRemoteStorage::DownloadFile_UFA(TaskData_DownloadFile_UFA& TaskData, IL
     downloader.m_strURL = request.m_strUrl;
     downloader.m_nIndex = index;
     downloader.m_pathLocal = received.Path();
+    downloader.m_nMaxBytes = MaxRtv0FileSize(static_cast<uint64_t>(block.size));
     downloader.m_callback = DownloadProgressAdapter;
     downloader.m_context = &progress;
     hr = downloader.Perform(this);

@@ -7,8 +7,11 @@
 #include "common/jsonparse.h"
 #include "common/sha1.h"
 #include "common/strformat.h"
+#include "common/strhelper.h"
 #include "common/tracestack.h"
 #include "common/xmlhelper.h"
+#include "core/encrypt/encodedsize.h"
+#include "core/encrypt/zaesfile.h"
 #include "core/remotestorage/blockid.h"
 #include "core/remotestorage/remotestorage.h"
 #include "core/remotestorage/requestframe.h"
@@ -73,7 +76,8 @@ HRESULT CRemoteStorage::_RequestDownload(const TaskData_DownloadFile& TaskData, 
 }
 
 HRESULT CRemoteStorage::_DownloadFile(const std::string& url, const std::string& stub, const std::string& localPath,
-                                      bool previousVersion, TransportProgressCallback callback, void* context) {
+                                      bool previousVersion, TransportProgressCallback callback, void* context,
+                                      uint64_t maxBytes) {
   HRESULT hr = E_FAIL;
   TRACE_SCOPE_DETAIL("RemoteStorage::_DownloadFile()", &hr, "szUrl = %s, szStub = %s", url.c_str(), stub.c_str());
   RecordTree query;
@@ -82,10 +86,38 @@ HRESULT CRemoteStorage::_DownloadFile(const std::string& url, const std::string&
   RefPtr<ITransport> transport;
   hr = NewTransport(&transport, callback, context);
   if (FAILED(hr)) return hr;
+  transport->SetDownloadLimit(maxBytes);
   hr = transport->Download(url + RecordTreeToKeyValueText(query, '&', '='), localPath, MakeRequestHeader(2), "",
                            kTransferTimeoutSec);
   ERROR_CHECK_COM_MSG(hr, "%s", "CRemoteStorage::_DownloadFile() Call CTransport::Download() Failed");
   return hr;
+}
+
+uint64_t CRemoteStorage::_WholeFileLimit(const TaskData_DownloadFile& TaskData, const RecordTree& ticket) {
+  // The item's record describes the content the ticket serves when it names the same
+  // version or the same plain SHA-1; a version committed meanwhile, and a previous
+  // version, leave the size unknown.
+  auto same = [&ticket](const RecordTree& item) {
+    int64_t ticketVer = 0, itemVer = 0;
+    const std::string sha1 = ticket.GetValue("sha1");
+    return (ParseServiceVersion(ticket.GetValue("fileVer"), &ticketVer) &&
+            ParseServiceVersion(item.GetValue("fileVer"), &itemVer) && itemVer == ticketVer) ||
+           (IsHexText(sha1, 40) && Sha1TextEquals(sha1, item.GetValue("sha1")));
+  };
+  if (!TaskData.nPreviousVer) {
+    TaskData_GetItemInfo info;
+    info.strToken = TaskData.strToken;
+    info.strId = TaskData.strId;
+    RecordTree item;
+    int64_t size = 0;
+    if (SUCCEEDED(GetItemInfo(info, nullptr, nullptr, &item)) && same(item) &&
+        ParsePlainDecimal(item.GetValue("size"), ZAesFile::kMaxFileHeaderSource, &size))
+      return MaxFileHeaderFileSize(static_cast<uint64_t>(size));
+  }
+  OSTREL_LOG(kLogInfo, "%s",
+             "CRemoteStorage::DownloadFile(): the size of the ticket's version is not known; the download is "
+             "bounded by the largest whole file");
+  return MaxFileHeaderFileSize(ZAesFile::kMaxFileHeaderSource);
 }
 
 HRESULT CRemoteStorage::DownloadFile(const TaskData_DownloadFile& TaskData, TransportProgressCallback callback,
@@ -108,7 +140,8 @@ HRESULT CRemoteStorage::DownloadFile(const TaskData_DownloadFile& TaskData, Tran
   if (modTime.empty()) OSTREL_LOG(kLogError, "%s", "*ASSERT*: !IsStrEmpty(strModTime)");
   if (!QueryValuesSafe({&url, &stub})) return hr = E_FAIL;
 
-  hr = _DownloadFile(url, stub, TaskData.strTempPath, TaskData.nPreviousVer != 0, callback, context);
+  const uint64_t limit = _WholeFileLimit(TaskData, *result);
+  hr = _DownloadFile(url, stub, TaskData.strTempPath, TaskData.nPreviousVer != 0, callback, context, limit);
   if (FAILED(hr)) {
     RemoveAfterFailure(m_env, TaskData.strTempPath);
     return hr;
@@ -197,6 +230,12 @@ HRESULT CRemoteStorage::UploadBlock(const std::string& url, TransportProgressCal
 
 HRESULT CRemoteStorage::DownloadBlock(const std::string& url, TransportProgressCallback callback, void* context,
                                       const std::string& localPath, const std::string&, const std::string& body) {
+  return DownloadBlockWithin(url, callback, context, localPath, body, 0);
+}
+
+HRESULT CRemoteStorage::DownloadBlockWithin(const std::string& url, TransportProgressCallback callback,
+                                            void* context, const std::string& localPath, const std::string& body,
+                                            uint64_t maxBytes) {
   if (url.empty()) OSTREL_LOG(kLogError, "%s", "*ASSERT*: !IsStrEmpty(szURL)");
   if (localPath.empty()) OSTREL_LOG(kLogError, "%s", "*ASSERT*: !IsStrEmpty(szLocal)");
   HRESULT hr = E_FAIL;
@@ -205,6 +244,7 @@ HRESULT CRemoteStorage::DownloadBlock(const std::string& url, TransportProgressC
   RefPtr<ITransport> transport;
   hr = NewTransport(&transport, callback, context);
   if (FAILED(hr)) return hr;
+  transport->SetDownloadLimit(maxBytes != 0 ? maxBytes : MaxRtv0FileSize(kBlockSize));
   hr = transport->Download(url, localPath, MakeRequestHeader(2), body, kTransferTimeoutSec);
   ERROR_CHECK_COM_MSG(hr, "%s", "CRemoteStorage::DownloadBlock() Call CTransport::Download() Failed");
   return hr;
@@ -232,6 +272,7 @@ HRESULT CRemoteStorage::GetThumbnail(const TaskData_GetThumbnail& TaskData, Tran
   RefPtr<ITransport> transport;
   hr = NewTransport(&transport);
   if (FAILED(hr)) return hr;
+  transport->SetDownloadLimit(kThumbnailPackageCap);
   hr = transport->Download(url, TaskData.strPackagePath, MakeRequestHeader(2), "", kTransferTimeoutSec);
   if (FAILED(hr)) {
     RemoveAfterFailure(m_env, TaskData.strPackagePath);

@@ -12,6 +12,10 @@
 // anything is allocated.
 inline constexpr uint64_t kThumbnailEntryCap = uint64_t(16) << 20;
 
+// The largest package downloaded: a picture entry of the largest size, with room for
+// the page beside it and the archive's own records. A longer reply fails the download.
+inline constexpr uint64_t kThumbnailPackageCap = kThumbnailEntryCap + (uint64_t(1) << 20);
+
 // Unpacks the picture entry of the package into pictPath (parent folders created; the
 // file written under a temp name and renamed, 0600). The entry must not claim more than
 // kThumbnailEntryCap, must give exactly its claimed size and pass its CRC check. The

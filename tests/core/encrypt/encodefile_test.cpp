@@ -212,6 +212,51 @@ TEST_F(EncodeFileTest, IndependentWritersFilesDecodeAndAFailedDecodeKeepsTheDest
   EXPECT_EQ(E_FAIL, DecodeFile(PathIn("enc/missing"), m_dst, kKeyText));
 }
 
+// Content another writer stored as it is although it begins with the 7z signature (no
+// archive follows) decodes to itself. A deciphered file that cannot be read to tell
+// whether it is an archive fails the decode, and an existing destination stays: also an
+// archive that can be read no further than its start header.
+TEST_F(EncodeFileTest, ContentThatOnlyBeginsWithThe7zSignatureDecodesToItself) {
+  const std::string key = peer::KeyFromText(kKeyText);
+  const std::string signature("7z\xBC\xAF\x27\x1C", 6);
+  const std::string text = enctest::TextBytes(3000, 14);
+  struct Row { const char* name; std::string plain; } rows[] = {
+      {"the signature and text", signature + text},
+      {"the signature alone", signature},
+      {"a start header whose CRC is wrong", signature + std::string(26, '\0') + text},
+      {"the signature and random bytes", signature + RandomBytes(70000, 3)},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    WriteFileBytes(m_enc, peer::WriteFileHeader(r.plain, key));
+    WriteFileBytes(m_dst, "old plain");
+    EXPECT_EQ(S_OK, DecodeFile(m_enc, m_dst, kKeyText));
+    EXPECT_TRUE(ReadFileBytes(m_dst) == r.plain);
+  }
+  WriteFileBytes(m_src, text);
+  ASSERT_EQ(S_OK, EncodeFile("a.txt", m_src, PathIn("enc/archive"), kKeyText, false));
+  // skip: reads of the deciphered file that go through before the rest fail.
+  struct Failing { const char* name; std::string file; int skip; } failing[] = {
+      {"the signature and text, not read", peer::WriteFileHeader(signature + text, key), 0},
+      {"an archive, not read", ReadFileBytes(PathIn("enc/archive")), 0},
+      {"an archive, read as far as its start header", ReadFileBytes(PathIn("enc/archive")), 1},
+  };
+  ::unlink(PathIn("enc/archive").c_str());
+  for (const Failing& f : failing) {
+    SCOPED_TRACE(f.name);
+    WriteFileBytes(m_enc, f.file);
+    WriteFileBytes(m_dst, "old plain");
+    FaultFileEnv env;
+    env.Fail(FileOp::kRead, PathIn("enc/{"), EIO, f.skip);
+    LogCapture log;
+    EXPECT_EQ(E_FAIL, DecodeFile(m_enc, m_dst, kKeyText, kDecodeDefaultCap, &env));
+    EXPECT_GT(env.Injected(), 0);
+    EXPECT_TRUE(log.Contains("ERROR_CHECK_BOOLEX:bRet--MSG:UnCompress File Failded!")) << log.All();
+    EXPECT_EQ("old plain", ReadFileBytes(m_dst));
+    ExpectOnlyTheFiles();
+  }
+}
+
 TEST_F(EncodeFileTest, RefusedEncodingsLeaveNothingBehind) {
   const std::string data = enctest::TextBytes(5000, 10);
   WriteFileBytes(m_src, data);

@@ -2,7 +2,9 @@
 // into CClsFactory for the life of a TransportRecorder. No network is touched.
 //
 // Every kind of exchange takes the next scripted reply: a download writes its text into
-// the local file, every other kind hands the text back. Progress is never reported.
+// the local file (a text longer than the download limit fails the download as the
+// transport does, the file cut at the limit), every other kind hands the text back.
+// Progress is never reported.
 #pragma once
 
 #include <deque>
@@ -24,6 +26,7 @@ struct RecordedCall {
   std::string body;
   int32_t timeoutSec = -1;
   bool reportNetworkState = false;
+  uint64_t downloadLimit = 0;  // a download's limit; 0: none
 };
 
 class TransportRecorder {
@@ -96,9 +99,10 @@ class TransportRecorder {
     }
     HRESULT Download(const std::string& url, const std::string& localPath, const std::string& header,
                      const std::string& body, int32_t timeoutSec) override {
-      Reply next = Take({url, header, !body.empty(), body, timeoutSec, false});
-      std::ofstream(localPath, std::ios::binary | std::ios::trunc) << next.text;
-      return next.hr;
+      Reply next = Take({url, header, !body.empty(), body, timeoutSec, false, m_downloadLimit});
+      const bool over = m_downloadLimit != 0 && next.text.size() > m_downloadLimit;
+      std::ofstream(localPath, std::ios::binary | std::ios::trunc) << (over ? next.text.substr(0, m_downloadLimit) : next.text);
+      return over ? E_CV_NETWORK_ERROR3 : next.hr;
     }
     HRESULT Upload(const std::string& url, const std::string&, const std::string& header,
                    const std::string& formFields, std::string* reply, int32_t timeoutSec) override {
@@ -110,6 +114,10 @@ class TransportRecorder {
     }
     HRESULT Cancel(bool) override { return S_OK; }
     HRESULT SetSpeedLimit(uint32_t, uint32_t) override { return S_OK; }
+    HRESULT SetDownloadLimit(uint64_t maxBytes) override {
+      m_downloadLimit = maxBytes;
+      return S_OK;
+    }
 
    private:
     ~Transport() override {
@@ -129,6 +137,7 @@ class TransportRecorder {
       return next.hr;
     }
     std::shared_ptr<State> m_state;
+    uint64_t m_downloadLimit = 0;
   };
 
   std::shared_ptr<State> m_state;

@@ -11,6 +11,8 @@
 #include <string>
 
 #include "common/config.h"
+#include "core/encrypt/encodedsize.h"
+#include "core/remotestorage/blockid.h"
 #include "core/remotestorage/recordingtransport.h"
 #include "core/remotestorage/remotestorage.h"
 #include "support/logcapture.h"
@@ -134,6 +136,15 @@ TEST_F(RemoteFsTest, StubsAreEscapedInBodiesAndStatusKeysMatchExactly) {
   EXPECT_EQ("{\"stub\":\"S\\\"\",\"index\":\"12\"}", m_net.Last().body);
   EXPECT_EQ("v:2&User-Agent:ostrel", m_net.Last().header) << "the block download goes out with version 2";
   EXPECT_EQ("bytes", ReadFileBytes(PathIn("got")));
+  // The reply is bounded by the block's own bound; the interface's slot, which knows no
+  // block, by the largest block's.
+  EXPECT_EQ(MaxRtv0FileSize(kBlockSize), m_net.Last().downloadLimit);
+  down.m_nMaxBytes = 4;
+  m_net.Queue(S_OK, "bytes");
+  EXPECT_EQ(E_CV_NETWORK_ERROR3, down.Perform(m_rs.get()));
+  EXPECT_EQ(4u, m_net.Last().downloadLimit);
+  EXPECT_EQ(S_OK, m_rs->DownloadBlock("http://blk.test/b/downloadBlock", nullptr, nullptr, PathIn("got"), "", "{}"));
+  EXPECT_EQ(MaxRtv0FileSize(kBlockSize), m_net.Last().downloadLimit);
 }
 
 TEST_F(RemoteFsTest, HostileDownloadMetadataIsRefusedWhole) {

@@ -9,6 +9,8 @@
 #include <string>
 
 #include "common/config.h"
+#include "core/encrypt/encodedsize.h"
+#include "core/encrypt/zaesfile.h"
 #include "core/interfaces/createtaskdata.h"
 #include "core/remotestorage/recordingtransport.h"
 #include "core/remotestorage/remotefs.h"
@@ -226,6 +228,49 @@ TEST_F(RemoteStorageTest, CreationAndAllocationFailuresFailTheRequestWithALogLin
     EXPECT_TRUE(log.Contains("ERROR_CHECK_COM hr = 8007000e")) << log.All();
   }
   recordtreecontrol::FailReplyNodeAfter(-1);
+}
+
+// A whole-file download is bounded by the encoded size of the item's size, asked of the
+// service after the ticket, when the item's record is of the ticket's content (its
+// version or plain SHA-1); otherwise by the largest file the format holds.
+TEST_F(RemoteStorageTest, AWholeFileDownloadIsBoundedByTheSizeOfTheTicketsContent) {
+  const std::string sha1(40, 'a'), other(40, 'b');
+  const std::string ticket = Reply("ok", "<url>http://blob.test/wf/download?</url><stub>S</stub><compressSha1>" +
+                                             std::string(40, 'c') + "</compressSha1><modTime>1</modTime><sha1>" +
+                                             sha1 + "</sha1><fileVer>7</fileVer>");
+  auto item = [](const std::string& fileVer, const std::string& itemSha1, const std::string& size) {
+    return Reply("ok", "<fileVer>" + fileVer + "</fileVer><sha1>" + itemSha1 + "</sha1><size>" + size + "</size>");
+  };
+  const uint64_t kLargest = MaxFileHeaderFileSize(ZAesFile::kMaxFileHeaderSource);
+  struct Case {
+    const char* name;
+    int previous;
+    std::string itemReply;  // "" when the service is not asked
+    uint64_t limit;
+  } cases[] = {
+      {"the ticket's version", 0, item("7", other, "123456"), MaxFileHeaderFileSize(123456)},
+      {"the ticket's content under another version", 0, item("8", sha1, "5000"), MaxFileHeaderFileSize(5000)},
+      {"another version and content", 0, item("8", other, "5000"), kLargest},
+      {"no such item", 0, Reply("targetNotExist"), kLargest},
+      {"a size that is no plain decimal", 0, item("7", sha1, "-5"), kLargest},
+      {"a size beyond the format", 0, item("7", sha1, "4294967296"), kLargest},
+      {"a previous version", 1, "", kLargest},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    m_net.Clear();
+    m_net.Queue(S_OK, ticket);
+    if (!c.itemReply.empty()) m_net.Queue(S_OK, c.itemReply);
+    m_net.Queue(S_OK, "blob");
+    TaskDataPtr<TaskData_DownloadFile> rec(CreateTaskData_DownloadFile("F", "\\f", ""));
+    rec->strToken = "T";
+    rec->nPreviousVer = c.previous;
+    rec->strTempPath = PathIn("blob");
+    EXPECT_EQ(E_CV_SHA1_MISMATCH, m_rs->DownloadFile(*rec, nullptr, nullptr, nullptr));
+    ASSERT_EQ(c.itemReply.empty() ? 2u : 3u, m_net.Count());
+    EXPECT_EQ(0u, m_net.Last().url.find("http://blob.test/wf/download?stub=S")) << m_net.Last().url;
+    EXPECT_EQ(c.limit, m_net.Last().downloadLimit);
+  }
 }
 
 TEST(RequestFrameTest, SecretsAreMaskedInBodiesQueriesAndJson) {

@@ -165,6 +165,7 @@ void CCurlHelper::Reset(bool keepOptions) {
   m_replyHeaders.clear();
   m_overCap = false;
   m_ioFailed = false;
+  m_overLimit = false;
   if (keepOptions) return;
   if (m_hCURL) {
     curl_easy_reset(m_hCURL);
@@ -467,6 +468,13 @@ size_t CCurlHelper::_HeaderProc(char* data, size_t size, size_t count, void* p) 
 size_t CCurlHelper::_FileWriteProc(char* data, size_t size, size_t count, void* p) {
   auto* self = static_cast<CCurlHelper*>(p);
   size_t n = size * count, done = 0;
+  if (self->m_downloadLimit != 0 && n > self->m_downloadLimit - self->m_downloaded) {
+    OSTREL_LOG(kLogWarn, "CCurlHelper::SimpleDownLoadFile: the reply brings more than the limit of %llu bytes",
+               static_cast<unsigned long long>(self->m_downloadLimit));
+    self->m_overLimit = true;
+    return 0;
+  }
+  self->m_downloaded += n;
   while (done < n) {
     ssize_t w = self->m_fd >= 0 ? self->m_env->Write(self->m_fd, data + done, n - done) : -1;
     if (w <= 0) {
@@ -538,10 +546,14 @@ CurlStatus CCurlHelper::Request_URL_POST(const char* url, long timeoutSec) {
   return _Finish(code, 200, true);
 }
 
-CurlStatus CCurlHelper::SimpleDownLoadFile(const char* url, const char* localPath, long timeoutSec) {
+CurlStatus CCurlHelper::SimpleDownLoadFile(const char* url, const char* localPath, long timeoutSec,
+                                           uint64_t maxBytes) {
   long httpCode = 200;
   CURLcode code = CURLE_OK;
   m_ioFailed = false;
+  m_overLimit = false;
+  m_downloadLimit = maxBytes;
+  m_downloaded = 0;
   try {
     bool ok = (!url || Set(CURLOPT_URL, url)) && _SetHeaderAndBody(true);
     if (ok) {
@@ -555,8 +567,14 @@ CurlStatus CCurlHelper::SimpleDownLoadFile(const char* url, const char* localPat
     ok = ok && Set(CURLOPT_WRITEFUNCTION, &CCurlHelper::_FileWriteProc) && Set(CURLOPT_WRITEDATA, this) &&
          Set(CURLOPT_HEADERFUNCTION, static_cast<curl_write_callback>(nullptr)) &&
          Set(CURLOPT_HEADERDATA, static_cast<void*>(nullptr)) && (!m_body.empty() || Set(CURLOPT_HTTPGET, 1L)) &&
-         Set(CURLOPT_FOLLOWLOCATION, 1L) && _SetProgress() && _SetGuards(timeoutSec);
+         Set(CURLOPT_FOLLOWLOCATION, 1L) && _SetProgress() && _SetGuards(timeoutSec) &&
+         Set(CURLOPT_MAXFILESIZE_LARGE, static_cast<long>(maxBytes));
     code = _Perform(ok, url);
+    if (code == CURLE_FILESIZE_EXCEEDED) {
+      OSTREL_LOG(kLogWarn, "CCurlHelper::SimpleDownLoadFile: the reply announces more than the limit of %llu bytes",
+                 static_cast<unsigned long long>(maxBytes));
+      m_overLimit = true;
+    }
     if (code == CURLE_OK && FAILED(GetInfo(CURLINFO_RESPONSE_CODE, &httpCode))) {
       OSTREL_LOG(kLogError, "%s", "*ASSERT*: !L\"CCurlHelper::SimpleDownLoadFile Failed!\"");
       code = kExceptionCode;
@@ -572,6 +590,12 @@ CurlStatus CCurlHelper::SimpleDownLoadFile(const char* url, const char* localPat
       m_ioFailed = true;
     }
     m_fd = -1;
+  }
+  m_downloadLimit = 0;
+  if (m_overLimit) {
+    // Stopped by the limit, which has logged it: whatever libcurl made of that.
+    _ReleaseRequestResources();
+    return kCurlFailed;
   }
   return _Finish(code, httpCode, false);
 }

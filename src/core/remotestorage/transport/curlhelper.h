@@ -122,8 +122,11 @@ class CCurlHelper {
   // Sends the body text as it stands (an empty body too); does not check the HTTP status.
   CurlStatus Request_URL_POST(const char* url, long timeoutSec);
   // Writes the reply body into the file (created or emptied, 0666 less the umask);
-  // follows redirections. A failed transfer leaves what was written.
-  CurlStatus SimpleDownLoadFile(const char* url, const char* localPath, long timeoutSec);
+  // follows redirections. A failed transfer leaves what was written. With maxBytes
+  // (0: no limit) a reply that announces a longer body fails before the body, and one
+  // that brings more fails as the piece that would pass the limit arrives, that piece
+  // unwritten: kCurlFailed, logged.
+  CurlStatus SimpleDownLoadFile(const char* url, const char* localPath, long timeoutSec, uint64_t maxBytes = 0);
   // A multipart form of the object's parts, then of extraParts; success needs an HTTP
   // status of 200..299.
   CurlStatus PostMutiForm(const char* url, const std::vector<FormPart>* extraParts, long timeoutSec);
@@ -209,6 +212,9 @@ class CCurlHelper {
   int m_fd = -1;               // the download's file or the stream post's file
   bool m_ioFailed = false;     // a write or read of that file failed
   bool m_overCap = false;      // the reply passed the cap
+  uint64_t m_downloadLimit = 0;  // the running download's limit; 0: none
+  uint64_t m_downloaded = 0;     // bytes it wrote so far
+  bool m_overLimit = false;      // its reply passed the limit
   OptionHook m_optionHook;
 };
 

@@ -129,7 +129,7 @@ HRESULT CTransport::Download(const std::string& url, const std::string& localPat
     EnsureParentFolder(m_env, localPath);
     _BeginTransfer(header);
     if (!body.empty()) m_curl.SetPostField(body.c_str());
-    int32_t status = m_curl.SimpleDownLoadFile(url.c_str(), localPath.c_str(), timeoutSec);
+    int32_t status = m_curl.SimpleDownLoadFile(url.c_str(), localPath.c_str(), timeoutSec, m_downloadLimit);
     TransportStatusToHr(&status);
     hr = status;
     if (FAILED(hr))
@@ -177,6 +177,11 @@ HRESULT CTransport::Cancel(bool) {
 HRESULT CTransport::SetSpeedLimit(uint32_t send, uint32_t receive) {
   m_sendLimit = send;
   m_receiveLimit = receive;
+  return S_OK;
+}
+
+HRESULT CTransport::SetDownloadLimit(uint64_t maxBytes) {
+  m_downloadLimit = maxBytes;
   return S_OK;
 }
 

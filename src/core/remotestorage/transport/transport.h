@@ -1,11 +1,12 @@
 // CTransport: the ITransport of the service client, one libcurl handle per object.
 //
-// Threads. The object has no lock: Init, the transfers, SetProgressCallback and
-// SetSpeedLimit come from one thread at a time and never while a transfer runs. Cancel
-// only sets a flag (atomic) and may come from any thread at any time; its caller holds
-// a reference, so the object outlives the call. Separate transports may transfer at
-// the same time: they share libcurl's process-wide set-up (made once, before the first
-// handle) and the network-state tracker, which takes reports from every thread.
+// Threads. The object has no lock: Init, the transfers, SetProgressCallback,
+// SetSpeedLimit and SetDownloadLimit come from one thread at a time and never while a
+// transfer runs. Cancel only sets a flag (atomic) and may come from any thread at any
+// time; its caller holds a reference, so the object outlives the call. Separate
+// transports may transfer at the same time: they share libcurl's process-wide set-up
+// (made once, before the first handle) and the network-state tracker, which takes
+// reports from every thread.
 //
 // Cancel. Every transfer clears the flag during its set-up, before anything is sent
 // (Download first thing; Request and Upload after the proxy and header set-up;
@@ -30,9 +31,10 @@
 // Request's *reply holds what text arrived (maybe none); Download's file keeps what
 // was written and the folders made for it stay; Upload's and PostStream's *reply is
 // untouched. Download reports a local file that cannot be opened, written or closed,
-// and Upload a file part that cannot be opened, as E_CV_NETWORK_ERROR3, which the
-// tracker counts as an unusable network; PostStream reports a file it cannot open as
-// E_FAIL, before sending anything.
+// a reply that passes the download limit (SetDownloadLimit, kept until changed), and
+// Upload a file part that cannot be opened, as E_CV_NETWORK_ERROR3, which the tracker
+// counts as an unusable network; PostStream reports a file it cannot open as E_FAIL,
+// before sending anything.
 //
 // Files. Every local file is opened, read and written through the FileEnv given at
 // construction and closed before the transfer returns; a download is created 0666 and
@@ -68,6 +70,7 @@ class CTransport final : public CUnknownImpl<ITransport> {
                      std::string* reply, int32_t timeoutSec) override;
   HRESULT Cancel(bool unused) override;
   HRESULT SetSpeedLimit(uint32_t send, uint32_t receive) override;
+  HRESULT SetDownloadLimit(uint64_t maxBytes) override;
 
   // The handle, for tests that watch the options set on it.
   CCurlHelper& Curl() { return m_curl; }
@@ -90,6 +93,7 @@ class CTransport final : public CUnknownImpl<ITransport> {
   void* m_context = nullptr;
   uint32_t m_sendLimit = 0;
   uint32_t m_receiveLimit = 0;
+  uint64_t m_downloadLimit = 0;
   TransportSettings m_settings;
 };
 

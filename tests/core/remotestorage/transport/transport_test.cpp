@@ -8,6 +8,8 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include <nlohmann/json.hpp>
+
 #include "common/registry.h"
 #include "core/remotestorage/transport/networkstate.h"
 #include "support/localservice.h"
@@ -265,6 +267,54 @@ TEST_F(TransportTest, DownloadFollowsRedirectionsIntoANewFolderAsCurlDoes) {
   ASSERT_EQ(0, RunCommand("curl -s -L -o " + ShellQuote(peer) + " '" + url + "'"));
   EXPECT_EQ(300000u, ReadFileBytes(target).size());
   EXPECT_EQ(ReadFileBytes(peer), ReadFileBytes(target));
+}
+
+// A download limit stops a reply that announces more before its body, and one that
+// announces nothing as it passes the limit, before the passing bytes are written;
+// replies of exactly the limit, and any reply without a limit, go through whole.
+TEST_F(TransportTest, DownloadLimitStopsAReplyThatPassesIt) {
+  const std::string unannounced = "/t/unannounced";  // answered by the fault alone
+  struct Case {
+    const char* name;
+    std::string path;
+    uint64_t excess;  // unannounced replies: 1000 bytes and this many more
+    uint64_t limit;
+    HRESULT hr;
+    const char* logged;  // the limit's line
+  } cases[] = {
+      {"announced, the limit", "/test/bytes?n=1000&seed=3", 0, 1000, S_OK, ""},
+      {"announced, a byte more", "/test/bytes?n=1001&seed=3", 0, 1000, E_CV_NETWORK_ERROR3, "announces more"},
+      {"unannounced, the limit", unannounced, 0, 1000, S_OK, ""},
+      {"unannounced, a byte more", unannounced, 1, 1000, E_CV_NETWORK_ERROR3, "brings more"},
+      {"unannounced, far more", unannounced, 8 << 20, 1000, E_CV_NETWORK_ERROR3, "brings more"},
+      {"no limit", unannounced, 8 << 20, 0, S_OK, ""},
+  };
+  const std::string target = PathIn("d");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto t = Make();
+    if (c.path == unannounced)
+      Service().Inject(nlohmann::json{{"path", c.path}, {"body", std::string(1000, 'b')}, {"excess", c.excess}}.dump());
+    LogCapture log;
+    t->SetDownloadLimit(c.limit);
+    EXPECT_EQ(c.hr, t->Download(Url(c.path), target, "v:2", "", 10));
+    const uint64_t size = ReadFileBytes(target).size();
+    if (c.hr == S_OK) {
+      EXPECT_EQ(c.path == unannounced ? 1000 + c.excess : 1000, size);
+    } else {
+      EXPECT_LE(size, c.limit);
+      EXPECT_TRUE(log.Contains(std::string("CCurlHelper::SimpleDownLoadFile: the reply ") + c.logged +
+                               " than the limit of 1000 bytes"))
+          << log.All();
+    }
+  }
+  // The limit holds for the transport's next downloads until it is lifted.
+  auto t = Make();
+  t->SetDownloadLimit(10);
+  EXPECT_EQ(E_CV_NETWORK_ERROR3, t->Download(Url("/test/bytes?n=11"), target, "", "", 10));
+  EXPECT_EQ(E_CV_NETWORK_ERROR3, t->Download(Url("/test/bytes?n=11"), target, "", "", 10));
+  t->SetDownloadLimit(0);
+  EXPECT_EQ(S_OK, t->Download(Url("/test/bytes?n=11"), target, "", "", 10));
 }
 
 TEST_F(TransportTest, WhatReachesTheTracker) {
