@@ -138,8 +138,12 @@ CRegistryStore::UpdateResult CRegistryStore::Update(const std::function<void(CRe
   UpdateResult result = UpdateResult::kOpenFailed;
   CRegistryData data;
   if (Read(&data)) {
+    const std::string before = data.Serialize();
     change(data);
-    result = AtomicWriteFileVia(m_path, NewTempPathOf(m_path), data.Serialize(), 0600, m_env)
+    std::string after = data.Serialize();
+    // A change that changes nothing writes nothing: every sign-in stores the same
+    // values again, and each replace costs two syncs.
+    result = after == before || AtomicWriteFileVia(m_path, NewTempPathOf(m_path), after, 0600, m_env)
                  ? UpdateResult::kOk
                  : UpdateResult::kWriteFailed;
   }

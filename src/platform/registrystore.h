@@ -42,7 +42,8 @@ class CRegistryStore {
     kWriteFailed,  // the new store could not be written, or not made durable (see below)
   };
   // Applies change to the current contents and writes the result in one atomic
-  // replace, under the store's lock. change runs under the lock and must not block.
+  // replace, under the store's lock; a change that leaves the contents as they were
+  // writes nothing. change runs under the lock and must not block.
   // On failure errno tells the cause and the file is unchanged, except a kWriteFailed
   // whose folder could not be synced after the replace: the new store is in place
   // but may not survive a power loss (see AtomicWriteFile). A store that exists but

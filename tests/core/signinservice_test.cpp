@@ -19,7 +19,7 @@
 #include "core/synccenterfakes.h"
 #include "core/taskmgr/taskmgr.h"
 #include "support/enginefakes.h"
-#include "support/localservice.h"
+#include "support/serviceclient.h"
 #include "support/logcapture.h"
 #include "support/processes.h"
 
@@ -44,13 +44,7 @@ class SignInServiceTest : public LocalServiceTest {
  protected:
   void SetUp() override {
     LocalServiceTest::SetUp();
-    const std::string root = Service().Root();
-    WriteFileBytes(PathIn("config.ini"),
-                   "[Ostrel]\nServerRoot=" + root + "\nPushNotifyRoot=" + root + "\nThumbnailRoot=" + root + "\n");
-    CConfig::Instance().Init(Root());
-    ASSERT_EQ(S_OK, SaveProxySettings("", "", "", "", 0));
-    ASSERT_EQ(S_OK, SetUploadSpeed(0));
-    ASSERT_EQ(S_OK, SetDownloadSpeed(0));
+    AimClientAtService(Service(), Root());
     remotestoragecontrol::ResetGlobalVersionFlag();
     AddAccount("alice", "pw-alice", "alice01");
     AddAccount("bob", "pw-bob", "bob02");

@@ -10,7 +10,9 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <algorithm>
 #include <filesystem>
+#include <mutex>
 #include <random>
 #include <set>
 
@@ -150,6 +152,33 @@ TEST_F(RegistryStoreTest, AStoreThatCannotBeReadIsNeverReplaced) {
   struct stat st {};
   ASSERT_EQ(stat(big.c_str(), &st), 0);
   EXPECT_EQ(st.st_size, 65 * 1024 * 1024);
+}
+
+TEST_F(RegistryStoreTest, AChangeThatChangesNothingWritesNothing) {
+  FaultFileEnv env;
+  std::vector<FileOp> ops;
+  std::mutex opsLock;
+  env.SetHook([&](FileOp op, const std::string&) {
+    std::lock_guard<std::mutex> g(opsLock);
+    ops.push_back(op);
+    return 0;
+  });
+  CRegistryStore store(PathIn("reg/registry"), &env);
+  ASSERT_EQ(SetToken(store, "t1"), CRegistryStore::UpdateResult::kOk);
+  auto renames = [&] {
+    std::lock_guard<std::mutex> g(opsLock);
+    return std::count(ops.begin(), ops.end(), FileOp::kRename);
+  };
+  ASSERT_EQ(renames(), 1);
+  // The same value again, as a sign-in stores what it read.
+  ASSERT_EQ(SetToken(store, "t1"), CRegistryStore::UpdateResult::kOk);
+  ASSERT_EQ(store.Update([](CRegistryData&) {}), CRegistryStore::UpdateResult::kOk);
+  EXPECT_EQ(renames(), 1) << "nothing was replaced";
+  ASSERT_EQ(SetToken(store, "t2"), CRegistryStore::UpdateResult::kOk);
+  EXPECT_EQ(renames(), 2);
+  CRegistryData data;
+  ASSERT_TRUE(store.Read(&data));
+  EXPECT_EQ(data.Serialize().find("t1"), std::string::npos);
 }
 
 TEST_F(RegistryStoreTest, StaleCopiesGoWithTheNextWriteAndNothingElseDoes) {

@@ -36,6 +36,18 @@ bool LogCapture::WaitFor(std::initializer_list<std::string> texts, std::chrono::
   return m_added.wait_for(g, bound, found);
 }
 
+bool LogCapture::WaitForInOrder(std::initializer_list<std::string> texts, std::chrono::milliseconds bound) {
+  std::unique_lock<std::mutex> g(m_mutex);
+  size_t seen = 0;  // lines already looked at
+  auto next = texts.begin();
+  auto found = [&] {
+    for (; seen < m_lines.size() && next != texts.end(); ++seen)
+      if (m_lines[seen].find(*next) != std::string::npos) ++next;
+    return next == texts.end();
+  };
+  return m_added.wait_for(g, bound, found);
+}
+
 int LogCapture::Failures() {
   std::lock_guard<std::mutex> g(m_mutex);
   return m_failures;

@@ -20,6 +20,9 @@ class LogCapture {
   bool Contains(const std::string& text) { return Count(text) > 0; }
   // Waits until some line contains one of the texts, or bound has passed: whether one does.
   bool WaitFor(std::initializer_list<std::string> texts, std::chrono::milliseconds bound);
+  // Waits until lines contain each of the texts in this order (each after the line
+  // that held the one before), or bound has passed: whether they do.
+  bool WaitForInOrder(std::initializer_list<std::string> texts, std::chrono::milliseconds bound);
   // Number of lines that contain the text.
   int Count(const std::string& text);
   // Number of error and warning lines (failed checks, refusals): for failures whose

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 
 #include <memory>
+#include <utility>
 
 #include "common/db/cppsqlite3internal.h"
 
@@ -12,6 +13,37 @@ struct FinalizeVM {
   void operator()(sqlite3_stmt* vm) const { sqlite3_finalize(vm); }
 };
 using VMHolder = std::unique_ptr<sqlite3_stmt, FinalizeVM>;
+
+// A statement of one execution: taken from the connection's cache or prepared, and
+// given back to that cache when the execution is done with it (finalized when there
+// is none). release() hands it on to a query.
+class ExecutionVM {
+ public:
+  ExecutionVM(std::shared_ptr<CppSQLite3StatementCache> cache, const std::string& sql)
+      : m_cache(std::move(cache)), m_sql(sql), m_vm(m_cache ? m_cache->Take(sql) : nullptr) {}
+  ~ExecutionVM() {
+    if (!m_vm) return;
+    if (m_cache) {
+      m_cache->Give(m_sql, m_vm);
+    } else {
+      sqlite3_finalize(m_vm);
+    }
+  }
+  ExecutionVM(const ExecutionVM&) = delete;
+  ExecutionVM& operator=(const ExecutionVM&) = delete;
+
+  // True when the statement came from the cache (its text was checked when prepared).
+  bool Cached() const { return m_vm != nullptr; }
+  void Set(sqlite3_stmt* vm) { m_vm = vm; }
+  sqlite3_stmt* get() const { return m_vm; }
+  sqlite3_stmt* release() { return std::exchange(m_vm, nullptr); }
+  const std::shared_ptr<CppSQLite3StatementCache>& Cache() const { return m_cache; }
+
+ private:
+  std::shared_ptr<CppSQLite3StatementCache> m_cache;
+  const std::string& m_sql;
+  sqlite3_stmt* m_vm;
+};
 
 // Files the engine keeps for itself are private: create a missing data-base file 0600
 // before SQLite opens it (its journal files take the same mode).
@@ -64,12 +96,15 @@ void CppSQLite3DB::open(const std::string& file) {
   }
   mpDB = db;
   sqlite3_busy_handler(mpDB, &CppSQLite3DB::BusyHandler, this);
+  m_statements = std::make_shared<CppSQLite3StatementCache>();
 }
 
 void CppSQLite3DB::close() {
   if (!mpDB) return;
   // Statements that outlive the connection must not call back into this object.
   sqlite3_busy_handler(mpDB, nullptr, nullptr);
+  if (m_statements) m_statements->Close();
+  m_statements.reset();
   sqlite3_close_v2(mpDB);
   mpDB = nullptr;
 }
@@ -92,13 +127,17 @@ int CppSQLite3DB::execDML(const std::string& sql, const CppSQLite3Params& params
   checkDB();
   ConnectionPauseLock pause(pauseLock, &mpDB);
   CppSQLite3BusyScope scope(mpDB, m_busyPolicy, "CppSQLite3DB::execDML()...sqlite3_exec() SQLString:", sql.c_str());
-  const char* tail = nullptr;
-  VMHolder vm(CppSQLite3Prepare(mpDB, sql.c_str(), static_cast<int>(sql.size() + 1), &tail));
-  if (tail && *tail) {
-    VMHolder next(CppSQLite3Prepare(mpDB, tail, -1, nullptr));
-    if (next) throw CppSQLite3Exception(CPPSQLITE_ERROR, "Only one statement may be executed at a time");
+  ExecutionVM vm(m_statements, sql);
+  if (!vm.Cached()) {
+    const char* tail = nullptr;
+    VMHolder prepared(CppSQLite3Prepare(mpDB, sql.c_str(), static_cast<int>(sql.size() + 1), &tail));
+    if (tail && *tail) {
+      VMHolder next(CppSQLite3Prepare(mpDB, tail, -1, nullptr));
+      if (next) throw CppSQLite3Exception(CPPSQLITE_ERROR, "Only one statement may be executed at a time");
+    }
+    if (!prepared) return 0;  // nothing but white space and comments
+    vm.Set(prepared.release());
   }
-  if (!vm) return 0;  // nothing but white space and comments
   CppSQLite3BindAll(vm.get(), params);
   std::string message;
   int changes = 0;
@@ -114,13 +153,18 @@ CppSQLite3Query CppSQLite3DB::execQuery(const std::string& sql, const CppSQLite3
   checkDB();
   ConnectionPauseLock pause(pauseLock, &mpDB);
   CppSQLite3BusyScope scope(mpDB, m_busyPolicy, "CppSQLite3DB::execQuery()...sqlite3_step() SQLString:", sql.c_str());
-  VMHolder vm(CppSQLite3Prepare(mpDB, sql.c_str(), static_cast<int>(sql.size() + 1), nullptr));
-  if (!vm) throw CppSQLite3Exception(CPPSQLITE_ERROR, "Null Virtual Machine pointer");
+  ExecutionVM vm(m_statements, sql);
+  if (!vm.Cached()) {
+    vm.Set(CppSQLite3Prepare(mpDB, sql.c_str(), static_cast<int>(sql.size() + 1), nullptr));
+    if (!vm.get()) throw CppSQLite3Exception(CPPSQLITE_ERROR, "Null Virtual Machine pointer");
+  }
   CppSQLite3BindAll(vm.get(), params);
   std::string message;
   int rc = scope.Step(vm.get(), true, &message, nullptr, pause.get());
-  if (rc == SQLITE_DONE || rc == SQLITE_ROW)
-    return CppSQLite3Query(mpDB, vm.release(), rc == SQLITE_DONE, true, m_busyPolicy);
+  if (rc == SQLITE_DONE || rc == SQLITE_ROW) {
+    std::shared_ptr<CppSQLite3StatementCache> cache = vm.Cache();
+    return CppSQLite3Query(mpDB, vm.release(), rc == SQLITE_DONE, m_busyPolicy, std::move(cache), sql);
+  }
   throw CppSQLite3Exception(rc, message.c_str());
 }
 

@@ -15,6 +15,9 @@
 // and closes the connection only under that lock. An execution whose connection was
 // closed or replaced during such a pause throws "Database not open" and runs no more.
 //
+// execDML and execQuery keep the statements they prepare for the next run of the same
+// text (see cppsqlite3stmtcache.h); closing the connection lets them go.
+//
 // The wrapper creates a missing data-base file through its FileEnv; SQLite opens,
 // reads, writes and locks the file and its journals itself, through its own file
 // access (no SQLite VFS is put over the FileEnv).
@@ -22,12 +25,14 @@
 
 #include <sqlite3.h>
 
+#include <memory>
 #include <string>
 
 #include "common/db/busypolicy.h"
 #include "common/db/cppsqlite3exception.h"
 #include "common/db/cppsqlite3query.h"
 #include "common/db/cppsqlite3statement.h"
+#include "common/db/cppsqlite3stmtcache.h"
 #include "platform/fileenv.h"
 
 class CppSQLite3DB {
@@ -75,4 +80,5 @@ class CppSQLite3DB {
   FileEnv* m_env;
   sqlite3* mpDB = nullptr;
   BusyPolicy m_busyPolicy;
+  std::shared_ptr<CppSQLite3StatementCache> m_statements;  // of the open connection
 };

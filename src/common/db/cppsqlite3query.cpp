@@ -13,13 +13,22 @@ CppSQLite3Query::CppSQLite3Query() = default;
 CppSQLite3Query::CppSQLite3Query(sqlite3* db, sqlite3_stmt* vm, bool eof, bool ownVM, const BusyPolicy& policy)
     : mpDB(db), mpVM(vm), mbEof(eof), mnCols(vm ? sqlite3_column_count(vm) : 0), mbOwnVM(ownVM), m_policy(policy) {}
 
+CppSQLite3Query::CppSQLite3Query(sqlite3* db, sqlite3_stmt* vm, bool eof, const BusyPolicy& policy,
+                                 std::shared_ptr<CppSQLite3StatementCache> cache, std::string sql)
+    : CppSQLite3Query(db, vm, eof, true, policy) {
+  m_cache = std::move(cache);
+  m_sql = std::move(sql);
+}
+
 CppSQLite3Query::CppSQLite3Query(CppSQLite3Query&& other) noexcept
     : mpDB(std::exchange(other.mpDB, nullptr)),
       mpVM(std::exchange(other.mpVM, nullptr)),
       mbEof(std::exchange(other.mbEof, true)),
       mnCols(std::exchange(other.mnCols, 0)),
       mbOwnVM(std::exchange(other.mbOwnVM, false)),
-      m_policy(other.m_policy) {}
+      m_policy(other.m_policy),
+      m_cache(std::move(other.m_cache)),
+      m_sql(std::move(other.m_sql)) {}
 
 CppSQLite3Query& CppSQLite3Query::operator=(CppSQLite3Query&& other) noexcept {
   if (this != &other) {
@@ -30,6 +39,8 @@ CppSQLite3Query& CppSQLite3Query::operator=(CppSQLite3Query&& other) noexcept {
     mnCols = std::exchange(other.mnCols, 0);
     mbOwnVM = std::exchange(other.mbOwnVM, false);
     m_policy = other.m_policy;
+    m_cache = std::move(other.m_cache);
+    m_sql = std::move(other.m_sql);
   }
   return *this;
 }
@@ -37,7 +48,14 @@ CppSQLite3Query& CppSQLite3Query::operator=(CppSQLite3Query&& other) noexcept {
 CppSQLite3Query::~CppSQLite3Query() { release(); }
 
 void CppSQLite3Query::release() noexcept {
-  if (mpVM && mbOwnVM) sqlite3_finalize(mpVM);
+  if (mpVM && mbOwnVM) {
+    if (m_cache) {
+      m_cache->Give(m_sql, mpVM);
+    } else {
+      sqlite3_finalize(mpVM);
+    }
+  }
+  m_cache.reset();
   mpVM = nullptr;
   mbEof = true;
   mnCols = 0;
@@ -109,10 +127,12 @@ double CppSQLite3Query::getFloatField(const std::string& field, double nullValue
 }
 
 std::string CppSQLite3Query::getStringField(int field, const std::string& nullValue) const {
-  if (fieldIsNull(field)) return nullValue;
-  const unsigned char* text = sqlite3_column_text(mpVM, field);
+  // The text of a NULL column is null (so is that of a value SQLite had no memory to
+  // convert): either way the caller's default.
+  const unsigned char* text = sqlite3_column_text(mpVM, checkIndex(field));
+  if (!text) return nullValue;
   int bytes = sqlite3_column_bytes(mpVM, field);
-  return text ? std::string(reinterpret_cast<const char*>(text), static_cast<size_t>(bytes)) : nullValue;
+  return std::string(reinterpret_cast<const char*>(text), static_cast<size_t>(bytes));
 }
 std::string CppSQLite3Query::getStringField(const std::string& field, const std::string& nullValue) const {
   return getStringField(fieldIndex(field), nullValue);
@@ -152,7 +172,7 @@ void CppSQLite3Query::nextRow() {
 
 void CppSQLite3Query::finalize() {
   if (mpVM && mbOwnVM) {
-    int rc = sqlite3_finalize(mpVM);
+    int rc = m_cache ? m_cache->Give(m_sql, mpVM) : sqlite3_finalize(mpVM);
     mpVM = nullptr;
     if (rc != SQLITE_OK) {
       // The connection may be gone with its last statement: the code's own text.

@@ -7,10 +7,12 @@
 #include <sqlite3.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "common/db/busypolicy.h"
 #include "common/db/cppsqlite3exception.h"
+#include "common/db/cppsqlite3stmtcache.h"
 
 // A cursor over the rows of one statement; the current row is read with the getters.
 // Typed getters return the given null value for a NULL column. A bad index throws
@@ -21,6 +23,10 @@ class CppSQLite3Query {
   CppSQLite3Query();
   // Takes the statement; with ownVM the cursor finalizes it, else it only steps it.
   CppSQLite3Query(sqlite3* db, sqlite3_stmt* vm, bool eof, bool ownVM, const BusyPolicy& policy);
+  // Takes the statement, prepared from sql, and gives it back to cache (which may be
+  // null: then it is finalized) when done with it.
+  CppSQLite3Query(sqlite3* db, sqlite3_stmt* vm, bool eof, const BusyPolicy& policy,
+                  std::shared_ptr<CppSQLite3StatementCache> cache, std::string sql);
   CppSQLite3Query(CppSQLite3Query&& other) noexcept;
   // Finalizes what this cursor held (errors ignored), then takes other's statement.
   CppSQLite3Query& operator=(CppSQLite3Query&& other) noexcept;
@@ -71,6 +77,8 @@ class CppSQLite3Query {
   int mnCols = 0;
   bool mbOwnVM = false;
   BusyPolicy m_policy;
+  std::shared_ptr<CppSQLite3StatementCache> m_cache;  // where an owned statement goes back
+  std::string m_sql;                                  // its text, the cache's key
 };
 
 // The whole result of a query as texts (sqlite3_get_table). A bad row is "Invalid row

@@ -37,8 +37,10 @@ void CDBQueryHelper::Attach(CppSQLite3Query&& query, std::shared_ptr<CDBLock> lo
 
 template <typename Fn>
 HRESULT CDBQueryHelper::Guarded(const char* source, const char* assertText, Fn&& fn) {
+  // A thread that holds the lock already (a listing reading its rows in runs) does
+  // not take it again for every column.
   std::unique_lock<CDBLock> guard;
-  if (m_spLock) guard = std::unique_lock<CDBLock>(*m_spLock);
+  if (m_spLock && m_spLock->HeldLevels() == 0) guard = std::unique_lock<CDBLock>(*m_spLock);
   try {
     fn();
     return S_OK;

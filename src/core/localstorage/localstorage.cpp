@@ -92,7 +92,9 @@ namespace {
 
 // Creates the table with its index when it is missing, adds the upgrade columns that
 // an older table lacks, and makes sure of the parent-id index. The first failure of
-// the table itself is returned; index and upgrade failures are logged only.
+// the table itself is returned; index and upgrade failures are logged only (inside
+// the transaction of a new data base, though, any failure ends the transaction, and
+// every later statement of it fails).
 HRESULT CreateItemTable(CDB* db, const char* table, const char* indexSql, const char* parentIndexSql,
                         std::initializer_list<UpgradeColumn> upgrades) {
   bool exists = false;
@@ -122,14 +124,30 @@ HRESULT CLocalStorage::CreateDbTables() {
   // Listings, sweeps and deletes select by parent id alone: each table gets an index on
   // it besides its (svrid, svrparentid) one. Older shared-with-me tables may lack
   // sharers as well, which every read and write of the table uses.
+  //
+  // A new data base (neither table there yet) gets its tables and indexes in one
+  // transaction, so that a first sign-in syncs the file once, not once per statement;
+  // a failure then leaves no table at all, and the next Init starts over.
+  bool filesExist = true, sharedExist = true;
+  const bool fresh = SUCCEEDED(m_pDB->tableExists(kFilesTable, &filesExist)) &&
+                     SUCCEEDED(m_pDB->tableExists(kShareInFilesTable, &sharedExist)) && !filesExist &&
+                     !sharedExist && m_pDB->BeginTransaction() == S_OK;
   hr = CreateItemTable(m_pDB, CLocalStorage::kFilesTable, "CREATE INDEX files_index ON files(svrid, svrparentid)",
                        "CREATE INDEX IF NOT EXISTS files_parent_index ON files(svrparentid)",
                        {kSharersColumn, kViewModeColumn, kSharedColumn});
-  if (FAILED(hr)) return hr;
-  hr = CreateItemTable(m_pDB, CLocalStorage::kShareInFilesTable,
-                       "CREATE INDEX shareinfiles_index ON shareinfiles(svrid, svrparentid)",
-                       "CREATE INDEX IF NOT EXISTS shareinfiles_parent_index ON shareinfiles(svrparentid)",
-                       {kViewModeColumn, kSharedColumn, kSharersColumn});
+  if (SUCCEEDED(hr)) {
+    hr = CreateItemTable(m_pDB, CLocalStorage::kShareInFilesTable,
+                         "CREATE INDEX shareinfiles_index ON shareinfiles(svrid, svrparentid)",
+                         "CREATE INDEX IF NOT EXISTS shareinfiles_parent_index ON shareinfiles(svrparentid)",
+                         {kViewModeColumn, kSharedColumn, kSharersColumn});
+  }
+  if (fresh) {
+    if (FAILED(hr)) {
+      m_pDB->RollbackTransaction();
+    } else {
+      hr = m_pDB->CommitTransaction();
+    }
+  }
   return hr;
 }
 

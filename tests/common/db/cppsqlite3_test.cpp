@@ -106,6 +106,47 @@ TEST_F(CppSQLite3Test, ExecDMLRunsOneStatementAndPassesOverRows) {
   EXPECT_EQ(m_db.execDML("DELETE FROM u"), 2);
 }
 
+TEST_F(CppSQLite3Test, KeptStatementsRunLikeNewOnes) {
+  const std::string insert = "INSERT INTO t VALUES (?, ?, ?)";
+  const std::string select = "SELECT s FROM t WHERE i = ? ORDER BY big";
+  for (int64_t i = 0; i < 3; ++i) m_db.execDML(insert, {i, i * 10, "v" + std::to_string(i)});
+  // A failed run gives its statement back in a state the next run can use.
+  m_db.execDML("CREATE UNIQUE INDEX t_big ON t(big)");
+  EXPECT_THROW(m_db.execDML(insert, {int64_t{9}, int64_t{10}, "dup"}), CppSQLite3Exception);
+  m_db.execDML(insert, {int64_t{1}, int64_t{11}, "v1b"});
+
+  // Two open cursors of one text each read their own rows.
+  CppSQLite3Query a = m_db.execQuery(select, {int64_t{1}});
+  CppSQLite3Query b = m_db.execQuery(select, {int64_t{2}});
+  EXPECT_EQ(a.getStringField(0), "v1");
+  EXPECT_EQ(b.getStringField(0), "v2");
+  a.nextRow();
+  EXPECT_EQ(a.getStringField(0), "v1b");
+  b.nextRow();
+  EXPECT_TRUE(b.eof());
+  a = CppSQLite3Query();
+  b = CppSQLite3Query();
+  // A cursor given back mid-way holds no read lock: another connection writes at once.
+  {
+    CppSQLite3Query open = m_db.execQuery(select, {int64_t{1}});
+    ASSERT_FALSE(open.eof());
+  }
+  EXPECT_EQ(CliQuery(m_path, "INSERT INTO t VALUES (7, 70, 'cli'); SELECT count(*) FROM t;"), "5\n");
+
+  // A changed schema and many more texts than are kept.
+  m_db.execDML("ALTER TABLE t ADD COLUMN extra TEXT DEFAULT 'x'");
+  EXPECT_EQ(m_db.execQuery(select, {int64_t{7}}).getStringField(0), "cli");
+  for (int k = 0; k < 40; ++k)
+    EXPECT_EQ(m_db.execQuery("SELECT count(*) + " + std::to_string(k) + " FROM t").getIntField(0), 5 + k);
+  // A cursor that outlives its connection still reads, and lets it go.
+  CppSQLite3Query late = m_db.execQuery(select, {int64_t{0}});
+  m_db.close();
+  EXPECT_EQ(late.getStringField(0), "v0");
+  late = CppSQLite3Query();
+  m_db.open(m_path);
+  EXPECT_EQ(m_db.execQuery(select, {int64_t{2}}).getStringField(0), "v2");
+}
+
 TEST_F(CppSQLite3Test, NewFileIsPrivateAndReadableByTheShell) {
   mode_t old = umask(022);
   CppSQLite3DB db;

@@ -16,6 +16,7 @@
 #include "support/enginefakes.h"
 #include "support/fsseed.h"
 #include "support/localservice.h"
+#include "support/serviceclient.h"
 #include "support/logcapture.h"
 
 namespace {
@@ -29,12 +30,7 @@ class PushPollTest : public LocalServiceTest {
 
   void SetUp() override {
     LocalServiceTest::SetUp();
-    const std::string root = Service().Root();
-    WriteFileBytes(PathIn("config.ini"), "[Ostrel]\nServerRoot=" + root + "\nPushNotifyRoot=" + root + "\n");
-    CConfig::Instance().Init(Root());
-    ASSERT_EQ(S_OK, SaveProxySettings("", "", "", "", 0));
-    ASSERT_EQ(S_OK, SetUploadSpeed(0));
-    ASSERT_EQ(S_OK, SetDownloadSpeed(0));
+    AimClientAtService(Service(), Root());
     ASSERT_EQ(S_OK, CreateRemoteStorage(m_remote.Receive()));
     ASSERT_EQ(S_OK, CreateTaskMgr(m_taskMgr.Receive()));
     // FakeSyncCenter's user id is "u1".

@@ -10,18 +10,13 @@
 #include "core/remotestorage/remotestorage.h"
 #include "filesystemrig.h"
 #include "support/fsseed.h"
+#include "support/serviceclient.h"
 
 class FileSystemServiceTest : public FileSystemRig<LocalServiceTest> {
  protected:
   void SetUp() override {
     LocalServiceTest::SetUp();
-    const std::string root = Service().Root();
-    WriteFileBytes(PathIn("config.ini"),
-                   "[Ostrel]\nServerRoot=" + root + "\nPushNotifyRoot=" + root + "\nThumbnailRoot=" + root + "\n");
-    CConfig::Instance().Init(Root());
-    ASSERT_EQ(S_OK, SaveProxySettings("", "", "", "", 0));
-    ASSERT_EQ(S_OK, SetUploadSpeed(0));
-    ASSERT_EQ(S_OK, SetDownloadSpeed(0));
+    AimClientAtService(Service(), Root());
     remotestoragecontrol::ResetGlobalVersionFlag();
     m_ann = FsAccount(Service(), "ann");
     ASSERT_TRUE(m_ann.is_object());

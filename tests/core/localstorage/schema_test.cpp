@@ -38,6 +38,16 @@ TEST_F(LocalStorageSchemaTest, NewDataBaseHasTheIndexes) {
   EXPECT_EQ(Cli("SELECT sql FROM sqlite_master ORDER BY name"), before);
 }
 
+TEST_F(LocalStorageSchemaTest, ANewDataBaseGetsAllItsTablesOrNone) {
+  // A name the new tables' index needs is taken: the set-up fails whole.
+  Cli("CREATE INDEX files_index ON config(section);");
+  EXPECT_NE(m_store->Init(m_userDir, m_syncDir), S_OK);
+  EXPECT_EQ(Cli("SELECT name FROM sqlite_master WHERE type = 'table' ORDER BY name"), "config\n");
+  Cli("DROP INDEX files_index;");
+  ASSERT_EQ(m_store->Init(m_userDir, m_syncDir), S_OK) << "the next Init starts over";
+  EXPECT_EQ(Cli("SELECT count(*) FROM sqlite_master WHERE type = 'index' AND tbl_name != 'config'"), "4\n");
+}
+
 TEST_F(LocalStorageSchemaTest, OlderDataBaseIsUpgradedAndKeepsItsRows) {
   // Made by the sqlite3 shell as an older client left it: neither table has viewmode
   // or bshared, files has no sharers; shareinfiles has one (tested below without).

@@ -14,7 +14,7 @@
 #include "core/logicadapter/logicadapter.h"
 #include "core/remotestorage/remotestorage.h"
 #include "core/synccenter.h"
-#include "support/localservice.h"
+#include "support/serviceclient.h"
 #include "support/scriptedmainwindow.h"
 
 namespace {
@@ -32,13 +32,7 @@ class SignInEndToEndTest : public LocalServiceTest {
   std::vector<std::string> ServiceArgs() override { return {"--push-hold-ms", "200"}; }
   void SetUp() override {
     LocalServiceTest::SetUp();
-    const std::string root = Service().Root();
-    WriteFileBytes(PathIn("config.ini"),
-                   "[Ostrel]\nServerRoot=" + root + "\nPushNotifyRoot=" + root + "\nThumbnailRoot=" + root + "\n");
-    CConfig::Instance().Init(Root());
-    ASSERT_EQ(S_OK, SaveProxySettings("", "", "", "", 0));
-    ASSERT_EQ(S_OK, SetUploadSpeed(0));
-    ASSERT_EQ(S_OK, SetDownloadSpeed(0));
+    AimClientAtService(Service(), Root());
     remotestoragecontrol::ResetGlobalVersionFlag();
     Service().Control("POST", "/test/fs/account", R"({"user":"alice","password":"pw-alice","userId":"alice01"})");
     Service().Control("POST", "/test/fs/item", R"({"userId":"alice01","name":"Docs","type":"folder"})");

@@ -10,7 +10,7 @@
 
 #include "common/log.h"
 #include "core/interfaces/createtaskdata.h"
-#include "core/remotestorage/serviceclient.h"
+#include "support/serviceclient.h"
 #include "support/logcapture.h"
 
 namespace {

@@ -9,7 +9,7 @@
 #include <thread>
 
 #include "core/interfaces/createtaskdata.h"
-#include "core/remotestorage/serviceclient.h"
+#include "support/serviceclient.h"
 #include "support/fsseed.h"
 
 namespace {

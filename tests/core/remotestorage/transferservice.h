@@ -21,7 +21,7 @@
 #include "core/localstorage/localstorage.h"
 #include "core/remotestorage/blockfiles.h"
 #include "core/remotestorage/blockid.h"
-#include "core/remotestorage/serviceclient.h"
+#include "support/serviceclient.h"
 #include "support/fsseed.h"
 
 // Text-like bytes (words of a small vocabulary, pseudo-random order): packs the way

@@ -313,9 +313,60 @@ bool CCurlHelper::_BuildForm(const std::vector<FormPart>& parts) {
 
 // ---- results ----------------------------------------------------------------------
 
+void CCurlHelper::Cancel() {
+  m_cancel.exchange(1);
+  std::lock_guard<std::mutex> guard(m_multiLock);
+  if (m_multi) curl_multi_wakeup(m_multi);
+}
+
+CURLcode CCurlHelper::_PerformCancellable() {
+  CURLM* multi = curl_multi_init();
+  if (!multi) return CURLE_OUT_OF_MEMORY;
+  if (curl_multi_add_handle(multi, m_hCURL) != CURLM_OK) {
+    curl_multi_cleanup(multi);
+    return CURLE_FAILED_INIT;
+  }
+  {
+    std::lock_guard<std::mutex> guard(m_multiLock);
+    m_multi = multi;
+  }
+  CURLcode code = CURLE_OK;
+  for (;;) {
+    int running = 0;
+    CURLMcode mc = curl_multi_perform(multi, &running);
+    if (mc != CURLM_OK) {
+      code = mc == CURLM_OUT_OF_MEMORY ? CURLE_OUT_OF_MEMORY : CURLE_FAILED_INIT;
+      break;
+    }
+    if (running == 0) {
+      int left = 0;
+      while (CURLMsg* msg = curl_multi_info_read(multi, &left))
+        if (msg->msg == CURLMSG_DONE && msg->easy_handle == m_hCURL) code = msg->data.result;
+      break;
+    }
+    if (m_cancel.load() != 0) {
+      code = CURLE_ABORTED_BY_CALLBACK;
+      break;
+    }
+    // Waits for the connection or libcurl's next timer, kPollMs at most, or a Cancel.
+    mc = curl_multi_poll(multi, nullptr, 0, kPollMs, nullptr);
+    if (mc != CURLM_OK) {
+      code = CURLE_FAILED_INIT;
+      break;
+    }
+  }
+  {
+    std::lock_guard<std::mutex> guard(m_multiLock);
+    m_multi = nullptr;
+  }
+  curl_multi_remove_handle(multi, m_hCURL);
+  curl_multi_cleanup(multi);
+  return code;
+}
+
 CURLcode CCurlHelper::_Perform(bool ready, const char* url) {
   if (!ready) return CURLE_FAILED_INIT;
-  CURLcode code = curl_easy_perform(m_hCURL);
+  CURLcode code = _PerformCancellable();
   if (code != CURLE_OK) OSTREL_LOG(kLogTrace, "CHECK_BOOL:curlRet == CURLE_OK MSG: %s", UrlForLog(url).c_str());
   return code;
 }

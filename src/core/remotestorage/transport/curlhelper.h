@@ -20,6 +20,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -148,9 +149,9 @@ class CCurlHelper {
   const std::string& ReplyHeaders() const { return m_replyHeaders; }
 
   void SetProgressHandler(CurlProgressHandler handler, void* context);
-  // Asks the running transfer to stop at libcurl's next progress call (about once a
-  // second at the latest). Any thread may call it; every reset forgets it.
-  void Cancel() { m_cancel.exchange(1); }
+  // Asks the running transfer to stop: a wait for the service ends at once. Any thread
+  // may call it; every reset forgets it.
+  void Cancel();
 
   // Test seam: sees every option as it is set (pointers as "pointer"); a result other
   // than CURLE_OK fails the option without setting it.
@@ -175,6 +176,11 @@ class CCurlHelper {
   // Runs the transfer when ready, else gives CURLE_FAILED_INIT without sending; a
   // failed transfer is traced with the URL as it may be logged.
   CURLcode _Perform(bool ready, const char* url);
+  // The transfer on a multi handle of its own, waiting at most kPollMs at a time, so
+  // that a Cancel wakes it at once and a progress callback that asks to stop is heard
+  // within kPollMs even while the service sends nothing.
+  CURLcode _PerformCancellable();
+  static constexpr int kPollMs = 50;
   // A finished transfer whose HTTP status cannot be read or lies outside 200..299 is
   // logged and continues as the exception code (status 4).
   CURLcode _Require2xx(CURLcode code);
@@ -206,6 +212,8 @@ class CCurlHelper {
   std::string m_body;    // body pieces joined by '&'
   std::vector<FormPart> m_formParts;
   std::atomic<long> m_cancel{0};
+  std::mutex m_multiLock;      // m_multi, and a Cancel's wake-up of it
+  CURLM* m_multi = nullptr;    // of the transfer running now
   curl_slist* m_plist = nullptr;
   curl_slist* m_streamList = nullptr;
   curl_mime* m_mime = nullptr;
