@@ -73,6 +73,31 @@ bool AccountTable::SetExpired(const std::string& token, bool expired) {
   return true;
 }
 
+bool AccountTable::TokenOf(const std::string& token, std::string* userId, bool* expired) const {
+  auto it = m_tokens.find(token);
+  if (it == m_tokens.end()) return false;
+  *userId = it->second.userId;
+  *expired = it->second.expired;
+  return true;
+}
+
+void AccountTable::ForEachToken(
+    const std::function<void(const std::string& token, const std::string& userId, bool expired)>& fn) const {
+  for (const auto& [token, t] : m_tokens) fn(token, t.userId, t.expired);
+}
+
+bool AccountTable::RestoreToken(const std::string& token, const std::string& userId, bool expired) {
+  if (!m_accounts.count(userId)) return false;
+  m_tokens[token] = Token{userId, expired};
+  return true;
+}
+
+void AccountTable::Clear() {
+  m_accounts.clear();
+  m_tokens.clear();
+  m_nextUserId = 1001;
+}
+
 const char* AccountTable::Check(const std::string& token, Account** account) {
   auto it = m_tokens.find(token);
   if (it == m_tokens.end()) return words::kClientNoLogin;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 
@@ -42,6 +43,18 @@ class AccountTable {
   // The word for a request carrying token: ok (with *account set), clientNoLogin for an
   // empty or unknown token, clientTokenExpired for an expired one.
   const char* Check(const std::string& token, Account** account);
+
+  // For keeping the table across restarts (the item store's state records).
+  const std::map<std::string, Account>& All() const { return m_accounts; }
+  // The user and expiry of a known token; false for an unknown one.
+  bool TokenOf(const std::string& token, std::string* userId, bool* expired) const;
+  void ForEachToken(const std::function<void(const std::string& token, const std::string& userId, bool expired)>& fn) const;
+  // Puts back a token as it was; false when its user is unknown.
+  bool RestoreToken(const std::string& token, const std::string& userId, bool expired);
+  // The number the next assigned user id starts from.
+  int NextUserId() const { return m_nextUserId; }
+  void SetNextUserId(int next) { m_nextUserId = next; }
+  void Clear();
 
  private:
   struct Token {

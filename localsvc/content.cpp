@@ -16,9 +16,83 @@ bool BlockStore::Has(const std::string& blockId) {
   return m_blocks.count(blockId) > 0;
 }
 
+namespace {
+
+constexpr char kBlockPrefix[] = "block/";
+
+}  // namespace
+
+std::string BlockBlobName(const std::string& blockId, const StoredBlob& block) { return blockId + "." + block.sha1; }
+
+std::string WholeBlobName(const std::string& sha1) { return "whole." + sha1; }
+
 StoredBlob BlockStore::Put(const std::string& blockId, StoredBlob block) {
+  StateDir* state = nullptr;
+  {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    auto it = m_blocks.find(blockId);
+    if (it != m_blocks.end()) return it->second;
+    state = m_state;
+  }
+  // The blob is written outside the lock: two puts of one block may both write theirs
+  // (their names differ with their keys); the one held names its own.
+  bool kept = !state || state->PutBlob(BlockBlobName(blockId, block), *block.encoded);
   std::lock_guard<std::mutex> lock(m_mutex);
-  return m_blocks.emplace(blockId, std::move(block)).first->second;
+  auto [it, added] = m_blocks.emplace(blockId, std::move(block));
+  if (added && state && kept)
+    state->Append({{kBlockPrefix + blockId, nlohmann::json{{"key", it->second.key}, {"sha1", it->second.sha1}}}});
+  return it->second;
+}
+
+void BlockStore::Persist(StateDir* state) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  m_state = state;
+}
+
+bool BlockStore::Restore(const StateMap& records, StateDir& state, std::string* error) {
+  std::unordered_map<std::string, StoredBlob> blocks;
+  const std::string prefix = kBlockPrefix;
+  for (auto it = records.lower_bound(prefix); it != records.end() && it->first.starts_with(prefix); ++it) {
+    const std::string blockId = it->first.substr(prefix.size());
+    StoredBlob b;
+    int64_t size = 0;
+    std::string sha1, bytes;
+    if (!ParseBlockId(blockId, &size, &sha1) || !it->second.is_object() || !it->second.contains("key") ||
+        !it->second["key"].is_string() || !it->second.contains("sha1") || !it->second["sha1"].is_string()) {
+      *error = "the record of block " + blockId + " is malformed";
+      return false;
+    }
+    b.key = it->second["key"].get<std::string>();
+    b.sha1 = it->second["sha1"].get<std::string>();
+    if (!state.ReadBlob(BlockBlobName(blockId, b), &bytes) || Sha1Hex(bytes) != b.sha1) {
+      *error = "block " + BlockBlobName(blockId, b) + " is missing or damaged";
+      return false;
+    }
+    b.encoded = std::make_shared<const std::string>(std::move(bytes));
+    blocks.emplace(blockId, std::move(b));
+  }
+  std::lock_guard<std::mutex> lock(m_mutex);
+  m_blocks = std::move(blocks);
+  return true;
+}
+
+void BlockStore::Snapshot(const std::function<void(StateRecord)>& emit) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  for (const auto& [id, b] : m_blocks) emit({kBlockPrefix + id, nlohmann::json{{"key", b.key}, {"sha1", b.sha1}}});
+}
+
+void BlockStore::BlobNames(std::set<std::string>* names) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  for (const auto& [id, b] : m_blocks) names->insert(BlockBlobName(id, b));
+}
+
+bool BlockStore::KeepWhole(const StoredBlob& whole) {
+  StateDir* state = nullptr;
+  {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    state = m_state;
+  }
+  return !state || state->PutBlob(WholeBlobName(whole.sha1), *whole.encoded);
 }
 
 size_t BlockStore::Count() {
@@ -123,6 +197,10 @@ bool EnsureWhole(FileContent& content, BlockStore& blocks, std::string* reason) 
   std::string plain;
   StoredBlob whole;
   if (!PlainOf(content, blocks, &plain, reason) || !MakeWhole(plain, false, &whole, reason)) return false;
+  if (!blocks.KeepWhole(whole)) {
+    *reason = "the state folder cannot be written";
+    return false;
+  }
   content.AddWhole(std::move(whole));
   return true;
 }

@@ -2,17 +2,22 @@
 // that holds them (so the empty block that ends every file whose size is a multiple of
 // 4 MiB is stored once). A version of a file holds its content as blocks, as one whole
 // encoded file, or both: a download in the other protocol converts it once and keeps
-// the result. Everything lives in memory.
+// the result. Everything lives in memory; with a state folder (BlockStore::Persist) the
+// encoded bytes are also kept there as blobs, so that they survive a restart.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <unordered_map>
 #include <vector>
+
+#include "statedir.h"
 
 namespace localsvc {
 
@@ -24,18 +29,40 @@ struct StoredBlob {
   std::string sha1;
 };
 
+// The blob (statedir.h) that holds a block's encoded bytes, and a whole file's.
+std::string BlockBlobName(const std::string& blockId, const StoredBlob& block);
+std::string WholeBlobName(const std::string& sha1);
+
 // Thread-safe; blocks are never replaced or removed.
 class BlockStore {
  public:
   std::optional<StoredBlob> Get(const std::string& blockId);
   bool Has(const std::string& blockId);
-  // Stores the block unless one is held under blockId; returns the one held after.
+  // Stores the block unless one is held under blockId; returns the one held after. With
+  // a state folder, a new block's blob and then its record ("block/<blockId>": {"key",
+  // "sha1"}) are written before it returns (a failed write fails the state folder).
   StoredBlob Put(const std::string& blockId, StoredBlob block);
   size_t Count();
+
+  // Keeping contents across restarts. From Persist on, Put and KeepWhole write to
+  // state, which must outlive their use. Call once, before serving.
+  void Persist(StateDir* state);
+  // Replaces the blocks held by those of records, each read from its blob and checked
+  // against its SHA-1. False with a reason (and nothing held) when one is missing or
+  // damaged.
+  bool Restore(const StateMap& records, StateDir& state, std::string* error);
+  // Every block record, for a snapshot (a StateDir::Source).
+  void Snapshot(const std::function<void(StateRecord)>& emit);
+  void BlobNames(std::set<std::string>* names);
+  // Writes a whole file's encoded bytes as its blob (WholeBlobName), so that a record
+  // may name it; true at once without a state folder. Call before the whole joins a
+  // FileContent. False when it cannot be written (the state folder has failed).
+  bool KeepWhole(const StoredBlob& whole);
 
  private:
   std::mutex m_mutex;
   std::unordered_map<std::string, StoredBlob> m_blocks;
+  StateDir* m_state = nullptr;  // set before serving
 };
 
 // The content of one version of a file: its plain size and SHA-1, and the forms the

@@ -8,6 +8,7 @@
 #include <openssl/rand.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -280,8 +281,14 @@ bool Pack7z(std::string_view plain, std::string* archive, std::string* reason) {
 }  // namespace
 
 bool ReadWholeFile(const std::string& path, std::string* out, size_t cap) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Only a regular file: opening a pipe would wait for a writer.
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return false;
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return false;
+  }
   out->clear();
   char buf[65536];
   ssize_t n;

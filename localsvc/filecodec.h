@@ -90,8 +90,8 @@ bool EncodeFileHeader(std::string_view plain, const std::string& keyText, bool p
 
 bool Has7zSignature(std::string_view bytes);
 
-// The whole file at path into *out; false when it cannot be opened or read, or holds
-// more than cap bytes.
+// The whole regular file at path into *out; false when it is no regular file, cannot
+// be opened or read, or holds more than cap bytes.
 bool ReadWholeFile(const std::string& path, std::string* out, size_t cap = SIZE_MAX);
 
 }  // namespace localsvc

@@ -8,30 +8,36 @@
 namespace localsvc {
 
 bool ItemStore::AddAccount(Account account, Session* session, std::string* error) {
-  std::lock_guard<std::mutex> lock(m_mutex);
+  Changing lock(this);
   Account* a = m_accounts.Add(std::move(account), error);
   if (!a) return false;
   *session = {a->userId, m_accounts.IssueToken(a->userId, false), a->email, a->nickName};
+  MarkAccount(a->userId);
+  MarkToken(session->token);
+  MarkMeta();
   return true;
 }
 
 bool ItemStore::IssueToken(const std::string& userId, bool expired, std::string* token, std::string* error) {
-  std::lock_guard<std::mutex> lock(m_mutex);
+  Changing lock(this);
   if (!m_accounts.ByUserId(userId)) {
     *error = "no such user";
     return false;
   }
   *token = m_accounts.IssueToken(userId, expired);
+  MarkToken(*token);
   return true;
 }
 
 bool ItemStore::SetTokenExpired(const std::string& token, bool expired) {
-  std::lock_guard<std::mutex> lock(m_mutex);
-  return m_accounts.SetExpired(token, expired);
+  Changing lock(this);
+  if (!m_accounts.SetExpired(token, expired)) return false;
+  MarkToken(token);
+  return true;
 }
 
 bool ItemStore::AddItem(const NewItem& spec, ItemView* view, std::string* error) {
-  std::lock_guard<std::mutex> lock(m_mutex);
+  Changing lock(this);
   Account* owner = m_accounts.ByUserId(spec.ownerId);
   Item* parent = spec.parentId.empty() ? nullptr : Find(spec.parentId);
   if (!owner || spec.name.empty() || spec.size < 0 || spec.fileVer < 0 ||
@@ -52,7 +58,7 @@ bool ItemStore::AddItem(const NewItem& spec, ItemView* view, std::string* error)
   }
   if (!spec.createdTime.empty()) item->createdTime = item->modTime = spec.createdTime;
   if (!spec.modTime.empty()) item->modTime = spec.modTime;
-  item->deleted = spec.deleted;
+  SetDeleted(item, spec.deleted);
   Touch(spec.ownerId, spec.ownerId, {item});
   if (!spec.modifier.empty()) item->modifier = spec.modifier;
   *view = View(*item);
@@ -60,7 +66,7 @@ bool ItemStore::AddItem(const NewItem& spec, ItemView* view, std::string* error)
 }
 
 bool ItemStore::AddShare(const std::string& fileId, const std::string& to, bool writable, std::string* error) {
-  std::lock_guard<std::mutex> lock(m_mutex);
+  Changing lock(this);
   Item* item = Find(fileId);
   if (!item || ShareLocked(item, {to}, writable) != words::kOk) {
     *error = "no such item, or no such other user";
@@ -71,7 +77,7 @@ bool ItemStore::AddShare(const std::string& fileId, const std::string& to, bool 
 
 bool ItemStore::SeedVersion(const std::string& fileId, std::shared_ptr<FileContent> content, ItemView* view,
                             std::string* error) {
-  std::lock_guard<std::mutex> lock(m_mutex);
+  Changing lock(this);
   Item* item = Find(fileId);
   if (!item || item->folder) {
     *error = "no such file";
@@ -94,7 +100,7 @@ bool ItemStore::Contents(const std::string& fileId, int64_t* fileVer,
 
 bool ItemStore::SetVersions(const std::string& userId, std::optional<int64_t> opVer,
                             std::optional<int64_t> shareVer, std::string* error) {
-  std::lock_guard<std::mutex> lock(m_mutex);
+  Changing lock(this);
   Account* a = m_accounts.ByUserId(userId);
   if (!a || opVer.value_or(0) < 0 || shareVer.value_or(0) < 0) {
     *error = "no such user, or a negative version";
@@ -102,6 +108,7 @@ bool ItemStore::SetVersions(const std::string& userId, std::optional<int64_t> op
   }
   a->opVer = opVer.value_or(a->opVer);
   a->shareVer = shareVer.value_or(a->shareVer);
+  MarkAccount(userId);
   m_changed.notify_all();
   return true;
 }
@@ -114,6 +121,11 @@ bool ItemStore::Dump(const std::string& userId, Versions* versions, std::vector<
   for (const auto& [id, item] : m_items)
     if (item.ownerId == userId) items->push_back(View(item));
   return true;
+}
+
+bool ItemStore::HasLogin(const std::string& login) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  return m_accounts.ByLogin(login) != nullptr;
 }
 
 }  // namespace localsvc

@@ -47,23 +47,27 @@ std::string Now() {
 std::string ItemStore::SignIn(const std::string& login, const std::string& password, const std::string& deviceId,
                               Session* session) {
   if (login.empty() || deviceId.empty()) return words::kClientBadParams;
-  std::lock_guard<std::mutex> lock(m_mutex);
+  Changing lock(this);
   Account* a = m_accounts.ByLogin(login);
   if (!a || a->password != password) return words::kAccountNotMatch;
   if (!a->active) return words::kAccountNotActive;
   a->deviceId = deviceId;
   *session = {a->userId, m_accounts.IssueToken(a->userId, false), a->email, a->nickName};
+  MarkAccount(a->userId);
+  MarkToken(session->token);
   return words::kOk;
 }
 
 std::string ItemStore::ForkToken(const std::string& token, const std::string& deviceId, Session* session) {
-  std::lock_guard<std::mutex> lock(m_mutex);
+  Changing lock(this);
   Account* a = nullptr;
   std::string word = m_accounts.Check(token, &a);
   if (word != words::kOk) return word;
   if (!a->active) return words::kAccountNotActive;
   if (!deviceId.empty()) a->deviceId = deviceId;
   *session = {a->userId, m_accounts.IssueToken(a->userId, false), a->email, a->nickName};
+  MarkAccount(a->userId);
+  MarkToken(session->token);
   return words::kOk;
 }
 
@@ -175,7 +179,7 @@ std::string ItemStore::NewFile(const std::string& userId, const std::string& par
 std::string ItemStore::NewEntry(const std::string& userId, const std::string& parentId, const std::string& name,
                                 bool folder, ItemView* view) {
   if (!ValidName(name)) return words::kClientBadParams;
-  std::lock_guard<std::mutex> lock(m_mutex);
+  Changing lock(this);
   std::string ownerId;
   std::string word = ResolveParent(userId, parentId, &ownerId);
   if (word != words::kOk) return word;
@@ -192,7 +196,7 @@ std::string ItemStore::NewEntry(const std::string& userId, const std::string& pa
 std::string ItemStore::Rename(const std::string& userId, const std::string& fileId, const std::string& name,
                               ItemView* clash) {
   if (!ValidName(name)) return words::kClientBadParams;
-  std::lock_guard<std::mutex> lock(m_mutex);
+  Changing lock(this);
   std::string word;
   Item* item = Reach(userId, fileId, Access::kWrite, &word);
   if (!item) return word;
@@ -201,7 +205,7 @@ std::string ItemStore::Rename(const std::string& userId, const std::string& file
     *clash = View(*other);
     return words::kTargetExist;
   }
-  item->name = name;
+  Place(item, item->parentId, name);
   Touch(item->ownerId, userId, {item});
   return words::kOk;
 }
@@ -209,7 +213,7 @@ std::string ItemStore::Rename(const std::string& userId, const std::string& file
 std::string ItemStore::Move(const std::string& userId, const std::string& fileId, const std::string& parentId,
                             const std::string& name, ItemView* clash) {
   if (!name.empty() && !ValidName(name)) return words::kClientBadParams;
-  std::lock_guard<std::mutex> lock(m_mutex);
+  Changing lock(this);
   std::string word;
   Item* item = Reach(userId, fileId, Access::kWrite, &word);
   if (!item) return word;
@@ -230,25 +234,24 @@ std::string ItemStore::Move(const std::string& userId, const std::string& fileId
     return words::kTargetExist;
   }
   std::set<std::string> before = Recipients(*item);
-  Reparent(item, parentId);
-  item->name = newName;
+  Place(item, parentId, newName);
   Touch(ownerId, userId, {item}, before);
   return words::kOk;
 }
 
 std::string ItemStore::Delete(const std::string& userId, const std::string& fileId) {
-  std::lock_guard<std::mutex> lock(m_mutex);
+  Changing lock(this);
   std::string word;
   Item* item = Reach(userId, fileId, Access::kWrite, &word);
   if (!item) return word;
-  item->deleted = true;
+  SetDeleted(item, true);
   Touch(item->ownerId, userId, {item});
   return words::kOk;
 }
 
 std::string ItemStore::Recover(const std::string& userId, const std::string& fileId, const std::string& parentId,
                                ItemView* clash) {
-  std::lock_guard<std::mutex> lock(m_mutex);
+  Changing lock(this);
   Item* item = Find(fileId);
   if (!item || item->ownerId != userId || !InBin(*item)) return words::kTargetNotExist;
   std::string target = parentId;
@@ -265,14 +268,14 @@ std::string ItemStore::Recover(const std::string& userId, const std::string& fil
     *clash = View(*other);
     return words::kTargetExist;
   }
-  item->deleted = false;
-  Reparent(item, target);
+  Place(item, target, item->name);
+  SetDeleted(item, false);
   Touch(userId, userId, {item});
   return words::kOk;
 }
 
 std::string ItemStore::CleanRecycle(const std::string& userId, const std::string& fileId) {
-  std::lock_guard<std::mutex> lock(m_mutex);
+  Changing lock(this);
   std::vector<std::string> doomed;
   if (fileId.empty()) {
     for (const auto& [id, item] : m_items)
@@ -290,7 +293,7 @@ std::string ItemStore::CleanRecycle(const std::string& userId, const std::string
 
 std::string ItemStore::Share(const std::string& userId, const std::string& fileId,
                              const std::vector<std::string>& names, bool writable) {
-  std::lock_guard<std::mutex> lock(m_mutex);
+  Changing lock(this);
   std::string word;
   Item* item = Reach(userId, fileId, Access::kRead, &word);
   if (!item) return word;
@@ -323,7 +326,7 @@ std::string ItemStore::ShareLocked(Item* item, const std::vector<std::string>& n
 
 std::string ItemStore::SetModTime(const std::string& userId, const std::string& fileId, const std::string& modTime) {
   if (modTime.empty() || HasControl(modTime)) return words::kClientBadParams;
-  std::lock_guard<std::mutex> lock(m_mutex);
+  Changing lock(this);
   std::string word;
   Item* item = Reach(userId, fileId, Access::kWrite, &word);
   if (!item) return word;
@@ -344,7 +347,7 @@ std::string ItemStore::CheckUpload(const std::string& userId, const std::string&
 
 std::string ItemStore::CommitVersion(const std::string& userId, const std::string& fileId, int64_t fileVer,
                                      std::shared_ptr<FileContent> content, int64_t* newVer) {
-  std::lock_guard<std::mutex> lock(m_mutex);
+  Changing lock(this);
   Item* item = nullptr;
   std::string word = CheckUploadLocked(userId, fileId, fileVer, content->Size(), &item);
   if (word != words::kOk) return word;
@@ -399,8 +402,9 @@ std::string ItemStore::GlobalVersion() {
 }
 
 void ItemStore::SetGlobalVersion(const std::string& version) {
-  std::lock_guard<std::mutex> lock(m_mutex);
+  Changing lock(this);
   m_globalVersion = version;
+  MarkMeta();
 }
 
 PollOutcome ItemStore::WaitForChange(const std::string& userId, std::chrono::milliseconds hold) {
@@ -496,11 +500,9 @@ std::string ItemStore::ResolveParent(const std::string& userId, const std::strin
 
 ItemStore::Item* ItemStore::LiveChildNamed(const std::string& ownerId, const std::string& parentId,
                                            const std::string& name, const std::string& except) {
-  auto it = m_children.find({ownerId, parentId});
-  if (it == m_children.end()) return nullptr;
-  for (const auto& id : it->second) {
+  for (const auto& id : m_names.Holders(ownerId, parentId, name)) {
     Item& child = m_items.at(id);
-    if (id != except && !child.deleted && EqualsIgnoringAsciiCase(child.name, name)) return &child;
+    if (id != except && !child.deleted) return &child;
   }
   return nullptr;
 }
@@ -522,14 +524,18 @@ void ItemStore::Touch(const std::string& ownerId, const std::string& actorId, co
     recipients.insert(r.begin(), r.end());
   }
   ++owner->opVer;
+  MarkAccount(ownerId);
   for (Item* item : changed) {
     item->opVer = owner->opVer;
     item->modifier = actor ? actor->nickName : "";
+    MarkItem(item->fileId);
   }
   if (!recipients.empty()) {
     ++owner->shareVer;
-    for (const auto& id : recipients)
+    for (const auto& id : recipients) {
       if (Account* a = m_accounts.ByUserId(id)) ++a->shareVer;
+      MarkAccount(id);
+    }
   }
   m_changed.notify_all();
 }
@@ -545,6 +551,9 @@ ItemStore::Item* ItemStore::Create(const std::string& ownerId, const std::string
   item.folder = folder;
   item.createdTime = item.modTime = Now();
   m_children[{ownerId, parentId}].insert(id);
+  m_names.Add(ownerId, parentId, name, id);
+  MarkItem(id);
+  MarkMeta();
   return &item;
 }
 
@@ -557,14 +566,31 @@ void ItemStore::Purge(Item* item) {
   }
   std::string id = item->fileId;
   m_children[{item->ownerId, item->parentId}].erase(id);
+  if (!item->deleted) m_names.Remove(item->ownerId, item->parentId, item->name, id);
   m_items.erase(id);
+  MarkItem(id);
 }
 
-void ItemStore::Reparent(Item* item, const std::string& parentId) {
-  if (item->parentId == parentId) return;
-  m_children[{item->ownerId, item->parentId}].erase(item->fileId);
-  m_children[{item->ownerId, parentId}].insert(item->fileId);
-  item->parentId = parentId;
+void ItemStore::Place(Item* item, const std::string& parentId, const std::string& name) {
+  if (!item->deleted) m_names.Remove(item->ownerId, item->parentId, item->name, item->fileId);
+  if (item->parentId != parentId) {
+    m_children[{item->ownerId, item->parentId}].erase(item->fileId);
+    m_children[{item->ownerId, parentId}].insert(item->fileId);
+    item->parentId = parentId;
+  }
+  item->name = name;
+  if (!item->deleted) m_names.Add(item->ownerId, item->parentId, item->name, item->fileId);
+  MarkItem(item->fileId);
+}
+
+void ItemStore::SetDeleted(Item* item, bool deleted) {
+  if (item->deleted == deleted) return;
+  item->deleted = deleted;
+  if (deleted)
+    m_names.Remove(item->ownerId, item->parentId, item->name, item->fileId);
+  else
+    m_names.Add(item->ownerId, item->parentId, item->name, item->fileId);
+  MarkItem(item->fileId);
 }
 
 ItemView ItemStore::View(const Item& item) {

@@ -1,6 +1,5 @@
 // The service's state behind the file-system API: accounts and tokens, every user's
 // item tree with its recycle bin and shares, the version counters and the push waits.
-// All of it lives in memory and ends with the process.
 //
 // Rules the store keeps:
 // - Item ids are unique over all users; a user's root is the parent id "".
@@ -20,6 +19,10 @@
 // - A file's content is kept per version: the current one and the one before it. A
 //   file made by the API or seeded without content has none (fileVer 0 or a number).
 //
+// With a state folder (Persist), every change is appended to it as one change before
+// the method that made it returns (itemstate.cpp); without one, everything lives in
+// memory and ends with the process.
+//
 // Every method is thread-safe (one lock); the views returned are copies.
 #pragma once
 
@@ -36,9 +39,12 @@
 #include <vector>
 
 #include "accounts.h"
+#include "nameindex.h"
+#include "statedir.h"
 
 namespace localsvc {
 
+class BlockStore;
 class FileContent;
 
 // One person an item is shared with (share lists), or who shares it (shared with me).
@@ -209,6 +215,24 @@ class ItemStore {
                    std::string* error);
   // Every item the user owns, bin and deleted folders included, and the versions.
   bool Dump(const std::string& userId, Versions* versions, std::vector<ItemView>* items);
+  // Whether an account signs in with that user name.
+  bool HasLogin(const std::string& login);
+
+  // Keeping the state across restarts (itemstate.cpp). Restore replaces everything the
+  // store holds by the accounts, tokens, items and contents of records; the blocks
+  // must be restored into blocks first, the whole files are read from state. False with
+  // a reason, the store left empty, when the records are no consistent state.
+  bool Restore(const StateMap& records, StateDir& state, BlockStore& blocks, std::string* error);
+  // From now on every change is appended to state before the method that made it
+  // returns. Call once, before serving; state must outlive the store's use.
+  void Persist(StateDir* state);
+  // Saves the file again after one of its contents gained a form (a download converted
+  // it), so that the form outlives a restart; nothing else moves.
+  void FormsAdded(const std::string& fileId);
+  // Every record of the store, for a snapshot (a StateDir::Source).
+  void Snapshot(const std::function<void(StateRecord)>& emit);
+  // The blob names of the whole files the store's contents hold.
+  void WholeBlobNames(std::set<std::string>* names);
 
  private:
   struct Grant {
@@ -234,6 +258,27 @@ class ItemStore {
   };
   enum class Access { kNone, kRead, kWrite, kOwner };
 
+  // The store's lock for a method that may change something: what the method marked
+  // (Mark*) is saved as one change before the lock is released.
+  class Changing {
+   public:
+    explicit Changing(ItemStore* store) : m_store(store), m_lock(store->m_mutex) {}
+    ~Changing() { m_store->Save(); }
+    Changing(const Changing&) = delete;
+    Changing& operator=(const Changing&) = delete;
+
+   private:
+    ItemStore* m_store;
+    std::lock_guard<std::mutex> m_lock;
+  };
+  // What changed under the lock and is not saved yet (only with a state folder).
+  struct Unsaved {
+    std::set<std::string> items;  // by fileId; an item gone is erased
+    std::set<std::string> accounts;
+    std::set<std::string> tokens;
+    bool meta = false;  // the id counters and the global version
+  };
+
   // All below run under m_mutex.
   Item* Find(const std::string& fileId);
   bool Live(const Item& item);
@@ -252,7 +297,11 @@ class ItemStore {
              const std::set<std::string>& extra = {});
   Item* Create(const std::string& ownerId, const std::string& parentId, const std::string& name, bool folder);
   void Purge(Item* item);
-  void Reparent(Item* item, const std::string& parentId);
+  // Moves the item to parentId under name (either may stay as it is), keeping the
+  // children lists and the name index.
+  void Place(Item* item, const std::string& parentId, const std::string& name);
+  // Sets the item's own deleted flag, keeping the name index (it holds live names only).
+  void SetDeleted(Item* item, bool deleted);
   ItemView View(const Item& item);
   SharerView SharerOf(const std::string& userId, bool write);
   std::string NewEntry(const std::string& userId, const std::string& parentId, const std::string& name,
@@ -263,16 +312,42 @@ class ItemStore {
   void PutVersion(Item* item, const std::string& actorId, std::shared_ptr<FileContent> content);
   std::string ShareLocked(Item* item, const std::vector<std::string>& names, bool writable);
 
+  // Persistence, under m_mutex (itemstate.cpp).
+  void MarkItem(const std::string& fileId) {
+    if (m_state) m_unsaved.items.insert(fileId);
+  }
+  void MarkAccount(const std::string& userId) {
+    if (m_state) m_unsaved.accounts.insert(userId);
+  }
+  void MarkToken(const std::string& token) {
+    if (m_state) m_unsaved.tokens.insert(token);
+  }
+  void MarkMeta() { m_unsaved.meta = m_state != nullptr; }
+  // Appends what was marked as one change and forgets the marks.
+  void Save();
+  StateRecord ItemRecord(const std::string& fileId);
+  StateRecord AccountRecord(const std::string& userId);
+  StateRecord TokenRecord(const std::string& token);
+  StateRecord MetaRecord();
+  bool RestoreItem(const std::string& fileId, const nlohmann::json& r, StateDir& state, BlockStore& blocks,
+                   std::string* error);
+  // Checks the restored tree and builds the children lists and the name index.
+  bool LinkTree(std::string* error);
+
   std::mutex m_mutex;
   std::condition_variable m_changed;
   AccountTable m_accounts;
   std::map<std::string, Item> m_items;  // by fileId
   // (owner, parent id) -> child ids, deleted ones included
   std::map<std::pair<std::string, std::string>, std::set<std::string>> m_children;
+  // The names of the children that are not deleted themselves.
+  NameIndex m_names;
   int64_t m_nextFileId = 100001;
   std::string m_globalVersion = "2";
   bool m_stopping = false;
   int m_heldPolls = 0;
+  StateDir* m_state = nullptr;
+  Unsaved m_unsaved;
 };
 
 // The SHA-1 of no bytes, lower case.

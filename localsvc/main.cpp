@@ -8,6 +8,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -27,11 +29,32 @@ const char kUsage[] =
     "  --threads N             worker threads (default 64; each held push poll takes one)\n"
     "  --push-hold-ms N        a push poll (/sync/get) answers after N ms when no version\n"
     "                          moves (default 25000, at most an hour; 0: only when one moves)\n"
-    "  --global-version V      the answer of /xsvr/getGlobalVersion (default 2)\n"
-    "  --account USER:PASSWORD an account to sign in with (repeatable)\n"
+    "  --global-version V      the answer of /xsvr/getGlobalVersion (default 2, or the one\n"
+    "                          the state folder holds)\n"
+    "  --account USER:PASSWORD an account to sign in with (repeatable; one whose user name\n"
+    "                          the state folder holds is kept as it is there)\n"
+    "  --state DIR             keep the state in DIR across restarts (see below); without it\n"
+    "                          all state lives in memory\n"
+    "  --state-sync-ms N       sync the state folder to disk every N ms (default 200)\n"
+    "  --state-compact-bytes N fold the journal into a new snapshot once it holds more than\n"
+    "                          N bytes and more than the snapshot (default 16777216)\n"
+    "  --log-requests N        the request log keeps the latest N requests (default 10000)\n"
+    "  --log-bytes N           ... holding at most N bytes of bodies (default 67108864)\n"
     "  --help                  this text\n"
-    "Prints \"listening on 127.0.0.1:<port>\" and serves until SIGTERM or SIGINT; all state\n"
-    "lives in memory.\n"
+    "Prints \"listening on 127.0.0.1:<port>\" and serves until SIGTERM or SIGINT.\n"
+    "\n"
+    "State (--state DIR): accounts, tokens, items with their tree, recycle bin, shares and\n"
+    "versions (opVer, shareVer), the global version, and file contents (blocks and whole\n"
+    "files of every version kept) survive a restart. Not kept: transfer tickets (a stub\n"
+    "handed out before the restart is unknown after it: the transfer must ask again), held\n"
+    "push polls, the request log, faults, transfer hooks and checks. Every change is\n"
+    "written to DIR before its reply goes out, so a killed service (SIGKILL included)\n"
+    "loses nothing it answered. DIR is synced to disk every 200 ms (--state-sync-ms), so a\n"
+    "crash of the machine can lose the changes of that last while: never part of one,\n"
+    "never one without those before it. DIR holds snapshot, journal.<n> (the changes since,\n"
+    "one checksummed frame each; a torn last one is dropped at start) and blobs/. A damaged\n"
+    "snapshot or blob stops the start (exit status 1). When DIR can no longer be written,\n"
+    "every request answers HTTP 500 and the service ends with exit status 1.\n"
     "\n"
     "A file-system API request, as the client sends it: a POST to /xsvr/<method>/ with the\n"
     "header lines \"v:2\" (\"v:3\" for the block protocol) and \"User-Agent:ostrel\" (libcurl\n"
@@ -52,6 +75,9 @@ const char kUsage[] =
     "\n"
     "Control endpoints (JSON, neither recorded nor faulted):\n"
     "  POST /test/inject, /test/reset; GET /test/log[?path=P]   faults and the request log\n"
+    "  GET  /test/log -> {requests, dropped}: the latest requests, oldest first, at most\n"
+    "                    --log-requests of them holding at most --log-bytes of bodies (each\n"
+    "                    body and part cut to 1 MiB); older ones are dropped, and counted\n"
     "  POST /test/inject {path,count?,delay_ms?,drop?,status?,word?,result?,body?,body_base64?,garbage?,\n"
     "                     zeros?,gzip?,headers?,content_type?,chunk?,chunk_ms?,excess?} or an array of them;\n"
     "                     excess: the reply followed by that many more bytes, with no length announced\n"
@@ -108,6 +134,28 @@ int main(int argc, char** argv) {
       options.globalVersion = next();
     } else if (arg == "--account") {
       options.accounts.push_back(next());
+    } else if (arg == "--state") {
+      options.stateDir = next();
+    } else if (arg == "--log-requests" || arg == "--log-bytes" || arg == "--state-sync-ms" ||
+               arg == "--state-compact-bytes") {
+      char* end = nullptr;
+      const char* text = next();
+      errno = 0;
+      unsigned long long n = std::strtoull(text, &end, 10);
+      const bool positive = arg == "--log-requests" || arg == "--state-sync-ms";
+      if (*text < '0' || *text > '9' || *end != '\0' || errno != 0 || (positive && n == 0) ||
+          (arg == "--state-sync-ms" && n > static_cast<unsigned long long>(localsvc::kLongestWait.count()))) {
+        Usage();
+        return 2;
+      }
+      if (arg == "--log-requests")
+        options.logBounds.requests = static_cast<size_t>(n);
+      else if (arg == "--log-bytes")
+        options.logBounds.bodyBytes = static_cast<size_t>(n);
+      else if (arg == "--state-sync-ms")
+        options.statePolicy.syncPeriod = std::chrono::milliseconds(n);
+      else
+        options.statePolicy.compactBytes = n;
     } else if (arg == "--help") {
       std::fputs(kUsage, stdout);
       return 0;
@@ -133,10 +181,13 @@ int main(int argc, char** argv) {
 
   localsvc::Service service(options);
   std::string error;
+  if (!service.StateNotes().empty()) std::fprintf(stderr, "ostrel_localsvc: %s", service.StateNotes().c_str());
   if (!service.Valid(&error)) {
     std::fprintf(stderr, "ostrel_localsvc: %s\n", error.c_str());
     return 1;
   }
+  // A state that can no longer be written ends the service, as a stop signal does.
+  service.OnStateFailure([] { ::kill(::getpid(), SIGTERM); });
   int port = service.Bind();
   if (port <= 0) {
     std::fprintf(stderr, "ostrel_localsvc: cannot listen on 127.0.0.1:%d\n", options.port);
@@ -157,5 +208,9 @@ int main(int argc, char** argv) {
   sigwait(&stopSignals, &sig);
   service.Stop();
   server.join();
+  if (std::string why = service.StateFailure(); !why.empty()) {
+    std::fprintf(stderr, "ostrel_localsvc: the state cannot be kept: %s\n", why.c_str());
+    return 1;
+  }
   return failed ? 1 : 0;
 }

@@ -1,5 +1,7 @@
 #include "requestlog.h"
 
+#include <algorithm>
+
 #include "codec.h"
 
 namespace localsvc {
@@ -31,14 +33,38 @@ nlohmann::json ToJson(const RecordedRequest& r) {
   return j;
 }
 
+namespace {
+
+// The bytes a record keeps of its body and parts.
+size_t KeptBytes(const RecordedRequest& r) {
+  size_t n = r.body.size();
+  for (const auto& p : r.parts) n += p.data.size();
+  return n;
+}
+
+}  // namespace
+
+RequestLog::RequestLog(RequestLogBounds bounds) : m_bounds(bounds) {}
+
 uint64_t RequestLog::Add(const RecordedRequest& r) {
   RecordedRequest copy = r;
-  if (copy.body.size() > kLogBodyCap) copy.body.resize(kLogBodyCap);
-  for (auto& p : copy.parts)
-    if (p.data.size() > kLogBodyCap) p.data.resize(kLogBodyCap);
+  size_t budget = m_bounds.bodyBytes;
+  auto cut = [&budget](std::string& bytes) {
+    if (bytes.size() > std::min(kLogBodyCap, budget)) bytes.resize(std::min(kLogBodyCap, budget));
+    budget -= bytes.size();
+  };
+  cut(copy.body);
+  for (auto& p : copy.parts) cut(p.data);
+  const size_t kept = KeptBytes(copy);
   std::lock_guard<std::mutex> lock(m_mutex);
   copy.seq = m_next++;
   m_records.push_back(std::move(copy));
+  m_bodyBytes += kept;
+  while (m_records.size() > std::max<size_t>(1, m_bounds.requests) || m_bodyBytes > m_bounds.bodyBytes) {
+    m_bodyBytes -= KeptBytes(m_records.front());
+    m_records.pop_front();
+    ++m_dropped;
+  }
   return m_records.back().seq;
 }
 
@@ -56,12 +82,14 @@ nlohmann::json RequestLog::ToJson(const std::string& pathFilter) {
   std::lock_guard<std::mutex> lock(m_mutex);
   for (const auto& r : m_records)
     if (pathFilter.empty() || r.path == pathFilter) list.push_back(localsvc::ToJson(r));
-  return nlohmann::json{{"requests", list}};
+  return nlohmann::json{{"requests", list}, {"dropped", m_dropped}};
 }
 
 void RequestLog::Clear() {
   std::lock_guard<std::mutex> lock(m_mutex);
   m_records.clear();
+  m_bodyBytes = 0;
+  m_dropped = 0;
 }
 
 }  // namespace localsvc

@@ -1,10 +1,12 @@
-// The record of every request the service answered, for tests to read back through
-// GET /test/log. Bodies and part contents are kept up to kLogBodyCap bytes each; the
-// full sizes are kept beside them. Text fields keep the bytes as they came; in the
-// log's JSON (JsonText) a byte that is not UTF-8 reads as U+FFFD.
+// The record of the latest requests the service answered, for tests to read back
+// through GET /test/log. Bodies and part contents are kept up to kLogBodyCap bytes each;
+// the full sizes are kept beside them. The log is bounded (RequestLogBounds): past
+// either bound the oldest records are dropped first. Text fields keep the bytes as they
+// came; in the log's JSON (JsonText) a byte that is not UTF-8 reads as U+FFFD.
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -16,6 +18,12 @@
 namespace localsvc {
 
 inline constexpr size_t kLogBodyCap = size_t(1) << 20;
+
+// How much the log keeps at most.
+struct RequestLogBounds {
+  size_t requests = 10000;           // records (at least 1)
+  size_t bodyBytes = size_t(64) << 20;  // body and part bytes kept, over all records
+};
 
 struct RecordedPart {
   std::string name;
@@ -49,19 +57,27 @@ nlohmann::json ToJson(const RecordedRequest& r);
 
 class RequestLog {
  public:
-  // Stores a copy (bodies capped) and returns its sequence number, from 1.
+  explicit RequestLog(RequestLogBounds bounds = {});
+
+  // Stores a copy and returns its sequence number, from 1. The copy's body and parts
+  // are cut to kLogBodyCap each and to the bound of body bytes together; older records
+  // are dropped until both bounds hold.
   uint64_t Add(const RecordedRequest& r);
   // Adds n to the reply_sent count of the record seq (from 0 on the first call); a
   // record forgotten meanwhile is left alone.
   void AddReplySent(uint64_t seq, uint64_t n);
-  // Every record, oldest first; with a path, only the records of that path.
+  // {"requests": every record kept, oldest first (with a path, only the records of
+  // that path), "dropped": how many records the bounds dropped since the last Clear}.
   nlohmann::json ToJson(const std::string& pathFilter);
   void Clear();
 
  private:
+  const RequestLogBounds m_bounds;
   std::mutex m_mutex;
   uint64_t m_next = 1;
-  std::vector<RecordedRequest> m_records;
+  std::deque<RecordedRequest> m_records;
+  size_t m_bodyBytes = 0;  // body and part bytes of m_records
+  uint64_t m_dropped = 0;
 };
 
 }  // namespace localsvc

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <limits>
 #include <memory>
+#include <set>
 #include <stdexcept>
 
 #include "bounds.h"
@@ -112,7 +113,7 @@ std::string QueryValue(const std::string& query, const std::string& key, const s
   return def;
 }
 
-Service::Service(ServiceOptions options) : m_options(std::move(options)) {
+Service::Service(ServiceOptions options) : m_options(std::move(options)), m_log(m_options.logBounds) {
   if (!m_options.tlsCert.empty())
     m_server = std::make_unique<httplib::SSLServer>(m_options.tlsCert.c_str(), m_options.tlsKey.c_str());
   else
@@ -136,7 +137,8 @@ Service::Service(ServiceOptions options) : m_options(std::move(options)) {
     RefuseLargeBody(res);
     return httplib::Server::HandlerResponse::Handled;
   });
-  m_store.SetGlobalVersion(m_options.globalVersion);
+  if (!m_options.stateDir.empty()) OpenState();
+  if (!m_options.globalVersion.empty()) m_store.SetGlobalVersion(m_options.globalVersion);
   for (const auto& spec : m_options.accounts) {
     size_t colon = spec.find(':');
     Account a;
@@ -144,9 +146,10 @@ Service::Service(ServiceOptions options) : m_options(std::move(options)) {
     a.password = colon == std::string::npos ? "" : spec.substr(colon + 1);
     Session session;
     std::string error;
-    if (m_setupError.empty() && !m_store.AddAccount(a, &session, &error))
+    if (m_setupError.empty() && (!m_state || !m_store.HasLogin(a.login)) && !m_store.AddAccount(a, &session, &error))
       m_setupError = "account \"" + a.login + "\": " + error;
   }
+  if (m_state && m_setupError.empty()) StartState();
   AddControlRoutes();
   AddSeedRoutes();
   AddXferControlRoutes();
@@ -157,6 +160,56 @@ Service::Service(ServiceOptions options) : m_options(std::move(options)) {
 }
 
 Service::~Service() = default;
+
+void Service::OpenState() {
+  m_state = std::make_unique<StateDir>(m_options.statePolicy);
+  StateMap records;
+  std::string error;
+  if (!m_state->Open(m_options.stateDir, &records, &m_stateNotes, &error) ||
+      !m_xfer.Blocks().Restore(records, *m_state, &error) ||
+      !m_store.Restore(records, *m_state, m_xfer.Blocks(), &error))
+    m_setupError = "the state in " + m_options.stateDir + " cannot be used: " + error;
+}
+
+void Service::StartState() {
+  std::set<std::string> blobs;
+  m_xfer.Blocks().BlobNames(&blobs);
+  m_store.WholeBlobNames(&blobs);
+  m_store.Persist(m_state.get());
+  m_xfer.Blocks().Persist(m_state.get());
+  std::vector<StateDir::Source> sources = {
+      [this](const std::function<void(StateRecord)>& emit) { m_store.Snapshot(emit); },
+      [this](const std::function<void(StateRecord)>& emit) { m_xfer.Blocks().Snapshot(emit); }};
+  // A request that meets the failure answers 500 first (Run, Control); the service is
+  // told once that reply went out (the server's logger runs after each reply).
+  m_state->OnFailure([this](bool onSyncThread) {
+    if (onSyncThread)
+      AnnounceStateFailure();
+    else
+      m_failureAfterReply = true;
+  });
+  m_server->set_logger([this](const httplib::Request&, const httplib::Response&) {
+    if (m_failureAfterReply) AnnounceStateFailure();
+  });
+  std::string error;
+  if (!m_state->Start(std::move(sources), blobs, &error))
+    m_setupError = "the state in " + m_options.stateDir + " cannot be kept: " + error;
+}
+
+std::string Service::StateFailure() const { return m_state ? m_state->FailureReason() : ""; }
+
+void Service::OnStateFailure(std::function<void()> fn) { m_onStateFailure = std::move(fn); }
+
+void Service::AnnounceStateFailure() {
+  if (m_onStateFailure && !m_failureAnnounced.exchange(true)) m_onStateFailure();
+}
+
+void Service::Run(const RouteFn& fn, const httplib::Request& req, const RecordedRequest& rec, httplib::Response& res) {
+  fn(req, rec, res);
+  if (!StateFailed()) return;
+  res.status = 500;
+  res.set_content(JsonText({{"error", "the state cannot be kept: " + m_state->FailureReason()}}), "application/json");
+}
 
 bool Service::Valid(std::string* error) const {
   if (!m_setupError.empty()) {
@@ -203,6 +256,8 @@ void Service::Stop() {
     // Workers wait on kept-alive connections until their time-out; end those now.
     if (m_port > 0) ShutdownAllConnections(m_port);
   } while (!m_serveEnded.wait_for(lock, std::chrono::milliseconds(20), [this] { return !m_serving; }));
+  // Serving has ended and its workers with it: nothing changes the state any more.
+  if (m_state) m_state->Close();
 }
 
 void Service::Get(const std::string& pattern, RouteFn fn) {
@@ -256,7 +311,7 @@ void Service::Dispatch(const httplib::Request& req, RecordedRequest& rec, httpli
     ApplyFault(*fault, req, rec, res, fn);
     return;
   }
-  fn(req, rec, res);
+  Run(fn, req, rec, res);
 }
 
 void Service::ApplyFault(const Fault& fault, const httplib::Request& req, const RecordedRequest& rec,
@@ -273,8 +328,8 @@ void Service::ApplyFault(const Fault& fault, const httplib::Request& req, const 
     res.status = 200;
     res.set_content(*fault.body, fault.contentType.empty() ? "application/octet-stream" : fault.contentType);
   } else {
-    fn(req, rec, res);
-    if (fault.resultWord) res.set_content(ReplaceResultWord(res.body, *fault.resultWord), kXmlType);
+    Run(fn, req, rec, res);
+    if (fault.resultWord && !StateFailed()) res.set_content(ReplaceResultWord(res.body, *fault.resultWord), kXmlType);
   }
   if (fault.status) res.status = *fault.status;
   if (fault.excess && !fault.gzip && fault.headerLines.empty()) {
@@ -377,14 +432,17 @@ void Service::AddControlRoutes() {
 }
 
 void Service::Control(const std::string& path, ControlFn fn) {
-  m_server->Post(path, [fn](const httplib::Request&, httplib::Response& res, const httplib::ContentReader& reader) {
+  m_server->Post(path, [this, fn](const httplib::Request&, httplib::Response& res,
+                                  const httplib::ContentReader& reader) {
     try {
       std::string body = ReadBody(reader);
       nlohmann::json in = body.empty() ? nlohmann::json::object() : nlohmann::json::parse(body);
       Require(in.is_object(), "the body is a JSON object");
-      res.set_content(JsonText(fn(in)), "application/json");
+      nlohmann::json out = fn(in);
+      Require(!StateFailed(), "the state cannot be kept");
+      res.set_content(JsonText(out), "application/json");
     } catch (const std::exception& e) {
-      res.status = 400;
+      res.status = StateFailed() ? 500 : 400;
       res.set_content(JsonText({{"error", e.what()}}), "application/json");
     }
   });

@@ -6,6 +6,7 @@
 // control endpoints of xfercontrol.cpp.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -19,6 +20,7 @@
 #include "faults.h"
 #include "itemstore.h"
 #include "requestlog.h"
+#include "statedir.h"
 #include "transfers.h"
 
 namespace httplib {
@@ -39,9 +41,15 @@ struct ServiceOptions {
   int threads = 64;
   // How long a push poll holds when no version moves; 0: until one moves.
   int64_t pushHoldMs = 25000;
-  std::string globalVersion = "2";
-  // Accounts made at start, each "user:password".
+  // The answer of getGlobalVersion; "" keeps the one of the state folder, else "2".
+  std::string globalVersion;
+  // Accounts made at start, each "user:password" (one whose user name the state
+  // folder holds is kept as it is there).
   std::vector<std::string> accounts;
+  // The folder the state is kept in across restarts; "" keeps it in memory only.
+  std::string stateDir;
+  StatePolicy statePolicy;
+  RequestLogBounds logBounds;
 };
 
 class Service {
@@ -58,8 +66,20 @@ class Service {
   int Bind();
   // Serves until Stop. False when serving ended by a failure.
   bool Serve();
-  // Ends Serve from another thread; in-flight waits end early.
+  // Ends Serve from another thread; in-flight waits end early. Then syncs and closes
+  // the state folder.
   void Stop();
+
+  // What opening the state folder dropped (a torn end of the journal), for the
+  // operator; "" when nothing.
+  const std::string& StateNotes() const { return m_stateNotes; }
+  // "" unless the state folder could not be written; then why. From then on every
+  // request answers HTTP 500.
+  std::string StateFailure() const;
+  // fn runs once when the state folder cannot be written any more: after the reply to
+  // the request that met the failure went out, or at once when no request met it. Set
+  // before serving.
+  void OnStateFailure(std::function<void()> fn);
 
   // Handlers get the request as recorded (raw path and query, whole body or parts).
   using RouteFn =
@@ -78,7 +98,8 @@ class Service {
   void SendWithExcess(const Fault& fault, uint64_t seq, httplib::Response& res);
   // A control endpoint (neither recorded nor faulted): a POST of a JSON object (an
   // empty body reads as {}) answered with what fn makes of it. A body that is no JSON
-  // object, or an exception from fn (see Require), answers 400 with {"error": "..."}.
+  // object, or an exception from fn (see Require), answers 400 with {"error": "..."};
+  // a change the state folder could not keep answers 500 the same way.
   using ControlFn = std::function<nlohmann::json(const nlohmann::json&)>;
   void Control(const std::string& path, ControlFn fn);
   // An endpoint of the file-system API: a POST whose header "v" is 2 or 3 and whose
@@ -99,6 +120,16 @@ class Service {
   std::string BaseUrl(const httplib::Request& req) const;
   void AddSeedRoutes();
   void AddCatchAll();
+  // Reads the state folder into the stores; sets m_setupError when it cannot be used.
+  void OpenState();
+  // Starts keeping the stores' changes in the state folder.
+  void StartState();
+  // Runs a route; a change it made that the state folder could not keep turns its
+  // reply into HTTP 500.
+  void Run(const RouteFn& fn, const httplib::Request& req, const RecordedRequest& rec, httplib::Response& res);
+  bool StateFailed() const { return m_state && m_state->Failed(); }
+  // Runs m_onStateFailure, once.
+  void AnnounceStateFailure();
 
   ServiceOptions m_options;
   int m_port = -1;
@@ -109,6 +140,12 @@ class Service {
   FaultTable m_faults;
   ItemStore m_store;
   Transfers m_xfer;
+  // After the stores, so that it ends (and its sync thread, which reads them) first.
+  std::unique_ptr<StateDir> m_state;
+  std::string m_stateNotes;
+  std::function<void()> m_onStateFailure;   // set before serving
+  std::atomic<bool> m_failureAfterReply{false};  // a request met the failure
+  std::atomic<bool> m_failureAnnounced{false};   // m_onStateFailure ran
   std::string m_setupError;
   std::mutex m_serveMutex;               // guards m_serving
   std::condition_variable m_serveEnded;  // signalled when Serve returns

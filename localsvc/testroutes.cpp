@@ -10,7 +10,9 @@
 //                            (default 1024; 0 reads as 1), ms apart (default 100)
 //   /test/drop               closes the connection without a reply
 //   /test/bytes?n=&seed=     n bytes: zeros for seed 0, else a pseudo-random stream
-//   /test/files/<name>       a file of the data folder, streamed
+//   /test/files/<name>       a regular file of the data folder, streamed (404 for
+//                            anything else: a link, a pipe, a folder, a name with '/'
+//                            or one that is "." or "..")
 //   /test/sink               takes any body (counted, not kept) and answers its size
 //   /api_server/             the state page (normal unless a fault replaces it)
 //
@@ -217,7 +219,10 @@ void Service::AddTestRoutes() {
   Get("/test/files/([^/]+)", [dataDir](const httplib::Request& req, const RecordedRequest&, httplib::Response& res) {
     std::string name = req.matches[1].str();
     int fd = -1;
-    if (!dataDir.empty() && SafeName(name)) fd = ::open((dataDir + "/" + name).c_str(), O_RDONLY | O_CLOEXEC);
+    // Opening never waits (a pipe without a writer would hold the worker, and a stop,
+    // for good) and never follows a link out of the folder.
+    if (!dataDir.empty() && SafeName(name))
+      fd = ::open((dataDir + "/" + name).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW);
     struct stat st {};
     if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
       if (fd >= 0) ::close(fd);

@@ -101,6 +101,7 @@ void Service::AddXferControlRoutes() {
       StoredBlob whole;
       std::string reason;
       Require(MakeWhole(plain, format == "whole-7z", &whole, &reason), reason);
+      Require(m_xfer.Blocks().KeepWhole(whole), "the state folder cannot be written");
       out["compressSha1"] = whole.sha1;
       out["fileKey"] = whole.key;
       content->AddWhole(std::move(whole));

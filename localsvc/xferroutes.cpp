@@ -306,12 +306,16 @@ void Service::AddXferRoutes() {
       std::string word = m_store.VersionOf(user, Param(p, "fileId"), previous, &item, &t.fileVer, &t.content);
       bool whole = !blocks(req);
       std::string reason;
+      // Whether the content is held in the form this download needs before it starts.
+      const bool held = t.content && (whole ? t.content->Whole().has_value() : t.content->Blocks().has_value());
       if (word != words::kOk) {
       } else if (whole && (t.content ? t.content->Size() : item.size) == 0) {
         word = words::kEmptyFile;
       } else if (!t.content || !(whole ? EnsureWhole(*t.content, m_xfer.Blocks(), &reason)
                                        : EnsureBlocks(*t.content, m_xfer.Blocks(), &reason))) {
         word = words::kFileMissInAgent;
+      } else if (!held) {
+        m_store.FormsAdded(item.fileId);
       }
       reply.SetWord(word);
       if (word != words::kOk) return;
@@ -368,9 +372,12 @@ void Service::AddXferRoutes() {
     } else if (static_cast<int64_t>(plain.size()) != t->size || Sha1Hex(plain) != t->sha1) {
       check.reason = "the file decodes to " + std::to_string(plain.size()) + " bytes with SHA-1 " + Sha1Hex(plain) +
                      ", not the size and SHA-1 announced";
+    } else if (StoredBlob whole{std::make_shared<const std::string>(part->data), t->fileKey, sha1};
+               !m_xfer.Blocks().KeepWhole(whole)) {
+      check.reason = "the state folder cannot be written";
     } else {
       auto content = std::make_shared<FileContent>(t->size, t->sha1);
-      content->AddWhole({std::make_shared<const std::string>(part->data), t->fileKey, sha1});
+      content->AddWhole(std::move(whole));
       check.word = m_store.CommitVersion(t->userId, t->fileId, t->fileVer, content, &newVer);
     }
     if (t) {

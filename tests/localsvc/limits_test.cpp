@@ -1,12 +1,14 @@
 // The local service against requests that ask too much of it: waits and sizes beyond its
 // bounds, negative ones, and bytes that are not UTF-8. None of them may end it.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <thread>
 
 #include "support/fsseed.h"
 #include "support/localservice.h"
+#include "support/textcodec.h"
 
 namespace {
 
@@ -88,6 +90,8 @@ TEST_F(LocalServiceLimitsTest, ControlsRefuseWhatTheStoreCannotHold) {
   std::string big = PathIn("big.bin");
   WriteFileBytes(big, "");
   ASSERT_EQ(0, ::truncate(big.c_str(), (64 << 20) + 1));
+  const std::string fifo = PathIn("fifo");
+  ASSERT_EQ(0, ::mkfifo(fifo.c_str(), 0600));
   nlohmann::json entry = {{"name", "a"}, {"text", "x"}, {"claimedSize", -1}};
   nlohmann::json corrupt = {{"fileId", "1"}, {"index", 1}, {"count", 2147483647}};
   const nlohmann::json alice = FsAccount(Service(), "alice");
@@ -106,6 +110,7 @@ TEST_F(LocalServiceLimitsTest, ControlsRefuseWhatTheStoreCannotHold) {
       {"/test/fs/item", {{"userId", userId}, {"name", "x"}, {"type", "link"}}, 400},
       {"/test/fs/share", {{"fileId", file}, {"to", alice["email"]}}, 400},
       {"/test/xfer/file", {{"userId", userId}, {"name", "big"}, {"path", big}}, 400},
+      {"/test/xfer/file", {{"userId", userId}, {"name", "fifo"}, {"path", fifo}}, 400},  // read without waiting
       // A version the next change would count past the 64-bit range.
       {"/test/fs/versions", {{"userId", userId}, {"opVer", 9223372036854775807}}, 400},
       {"/test/fs/item", {{"userId", userId}, {"name", "v"}, {"fileVer", 9223372036854775807}}, 400},
@@ -114,6 +119,66 @@ TEST_F(LocalServiceLimitsTest, ControlsRefuseWhatTheStoreCannotHold) {
       {"/test/xfer/corrupt", corrupt, 200}};  // counts that add up beyond the largest stay there
   for (const auto& row : rows)
     EXPECT_EQ(row.status, HttpExchange(Service().Port(), "POST", row.path, row.body.dump()).status) << row.body.dump();
+}
+
+// The request log keeps the latest requests within its bounds (here 20 requests and
+// 10,000 bytes of bodies), dropping the oldest first and counting what it dropped.
+class RequestLogBoundsTest : public LocalServiceTest {
+ protected:
+  std::vector<std::string> ServiceArgs() override { return {"--log-requests", "20", "--log-bytes", "10000"}; }
+  nlohmann::json Log() { return nlohmann::json::parse(HttpExchange(Service().Port(), "GET", "/test/log").body); }
+  void Send(int n, size_t bodySize) {
+    for (int i = 0; i < n; ++i, ++sent)
+      HttpExchange(Service().Port(), "POST", "/test/echo?n=" + std::to_string(sent), std::string(bodySize, 'b'));
+  }
+  int sent = 0;
+};
+
+TEST_F(RequestLogBoundsTest, TheOldestRequestsAreDroppedFirst) {
+  const struct {
+    int requests;
+    size_t bodySize;
+    size_t kept;         // records kept after them
+    size_t keptBody;     // bytes the newest keeps of its body
+    uint64_t dropped;    // since the start
+  } rows[] = {
+      {100, 300, 20, 300, 80},           // the count bounds the log
+      {10, 3000, 3, 3000, 100 + 10 - 3},  // the bytes do: three bodies of 3000 fit, a fourth does not
+      {1, 2 << 20, 1, 10000, 110},       // one body over the bound is cut to it, and stands alone
+      {2, 0, 3, 0, 110},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(std::to_string(row.requests) + " requests of " + std::to_string(row.bodySize) + " bytes");
+    Send(row.requests, row.bodySize);
+    const nlohmann::json log = Log();
+    const auto& kept = log["requests"];
+    ASSERT_EQ(row.kept, kept.size());
+    EXPECT_EQ(row.dropped, log["dropped"]);
+    size_t bytes = 0;
+    for (size_t i = 0; i < kept.size(); ++i) {
+      bytes += Base64Decode(kept[i]["body_base64"].get<std::string>()).size();
+      EXPECT_EQ("n=" + std::to_string(sent - static_cast<int>(kept.size() - i)), kept[i]["query"]) << "oldest first";
+    }
+    EXPECT_LE(bytes, 10000u);
+    EXPECT_EQ(row.keptBody, Base64Decode(kept.back()["body_base64"].get<std::string>()).size());
+    EXPECT_EQ(row.bodySize, kept.back()["body_size"]) << "the full size is kept beside the cut body";
+  }
+  // Parts count with the body: the second of two parts of 8000 bytes keeps 2000.
+  const std::string boundary = "b0undary";
+  std::string body;
+  for (const char* name : {"one", "two"})
+    body += "--" + boundary + "\r\nContent-Disposition: form-data; name=\"" + name + "\"\r\n\r\n" +
+            std::string(8000, 'p') + "\r\n";
+  body += "--" + boundary + "--\r\n";
+  HttpExchange(Service().Port(), "POST", "/test/echo", body, {"Content-Type: multipart/form-data; boundary=" + boundary});
+  const nlohmann::json parts = Log()["requests"].back()["parts"];
+  ASSERT_EQ(2u, parts.size());
+  EXPECT_EQ(8000u, Base64Decode(parts[0]["data_base64"].get<std::string>()).size());
+  EXPECT_EQ(2000u, Base64Decode(parts[1]["data_base64"].get<std::string>()).size());
+  EXPECT_EQ(8000, parts[1]["size"]);
+  Service().Reset();
+  EXPECT_EQ(0, Log()["dropped"]);
+  EXPECT_TRUE(Log()["requests"].empty());
 }
 
 }  // namespace

@@ -3,6 +3,8 @@
 // endpoints the client's transport tests use (proxy, redirects, bytes, trickle) are
 // checked there.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "svcapi.h"
 
@@ -123,6 +125,38 @@ TEST_F(LocalServiceStartTest, CommandLineOptions) {
   EXPECT_EQ(1, RunCommand(path + " --tls-cert /nonexistent --tls-key /nonexistent 2>/dev/null"));
   EXPECT_EQ(1, RunCommand(path + " --account no-password 2>/dev/null"));
   EXPECT_EQ(0, RunCommand(path + " --help >/dev/null"));
+}
+
+// The data folder serves its regular files and nothing else: a pipe there is refused
+// at once (opening it must not wait for a writer, which would hold a worker and the
+// stop for good), links are not followed, and no name leaves the folder.
+TEST_F(LocalServiceStartTest, DataFolderServesRegularFilesOnly) {
+  const std::string files = PathIn("files");
+  ASSERT_EQ(0, ::mkdir(files.c_str(), 0700));
+  ASSERT_EQ(0, ::mkdir((files + "/folder").c_str(), 0700));
+  WriteFileBytes(files + "/plain.txt", "plain");
+  WriteFileBytes(PathIn("secret"), "secret");
+  ASSERT_EQ(0, ::mkfifo((files + "/pipe").c_str(), 0600));
+  ASSERT_EQ(0, ::symlink(PathIn("secret").c_str(), (files + "/outside").c_str()));
+  ASSERT_EQ(0, ::symlink("plain.txt", (files + "/inside").c_str()));
+  LocalService service;
+  ASSERT_TRUE(service.Start({"--data", files}));
+  const struct {
+    const char* name;
+    int status;
+  } rows[] = {{"plain.txt", 200}, {"pipe", 404},      {"outside", 404},      {"inside", 404},
+              {"folder", 404},    {"..", 404},        {"..%2Fsecret", 404},  {"%2E%2E", 404},
+              {".", 404},         {"%2Fetc%2Fhostname", 404}};
+  for (const auto& row : rows) {
+    HttpReply r = HttpExchange(service.Port(), "GET", std::string("/test/files/") + row.name);
+    EXPECT_TRUE(r.ok) << row.name;
+    EXPECT_EQ(row.status, r.status) << row.name;
+    if (row.status == 200) {
+      EXPECT_EQ("plain", r.body);
+    }
+  }
+  // A stop still ends it: the helper fails the test when SIGTERM does not.
+  EXPECT_EQ(0, service.Stop());
 }
 
 }  // namespace

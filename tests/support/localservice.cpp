@@ -106,6 +106,7 @@ LocalService::~LocalService() { Stop(); }
 
 bool LocalService::Start(const std::vector<std::string>& args) {
   if (m_pid > 0) Stop();
+  m_args = args;
   std::vector<std::string> all = {OSTREL_LOCALSVC_PATH};
   all.insert(all.end(), args.begin(), args.end());
   std::vector<char*> argv;
@@ -152,7 +153,28 @@ bool LocalService::Start(const std::vector<std::string>& args) {
     return false;
   }
   m_port = std::atoi(line.c_str() + prefix.size());
+  m_lastPort = m_port;
   return true;
+}
+
+bool LocalService::Kill() {
+  if (m_pid <= 0) return false;
+  ::kill(m_pid, SIGKILL);
+  int status = 0;
+  while (::waitpid(m_pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  m_pid = -1;
+  m_port = 0;
+  return true;
+}
+
+bool LocalService::Restart() {
+  if (m_pid > 0) {
+    EXPECT_EQ(0, Stop()) << "the local service did not exit cleanly before its restart";
+  }
+  std::vector<std::string> args = m_args;
+  args.insert(args.end(), {"--port", std::to_string(m_lastPort)});
+  return Start(args);
 }
 
 int LocalService::Stop() {

@@ -70,6 +70,14 @@ class LocalService {
   // status, or -1 when it was not running or ended by a signal.
   int Stop();
   bool Running() const { return m_pid > 0; }
+  // Ends the service at once with SIGKILL, as a crash would, and reaps it. False when it
+  // was not running.
+  bool Kill();
+  // Stops the service (SIGTERM, as Stop; a running one must exit with status 0) and
+  // starts it again with the arguments of the last Start on the same port, so that a
+  // client aimed at it reaches it again. False, with a test failure, when it does not
+  // start.
+  bool Restart();
 
   int Port() const { return m_port; }
   // "http://127.0.0.1:<port>" (no trailing slash).
@@ -95,6 +103,8 @@ class LocalService {
  private:
   pid_t m_pid = -1;
   int m_port = 0;
+  std::vector<std::string> m_args;  // of the last Start
+  int m_lastPort = 0;               // of the last Start, kept by Stop and Kill
 };
 
 // OstrelTest with a local service of its own, started before each test and stopped
