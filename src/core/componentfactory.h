@@ -13,6 +13,7 @@ class IEventCenter;
 class IFileSystem;
 class ILocalStorage;
 class IRemoteStorage;
+class ISyncCenter;
 class ITaskMgr;
 
 struct CoreComponentFactory {
@@ -24,5 +25,10 @@ struct CoreComponentFactory {
 };
 
 // The real components on the real file system: CreateLocalStorage,
-// CreateRemoteStorage, CreateTaskMgr, CreateFileSystem and CreateEventCenter.
-CoreComponentFactory RealCoreComponents();
+// CreateRemoteStorage, CreateTaskMgr, CreateFileSystem and CreateEventCenter. The
+// task manager runs the file tasks (CreateFileTask), which reach the shell adapter and
+// the file-system facade through the sync centre syncCenter gives when a task is made
+// (empty, or null from it: their questions count as answered with cancel). That sync
+// centre must be alive whenever its task manager makes a task, as the one that
+// created the task manager is.
+CoreComponentFactory RealCoreComponents(std::function<ISyncCenter*()> syncCenter = {});

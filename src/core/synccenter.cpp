@@ -200,8 +200,15 @@ HRESULT CSyncCenter::Start() {
 HRESULT CSyncCenter::Stop() {
   HRESULT hr = S_OK;
   TRACE_SCOPE("CSyncCenter::Stop()", &hr);
+  RefPtr<IFileSystem> fileSystem = _Component(m_spFileSystem);
   RefPtr<IEventCenter> eventCenter = _Component(m_spEventCenter);
   RefPtr<ITaskMgr> taskMgr = _Component(m_spTaskMgr);
+  // The watch of opened files ends first, while the task manager still takes the
+  // uploads of the files it has seen closed (its UnInit may run again at tear-down).
+  if (fileSystem) {
+    hr = fileSystem->UnInit();
+    ASSERT_TEXT(SUCCEEDED(hr), "(((HRESULT)(hr)) >= 0)");
+  }
   if (eventCenter) {
     hr = eventCenter->Stop();
     ASSERT_TEXT(SUCCEEDED(hr), "(((HRESULT)(hr)) >= 0)");

@@ -74,7 +74,8 @@ class CSyncCenter final : public CUnknownImpl<ISyncCenter> {
   // call while both run does nothing (S_OK). E_FAIL, starting nothing, while nobody is
   // signed in.
   HRESULT Start() override;
-  // Stops the event centre (waiting for its thread) and then the task manager
+  // Stops the file system's watch of opened files (its UnInit, which the tear-down
+  // repeats), the event centre (waiting for its thread) and then the task manager
   // (waiting for its tasks without bound), when present.
   HRESULT Stop() override;
   HRESULT GetLocalSyncPath(std::string* path) override;

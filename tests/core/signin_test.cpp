@@ -92,8 +92,8 @@ TEST_F(SignInTest, ShutDownStopsThenTearsDownInOrderAndKeepsTheUser) {
   m_fakes.journal()->Clear();
   EXPECT_EQ(S_OK, m_center->Stop());
   EXPECT_EQ(S_OK, m_center->UnInit());
-  EXPECT_EQ((std::vector<std::string>{"EventCenter.Stop", "TaskMgr.Stop", "FileSystem.UnInit",
-                                      "FileSystem.Released", "EventCenter.UnInit", "EventCenter.Released",
+  EXPECT_EQ((std::vector<std::string>{"FileSystem.UnInit", "EventCenter.Stop", "TaskMgr.Stop",
+                                      "FileSystem.UnInit", "FileSystem.Released", "EventCenter.UnInit", "EventCenter.Released",
                                       "TaskMgr.UnInit", "TaskMgr.Released", "LocalStorage.UnInit",
                                       "LocalStorage.Released", "RemoteStorage.UnInit", "RemoteStorage.Released"}),
             Steps());
@@ -108,10 +108,11 @@ TEST_F(SignInTest, UnInitWithoutStopStopsTheComponentsBeforeTakingThemApart) {
   m_fakes.journal()->Clear();
   EXPECT_EQ(S_OK, m_center->UnInit());
   const std::vector<std::string> steps = Steps();
-  ASSERT_GE(steps.size(), 3u);
-  EXPECT_EQ("EventCenter.Stop", steps[0]);
-  EXPECT_EQ("TaskMgr.Stop", steps[1]);
-  EXPECT_EQ("FileSystem.UnInit", steps[2]);
+  ASSERT_GE(steps.size(), 4u);
+  EXPECT_EQ("FileSystem.UnInit", steps[0]);  // the watch of opened files first
+  EXPECT_EQ("EventCenter.Stop", steps[1]);
+  EXPECT_EQ("TaskMgr.Stop", steps[2]);
+  EXPECT_EQ("FileSystem.UnInit", steps[3]);
 }
 
 TEST_F(SignInTest, ThePasswordAndTheTokenNeverReachTheLog) {
@@ -266,7 +267,7 @@ TEST_F(SignInTest, UnBindForgetsTheUserAndAnotherUserSignsInOnTheSameObject) {
   ASSERT_EQ(S_OK, LoginAnn());
   m_fakes.journal()->Clear();
   ASSERT_EQ(S_OK, m_center->UnBind());
-  EXPECT_EQ("EventCenter.Stop", Steps().at(0));
+  EXPECT_EQ("EventCenter.Stop", Steps().at(1));
   EXPECT_EQ(kNuvraStateNotSignedIn, StateKind());
   EXPECT_EQ("", RootValue("UserId"));
   EXPECT_EQ("", UserValue("u1001", "{5f3cde84-0629-43e4-8ec2-98524cf82edf}"));
@@ -412,7 +413,9 @@ TEST_F(NotMyComputerTest, LogOutTearsTheComponentsDownBeforeDeletingAnything) {
   });
   ASSERT_EQ(S_OK, m_center->UnBind());
   m_fakes.journal()->SetObserver(nullptr);
+  // Stop ends the watch of opened files first; the tear-down's UnInit repeats it.
   EXPECT_EQ((std::vector<std::string>{"FileSystem.UnInit with folder and data base",
+                                      "FileSystem.UnInit with folder and data base",
                                       "EventCenter.UnInit with folder and data base",
                                       "TaskMgr.UnInit with folder and data base",
                                       "LocalStorage.UnInit with folder and data base",

@@ -111,10 +111,10 @@ TEST_F(SyncCenterObjectTest, StartTwiceStartsEachComponentOnce) {
   EXPECT_TRUE(m_fakes.Requests().empty());
 }
 
-TEST_F(SyncCenterObjectTest, StopStopsTheEventCentreFirstAndWaitsWithoutBound) {
+TEST_F(SyncCenterObjectTest, StopEndsTheFileWatchThenTheEventCentreAndWaitsWithoutBound) {
   SignIn();
   EXPECT_EQ(S_OK, m_center->Stop());
-  EXPECT_EQ((std::vector<std::string>{"EventCenter.Stop", "TaskMgr.Stop"}), Steps());
+  EXPECT_EQ((std::vector<std::string>{"FileSystem.UnInit", "EventCenter.Stop", "TaskMgr.Stop"}), Steps());
   m_fakes.journal()->Clear();
   EXPECT_EQ(S_OK, m_center->Start());  // a stopped session starts again
   EXPECT_EQ((std::vector<std::string>{"TaskMgr.Start", "EventCenter.Start"}), Steps());

@@ -10,15 +10,23 @@
 #include "common/tracestack.h"
 #include "core/interfaces/createtaskdata.h"
 
-HRESULT CreateFileSystem(IFileSystem** ppObj) {
+HRESULT CreateFileSystem(IFileSystem** ppObj) { return CreateFileSystem(ppObj, FileSyncOptions()); }
+
+HRESULT CreateFileSystem(IFileSystem** ppObj, const FileSyncOptions& options) {
   ASSERT(ppObj);
   if (!ppObj) return E_FAIL;
-  CFileSystem* pFileSystem = new (std::nothrow) CFileSystem();
+  CFileSystem* pFileSystem = new (std::nothrow) CFileSystem(options);
   ERROR_CHECK_BOOLEX(pFileSystem);
   pFileSystem->AddRef();
   *ppObj = pFileSystem;
   return S_OK;
 }
+
+CFileSystem::CFileSystem(const FileSyncOptions& options)
+    : m_env(options.env ? options.env : FileEnv::Default()),
+      m_spFileSyncMgr(std::make_shared<CFileSyncMgr>(options)) {}
+
+CFileSystem::~CFileSystem() { m_spFileSyncMgr->UnInit(); }
 
 HRESULT CFileSystem::Init(ISyncCenter* syncCenter, ILocalStorage* localStorage, IRemoteStorage* remoteStorage,
                           ITaskMgr* taskMgr) {
@@ -45,6 +53,11 @@ HRESULT CFileSystem::Init(ISyncCenter* syncCenter, ILocalStorage* localStorage, 
     OSTREL_LOG(kLogWarn, "%s", "ERROR_CHECK_BOOLEX:hr == S_OK");
     return hr = E_FAIL;
   }
+  hr = m_spFileSyncMgr->Init(syncCenter, localStorage, remoteStorage, taskMgr);
+  if (FAILED(hr)) {
+    OSTREL_LOG(kLogWarn, "ERROR_CHECK_COM hr = %x: hr", static_cast<unsigned>(hr));
+    return hr;
+  }
 
   hr = RefreshCacheVersion(true, true, FileSystemTries::kOperation);
   return hr;
@@ -53,8 +66,11 @@ HRESULT CFileSystem::Init(ISyncCenter* syncCenter, ILocalStorage* localStorage, 
 HRESULT CFileSystem::UnInit() {
   HRESULT hr = S_OK;
   TRACE_SCOPE("CFileSystem::UnInit()", &hr);
-  std::lock_guard<std::mutex> guard(m_spaceLock);
-  m_nUsedSpace = m_nTotalSpace = -1;
+  {
+    std::lock_guard<std::mutex> guard(m_spaceLock);
+    m_nUsedSpace = m_nTotalSpace = -1;
+  }
+  hr = m_spFileSyncMgr->UnInit();
   return hr;
 }
 
@@ -198,29 +214,19 @@ HRESULT CFileSystem::RemoveFinishedTask(const std::string& taskId) {
   return m_spTaskMgr->RemoveFinishedTask(taskId);
 }
 
-// --- not built yet: transfers and opened files ----------------------------------
+// --- the file sync manager's -----------------------------------------------------
 
-HRESULT CFileSystem::RetryTask(const std::string&) { return E_NOTIMPL; }
-HRESULT CFileSystem::GetOpenFileList(std::vector<TaskListEntry>*) { return E_NOTIMPL; }
-HRESULT CFileSystem::RemoveOpenFile(const std::string&) { return E_NOTIMPL; }
-HRESULT CFileSystem::GetOpenFileInfo(const std::string&, std::string*, std::string*, int64_t*) { return E_NOTIMPL; }
-HRESULT CFileSystem::ReopenFile(const std::string&) { return E_NOTIMPL; }
+HRESULT CFileSystem::RetryTask(const std::string& taskId) { return m_spFileSyncMgr->RetryTask(taskId); }
 
-HRESULT CFileSystem::OpenFile(const std::string&, const std::string&, const std::string&, ItemSpace) {
-  return E_NOTIMPL;
+HRESULT CFileSystem::GetOpenFileList(std::vector<TaskListEntry>* files) {
+  return m_spFileSyncMgr->GetOpenFileList(files);
 }
-HRESULT CFileSystem::DownloadFile(const std::string&, const std::string&, const std::string&, const std::string&,
-                                  bool, ItemSpace) {
-  return E_NOTIMPL;
+
+HRESULT CFileSystem::RemoveOpenFile(const std::string& fileId) { return m_spFileSyncMgr->RemoveOpenFile(fileId); }
+
+HRESULT CFileSystem::GetOpenFileInfo(const std::string& fileId, std::string* localPath, std::string* fullPath,
+                                     int64_t* fileVer) {
+  return m_spFileSyncMgr->GetOpenFileInfo(fileId, localPath, fullPath, fileVer);
 }
-HRESULT CFileSystem::UploadFile(const std::string&, const std::string&, int64_t, const std::string&,
-                                const std::string&, bool) {
-  return E_NOTIMPL;
-}
-HRESULT CFileSystem::DownloadFolder(const std::string&, const std::string&, const std::string&, const std::string&,
-                                    int32_t) {
-  return E_NOTIMPL;
-}
-HRESULT CFileSystem::UploadFolder(const std::string&, const std::string&, const std::string&, const std::string&) {
-  return E_NOTIMPL;
-}
+
+HRESULT CFileSystem::ReopenFile(const std::string& fileId) { return m_spFileSyncMgr->ReopenFile(fileId); }

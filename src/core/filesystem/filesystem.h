@@ -6,7 +6,8 @@
 //
 // Threads: any slot may be called from any thread once Init has returned, also at
 // once. The facade holds no lock while it calls another component; its one lock guards
-// the cached quota. The writes of one listing go to the local storage between its
+// the cached quota. Transfers and the opened files are the embedded file sync
+// manager's (filesyncmgr.h), which has a thread and locks of its own. The writes of one listing go to the local storage between its
 // BeginTransaction and CommitTransaction on the calling thread, so the rows of two
 // listings never mix.
 //
@@ -23,10 +24,14 @@
 
 #include "common/recordtree.h"
 #include "common/unknown.h"
+#include "core/filesystem/filesyncmgr.h"
+#include "core/filesystem/filesyncoptions.h"
+#include "core/filesystem/prompttexts.h"
 #include "core/interfaces/ifilesystem.h"
 #include "core/interfaces/ilocalstorage.h"
 #include "core/interfaces/isynccenter.h"
 #include "core/interfaces/taskdata.h"
+#include "shell/ishelladapter.h"
 
 // How often each operation sends its request while it fails with a network result.
 struct FileSystemTries {
@@ -34,26 +39,28 @@ struct FileSystemTries {
   static constexpr int32_t kOperation = 3;   // item operations, thumbnails, GetMaxVer, Init's version query
 };
 
-// The prompt's caption and check-box text of every question the facade asks.
-inline constexpr char kPromptCaption[] = "Sepra便携版";
-inline constexpr char kPromptRemember[] = "记住我的选择";
 
 // Makes a file system and stores it in *ppObj with one reference for the caller. S_OK;
 // E_FAIL when ppObj is null ("*ASSERT*: ppObj") or the object cannot be made
 // ("ERROR_CHECK_BOOLEX:pFileSystem").
 HRESULT CreateFileSystem(IFileSystem** ppObj);
+// The same with the file sync manager's options in place of the defaults.
+HRESULT CreateFileSystem(IFileSystem** ppObj, const FileSyncOptions& options);
 
 class CFileSystem final : public CUnknownImpl<IFileSystem> {
  public:
-  CFileSystem() = default;
+  explicit CFileSystem(const FileSyncOptions& options = {});
 
   // Keeps a reference to the local storage and the task manager and a pointer to the
-  // sync centre (which owns this object and outlives it), reads the session token, and
-  // stores the service's operation and share versions. E_POINTER when one of the four
-  // is missing; E_FAIL when Init ran before or nobody is signed in; else the failure of
-  // the version query or of storing a version, or S_OK.
+  // sync centre (which owns this object and outlives it), reads the session token,
+  // starts the file sync manager and stores the service's operation and share
+  // versions. E_POINTER when one of the four is missing; E_FAIL when Init ran before or
+  // nobody is signed in; else the failure of the file sync manager's Init, of the
+  // version query or of storing a version, or S_OK.
   HRESULT Init(ISyncCenter* syncCenter, ILocalStorage* localStorage, IRemoteStorage* remoteStorage,
                ITaskMgr* taskMgr) override;
+  // Forgets the cached quota and stops the watch of opened files (waiting for its
+  // thread). A second call does nothing more. S_OK.
   HRESULT UnInit() override;
 
   // A version the service answers that is not a plain decimal of at most 2^53 is
@@ -71,15 +78,29 @@ class CFileSystem final : public CUnknownImpl<IFileSystem> {
   // goes from the local storage; a failure there is logged, the result is the service's.
   HRESULT Delete(bool isDir, const std::string& fileId, ItemSpace space) override;
 
-  // Transfers are not built yet: E_NOTIMPL.
+  // Transfers (transfers.cpp). OpenFile always answers S_OK: the file sync manager
+  // tells the user what happens. A parent id or name that cannot become one local path
+  // element skips the open with a log line.
   HRESULT OpenFile(const std::string& fileId, const std::string& parentId, const std::string& fullPath,
                    ItemSpace space) override;
+  // Asks "Wizard_DownLoadFileExist" first when something lies at destFilePath; a
+  // refusal is S_OK with nothing downloaded.
   HRESULT DownloadFile(const std::string& fileId, const std::string& parentId, const std::string& fullPath,
                        const std::string& destFilePath, bool async, ItemSpace space) override;
+  // A source larger than kMaxUploadSize is refused with E_FAIL (the user is told the
+  // first time in the process); a source name that IsUploadableName refuses gives
+  // E_INVALIDARG and a notice.
   HRESULT UploadFile(const std::string& fileId, const std::string& parentId, int64_t fileVer,
                      const std::string& fullPath, const std::string& srcFilePath, bool async) override;
+  // Makes destFilePath and downloads the folder's items into it, folders first-come as
+  // listed; stops at the first failure (its code), S_FALSE for an empty folder. Items
+  // whose names cannot be local path elements are skipped with a log line; a folder
+  // that lies inside itself, or deeper than kMaxFolderWalkDepth, fails.
   HRESULT DownloadFolder(const std::string& fileId, const std::string& parentId, const std::string& fullPath,
                          const std::string& destFilePath, int32_t value) override;
+  // Makes the folder (asking "Wizard_UpLoadFolderExist" to merge into one that exists)
+  // and queues one upload per regular file below it, going on past failures; the last
+  // entry's code. Links and special files are skipped; names with "\" are refused.
   HRESULT UploadFolder(const std::string& parentId, const std::string& value, const std::string& fullPath,
                        const std::string& srcFilePath) override;
 
@@ -110,7 +131,7 @@ class CFileSystem final : public CUnknownImpl<IFileSystem> {
   HRESULT GetTaskList(std::vector<TaskListEntry>* running, std::vector<TaskListEntry>* finished) override;
   HRESULT RemoveFinishedTask(const std::string& taskId) override;
   HRESULT Reserved32() override;
-  // The opened-file bookkeeping is not built yet: E_NOTIMPL.
+  // The file sync manager's.
   HRESULT RetryTask(const std::string& taskId) override;
   HRESULT GetOpenFileList(std::vector<TaskListEntry>* files) override;
   HRESULT RemoveOpenFile(const std::string& fileId) override;
@@ -119,7 +140,8 @@ class CFileSystem final : public CUnknownImpl<IFileSystem> {
   HRESULT ReopenFile(const std::string& fileId) override;
 
  private:
-  ~CFileSystem() override = default;
+  // Stops the file sync manager's watch when UnInit has not.
+  ~CFileSystem() override;
 
   // Runs the record (owned by the call: released at the end) through the task manager
   // with that many tries; a failure is logged "ERROR_CHECK_COM hr = %x: hr". E_FAIL
@@ -145,10 +167,27 @@ class CFileSystem final : public CUnknownImpl<IFileSystem> {
 
   std::string Token() const { return m_strToken; }
 
+  // The shell adapter, or null ("*ASSERT*: pShellAdapter").
+  RefPtr<IShellAdapter> ShellAdapter();
+  // The answer of the prompt (caption, default 1, check box, last value -1); -1 when it
+  // cannot be asked.
+  int32_t Ask(const char* key, const std::string& text, const char* buttons);
+  // Tells the user that the file or folder at localPath is not uploaded for its name.
+  void RefuseName(const std::string& localPath);
+  HRESULT UploadFolderWalk(const std::string& parentId, const std::string& value, const std::string& fullPath,
+                           const std::string& srcFolder, int depth);
+  // ancestors: the ids of the folders being downloaded around this one.
+  HRESULT DownloadFolderWalk(const std::string& fileId, const std::string& parentId, const std::string& fullPath,
+                             const std::string& destFolder, int32_t value, std::vector<std::string>* ancestors);
+
   ISyncCenter* m_pSyncCenter = nullptr;  // the owner; set by Init
   RefPtr<ILocalStorage> m_spLocalStorage;
   RefPtr<ITaskMgr> m_spTaskMgr;
   std::string m_strToken;  // written by Init only
+
+  FileEnv* const m_env;
+  // Made with the object; shared with its watch thread and the task manager's callbacks.
+  const std::shared_ptr<CFileSyncMgr> m_spFileSyncMgr;
 
   std::mutex m_spaceLock;  // guards the two figures; never held across a call
   int64_t m_nUsedSpace = -1;   // -1: no figure known yet

@@ -200,6 +200,11 @@ struct TaskData_DownloadFile final : TaskDataBaseImpl<TaskData_DownloadFile> {
   std::string strName;      // last element of the full path
   std::string strTempPath;  // filled by the task
   int32_t nPreviousVer = 0; // non-zero: fetch the previous version
+  // The item's plain size and the version it has, when the creator knows them (from a
+  // listing): a whole-file download of that version is bounded by that size without
+  // asking the service for it. -1 and 0: not known.
+  int64_t nItemSize = -1;
+  int64_t nItemFileVer = 0;
   bool IsSameKind(const TaskData_DownloadFile& o) const { return IsSameBase(o) && strTempPath == o.strTempPath; }
 };
 

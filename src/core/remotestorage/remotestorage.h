@@ -74,9 +74,10 @@ class CRemoteStorage final : public CUnknownImpl<IRemoteStorage> {
   // Every download is bounded by what it can be (encodedsize.h): a block by the
   // encoded bound of the size its blockId names (DownloadBlock alone, which knows no
   // blockId, by the largest block's); a whole file by the encoded bound of the item's
-  // size, which DownloadFile asks the service for (getItemInfo) when the ticket is for
-  // the current version and the item's record names the ticket's version or plain
-  // SHA-1, and otherwise by the largest file the FileHeader format holds; a thumbnail
+  // size, which the record carries (nItemSize for the version nItemFileVer) or else
+  // DownloadFile asks the service for (getItemInfo) when the ticket is for the current
+  // version and the item's record names the ticket's version or plain SHA-1, and
+  // otherwise by the largest file the FileHeader format holds; a thumbnail
   // package by kThumbnailPackageCap. A reply that passes its bound fails the transfer
   // at once with E_CV_NETWORK_ERROR3 (logged), and its file is removed.
   HRESULT _UploadFile(const TaskData_UpdateFile& TaskData, TransportProgressCallback callback, void* context,
@@ -142,8 +143,8 @@ class CRemoteStorage final : public CUnknownImpl<IRemoteStorage> {
                         bool previousVersion, TransportProgressCallback callback, void* context,
                         uint64_t maxBytes);
   // The most bytes the whole file of the ticket may take: the encoded bound of the
-  // item's size when getItemInfo gives the size of the ticket's content, else of the
-  // largest file the FileHeader format holds.
+  // item's size when the record (nItemSize, nItemFileVer) or else getItemInfo gives the
+  // size of the ticket's content, else of the largest file the FileHeader format holds.
   uint64_t _WholeFileLimit(const TaskData_DownloadFile& TaskData, const RecordTree& ticket);
   HRESULT _Snapshot(const char* function, const char* path, const SnapshotRecord& TaskData,
                     TransportProgressCallback callback, void* context, RecordTree* result);

@@ -1,5 +1,6 @@
 // The whole-file transfers of CRemoteStorage, the single-block transfers the block
 // protocol calls back into, and thumbnails.
+#include <algorithm>
 #include <string>
 
 #include "common/checks.h"
@@ -104,6 +105,11 @@ uint64_t CRemoteStorage::_WholeFileLimit(const TaskData_DownloadFile& TaskData, 
             ParseServiceVersion(item.GetValue("fileVer"), &itemVer) && itemVer == ticketVer) ||
            (IsHexText(sha1, 40) && Sha1TextEquals(sha1, item.GetValue("sha1")));
   };
+  // The size the creator knows, when it is that of the ticket's version.
+  int64_t ticketVer = 0;
+  if (!TaskData.nPreviousVer && TaskData.nItemSize >= 0 && TaskData.nItemFileVer > 0 &&
+      ParseServiceVersion(ticket.GetValue("fileVer"), &ticketVer) && ticketVer == TaskData.nItemFileVer)
+    return MaxFileHeaderFileSize(std::min(static_cast<uint64_t>(TaskData.nItemSize), ZAesFile::kMaxFileHeaderSource));
   if (!TaskData.nPreviousVer) {
     TaskData_GetItemInfo info;
     info.strToken = TaskData.strToken;

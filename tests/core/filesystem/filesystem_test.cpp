@@ -284,7 +284,7 @@ TEST_F(FileSystemTest, InitNeedsItsComponentsOnceAndASignedInUser) {
   EXPECT_TRUE(log.Contains("*ASSERT*: m_pTaskMgr"));
 }
 
-TEST_F(FileSystemTest, TaskSlotsReachTheTaskManagerAndTheRestAreNotBuiltYet) {
+TEST_F(FileSystemTest, TaskSlotsReachTheTaskManagerAndTheOpenedFileSlotsTheFileSyncManager) {
   Make();
   LogCapture log;
   std::vector<TaskListEntry> running{TaskListEntry()}, finished;
@@ -296,15 +296,18 @@ TEST_F(FileSystemTest, TaskSlotsReachTheTaskManagerAndTheRestAreNotBuiltYet) {
   EXPECT_EQ(m_fs->Reserved24(), S_OK);
   EXPECT_EQ(m_fs->Reserved32(), S_OK);
   EXPECT_EQ(log.Count("*ASSERT*: 0"), 2);
+  EXPECT_EQ(m_fs->RetryTask("7"), S_OK);  // no finished task of that id
+  EXPECT_EQ(m_fs->RetryTask(""), S_FALSE);
+  std::vector<TaskListEntry> open{TaskListEntry()};
+  EXPECT_EQ(m_fs->GetOpenFileList(&open), S_OK);
+  EXPECT_EQ(open.size(), 1u);
+  EXPECT_EQ(m_fs->RemoveOpenFile(""), S_OK);
   std::string a, b;
   int64_t v = 0;
-  for (HRESULT hr : {m_fs->RetryTask("7"), m_fs->GetOpenFileList(&running), m_fs->RemoveOpenFile(""),
-                     m_fs->GetOpenFileInfo("f", &a, &b, &v), m_fs->ReopenFile("f"),
-                     m_fs->OpenFile("f", "p", "\\f", ItemSpace::MyFile),
-                     m_fs->DownloadFile("f", "p", "\\f", PathIn("f"), false, ItemSpace::MyFile),
-                     m_fs->UploadFile("", "p", 0, "\\f", PathIn("f"), false),
-                     m_fs->DownloadFolder("f", "p", "\\f", PathIn("f"), 0), m_fs->UploadFolder("p", "", "\\f", PathIn("f"))})
-    EXPECT_EQ(hr, E_NOTIMPL);
+  EXPECT_EQ(m_fs->GetOpenFileInfo("f", &a, &b, &v), E_FAIL);
+  EXPECT_EQ(m_fs->ReopenFile("f"), E_FAIL);
+  EXPECT_EQ(m_fs->UnInit(), S_OK);
+  EXPECT_EQ(m_fs->UnInit(), S_OK);  // twice: the sync centre's Stop and its tear-down
 }
 
 TEST_F(FileSystemTest, TracesNameTheOperationAndItsArguments) {

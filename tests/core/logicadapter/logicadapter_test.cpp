@@ -295,8 +295,9 @@ TEST_F(LogicAdapterTest, InitReportsTheFirstFailureAndUnInitStopsBeforeTearingDo
   EXPECT_EQ(S_OK, m_adapter->UnInit());
   const std::vector<std::string> steps = m_fakes.journal()->Entries();
   ASSERT_GE(steps.size(), 3u);
-  EXPECT_EQ("EventCenter.Stop", steps[0]);
-  EXPECT_EQ("TaskMgr.Stop", steps[1]);
+  EXPECT_EQ("FileSystem.UnInit", steps[0]);
+  EXPECT_EQ("EventCenter.Stop", steps[1]);
+  EXPECT_EQ("TaskMgr.Stop", steps[2]);
   EXPECT_EQ(0, m_fakes.Alive());
   EXPECT_EQ(E_FAIL, m_adapter->ShowMessage("t", "c"));  // the shell adapter is gone too
 

@@ -1,0 +1,208 @@
+// CFileSyncMgr: the part of the file-system facade that moves single files between the
+// service and the local cache folder and watches the files the user opened for
+// editing. It turns opens, downloads and uploads into task records for the task
+// manager, receives every file task's end (shows the task-end messages, opens a
+// downloaded file with its program), follows that program, or the file's lock, until
+// the user is done, and then uploads the file when its content changed; an unchanged
+// cached copy is made read-only again.
+//
+// Life: made by make_shared (the task manager's completion callbacks and the watch
+// thread find it through a weak reference); Init, then any operation from any thread;
+// UnInit stops the watch (the table is kept until destruction; a second UnInit does
+// nothing). A completion that arrives after UnInit is still handled, but opens no
+// program.
+//
+// Locks: the table lock guards the opened-file table and is held only to read or
+// change it: never while a task is added, a file is hashed, a program is asked about,
+// a lock is probed or the user is asked. The watch passes are serialised by a lock of
+// their own, which nothing else takes. Completion callbacks run on the task manager's
+// thread with none of these locks held.
+//
+// Edits that could not be sent (a failed upload, a file that could not be hashed, a
+// watch stopped at sign-out) stay in the cache folder, writable; the next open of the
+// file finds the difference and asks the user what to do with it. The log says so
+// each time.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "common/unknown.h"
+#include "core/filesystem/downloadmarker.h"
+#include "core/filesystem/filesyncoptions.h"
+#include "core/filesystem/watchedprogram.h"
+#include "core/interfaces/fileitemrecord.h"
+#include "core/interfaces/ilocalstorage.h"
+#include "core/interfaces/iremotestorage.h"
+#include "core/interfaces/isynccenter.h"
+#include "core/interfaces/itaskmgr.h"
+#include "core/interfaces/taskdata.h"
+#include "platform/event.h"
+#include "platform/workerthread.h"
+#include "shell/ishelladapter.h"
+
+// How often a file transfer run on the caller's thread is tried.
+inline constexpr int32_t kFileTransferTries = 5;
+
+// One file opened for editing.
+struct OpenFileEntry {
+  int32_t flags = 0;  // kOpenFlagForEdit, kOpenFlagOpenedCached
+  int64_t fileVer = 0;
+  std::string fileId;
+  std::string fullPath;   // cloud path
+  std::string localPath;  // the file in the cache folder
+  std::string sha1AtOpen;
+  // The program it was opened with; null when the entry follows the file's lock.
+  std::shared_ptr<CWatchedProgram> process;
+  uint32_t passes = 0;  // watch passes so far
+  // When the file was first seen free of other programs since it was last seen held.
+  std::optional<Clock::Ticks> unlockedSince;
+  uint64_t serial = 0;  // tells an entry from a later one of the same file
+};
+
+class CFileSyncMgr : public std::enable_shared_from_this<CFileSyncMgr> {
+ public:
+  explicit CFileSyncMgr(FileSyncOptions options = {});
+  // Stops the watch as UnInit does; gives up the programs of the entries left.
+  ~CFileSyncMgr();
+  CFileSyncMgr(const CFileSyncMgr&) = delete;
+  CFileSyncMgr& operator=(const CFileSyncMgr&) = delete;
+
+  // Keeps the four (the storages and the task manager referenced; the sync centre
+  // borrowed: it stops the task manager before it lets go of the file system), takes
+  // the local storage's sync folder as the cache folder and starts the watch thread.
+  // E_POINTER when one is null ("*ASSERT*: pSyncCenter && pLocalStorage &&
+  // pRemoteStorage && pTaskMgr"); E_FAIL when Init or UnInit ran before ("*ASSERT*:
+  // !m_hWorkThread"), the cache folder is not a folder
+  // ("ERROR_CHECK_BOOLEX:m_pathCache.FileExists()") or no thread can be made
+  // ("ERROR_CHECK_BOOLEX:m_hWorkThread").
+  HRESULT Init(ISyncCenter* syncCenter, ILocalStorage* localStorage, IRemoteStorage* remoteStorage,
+               ITaskMgr* taskMgr);
+  // Stops the watch: signals the thread and waits up to stopWait for it (a thread that
+  // does not end in time is left to end by itself, with "CFileSyncMgr::UnInit: 线程退出超时，
+  // TimeOut = %d"). Files still open keep what they hold in the cache folder. S_OK.
+  HRESULT UnInit();
+
+  // The task manager's retry with this manager's completion callback.
+  HRESULT RetryTask(const std::string& taskId);
+
+  // Opens the file for editing: when it has an entry already, the message
+  // "文件“%s”已处于打开状态，不能重复打开。" and S_OK; else a forced background download
+  // of it to localPath (see DownloadFile), which the completion opens and watches.
+  HRESULT OpenFile(const std::string& fileId, const std::string& fullPath, const std::string& localPath,
+                   ItemSpace space);
+  // Downloads the file to destPath, in the background (async) or on this thread with
+  // kFileTransferTries tries; a ".otl" marker lies beside destPath meanwhile. A copy at
+  // destPath that equals the cached item, when the service still has that version, is
+  // taken as it is. A copy that differs is an edit not sent: the user is asked
+  // ("Wizard_OpenConflict") whether to save it elsewhere first (a folder picker), and
+  // it goes to the trash before anything is downloaded. When it cannot go to the
+  // trash, nothing is downloaded, the edit stays, the user is told and E_FAIL returned.
+  // Else the task manager's result (AddTask's, or the transfer's).
+  HRESULT DownloadFile(const std::string& fileId, const std::string& fullPath, const std::string& destPath,
+                       bool async, ItemSpace space);
+  // Uploads srcPath: a new file into parentId when fileId is "", else a new version of
+  // fileId over fileVer; in the background or on this thread (kFileTransferTries).
+  HRESULT UploadFile(const std::string& fileId, const std::string& parentId, int64_t fileVer,
+                     const std::string& fullPath, const std::string& srcPath, bool async);
+
+  // One row per opened file, in fileId order (appended). S_OK.
+  HRESULT GetOpenFileList(std::vector<TaskListEntry>* files);
+  // Forgets the file's entry (every entry for ""): it is no longer watched and its
+  // program is given up. S_OK.
+  HRESULT RemoveOpenFile(const std::string& fileId);
+  // The entry's local path, cloud path and version, each out when given. E_FAIL,
+  // nothing written, when the file has no entry.
+  HRESULT GetOpenFileInfo(const std::string& fileId, std::string* localPath, std::string* fullPath,
+                          int64_t* fileVer);
+  // Uploads the opened file's current content as a forced background "UpdateFile".
+  // E_FAIL when it has no entry; else AddTask's result.
+  HRESULT ReopenFile(const std::string& fileId);
+  bool IsFileOpen(const std::string& fileId);
+
+  // One pass of the watch thread over the opened files, in fileId order: ends the
+  // editing of at most one file (uploaded when its content changed, else made
+  // read-only) or drops one whose file is gone. Tests with watchPeriod kWaitForever
+  // call it themselves; passes never overlap.
+  void CheckEditedFiles();
+
+  // The cache folder (set by Init).
+  std::string CacheFolder() const { return m_pathCache; }
+
+  // The completion callback handed to the task manager; context names the manager.
+  static void _OnTaskFinish(TaskDataBase* record, void* context);
+
+ private:
+  // What the watch decided for one entry.
+  struct Verdict {
+    enum Kind { kGoesOn, kGone, kOver } kind = kGoesOn;
+    bool dropProcess = false;  // the entry follows the file's lock from now on
+    std::optional<Clock::Ticks> unlockedSince;
+  };
+
+  void _WorkThread();
+  Verdict _JudgeEntry(const OpenFileEntry& entry);
+  FileLockState _ProbeLock(const std::string& path);
+
+  HRESULT _AddFileTask(const std::string& fileId, const std::string& parentId, int64_t fileVer,
+                       const std::string& fullPath, const std::string& srcPath, bool force, bool async);
+  HRESULT _DownloadFile(const std::string& fileId, const std::string& fullPath, const std::string& localPath,
+                        bool force, bool open, bool async, ItemSpace space);
+  // Whether the service still has the item at fileVer ("GetFileInfo", one try).
+  bool _IsCurrentOnService(const std::string& fileId, int64_t fileVer);
+  // The local edit at localPath (of the cached item named name) is kept safe: the user
+  // may save a copy elsewhere, then it goes to the trash. S_OK once it is in the trash.
+  HRESULT _PutLocalEditAside(const std::string& localPath, const std::string& name);
+
+  void _OnTaskFinished(TaskDataBase& record);
+  void _OnTaskSucceeded(TaskDataBase& record);
+  void _ShowTaskError(const TaskDataBase& record);
+  void _OpenDownloadedFile(const TaskDataBase& record);
+  // Inserts an entry (with passes 0) when the file has none; false, "*ASSERT*: 0",
+  // when it has one (the program given is then given up).
+  bool _AddOpenFile(int32_t flags, const std::string& fileId, int64_t fileVer, const std::string& fullPath,
+                    const std::string& localPath, const std::string& sha1, std::shared_ptr<CWatchedProgram> process);
+  void _UpdateOpenFile(const std::string& fileId, int64_t fileVer, const std::string& sha1);
+  void _ProtectCachedFile(const std::string& fileId, const std::string& localPath);
+  void _OnEditedFileClosed(const OpenFileEntry& closed);
+
+  // The shell adapter, or null ("*ASSERT*: spShellAdapter").
+  RefPtr<IShellAdapter> _Shell();
+  // A notice with the facade's caption, flags 1 and 30000 ms.
+  void _Notify(const std::string& text);
+  void* _Context() const { return reinterpret_cast<void*>(m_anchor); }
+
+  const FileSyncOptions m_options;
+  Clock* const m_clock;
+  FileEnv* const m_env;
+
+  // Set by Init, read-only afterwards.
+  ISyncCenter* m_pSyncCenter = nullptr;
+  RefPtr<ILocalStorage> m_spLocalStorage;
+  RefPtr<IRemoteStorage> m_spRemoteStorage;
+  RefPtr<ITaskMgr> m_spTaskMgr;
+  std::string m_pathCache;
+  uintptr_t m_anchor = 0;  // this manager's name for the completion callbacks
+
+  std::mutex m_tableLock;  // m_table and m_nextSerial
+  std::map<std::string, OpenFileEntry> m_table;
+  uint64_t m_nextSerial = 1;
+
+  std::mutex m_passLock;  // one watch pass at a time
+  CDownloadMarkers m_markers;
+
+  // The folder watcher's receiver and its _OnFileNotify (drag and copy markers) belong
+  // here, started by Init and stopped by UnInit before the watch thread.
+
+  std::atomic<bool> m_initialised{false};
+  std::atomic<bool> m_stopped{false};
+  CEvent m_stopEvent;
+  CWorkerThread m_thread;
+};
