@@ -103,11 +103,19 @@ std::string LocalTimeText(int64_t sec, int64_t nsec) {
 
 HRESULT EnsureDirectory(const std::string& path, unsigned mode, FileEnv* env) {
   std::string target = WithoutTrailingSlash(path);
+  bool durable = true;
   if (target != "/") {
     for (size_t pos = 1; pos <= target.size(); ++pos) {
       if (pos != target.size() && target[pos] != '/') continue;
       if (target[pos - 1] == '/') continue;  // "//" inside a path
-      env->Mkdir(target.substr(0, pos), mode);
+      const std::string folder = target.substr(0, pos);
+      // A folder made here is recorded durably in its parent, so that what is put into
+      // it later and synced there survives a power loss.
+      if (env->Mkdir(folder, mode) && !SyncFolder(FolderOfPath(folder), env) && errno != EINVAL) {
+        OSTREL_LOG(kLogWarn, "EnsureDirectory: cannot sync the folder that holds %s: %s", folder.c_str(),
+                   std::strerror(errno));
+        durable = false;
+      }
     }
   }
   struct stat st {};
@@ -115,7 +123,7 @@ HRESULT EnsureDirectory(const std::string& path, unsigned mode, FileEnv* env) {
     OSTREL_LOG(kLogWarn, "%s", "ERROR_CHECK_BOOL:path.IsDirectory()");
     return E_FAIL;
   }
-  return S_OK;
+  return durable ? S_OK : E_FAIL;
 }
 
 bool WalkFolder(const std::string& folder, const std::string& pattern, const WalkVisit& visit, FileEnv* env) {

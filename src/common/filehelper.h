@@ -13,6 +13,9 @@
 // Creates the folder and every missing parent ("/" creates nothing). 0, or E_FAIL
 // with "ERROR_CHECK_BOOL:path.IsDirectory()" when the path is still no folder (a
 // link to a folder counts as one). New folders are 0700 unless mode says otherwise.
+// Each folder made is recorded durably in its parent (the parent is fsynced), so that
+// it survives a power loss; when that fsync fails the call fails too (E_FAIL, logged),
+// although the folder was made.
 HRESULT EnsureDirectory(const std::string& path, unsigned mode = 0700, FileEnv* env = FileEnv::Default());
 
 // Visit kinds of WalkFolder.

@@ -30,7 +30,9 @@ std::string ParentOf(const std::string& path) {
   return folder.empty() ? "." : folder;
 }
 
-// Creates the folder and its missing parents, new ones 0700.
+// Creates the folder and its missing parents, new ones 0700. A folder made here is
+// recorded durably in its parent (fsync), so that a store written into it survives a
+// power loss; false when that fsync fails.
 bool MakeFolders(FileEnv* env, const std::string& folder) {
   struct stat st {};
   if (env->Stat(folder, &st)) {
@@ -41,8 +43,8 @@ bool MakeFolders(FileEnv* env, const std::string& folder) {
   if (errno != ENOENT) return false;
   std::string parent = ParentOf(folder);
   if (parent != folder && !MakeFolders(env, parent)) return false;
-  if (!env->Mkdir(folder, 0700) && errno != EEXIST) return false;
-  return true;
+  if (!env->Mkdir(folder, 0700)) return errno == EEXIST;
+  return SyncFolder(parent, env) || errno == EINVAL;  // EINVAL: folders are not synced here
 }
 
 // Reads the file into *bytes; a missing file gives "" and true.
