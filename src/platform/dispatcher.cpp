@@ -1,8 +1,61 @@
 #include "platform/dispatcher.h"
 
-CDispatcher::CDispatcher() : m_owner(std::this_thread::get_id()) {}
+#include <sys/syscall.h>
+#include <unistd.h>
 
-CDispatcher::~CDispatcher() = default;
+#include <algorithm>
+#include <utility>
+#include <vector>
+
+namespace {
+
+struct Owner {
+  std::thread::id thread;
+  bool mainThread;
+  CDispatcher* dispatcher;
+};
+
+// Every live dispatcher with its owning thread, in order of construction.
+std::mutex& OwnersLock() {
+  static auto* lock = new std::mutex;  // never destroyed: dispatchers may outlive statics
+  return *lock;
+}
+std::vector<Owner>& Owners() {
+  static auto* owners = new std::vector<Owner>;
+  return *owners;
+}
+
+}  // namespace
+
+CDispatcher::CDispatcher() : m_owner(std::this_thread::get_id()) {
+  const bool mainThread = ::syscall(SYS_gettid) == ::getpid();
+  std::lock_guard<std::mutex> guard(OwnersLock());
+  Owners().push_back({m_owner, mainThread, this});
+}
+
+CDispatcher::~CDispatcher() {
+  std::lock_guard<std::mutex> guard(OwnersLock());
+  auto& owners = Owners();
+  owners.erase(std::remove_if(owners.begin(), owners.end(), [this](const Owner& o) { return o.dispatcher == this; }),
+               owners.end());
+}
+
+CDispatcher* CDispatcher::OfCurrentThread() {
+  const std::thread::id self = std::this_thread::get_id();
+  std::lock_guard<std::mutex> guard(OwnersLock());
+  const auto& owners = Owners();
+  for (auto it = owners.rbegin(); it != owners.rend(); ++it)
+    if (it->thread == self) return it->dispatcher;
+  return nullptr;
+}
+
+CDispatcher* CDispatcher::OfMainThread() {
+  std::lock_guard<std::mutex> guard(OwnersLock());
+  const auto& owners = Owners();
+  for (auto it = owners.rbegin(); it != owners.rend(); ++it)
+    if (it->mainThread) return it->dispatcher;
+  return nullptr;
+}
 
 bool CDispatcher::Post(std::function<void()> work) {
   if (!work) return false;

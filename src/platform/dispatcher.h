@@ -5,7 +5,7 @@
 //
 // The owning thread is the one that constructs the dispatcher. Run and RunPending
 // must be called on it; Post and Quit may be called from any thread. The dispatcher
-// must outlive every thread that may post to it. Work runs outside the queue's lock,
+// must outlive every thread that may post to it. It may be destroyed on any thread. Work runs outside the queue's lock,
 // so it may post again (that item runs after everything already queued).
 #pragma once
 
@@ -41,6 +41,14 @@ class CDispatcher {
 
   // True on the owning thread.
   bool IsOwnerThread() const { return std::this_thread::get_id() == m_owner; }
+
+  // The dispatcher the calling thread owns (the one it constructed last that still
+  // exists), or null when it owns none. A component started on a thread hands its
+  // notices to this thread through it.
+  static CDispatcher* OfCurrentThread();
+  // The dispatcher the process's main thread owns (as OfCurrentThread would answer
+  // there), or null: the application's main loop, for a component started elsewhere.
+  static CDispatcher* OfMainThread();
 
   // Items waiting (work and quits).
   size_t QueuedCount();

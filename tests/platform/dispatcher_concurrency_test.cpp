@@ -2,6 +2,7 @@
 // poster's order, and quits end the loop where they were queued.
 #include "platform/dispatcher.h"
 
+#include <memory>
 #include <thread>
 #include <vector>
 
@@ -55,6 +56,39 @@ TEST_F(DispatcherTest, QuitEndsTheLoopWhereItWasQueued) {
   dispatcher.Quit(0x123456);
   EXPECT_EQ(dispatcher.Run(), 0x123456);
   EXPECT_EQ(order, (std::vector<int>{1, 3}));
+}
+
+TEST_F(DispatcherTest, EachThreadFindsTheDispatcherItOwnsAndTheMainThreads) {
+  EXPECT_EQ(CDispatcher::OfCurrentThread(), nullptr) << "a thread that owns none";
+  EXPECT_EQ(CDispatcher::OfMainThread(), nullptr);
+  auto outer = std::make_unique<CDispatcher>();
+  EXPECT_EQ(CDispatcher::OfCurrentThread(), outer.get());
+  CDispatcher* seenByOther = outer.get();
+  std::unique_ptr<CDispatcher> othersOwn;
+  CDispatcher* othersFound = nullptr;
+  CDispatcher* mainSeenByOther = nullptr;
+  std::thread other([&] {
+    seenByOther = CDispatcher::OfCurrentThread();
+    mainSeenByOther = CDispatcher::OfMainThread();
+    othersOwn = std::make_unique<CDispatcher>();
+    othersFound = CDispatcher::OfCurrentThread();
+  });
+  other.join();
+  EXPECT_EQ(seenByOther, nullptr) << "another thread's dispatcher is not found";
+  EXPECT_EQ(mainSeenByOther, outer.get()) << "the tests run on the process's main thread";
+  EXPECT_EQ(othersFound, othersOwn.get());
+  EXPECT_EQ(CDispatcher::OfMainThread(), outer.get()) << "not the other thread's";
+  EXPECT_EQ(CDispatcher::OfCurrentThread(), outer.get());
+  {
+    CDispatcher inner;
+    EXPECT_EQ(CDispatcher::OfCurrentThread(), &inner) << "the one made last";
+  }
+  EXPECT_EQ(CDispatcher::OfCurrentThread(), outer.get()) << "again once the inner one is gone";
+  std::thread destroyer([&] { outer.reset(); });  // destroyed on another thread
+  destroyer.join();
+  EXPECT_EQ(CDispatcher::OfCurrentThread(), nullptr);
+  EXPECT_EQ(CDispatcher::OfMainThread(), nullptr);
+  othersOwn.reset();
 }
 
 }  // namespace

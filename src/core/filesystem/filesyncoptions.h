@@ -9,6 +9,7 @@
 #include <functional>
 #include <string>
 
+#include "core/filesystem/filesyncnotify.h"
 #include "platform/clock.h"
 #include "platform/fileenv.h"
 #include "platform/lockprobe.h"
@@ -32,4 +33,6 @@ struct FileSyncOptions {
   FileEnv* env = nullptr;
   // Whether another program holds the file; empty: ProbeFileLock through env.
   std::function<FileLockState(const std::string& path)> probeLock;
+  // The watch for drag and copy markers.
+  FileNotifyOptions notify;
 };

@@ -31,6 +31,10 @@ bool NotBefore(const struct timespec& t, const struct timespec& since) {
   return t.tv_sec > since.tv_sec || (t.tv_sec == since.tv_sec && t.tv_nsec >= since.tv_nsec);
 }
 
+bool After(const struct timespec& t, const struct timespec& since) {
+  return t.tv_sec > since.tv_sec || (t.tv_sec == since.tv_sec && t.tv_nsec > since.tv_nsec);
+}
+
 // The clock the file system stamps changes with.
 struct timespec CoarseNow() {
   struct timespec now {};
@@ -90,7 +94,19 @@ void CChangeMonitor::Unwatch(Folder* folder) {
 
 void CChangeMonitor::EndTree(Tree& tree, int error) {
   if (tree.ended) return;
-  OSTREL_LOG(kLogWarn, "CDirectoryChangeWatcher: the watch of %s has ended, error %d", tree.root.c_str(), error);
+  if (error == ENOSPC && m_options.maxWatches != CInotify::kNoWatchCap) {
+    OSTREL_LOG(kLogError,
+               "CDirectoryChangeWatcher: the watch of %s has ended: the watch table is full (this watcher's cap of %zu "
+               "watches, or the system's fs.inotify.max_user_watches) with %zu folders watched",
+               tree.root.c_str(), m_options.maxWatches, m_folders.Count());
+  } else if (error == ENOSPC) {
+    OSTREL_LOG(kLogError,
+               "CDirectoryChangeWatcher: the watch of %s has ended: the watch table is full (the system's "
+               "fs.inotify.max_user_watches) with %zu folders watched",
+               tree.root.c_str(), m_folders.Count());
+  } else {
+    OSTREL_LOG(kLogWarn, "CDirectoryChangeWatcher: the watch of %s has ended, error %d", tree.root.c_str(), error);
+  }
   tree.ended = true;
   tree.startWalk.clear();
   if (tree.rootFolder) Unwatch(tree.rootFolder);
@@ -121,6 +137,9 @@ int CChangeMonitor::AddTree(const std::string& root, uint32_t filter, bool subtr
   tree.filter = filter;
   tree.subtree = subtree;
   tree.handler = std::move(handler);
+  // The fine clock: an item made before this instant never counts as made after it,
+  // whatever grain the file system stamps with.
+  ::clock_gettime(CLOCK_REALTIME, &tree.startedAt);
   const int wd = m_inotify->AddWatch(root, MaskFor(tree) | IN_MASK_CREATE);
   if (wd < 0) {
     const int error = errno;
@@ -130,7 +149,7 @@ int CChangeMonitor::AddTree(const std::string& root, uint32_t filter, bool subtr
   }
   tree.rootFolder = m_folders.AddRoot(wd, root, tree.id);
   tree.rootFolder->pass = m_pass;
-  if (subtree) ListFolder(tree.rootFolder, root, tree, WalkMode::kQuiet, &tree.startWalk);
+  if (subtree) ListFolder(tree.rootFolder, root, tree, WalkMode::kStartUp, &tree.startWalk);
   if (tree.startWalk.empty()) TellStarted(tree);
   return 0;
 }
@@ -153,12 +172,13 @@ bool CChangeMonitor::Walking() const {
 }
 
 void CChangeMonitor::WalkSome(size_t count) {
+  if (m_options.beforeWalkSlice) m_options.beforeWalkSlice();
   SweepEndedTrees();
   for (auto& [id, tree] : m_trees) {
     while (count > 0 && !tree.ended && !tree.startWalk.empty() && !Stopping()) {
       WalkItem item = std::move(tree.startWalk.back());
       tree.startWalk.pop_back();
-      WalkFolder(item, WalkMode::kQuiet, &tree.startWalk);
+      WalkFolder(item, WalkMode::kStartUp, &tree.startWalk);
       --count;
     }
     if (tree.startWalk.empty()) TellStarted(tree);
@@ -178,9 +198,9 @@ bool CChangeMonitor::IsReportableName(const std::string& name, const Folder* fol
   return ok;
 }
 
-bool CChangeMonitor::ChangedSinceEmpty(const std::string& path) const {
+bool CChangeMonitor::ChangedSince(const std::string& path, const struct timespec& since, bool sameTick) const {
   struct stat st {};
-  return m_env->Lstat(path, &st) && NotBefore(st.st_ctim, m_lastEmpty);
+  return m_env->Lstat(path, &st) && (sameTick ? NotBefore(st.st_ctim, since) : After(st.st_ctim, since));
 }
 
 void CChangeMonitor::WalkFolder(const WalkItem& item, WalkMode mode, std::vector<WalkItem>* stack) {
@@ -217,8 +237,16 @@ void CChangeMonitor::ListFolder(Folder* folder, const std::string& path, Tree& t
                                 std::vector<WalkItem>* stack) {
   std::vector<FolderEntry> entries;
   m_env->ListFolder(path, false, &entries);  // a folder gone or unreadable lists what it can
-  // A folder whose entries did not change since the queue was last empty holds nothing new.
-  const bool checkTimes = mode == WalkMode::kReportNew && ChangedSinceEmpty(path);
+  // Items changed since then may have been missed by the watch; a folder whose entries
+  // did not change since then holds none.
+  const struct timespec* since = mode == WalkMode::kReportNew ? &m_lastEmpty
+                                 : mode == WalkMode::kStartUp ? &tree.startedAt
+                                                              : nullptr;
+  // After an overflow an item of the tick the queue was found empty in counts (a
+  // second report is less harm than a lost one); at start-up it does not, for the
+  // items made just before the watch are no news.
+  const bool sameTick = mode == WalkMode::kReportNew;
+  const bool checkTimes = since && ChangedSince(path, *since, sameTick);
   for (const FolderEntry& entry : entries) {
     if (!IsReportableName(entry.name, folder)) continue;
     const bool isDir = entry.type == DT_DIR;
@@ -227,7 +255,7 @@ void CChangeMonitor::ListFolder(Folder* folder, const std::string& path, Tree& t
       ReportAdded(tree, Join(path, entry.name), isDir);
     } else if (checkTimes) {
       const std::string child = Join(path, entry.name);
-      if (ChangedSinceEmpty(child)) ReportAdded(tree, child, isDir);
+      if (ChangedSince(child, *since, sameTick)) ReportAdded(tree, child, isDir);
     }
   }
 }
@@ -267,9 +295,9 @@ void CChangeMonitor::ReportRenamed(Tree& tree, const std::string& oldPath, const
 
 void CChangeMonitor::ReadChanges() {
   SweepEndedTrees();
-  if (m_options.beforeRead) m_options.beforeRead();
   const uint64_t drain = ++m_drainSeq;
   for (;;) {
+    if (m_options.beforeRead) m_options.beforeRead();
     const ssize_t n = m_inotify->Read(m_buffer.data(), m_buffer.size());
     if (n < 0) {
       if (errno == EAGAIN) break;

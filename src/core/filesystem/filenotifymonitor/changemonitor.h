@@ -8,8 +8,13 @@
 //   - removed: an item deleted, or moved out of the watched trees;
 //   - renamed: both halves of a move inside the watched trees, once;
 //   - modified: a file opened for writing was closed (once per close).
-// Every folder of a tree is watched (inotify is not recursive); excluded folders, the
-// other trees' roots, symbolic links and names that are not UTF-8 text are left out.
+// Every folder of a tree is watched (inotify is not recursive), one after the other: an
+// item made or changed in a folder after the watch began and before the start-up walk
+// reached the folder is reported as added (the walk cannot tell the two apart; on a
+// file system that stamps changes with the coarse clock, one made in the clock tick in
+// which the watch began may be missed).
+// Excluded folders, the other trees' roots, symbolic links and names that are not UTF-8
+// text are left out.
 // A folder moved away stops being watched; one moved in is watched and scanned.
 //
 // When the system's queue overflows, changes were lost: the trees are scanned again.
@@ -87,7 +92,8 @@ class CChangeMonitor {
  private:
   using Folder = CWatchedFolders::Folder;
   enum class WalkMode {
-    kQuiet,      // the start-up walk: watch, report nothing
+    kStartUp,    // the start-up walk: items changed since the tree's watch began
+    kQuiet,      // a folder moved in from where it was not watched: report nothing
     kReportAll,  // a new folder: every item found is added
     kReportNew,  // after an overflow: items changed since the queue was last empty
   };
@@ -102,6 +108,7 @@ class CChangeMonitor {
     bool subtree = true;
     bool ended = false;
     bool starting = true;  // kind 6 not told yet
+    struct timespec startedAt {};  // when its watch began
     std::shared_ptr<CDelayedDirectoryChangeHandler> handler;
     Folder* rootFolder = nullptr;
     std::vector<WalkItem> startWalk;
@@ -136,7 +143,9 @@ class CChangeMonitor {
   void WalkFolder(const WalkItem& item, WalkMode mode, std::vector<WalkItem>* stack);
   void ListFolder(Folder* folder, const std::string& path, Tree& tree, WalkMode mode, std::vector<WalkItem>* stack);
   void WalkAll(std::vector<WalkItem>* stack, WalkMode mode);
-  bool ChangedSinceEmpty(const std::string& path) const;
+  // path's inode changed after since, or in its tick too with sameTick (the coarse
+  // clock the file system stamps changes with).
+  bool ChangedSince(const std::string& path, const struct timespec& since, bool sameTick) const;
   bool IsReportableName(const std::string& name, const Folder* folder);
 
   void ReportAdded(Tree& tree, const std::string& path, bool isDir);

@@ -36,7 +36,10 @@ struct DirectoryWatchOptions {
   // The most paths remembered as reported since the queue was last empty (they keep
   // a scan from reporting again what an event reported, and the other way round).
   size_t recentRecordCap = 65536;
-  // Test hook: called on the worker thread before the queue is read; it may block,
-  // holding the reader while changes pile up in the system's queue.
+  // Test hook: called on the worker thread before each read of the queue; it may
+  // block, holding the reader while changes pile up in the system's queue.
   std::function<void()> beforeRead;
+  // Test hook: called on the worker thread before each slice of a start-up walk; it
+  // may block, holding the walk.
+  std::function<void()> beforeWalkSlice;
 };

@@ -12,6 +12,7 @@
 #include <iostream>
 
 #include "platform/inotify.h"
+#include "support/logcapture.h"
 #include "support/testenv.h"
 #include "watchrig.h"
 
@@ -58,12 +59,14 @@ class WatchScaleTest : public OstrelTest {
   int m_inotifyFd = -1;
 };
 
-long ResidentKiB() {
+long StatusKiB(const char* field) {
   std::ifstream in("/proc/self/status");
   for (std::string line; std::getline(in, line);)
-    if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
+    if (line.rfind(field, 0) == 0) return std::stol(line.substr(std::string(field).size()));
   return -1;
 }
+long ResidentKiB() { return StatusKiB("VmRSS:"); }
+long PeakResidentKiB() { return StatusKiB("VmHWM:"); }
 
 long SlabObjects(const char* cache) {
   std::ifstream in(std::string("/sys/kernel/slab/") + cache + "/objects");
@@ -100,6 +103,8 @@ TEST_F(WatchScaleTest, ATreeOf20000FoldersStartsWithinTheCapOrEndsClearly) {
     const std::string x = "/x" + std::to_string(n), y = "/y" + std::to_string(n);
     ++n;
     const long rssBefore = ResidentKiB();
+    const long peakBefore = PeakResidentKiB();
+    LogCapture log;
     const size_t heapBefore = ::mallinfo2().uordblks;
     const long marksBefore = SlabObjects("inotify_inode_mark");
     RecordingRevicer revicer(&dispatcher, Options(row.cap));
@@ -112,16 +117,23 @@ TEST_F(WatchScaleTest, ATreeOf20000FoldersStartsWithinTheCapOrEndsClearly) {
       EXPECT_EQ(revicer.started[big], 0);
       EXPECT_EQ(KernelWatchCount(m_inotifyFd), 10 + kFolders + 1);
       const long rss = ResidentKiB() - rssBefore;
+      const long peak = PeakResidentKiB() - peakBefore;
       const long heap = static_cast<long>(::mallinfo2().uordblks) - static_cast<long>(heapBefore);
       const long marks = SlabObjects("inotify_inode_mark") - marksBefore;
-      std::cout << "watch of " << kFolders + 11 << " folders: resident +" << rss << " KiB, heap +" << heap / 1024
+      std::cout << "watch of " << kFolders + 11 << " folders: resident +" << rss << " KiB, peak resident +" << peak
+                << " KiB, heap +" << heap / 1024
                 << " KiB (0 when a sanitizer keeps the heap), kernel marks +" << marks << " of "
                 << SlabObjectSize("inotify_inode_mark") << " bytes (+ one "
                 << SlabObjectSize("fsnotify_mark_connector") << "-byte connector per folder)\n";
       RecordProperty("resident_kib", static_cast<int>(rss));
+      RecordProperty("peak_resident_kib", static_cast<int>(peak));
       RecordProperty("heap_kib", static_cast<int>(heap / 1024));
+      // About 300 bytes a folder (path element, links, the watch's entry); far below a
+      // change buffer or a full path per folder. 0 under a sanitizer.
+      EXPECT_LT(heap / 1024, 32 * 1024) << "heap bytes per folder: " << heap / (kFolders + 11);
     } else {
       EXPECT_EQ(revicer.ended[big], ENOSPC);
+      EXPECT_TRUE(log.Contains("the watch of " + big + " has ended: the watch table is full (this watcher's cap of 10000"));
       EXPECT_EQ(KernelWatchCount(m_inotifyFd), 10) << "only the small tree is watched";
     }
     CreateEmpty(big + "/f9/f9/f9/f9" + x);

@@ -8,10 +8,12 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <functional>
 #include <stdexcept>
 
 #include "core/filesystem/filenotifymonitor/watchroots.h"
+#include "platform/event.h"
 #include "support/logcapture.h"
 #include "support/testenv.h"
 #include "watchrig.h"
@@ -235,6 +237,50 @@ TEST_F(FileNotifyRevicerTest, RootsThatDoNotExistAreLeftOutAndTheOthersWatched) 
   ASSERT_TRUE(revicer.Barrier(home));
   EXPECT_EQ(revicer.Changes(), std::vector<Change>{Added(home + "/a")});
   EXPECT_EQ(revicer.started.count(PathIn("no-such-folder")), 0u);
+}
+
+TEST_F(FileNotifyRevicerTest, ItemsMadeBeforeTheStartUpWalkReachesTheirFolderAreReported) {
+  CDispatcher dispatcher;
+  const std::string home = PathIn("home");
+  for (const char* rel : {"/a", "/a/deep", "/b"}) MakeFolder(home + rel);
+  CreateEmpty(home + "/a/old");
+  WaitUntilFileClockPasses(home + "/a/old");  // older than the watch
+  // The walk is held before its first folder below the root (shared with the worker,
+  // which may outlive this body's locals).
+  struct Hold {
+    std::atomic<bool> first{true};
+    CEvent parked, release;
+  };
+  auto hold = std::make_shared<Hold>();
+  DirectoryWatchOptions options;
+  options.walkSlice = 1;
+  options.beforeWalkSlice = [hold] {
+    if (hold->first.exchange(false)) {
+      hold->parked.Set();
+      hold->release.Wait(std::chrono::seconds(60));
+    }
+  };
+  RecordingRevicer revicer(&dispatcher, options);
+  ASSERT_EQ(revicer.Start({home}), S_OK);
+  ASSERT_TRUE(hold->parked.Wait(std::chrono::seconds(60)));
+  CreateEmpty(PathIn("probe"));
+  WaitUntilFileClockPasses(PathIn("probe"));  // past the tick in which the watch began
+  CreateEmpty(home + "/a/new");
+  MakeFolder(home + "/a/deep/newdir");
+  CreateEmpty(home + "/a/deep/newdir/inside");
+  CreateEmpty(home + "/b/new");
+  hold->release.Set();
+  ASSERT_TRUE(revicer.WaitStarted({home}));
+  CreateEmpty(home + "/a/deep/newdir/after");  // the folders are watched now
+  ASSERT_TRUE(revicer.Barrier(home));
+  std::vector<Change> changes = revicer.Changes();
+  std::sort(changes.begin(), changes.end());
+  // a/deep changed (newdir was made in it) before its watch: it counts as added, as
+  // after an overflow; a/old did not change and is not reported.
+  EXPECT_EQ(changes, (std::vector<Change>{Added(home + "/a/deep"), Added(home + "/a/deep/newdir"),
+                                          Added(home + "/a/deep/newdir/after"),
+                                          Added(home + "/a/deep/newdir/inside"), Added(home + "/a/new"),
+                                          Added(home + "/b/new")}));
 }
 
 TEST_F(FileNotifyRevicerTest, NamesThatAreNotUtf8TextAreLeftOut) {
