@@ -4,7 +4,6 @@
 // descriptor, none of our descriptors or signal settings in the program.
 #include "platform/opener.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -20,51 +19,10 @@
 #include <vector>
 
 #include "platform/lockprobe.h"
+#include "support/editorprogram.h"
 #include "support/testenv.h"
 
 namespace {
-
-// A guard against a program that never answers (the test then fails), never a wait for
-// time to pass.
-constexpr int kGuardMs = 30000;
-
-// A fifo between the test and the editor. The test keeps it open at both ends, so that
-// neither side's open blocks and the editor's reads see an end only when the test is gone.
-class Fifo {
- public:
-  explicit Fifo(std::string path) : m_path(std::move(path)) {
-    EXPECT_EQ(mkfifo(m_path.c_str(), 0600), 0) << m_path;
-    m_fd = open(m_path.c_str(), O_RDWR | O_CLOEXEC);
-    EXPECT_GE(m_fd, 0) << m_path;
-  }
-  ~Fifo() {
-    if (m_fd >= 0) close(m_fd);
-  }
-  Fifo(const Fifo&) = delete;
-  Fifo& operator=(const Fifo&) = delete;
-
-  const std::string& Path() const { return m_path; }
-  void Send(const std::string& line) {
-    std::string bytes = line + "\n";
-    EXPECT_EQ(write(m_fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
-  }
-  // The next line the editor wrote, or "(nothing)" when none came within the guard.
-  std::string Line() {
-    std::string line;
-    for (;;) {
-      pollfd p{m_fd, POLLIN, 0};
-      if (poll(&p, 1, kGuardMs) != 1) return "(nothing)";
-      char c = 0;
-      if (read(m_fd, &c, 1) != 1) return "(nothing)";
-      if (c == '\n') return line;
-      line += c;
-    }
-  }
-
- private:
-  std::string m_path;
-  int m_fd = -1;
-};
 
 std::vector<std::string> Editor(std::vector<std::string> steps) {
   steps.insert(steps.begin(), OSTREL_TEST_EDITOR_PATH);
@@ -74,41 +32,14 @@ std::vector<std::string> Editor(std::vector<std::string> steps) {
 // Waits (within the guard) until the child has ended, and answers its state.
 ChildStatus WaitEnded(int pidfd) {
   pollfd p{pidfd, POLLIN, 0};
-  EXPECT_EQ(poll(&p, 1, kGuardMs), 1) << "the program did not end";
+  EXPECT_EQ(poll(&p, 1, kEditorGuardMs), 1) << "the program did not end";
   return ChildState(pidfd);
-}
-
-int OpenDescriptorCount() {
-  DIR* dir = opendir("/proc/self/fd");
-  int n = 0;
-  while (dirent* e = readdir(dir)) n += e->d_name[0] != '.';
-  closedir(dir);
-  return n - 1;  // the listing's own
-}
-
-// The pids of this process's children, running or ended but not reaped, from every
-// thread's list.
-std::string Children() {
-  std::string all;
-  DIR* dir = opendir("/proc/self/task");
-  while (dirent* e = readdir(dir)) {
-    if (e->d_name[0] == '.') continue;
-    std::string path = std::string("/proc/self/task/") + e->d_name + "/children";
-    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) continue;
-    char buf[4096];
-    ssize_t n;
-    while ((n = read(fd, buf, sizeof(buf))) > 0) all.append(buf, static_cast<size_t>(n));
-    close(fd);
-  }
-  closedir(dir);
-  return all;
 }
 
 // True when this process has no child at all, running or ended.
 bool NoChild() {
   siginfo_t info{};
-  return waitid(P_ALL, 0, &info, WEXITED | WNOHANG | WNOWAIT) == -1 && errno == ECHILD && Children().empty();
+  return waitid(P_ALL, 0, &info, WEXITED | WNOHANG | WNOWAIT) == -1 && errno == ECHILD && ProcessChildren().empty();
 }
 
 std::map<std::string, std::string> ReadReport(const std::string& path) {
@@ -137,8 +68,8 @@ class OpenerTest : public OstrelTest {
  protected:
   void SetUp() override {
     OstrelTest::SetUp();
-    m_said = std::make_unique<Fifo>(PathIn("said"));
-    m_ctl = std::make_unique<Fifo>(PathIn("ctl"));
+    m_said = std::make_unique<EditorFifo>(PathIn("said"));
+    m_ctl = std::make_unique<EditorFifo>(PathIn("ctl"));
   }
   // The steps that connect the editor to the two fifos.
   std::vector<std::string> Talk(std::vector<std::string> steps) const {
@@ -146,7 +77,7 @@ class OpenerTest : public OstrelTest {
     return Editor(steps);
   }
 
-  std::unique_ptr<Fifo> m_said, m_ctl;
+  std::unique_ptr<EditorFifo> m_said, m_ctl;
 };
 
 TEST_F(OpenerTest, RunningWhileItEditsThenEndedWithItsStatus) {
@@ -294,13 +225,13 @@ TEST_F(OpenerTest, AProgramThatCannotRunFailsTheStartAndLeavesNothing) {
       {"no file", {OSTREL_TEST_EDITOR_PATH}, "", EINVAL},
       {"NUL in the file", {OSTREL_TEST_EDITOR_PATH}, std::string("/tmp/a\0b", 8), EINVAL},
   };
-  const int descriptors = OpenDescriptorCount();
+  const int descriptors = ProcessDescriptorCount();
   for (const Row& r : rows) {
     int error = 0;
     EXPECT_EQ(StartOpener(r.program, r.file, &error), -1) << r.what;
     EXPECT_EQ(error, r.error) << r.what << ": " << strerror(error);
     EXPECT_TRUE(NoChild()) << r.what;
-    EXPECT_EQ(OpenDescriptorCount(), descriptors) << r.what;
+    EXPECT_EQ(ProcessDescriptorCount(), descriptors) << r.what;
   }
   EXPECT_FALSE(FileExists(file));
 }
@@ -325,12 +256,12 @@ TEST_F(OpenerTest, NoDescriptorForTheWatchMeansNoProgram) {
 }
 
 TEST_F(OpenerTest, TwentyStartsAndEndsLeaveNoZombieAndNoDescriptor) {
-  const int descriptors = OpenDescriptorCount();
+  const int descriptors = ProcessDescriptorCount();
   for (int i = 0; i < 20; ++i) {
     int pidfd = StartOpener(Editor({"--append=.", "--exit=" + std::to_string(i % 3)}), PathIn("doc.txt"));
     ASSERT_GE(pidfd, 0);
     pollfd p{pidfd, POLLIN, 0};
-    ASSERT_EQ(poll(&p, 1, kGuardMs), 1);
+    ASSERT_EQ(poll(&p, 1, kEditorGuardMs), 1);
     // Half are asked first (which reaps), half are given up as soon as they end.
     if (i % 2 == 0) {
       ChildStatus s = ChildState(pidfd);
@@ -340,29 +271,29 @@ TEST_F(OpenerTest, TwentyStartsAndEndsLeaveNoZombieAndNoDescriptor) {
     ReleaseChild(pidfd);
   }
   EXPECT_EQ(ReadFileBytes(PathIn("doc.txt")), std::string(20, '.'));
-  EXPECT_TRUE(NoChild()) << Children();
-  EXPECT_EQ(OpenDescriptorCount(), descriptors);
+  EXPECT_TRUE(NoChild()) << ProcessChildren();
+  EXPECT_EQ(ProcessDescriptorCount(), descriptors);
   EXPECT_EQ(ReleasedChildrenRunning(), 0u);
 }
 
 // A watcher that gives up on a program still running (it now follows the file's lock)
 // leaves it running, and it is reaped when it ends.
 TEST_F(OpenerTest, AProgramGivenUpWhileRunningIsReapedWhenItEnds) {
-  const int descriptors = OpenDescriptorCount();
+  const int descriptors = ProcessDescriptorCount();
   const std::string path = PathIn("doc.txt");
   int pidfd = StartOpener(Talk({"--hold", "--tell=ready", "--wait", "--close", "--tell=closed"}), path);
   ASSERT_GE(pidfd, 0);
   ASSERT_EQ(m_said->Line(), "ready");
   ReleaseChild(pidfd);
   EXPECT_EQ(ReleasedChildrenRunning(), 1u);
-  EXPECT_FALSE(Children().empty());
+  EXPECT_FALSE(ProcessChildren().empty());
   EXPECT_EQ(ProbeFileLock(path), FileLockState::kLocked) << "still running";
 
   m_ctl->Send("close");
   EXPECT_EQ(m_said->Line(), "closed");
-  EXPECT_TRUE(WaitForReleasedChildren(std::chrono::milliseconds(kGuardMs)));
-  EXPECT_TRUE(NoChild()) << Children();
-  EXPECT_EQ(OpenDescriptorCount(), descriptors);
+  EXPECT_TRUE(WaitForReleasedChildren(std::chrono::milliseconds(kEditorGuardMs)));
+  EXPECT_TRUE(NoChild()) << ProcessChildren();
+  EXPECT_EQ(ProcessDescriptorCount(), descriptors);
 }
 
 // A launcher hands the file to a process that outlives it (an editor's server): the

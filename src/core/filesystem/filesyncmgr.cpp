@@ -75,7 +75,8 @@ CFileSyncMgr::CFileSyncMgr(FileSyncOptions options)
     : m_options(std::move(options)),
       m_clock(m_options.clock ? m_options.clock : Clock::System()),
       m_env(m_options.env ? m_options.env : FileEnv::Default()),
-      m_markers(m_env) {}
+      m_markers(m_env),
+      m_notify(m_options.notify, m_clock, m_env) {}
 
 CFileSyncMgr::~CFileSyncMgr() {
   UnInit();
@@ -105,7 +106,8 @@ HRESULT CFileSyncMgr::Init(ISyncCenter* syncCenter, ILocalStorage* localStorage,
   }
   m_anchor = LiveManagers::Add(weak_from_this());
 
-  // The folder watcher's receiver starts here (drag and copy markers on every root).
+  const HRESULT hrNotify = m_notify.Start(&CFileSyncMgr::_OnFileNotify, this, syncCenter, m_pathCache);
+  if (FAILED(hrNotify)) return hrNotify;
 
   std::shared_ptr<CFileSyncMgr> self = shared_from_this();
   if (!m_thread.Start([self] { self->_WorkThread(); })) {
@@ -117,16 +119,21 @@ HRESULT CFileSyncMgr::Init(ISyncCenter* syncCenter, ILocalStorage* localStorage,
 
 HRESULT CFileSyncMgr::UnInit() {
   if (m_stopped.exchange(true)) return S_OK;
-  // The folder watcher's monitor stops here, before the watch thread.
+  const HRESULT hrNotify = m_notify.Stop();
   m_stopEvent.Set();
   const auto wait = m_options.stopWait;
   if (!m_thread.Join(wait))
     OSTREL_LOG(kLogError, "CFileSyncMgr::UnInit: 线程退出超时，TimeOut = %d", static_cast<int>(wait.count()));
-  std::lock_guard<std::mutex> guard(m_tableLock);
-  for (const auto& [fileId, entry] : m_table)
+  // Told after the lock: a log line may wait for other processes.
+  std::vector<std::string> stillOpen;
+  {
+    std::lock_guard<std::mutex> guard(m_tableLock);
+    for (const auto& [fileId, entry] : m_table) stillOpen.push_back(entry.localPath);
+  }
+  for (const std::string& localPath : stillOpen)
     OSTREL_LOG(kLogInfo, "CFileSyncMgr::UnInit(): %s is still open; an edit not sent stays in the cache folder",
-               entry.localPath.c_str());
-  return S_OK;
+               localPath.c_str());
+  return hrNotify;
 }
 
 // --- the opened-file table ---------------------------------------------------------

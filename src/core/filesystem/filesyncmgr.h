@@ -4,7 +4,8 @@
 // manager, receives every file task's end (shows the task-end messages, opens a
 // downloaded file with its program), follows that program, or the file's lock, until
 // the user is done, and then uploads the file when its content changed; an unchanged
-// cached copy is made read-only again.
+// cached copy is made read-only again. It also hands the drag and copy markers that the
+// folder watcher finds to the shell adapter (CFileSyncNotify).
 //
 // Life: made by make_shared (the task manager's completion callbacks and the watch
 // thread find it through a weak reference); Init, then any operation from any thread;
@@ -36,6 +37,7 @@
 
 #include "common/unknown.h"
 #include "core/filesystem/downloadmarker.h"
+#include "core/filesystem/filesyncnotify.h"
 #include "core/filesystem/filesyncoptions.h"
 #include "core/filesystem/watchedprogram.h"
 #include "core/interfaces/fileitemrecord.h"
@@ -77,7 +79,9 @@ class CFileSyncMgr : public std::enable_shared_from_this<CFileSyncMgr> {
 
   // Keeps the four (the storages and the task manager referenced; the sync centre
   // borrowed: it stops the task manager before it lets go of the file system), takes
-  // the local storage's sync folder as the cache folder and starts the watch thread.
+  // the local storage's sync folder as the cache folder, starts the watch for markers
+  // (see FileNotifyOptions::dispatcher) and the watch thread; the watch's failure is
+  // returned.
   // E_POINTER when one is null ("*ASSERT*: pSyncCenter && pLocalStorage &&
   // pRemoteStorage && pTaskMgr"); E_FAIL when Init or UnInit ran before ("*ASSERT*:
   // !m_hWorkThread"), the cache folder is not a folder
@@ -87,7 +91,8 @@ class CFileSyncMgr : public std::enable_shared_from_this<CFileSyncMgr> {
                ITaskMgr* taskMgr);
   // Stops the watch: signals the thread and waits up to stopWait for it (a thread that
   // does not end in time is left to end by itself, with "CFileSyncMgr::UnInit: 线程退出超时，
-  // TimeOut = %d"). Files still open keep what they hold in the cache folder. S_OK.
+  // TimeOut = %d"). Files still open keep what they hold in the cache folder. S_OK, or
+  // the folder watcher's failure to stop (the rest is stopped all the same).
   HRESULT UnInit();
 
   // The task manager's retry with this manager's completion callback.
@@ -138,6 +143,9 @@ class CFileSyncMgr : public std::enable_shared_from_this<CFileSyncMgr> {
 
   // The completion callback handed to the task manager; context names the manager.
   static void _OnTaskFinish(TaskDataBase* record, void* context);
+  // The folder watcher's callback (context: the manager), on the dispatcher's thread:
+  // see CFileSyncNotify::OnFileNotify. Returns 0.
+  static int _OnFileNotify(uint32_t action, const char* path, const char* newPath, void* context);
 
  private:
   // What the watch decided for one entry.
@@ -198,8 +206,9 @@ class CFileSyncMgr : public std::enable_shared_from_this<CFileSyncMgr> {
   std::mutex m_passLock;  // one watch pass at a time
   CDownloadMarkers m_markers;
 
-  // The folder watcher's receiver and its _OnFileNotify (drag and copy markers) belong
-  // here, started by Init and stopped by UnInit before the watch thread.
+  // The folder watcher's receiver (drag and copy markers), started by Init and
+  // stopped by UnInit before the watch thread.
+  CFileSyncNotify m_notify;
 
   std::atomic<bool> m_initialised{false};
   std::atomic<bool> m_stopped{false};

@@ -92,10 +92,11 @@ class CFileSystem final : public CUnknownImpl<IFileSystem> {
   // E_INVALIDARG and a notice.
   HRESULT UploadFile(const std::string& fileId, const std::string& parentId, int64_t fileVer,
                      const std::string& fullPath, const std::string& srcFilePath, bool async) override;
-  // Makes destFilePath and downloads the folder's items into it, folders first-come as
-  // listed; stops at the first failure (its code), S_FALSE for an empty folder. Items
-  // whose names cannot be local path elements are skipped with a log line; a folder
-  // that lies inside itself, or deeper than kMaxFolderWalkDepth, fails.
+  // Makes destFilePath (and the folders it lies in) and downloads the folder's items
+  // into it, folders first-come as listed; stops at the first failure (its code),
+  // S_FALSE for an empty folder. Items whose names cannot be local path elements are
+  // skipped with a log line; a folder that lies inside itself, or deeper than
+  // kMaxFolderWalkDepth, fails.
   HRESULT DownloadFolder(const std::string& fileId, const std::string& parentId, const std::string& fullPath,
                          const std::string& destFilePath, int32_t value) override;
   // Makes the folder (asking "Wizard_UpLoadFolderExist" to merge into one that exists)

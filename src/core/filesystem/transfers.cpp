@@ -205,8 +205,9 @@ HRESULT CFileSystem::DownloadFolderWalk(const std::string& fileId, const std::st
                kMaxFolderWalkDepth);
     return E_FAIL;
   }
-  // An existing folder is no failure; one that cannot be made fails its files.
-  m_env->Mkdir(destFolder, 0777);
+  // An existing folder is no failure; one that cannot be made fails its files. The
+  // folders it lies in are made too, so that an empty folder is not lost.
+  EnsureDirectory(destFolder, 0777, m_env);
   std::vector<CFileItemRecord> items;
   Dir(fileId, &items, value != 0, ItemSpace::MyFile);
   if (items.empty()) return S_FALSE;

@@ -179,6 +179,11 @@ HRESULT CRemoteStorage::UploadFile_UFA(const TaskData_UpdateFile_UFA& TaskData, 
     hr = EncodeFile_UFA(block.size, TaskData.strFileName, block.sha1, blocks[p], TaskData.pathEncode, words[p],
                         kNoHint, m_env);
     ERROR_CHECK_COM(hr);
+    // Nor is anything sent for a cancel heard while the block was packed.
+    if (callback && callback(context, 0, 0, progress.total, progress.finished, 0) == E_FAIL) {
+      OSTREL_LOG(kLogTrace, "CHECK_COM hr = %x: hr", static_cast<unsigned>(E_CV_CURL_CANCEL));
+      return hr = E_CV_CURL_CANCEL;
+    }
     int64_t encodedSize = 0;
     std::string encodedSha1;
     hr = GetFileSizeAndSha1(TaskData.pathEncode, &encodedSize, &encodedSha1, nullptr, m_env);

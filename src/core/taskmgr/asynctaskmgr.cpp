@@ -289,11 +289,14 @@ HRESULT CAsyncTaskMgr::GetTaskList(bool finished, std::vector<TaskListEntry>* ta
   std::lock_guard<std::mutex> guard(m_core->lock);
   if (finished) {
     tasks->reserve(tasks->size() + m_core->finished.size());
-    for (const auto& [key, record] : m_core->finished) tasks->push_back(EntryOf(*record));
+    for (const auto& [key, record] : m_core->finished) {
+      tasks->push_back(EntryOf(*record));
+      tasks->back().strId = key.first;
+    }
     return S_OK;
   }
   tasks->reserve(tasks->size() + m_core->running.size() + m_core->queued.size());
-  for (const auto& [key, r] : m_core->running) tasks->push_back(r.executer->Entry());
+  for (const auto& [key, r] : m_core->running) tasks->push_back(r.executer->Entry(key.first));
   for (const auto& [key, q] : m_core->queued) tasks->push_back(EntryOf(*q.record));
   return S_OK;
 }

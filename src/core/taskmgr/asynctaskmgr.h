@@ -57,6 +57,9 @@ class CAsyncTaskMgr {
   // each up to max(0xFFFFFFFF / running, minStopWait) ms; a cancelled running task is
   // reaped with one callback at a later tick.
   HRESULT CancelTask(const std::string& id);
+  // Each entry's strId is the id the task was added (or retried) with, which
+  // CancelTask, RemoveFinishedTask and RetryTask take, also when the task has since
+  // renamed its record (a new file takes the service's id).
   HRESULT GetTaskList(bool finished, std::vector<TaskListEntry>* tasks);
   HRESULT RemoveFinishedTask(const std::string& id);
   // S_FALSE for an empty id; S_OK, also when no finished task has the id; E_FAIL

@@ -100,9 +100,11 @@ TaskState CTaskExecuter::GetTaskState() const {
   return m_record ? m_record->taskState : TaskState{};
 }
 
-TaskListEntry CTaskExecuter::Entry() const {
+TaskListEntry CTaskExecuter::Entry(const std::string& id) const {
   std::lock_guard<std::mutex> lock(m_lock);
-  return EntryOf(*m_record);
+  const TaskDataBase& r = *m_record;
+  return {id, r.strFullPath, r.nDirection, r.taskState.eTaskStateType, r.taskState.hrResult,
+          r.taskState.nDoneSize, r.taskState.nTotalSize, r.nOpenFlags};
 }
 
 HRESULT CTaskExecuter::OnProgress(void* context, double dlTotal, double dlNow, double ulTotal, double ulNow,

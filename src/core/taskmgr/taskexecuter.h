@@ -55,7 +55,9 @@ class CTaskExecuter : public std::enable_shared_from_this<CTaskExecuter> {
   // The record's state: while the task runs, as it is now; after, as the run ended
   // it (a copy, which a later run of the record does not change).
   TaskState GetTaskState() const;
-  TaskListEntry Entry() const;
+  // The running task's list entry, named id (the name the manager knows it by: the
+  // task may rename its record while it runs, so the record's own id is not read).
+  TaskListEntry Entry(const std::string& id) const;
   const SharedTaskData& Record() const { return m_record; }
 
   // The progress function handed to the task; context is the executer.

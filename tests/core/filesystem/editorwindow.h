@@ -8,7 +8,6 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -22,49 +21,8 @@
 #include <vector>
 
 #include "platform/opener.h"
+#include "support/editorprogram.h"
 #include "support/scriptedmainwindow.h"
-
-// A guard against a program that never answers (the test then fails), never a wait
-// for time to pass.
-inline constexpr int kEditorGuardMs = 30000;
-
-// A fifo between the test and the editor, kept open at both ends by the test so that
-// neither side's open blocks.
-class EditorFifo {
- public:
-  explicit EditorFifo(std::string path) : m_path(std::move(path)) {
-    EXPECT_EQ(mkfifo(m_path.c_str(), 0600), 0) << m_path;
-    m_fd = open(m_path.c_str(), O_RDWR | O_CLOEXEC);
-    EXPECT_GE(m_fd, 0) << m_path;
-  }
-  ~EditorFifo() {
-    if (m_fd >= 0) close(m_fd);
-  }
-  EditorFifo(const EditorFifo&) = delete;
-  EditorFifo& operator=(const EditorFifo&) = delete;
-
-  const std::string& Path() const { return m_path; }
-  void Send(const std::string& line) {
-    const std::string bytes = line + "\n";
-    EXPECT_EQ(write(m_fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
-  }
-  // The next line the editor wrote, or "(nothing)" when none came within the guard.
-  std::string Line() {
-    std::string line;
-    for (;;) {
-      pollfd p{m_fd, POLLIN, 0};
-      if (poll(&p, 1, kEditorGuardMs) != 1) return "(nothing)";
-      char c = 0;
-      if (read(m_fd, &c, 1) != 1) return "(nothing)";
-      if (c == '\n') return line;
-      line += c;
-    }
-  }
-
- private:
-  std::string m_path;
-  int m_fd = -1;
-};
 
 class EditorWindow final : public IMainWindow {
  public:

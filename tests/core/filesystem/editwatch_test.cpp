@@ -4,7 +4,6 @@
 // (no watch thread), on a fake clock. What is checked: when the editing counts as over
 // (the program's end, or the file's lock), what is uploaded then, and that nothing is
 // left behind: no zombie, no descriptor.
-#include <dirent.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -192,27 +191,6 @@ TEST_F(EditWatchTest, AFileThatIsGoneIsDroppedWithoutAnUpload) {
   EXPECT_TRUE(m_scripted->AddedOf("UpdateFile").empty());
 }
 
-// The descriptors of this process.
-int OpenDescriptorCount() {
-  DIR* dir = opendir("/proc/self/fd");
-  int n = 0;
-  while (dirent* e = readdir(dir)) n += e->d_name[0] != '.';
-  closedir(dir);
-  return n - 1;  // the listing's own
-}
-
-// The children of this process, running or ended but not reaped, from every thread.
-std::string Children() {
-  std::string all;
-  DIR* dir = opendir("/proc/self/task");
-  while (dirent* e = readdir(dir)) {
-    if (e->d_name[0] == '.') continue;
-    all += ReadFileBytes(std::string("/proc/self/task/") + e->d_name + "/children");
-  }
-  closedir(dir);
-  return all;
-}
-
 TEST_F(EditWatchTest, TwentyOpensAndClosesLeaveNoZombieAndNoDescriptor) {
   FileSyncOptions options = Options();
   options.releaseWait = std::chrono::milliseconds(0);
@@ -232,14 +210,14 @@ TEST_F(EditWatchTest, TwentyOpensAndClosesLeaveNoZombieAndNoDescriptor) {
     }
   };
   cycle(0);  // what the first open sets up once (threads, caches) is not counted
-  const int descriptors = OpenDescriptorCount();
+  const int descriptors = ProcessDescriptorCount();
   for (int i = 1; i <= 20; ++i) cycle(i);
   EXPECT_TRUE(WaitForReleasedChildren(std::chrono::seconds(30)));
-  EXPECT_EQ(Children(), "");
+  EXPECT_EQ(ProcessChildren(), "");
   siginfo_t info{};
   EXPECT_EQ(waitid(P_ALL, 0, &info, WEXITED | WNOHANG | WNOWAIT), -1);
   EXPECT_EQ(errno, ECHILD);
-  EXPECT_EQ(OpenDescriptorCount(), descriptors);
+  EXPECT_EQ(ProcessDescriptorCount(), descriptors);
   EXPECT_EQ(m_scripted->AddedOf("UpdateFile").size(), 7u);  // 0, 3, ..., 18
 }
 

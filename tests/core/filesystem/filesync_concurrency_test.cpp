@@ -1,16 +1,20 @@
 // The watch of opened files running on its own thread while the task manager's thread
 // ends tasks into the same table and the windows read it: a task that ends while a
 // watch pass is under way is handled at once (the pass holds no lock the end needs),
-// and many opens, closes and uploads at once all finish. A watchdog ends the process
-// when they do not: a deadlock would otherwise hang the run.
+// the watch hands an upload on while a task's end is under way, and many opens, closes
+// and uploads at once all finish. A watchdog ends the process when they do not: a
+// deadlock would otherwise hang the run.
 #include <atomic>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <set>
 #include <thread>
 
+#include "common/log.h"
 #include "filesyncrig.h"
+#include "support/filefault.h"
 
 namespace {
 
@@ -25,50 +29,185 @@ class FileSyncConcurrencyTest : public FileSyncRig {
   }
   // Fails and ends the process when count task ends have not come within the bound.
   void Watchdog(int count, const char* what) {
-    if (m_scripted->WaitCallbacks(count, std::chrono::seconds(60))) return;
+    if (m_scripted->WaitCallbacks(count, kBound)) return;
     ADD_FAILURE() << "stuck: " << what << " (" << m_scripted->Callbacks() << " of " << count << " task ends)";
     std::fflush(stdout);
     std::_Exit(1);
   }
+  // Fails and ends the process when what a wait was for did not come.
+  static void Stuck(bool came, const char* what) {
+    if (came) return;
+    ADD_FAILURE() << "stuck: " << what;
+    std::fflush(stdout);
+    std::_Exit(1);
+  }
+
+  // A guard against a hang (the run then fails), never a wait for time to pass.
+  static constexpr std::chrono::seconds kBound{60};
+
+  // Where one thread is held: Enter (the held thread) waits until Open; a later Enter
+  // passes at once.
+  class Gate {
+   public:
+    void Enter() {
+      std::unique_lock<std::mutex> guard(m_lock);
+      m_entered = true;
+      m_changed.notify_all();
+      m_changed.wait_for(guard, kBound, [this] { return m_open; });
+    }
+    bool WaitEntered() {
+      std::unique_lock<std::mutex> guard(m_lock);
+      return m_changed.wait_for(guard, kBound, [this] { return m_entered; });
+    }
+    void Open() {
+      std::lock_guard<std::mutex> guard(m_lock);
+      m_open = true;
+      m_changed.notify_all();
+    }
+
+   private:
+    std::mutex m_lock;
+    std::condition_variable m_changed;
+    bool m_entered = false, m_open = false;
+  };
 };
 
 TEST_F(FileSyncConcurrencyTest, ATaskThatEndsWhileAWatchPassIsUnderWayIsHandledAtOnce) {
-  std::mutex lock;
-  std::condition_variable changed;
-  bool probing = false, released = false;
-  FileSyncOptions options = Running();
-  options.probeLock = [&](const std::string& path) {
-    if (path.find("F1.txt") != std::string::npos) {
-      std::unique_lock<std::mutex> guard(lock);
-      probing = true;
-      changed.notify_all();
-      // Bounded, so that a failure cannot hang the run here.
-      changed.wait_for(guard, std::chrono::seconds(60), [&] { return released; });
-    }
-    return FileLockState::kLocked;
+  // Where one thread stands still while the other must get on: "watch" rows hold the
+  // watch thread inside its pass over F1 while F2's open ends on the task manager's
+  // thread; the "end" row holds the task manager's thread inside F2's end while the
+  // watch closes F1 and adds its upload.
+  enum Stall { kProbe, kHash, kAdd, kEnd };
+  const struct {
+    const char* what;
+    Stall stall;
+  } rows[] = {
+      {"watch: probing the lock of a file still held", kProbe},
+      {"watch: hashing a file whose editing is over", kHash},
+      {"watch: handing the closed file's upload to the task manager", kAdd},
+      {"end: opening the program of a downloaded file", kEnd},
   };
-  StartManager(options);
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    const std::string tag = std::to_string(static_cast<int>(row.stall));
+    const std::string first = "F1-" + tag, second = "F2-" + tag;
+    const std::string firstPath = Sync("P/" + first + ".txt"), secondPath = Sync("P/" + second + ".txt");
+    // Everything the hooks touch is theirs: they may still be called after this row,
+    // until the manager is stopped.
+    auto gate = std::make_shared<Gate>();
+    auto closeFirst = std::make_shared<std::atomic<bool>>(row.stall != kEnd);
+    auto faults = std::make_shared<FaultFileEnv>();
+    FileSyncOptions options = Running();
+    options.env = faults.get();
+    // The probe also keeps the file system alive for as long as the manager may use it.
+    options.probeLock = [gate, closeFirst, firstPath, faults, stall = row.stall](const std::string& path) {
+      if (path != firstPath) return FileLockState::kLocked;  // the second file stays open
+      if (stall == kProbe) {
+        gate->Enter();
+        return FileLockState::kLocked;
+      }
+      return *closeFirst ? FileLockState::kUnlocked : FileLockState::kLocked;
+    };
+    if (row.stall == kHash) {
+      faults->SetHook([gate, firstPath](FileOp op, const std::string& path) {
+        if (op == FileOp::kRead && path == firstPath) gate->Enter();
+        return 0;
+      });
+    }
+    if (row.stall == kAdd) {
+      m_scripted->SetOnAdd([gate, firstPath](const ScriptedTaskMgr::Added& added) {
+        if (added.taskName == "UpdateFile" && added.secondPath == firstPath) gate->Enter();
+      });
+    }
+    // The program "edits" the first file as it opens it; opening the second one waits
+    // at the gate in the "end" row.
+    m_window.SetOnShellOpen([gate, firstPath, secondPath, stall = row.stall](const std::string& path) {
+      if (path == firstPath) {
+        FILE* f = std::fopen(path.c_str(), "ae");
+        if (f) {
+          std::fputs(" edited", f);
+          std::fclose(f);
+        }
+      }
+      if (stall == kEnd && path == secondPath) gate->Enter();
+    });
+    StartManager(options);
+    SeedItem(first, "P", first + ".txt", "one", 1);
+    SeedItem(second, "P", second + ".txt", "two", 1);
+    const int ends = m_scripted->Callbacks();
+    const int adds = static_cast<int>(m_scripted->AddedTasks().size());
+
+    ASSERT_EQ(m_mgr->OpenFile(first, "\\P\\" + first + ".txt", firstPath, ItemSpace::MyFile), S_OK);
+    Watchdog(ends + 1, "the first open");
+    if (row.stall != kEnd) {
+      Stuck(gate->WaitEntered(), "the watch never reached the stall");
+      // The second open ends while the watch thread stands still.
+      ASSERT_EQ(m_mgr->OpenFile(second, "\\P\\" + second + ".txt", secondPath, ItemSpace::MyFile), S_OK);
+      Stuck(m_scripted->WaitCallbacks(ends + 2, kBound), "the second open's end");
+    } else {
+      ASSERT_EQ(m_mgr->OpenFile(second, "\\P\\" + second + ".txt", secondPath, ItemSpace::MyFile), S_OK);
+      Stuck(gate->WaitEntered(), "the second open's end never opened its program");
+      // The first file's editing ends while the task manager's thread stands still:
+      // the watch hands its upload on (the download and the upload: two adds).
+      *closeFirst = true;
+      Stuck(m_scripted->WaitAddsReturned(adds + 3, kBound), "the closed file's upload");
+      EXPECT_FALSE(m_mgr->IsFileOpen(first));
+    }
+    // The windows are answered meanwhile.
+    std::vector<TaskListEntry> rows;
+    EXPECT_EQ(m_mgr->GetOpenFileList(&rows), S_OK);
+    EXPECT_EQ(m_mgr->IsFileOpen(second), row.stall != kEnd);
+    gate->Open();
+
+    if (row.stall == kProbe) {
+      Watchdog(ends + 2, "the second open");
+      EXPECT_EQ(rows.size(), 2u);
+      EXPECT_TRUE(m_mgr->IsFileOpen(first));
+    } else {
+      Watchdog(ends + 3, "the second open and the first file's upload");
+      EXPECT_EQ(m_tasks.RemoteContent(first), "one edited");
+      EXPECT_FALSE(m_mgr->IsFileOpen(first));
+    }
+    EXPECT_TRUE(m_mgr->IsFileOpen(second));
+    m_mgr->UnInit();
+    m_mgr.reset();
+    m_scripted->SetOnAdd(nullptr);
+    m_window.SetOnShellOpen(nullptr);
+  }
+}
+
+TEST_F(FileSyncConcurrencyTest, TheWindowsAreAnsweredWhileTheStopTellsOfFilesStillOpen) {
+  StartManager();
   SeedItem("F1", "P", "F1.txt", "one", 1);
-  SeedItem("F2", "P", "F2.txt", "two", 1);
   ASSERT_EQ(m_mgr->OpenFile("F1", "\\P\\F1.txt", Sync("P/F1.txt"), ItemSpace::MyFile), S_OK);
-  Watchdog(1, "the first open");
-  {
-    std::unique_lock<std::mutex> guard(lock);
-    ASSERT_TRUE(changed.wait_for(guard, std::chrono::seconds(60), [&] { return probing; }));
-  }
-  // The watch thread is inside its pass; the second open's end must get into the table.
-  ASSERT_EQ(m_mgr->OpenFile("F2", "\\P\\F2.txt", Sync("P/F2.txt"), ItemSpace::MyFile), S_OK);
-  const bool handled = m_scripted->WaitCallbacks(2, std::chrono::seconds(60));
-  {
-    std::lock_guard<std::mutex> guard(lock);
-    released = true;
-    changed.notify_all();
-  }
-  EXPECT_TRUE(handled);
-  EXPECT_TRUE(m_mgr->IsFileOpen("F2"));
-  std::vector<TaskListEntry> rows;
-  EXPECT_EQ(m_mgr->GetOpenFileList(&rows), S_OK);
-  EXPECT_EQ(rows.size(), 2u);
+  Watchdog(1, "the open");
+  // While the stop writes its line about the open file (the log may wait for other
+  // processes), another thread asks about the table.
+  struct Probe {
+    std::mutex lock;
+    std::condition_variable changed;
+    bool answered = false;
+  };
+  auto probe = std::make_shared<Probe>();
+  std::thread asking;
+  bool answeredInTime = false;
+  logcontrol::SetLineObserver([&](int, const std::string& line) {
+    if (line.find("is still open") == std::string::npos || asking.joinable()) return;
+    std::shared_ptr<CFileSyncMgr> mgr = m_mgr;
+    asking = std::thread([mgr, probe] {
+      mgr->IsFileOpen("F1");
+      std::lock_guard<std::mutex> guard(probe->lock);
+      probe->answered = true;
+      probe->changed.notify_all();
+    });
+    std::unique_lock<std::mutex> guard(probe->lock);
+    answeredInTime = probe->changed.wait_for(guard, std::chrono::seconds(5), [&] { return probe->answered; });
+  });
+  m_mgr->UnInit();
+  logcontrol::SetLineObserver(nullptr);
+  ASSERT_TRUE(asking.joinable()) << "the stop told nothing of the open file";
+  asking.join();
+  EXPECT_TRUE(answeredInTime) << "the table stayed locked while the line was written";
 }
 
 TEST_F(FileSyncConcurrencyTest, ManyOpensClosesAndUploadsAtOnceAllFinish) {

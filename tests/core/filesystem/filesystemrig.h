@@ -5,7 +5,6 @@
 #pragma once
 
 #include <chrono>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -15,45 +14,7 @@
 #include "core/localstorage/localstorage.h"
 #include "core/taskmgr/taskmgr.h"
 #include "support/enginefakes.h"
-
-// A shell adapter whose prompts answer a scripted value and are kept.
-class PromptingShellAdapter final : public CUnknownImpl<IShellAdapter> {
- public:
-  struct Prompt {
-    std::string key, text, caption, buttons;
-    int32_t defaultAnswer;
-    std::string checkText;
-    int32_t lastValue;
-  };
-  void Answer(int32_t answer) {
-    std::lock_guard<std::mutex> guard(m_mutex);
-    m_answer = answer;
-  }
-  std::vector<Prompt> Prompts() {
-    std::lock_guard<std::mutex> guard(m_mutex);
-    return m_prompts;
-  }
-  int32_t ShowWizard(const std::string& key, const std::string& text, const std::string& caption,
-                     const std::string& buttons, int32_t defaultAnswer, const std::string& checkText,
-                     int32_t lastValue) override {
-    std::lock_guard<std::mutex> guard(m_mutex);
-    m_prompts.push_back({key, text, caption, buttons, defaultAnswer, checkText, lastValue});
-    return m_answer;
-  }
-  HRESULT SetMainWindow(IMainWindow*) override { return S_OK; }
-  HRESULT UnInit() override { return S_OK; }
-  HRESULT ShowMessage(const std::string&, const std::string&) override { return S_OK; }
-  HRESULT ShowNotify(const std::string&, const std::string&, uint32_t, uint32_t) override { return S_OK; }
-  ShellProcess ShellOpen(const std::string&) override { return kShellOpenFailed; }
-  HRESULT OnDragDataFile(const std::string&) override { return S_OK; }
-  HRESULT ForceUpgrade() override { return S_OK; }
-  std::string PickFolder(const std::string&) override { return std::string(); }
-
- private:
-  std::mutex m_mutex;
-  int32_t m_answer = -1;
-  std::vector<Prompt> m_prompts;
-};
+#include "support/promptingshelladapter.h"
 
 // Mixed into a fixture (OstrelTest or LocalServiceTest): OpenStore in SetUp, CloseStore
 // in TearDown.

@@ -1,7 +1,8 @@
 // A task manager for tests of its callers: forwards to a real one, answers the
 // synchronous tasks of chosen names itself, keeps what was added (name, id, force) and
-// counts the completion callbacks that have returned, with a wait for them, so that a
-// test waits for a background task's end instead of for time to pass. Stop the real
+// counts the adds and the completion callbacks that have returned, with a wait for
+// each, so that a test waits for a background task's end instead of for time to pass.
+// A hook may run inside each add before the real manager sees it. Stop the real
 // manager (through Stop) before the last reference goes. Thread-safe.
 #pragma once
 
@@ -35,6 +36,12 @@ class ScriptedTaskMgr final : public CUnknownImpl<ITaskMgr> {
     std::lock_guard<std::mutex> guard(m_lock);
     m_answers[taskName] = std::move(answer);
   }
+  // Runs inside AddTask (on the adding thread, with no lock of this object held) before
+  // the record goes to the real manager; an empty hook removes it.
+  void SetOnAdd(std::function<void(const Added&)> hook) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_onAdd = std::move(hook);
+  }
   std::vector<Added> AddedTasks() {
     std::lock_guard<std::mutex> guard(m_lock);
     return m_added;
@@ -53,6 +60,11 @@ class ScriptedTaskMgr final : public CUnknownImpl<ITaskMgr> {
   int Callbacks() {
     std::lock_guard<std::mutex> guard(m_lock);
     return m_callbacks;
+  }
+  // Waits (up to bound) until count AddTask calls have returned.
+  bool WaitAddsReturned(int count, std::chrono::milliseconds bound = std::chrono::seconds(30)) {
+    std::unique_lock<std::mutex> guard(m_lock);
+    return m_changed.wait_for(guard, bound, [&] { return m_addsReturned >= count; });
   }
   // Waits (up to bound) until count completion callbacks have returned.
   bool WaitCallbacks(int count, std::chrono::milliseconds bound = std::chrono::seconds(30)) {
@@ -79,11 +91,19 @@ class ScriptedTaskMgr final : public CUnknownImpl<ITaskMgr> {
     return answer(*record, reply);
   }
   HRESULT AddTask(TaskDataBase* record, bool force, TaskCompletionCallback callback, void* context) override {
+    const Added added{record->TasksName(), record->strId, record->strFullPath, record->strSecondPath, force};
+    std::function<void(const Added&)> hook;
     {
       std::lock_guard<std::mutex> guard(m_lock);
-      m_added.push_back({record->TasksName(), record->strId, record->strFullPath, record->strSecondPath, force});
+      m_added.push_back(added);
+      hook = m_onAdd;
     }
-    return m_real->AddTask(record, force, callback ? &Trampoline : nullptr, Wrap(callback, context));
+    if (hook) hook(added);
+    const HRESULT hr = m_real->AddTask(record, force, callback ? &Trampoline : nullptr, Wrap(callback, context));
+    std::lock_guard<std::mutex> guard(m_lock);
+    ++m_addsReturned;
+    m_changed.notify_all();
+    return hr;
   }
   HRESULT CancelTask(const std::string& id) override { return m_real->CancelTask(id); }
   HRESULT Reserved10() override { return m_real->Reserved10(); }
@@ -121,5 +141,7 @@ class ScriptedTaskMgr final : public CUnknownImpl<ITaskMgr> {
   std::vector<Added> m_added;
   std::vector<std::string> m_executed;
   std::list<Hop> m_hops;  // never moved: their addresses are the callbacks' contexts
+  std::function<void(const Added&)> m_onAdd;
+  int m_addsReturned = 0;
   int m_callbacks = 0;
 };

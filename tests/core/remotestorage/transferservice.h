@@ -9,7 +9,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -23,6 +22,7 @@
 #include "core/remotestorage/blockid.h"
 #include "support/serviceclient.h"
 #include "support/fsseed.h"
+#include "support/tempfolder.h"
 
 // Text-like bytes (words of a small vocabulary, pseudo-random order): packs the way
 // program text does.
@@ -65,29 +65,9 @@ class TransferServiceTest : public ServiceClientTest {
   static std::string Sha1(const std::string& s) { return Sha1Hex(s.data(), s.size()); }
   std::string Temp() { return m_store->GetTempFolder(); }
 
-  // Every path below the temp folder (relative, sorted), folders with a trailing "/",
-  // but for the store's own work folder and its lock file (what is inside is listed).
-  std::vector<std::string> Entries() {
-    std::vector<std::string> out;
-    const std::string temp = Temp();
-    const std::string work = FolderOfPath(m_store->GetTempFilePath()).substr(temp.size());
-    WalkFolder(temp, "*", [&](WalkKind kind, const std::string& folder, const std::string& name) {
-      std::string rel = folder.substr(temp.size());
-      if (kind == kWalkFile && rel + name != work + ".lock") out.push_back(rel + name);
-      if (kind == kWalkEnter && !rel.empty() && rel != work + "/") out.push_back(rel);
-      return true;
-    });
-    return out;
-  }
-  // The entries that are neither a resume folder nor a kept block in one: what a
-  // transfer must never leave behind.
-  std::vector<std::string> Leftovers() {
-    static const std::regex kept("resume-[^/]*/([0-9a-f]{46}\\.done)?");
-    std::vector<std::string> out;
-    for (const std::string& e : Entries())
-      if (!std::regex_match(e, kept)) out.push_back(e);
-    return out;
-  }
+  // Every path below the temp folder, and those a transfer must never leave behind.
+  std::vector<std::string> Entries() { return TempFolderEntries(m_store.get()); }
+  std::vector<std::string> Leftovers() { return TempLeftovers(m_store.get()); }
   // The kept blocks of every resume folder.
   std::vector<std::string> KeptBlocks() {
     std::vector<std::string> out;

@@ -1,13 +1,17 @@
 #include "core/taskmgr/task/downloadfiletask.h"
 
+#include <fcntl.h>
+
 #include "common/checks.h"
 #include "common/recordtree.h"
+#include "common/sha1.h"
 #include "common/strhelper.h"
 #include "common/tracestack.h"
 #include "core/encrypt/encodefile.h"
 #include "core/interfaces/ilocalstorage.h"
 #include "core/interfaces/iremotestorage.h"
 #include "core/interfaces/taskdata.h"
+#include "platform/posixfile.h"
 
 DownloadFileTask::DownloadFileTask(TaskData_DownloadFile* record, const FileTaskOptions& options)
     : CTaskBase(record, options), m_pRecord(record) {}
@@ -30,6 +34,10 @@ HRESULT DownloadFileTask::ExecuteRemote() {
   m_pRecord->strTempPath = blob.Path();
   RecordTree reply;
   hr = m_pRemoteStorage->DownloadFile(*m_pRecord, &CTaskBase::OnTransferProgress, this, &reply);
+  if (hr == E_CV_SRV_EMPTY_FILE && m_pRecord->nItemSize == 0 && !m_pRecord->nPreviousVer) {
+    // The service sends nothing for a file it holds empty: the listing said so too.
+    return hr = _DeliverEmpty();
+  }
   if (FAILED(hr)) {
     if (hr == E_CV_SRV_EMPTY_FILE)
       OSTREL_LOG(kLogWarn, "%s", "DownloadFileTask::ExecuteRemote() empty file, current task droped!");
@@ -89,6 +97,20 @@ HRESULT DownloadFileTask::_DownloadByBlock() {
   m_pRecord->strSha1 = ufa.strFileSha1;
   ReadFileVersion(ufa.strFileVer, &m_pRecord->nFileVer);
   return _Deliver(&file);
+}
+
+HRESULT DownloadFileTask::_DeliverEmpty() {
+  TaskTempFile plain(Env(), m_pLocalStorage->GetTempFilePath());
+  ERROR_CHECK_BOOLEX(!plain.Path().empty());
+  PosixFile file(Env());
+  if (!file.Open(plain.Path(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0600) || !file.Close()) {
+    OSTREL_LOG(kLogWarn, "DownloadFileTask: the empty file %s cannot be made in the temp folder",
+               m_pRecord->strFullPath.c_str());
+    return LocalFailure(E_FAIL);
+  }
+  m_pRecord->strSha1 = Sha1Hex("", 0);
+  m_pRecord->nFileVer = m_pRecord->nItemFileVer;
+  return _Deliver(&plain);
 }
 
 HRESULT DownloadFileTask::_Deliver(TaskTempFile* plain) {

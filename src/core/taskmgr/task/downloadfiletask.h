@@ -6,8 +6,11 @@
 // does once the task is cancelled.
 //
 // On S_OK the record's strSha1 and nFileVer are the SHA-1 and version of what was
-// delivered. Results: E_CV_TASK_FAILED for content whose SHA-1 differs, E_FAIL for a
-// ticket without a file key, E_CV_LOCAL_LOCKED when another program holds the target,
+// delivered. The one encoded file's service answers emptyFile for a file it holds
+// empty, and sends nothing: when the record's nItemSize says the file is empty, an
+// empty file is delivered (version nItemFileVer); else emptyFile is the result.
+// Results: E_CV_TASK_FAILED for content whose SHA-1 differs, E_FAIL for a ticket
+// without a file key, E_CV_LOCAL_LOCKED when another program holds the target,
 // E_CV_CURL_CANCEL once cancelled, else the failing step's result (emptyFile,
 // fileMissInAgent and failureToApplyStub of the service among them).
 #pragma once
@@ -26,6 +29,8 @@ class DownloadFileTask final : public CTaskBase {
 
  private:
   HRESULT _DownloadByBlock();
+  // Delivers an empty file: the service's answer for a file the listing names empty.
+  HRESULT _DeliverEmpty();
   // Moves the plain file onto the record's target; on success the guard lets it go.
   HRESULT _Deliver(TaskTempFile* plain);
 

@@ -29,6 +29,14 @@ std::string PolicyName(const TaskData_UpdateFile& record) {
   return TaskPathLastElement(record.strSecondPath);
 }
 
+// The result of the copy of the source as the upload reports it: a cancel stays a
+// cancel, any other failure fails the task.
+HRESULT CopyResult(HRESULT hr) {
+  if (SUCCEEDED(hr) || hr == E_CV_CURL_CANCEL) return hr;
+  OSTREL_LOG(kLogWarn, "%s", "ERROR_CHECK_BOOLEX:S_OK == hr");
+  return E_CV_TASK_FAILED;
+}
+
 // The block files of one split, removed (with their folder) when the guard goes.
 class BlockFilesGuard {
  public:
@@ -60,12 +68,8 @@ HRESULT CTaskBase::_UpdateFile(TaskData_UpdateFile* pTaskData, std::string* newF
   // One encoded file: a copy (the source may change meanwhile), its size and SHA-1,
   // the ticket, the encoding with the ticket's key, the upload.
   TaskTempFile copy(Env());
-  HRESULT hr = _CopyToTemp(pTaskData->strSecondPath, &copy);
-  if (hr == E_CV_CURL_CANCEL) return hr;
-  if (FAILED(hr)) {
-    OSTREL_LOG(kLogWarn, "%s", "ERROR_CHECK_BOOLEX:S_OK == hr");
-    return E_CV_TASK_FAILED;
-  }
+  HRESULT hr = CopyResult(_CopyToTemp(pTaskData->strSecondPath, &copy));
+  if (FAILED(hr)) return hr;
   int64_t lOrgSize = -1;
   std::string szSha1Org;
   hr = _SizeAndSha1(copy.Path(), &lOrgSize, &szSha1Org);
@@ -131,12 +135,8 @@ HRESULT CTaskBase::_UpdateFile(TaskData_UpdateFile* pTaskData, std::string* newF
 
 HRESULT CTaskBase::_UpdateFileByBlock(TaskData_UpdateFile* pTaskData, std::string* newFileVersion) {
   TaskTempFile copy(Env());
-  HRESULT hr = _CopyToTemp(pTaskData->strSecondPath, &copy);
-  if (hr == E_CV_CURL_CANCEL) return hr;
-  if (FAILED(hr)) {
-    OSTREL_LOG(kLogWarn, "%s", "ERROR_CHECK_BOOLEX:S_OK == hr");
-    return E_CV_TASK_FAILED;
-  }
+  HRESULT hr = CopyResult(_CopyToTemp(pTaskData->strSecondPath, &copy));
+  if (FAILED(hr)) return hr;
   BlockFilesGuard blocks(Env());
   int64_t size = -1;
   std::string sha1;

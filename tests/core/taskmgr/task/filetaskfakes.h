@@ -9,46 +9,10 @@
 #include <vector>
 
 #include "core/interfaces/ifilesystem.h"
-#include "shell/ishelladapter.h"
+#include "support/promptingshelladapter.h"
 
 #define FILETASK_FAKE(hr, Method, ...) \
   HRESULT Method(__VA_ARGS__) override { return hr; }
-
-class PromptingShellAdapter final : public CUnknownImpl<IShellAdapter> {
- public:
-  struct Prompt {
-    std::string key, text, caption, buttons;
-    int32_t defaultAnswer;
-    std::string checkText;
-    int32_t lastValue;
-  };
-  // What every prompt answers from now on.
-  void Answer(int32_t answer) { m_answer = answer; }
-  std::vector<Prompt> Prompts() {
-    std::lock_guard<std::mutex> guard(m_mutex);
-    return m_prompts;
-  }
-  int32_t ShowWizard(const std::string& key, const std::string& text, const std::string& caption,
-                     const std::string& buttons, int32_t defaultAnswer, const std::string& checkText,
-                     int32_t lastValue) override {
-    std::lock_guard<std::mutex> guard(m_mutex);
-    m_prompts.push_back({key, text, caption, buttons, defaultAnswer, checkText, lastValue});
-    return m_answer;
-  }
-  FILETASK_FAKE(S_OK, SetMainWindow, IMainWindow*)
-  FILETASK_FAKE(S_OK, UnInit)
-  FILETASK_FAKE(S_OK, ShowMessage, const std::string&, const std::string&)
-  FILETASK_FAKE(S_OK, ShowNotify, const std::string&, const std::string&, uint32_t, uint32_t)
-  FILETASK_FAKE(S_OK, OnDragDataFile, const std::string&)
-  FILETASK_FAKE(S_OK, ForceUpgrade)
-  ShellProcess ShellOpen(const std::string&) override { return kShellOpenFailed; }
-  std::string PickFolder(const std::string&) override { return std::string(); }
-
- private:
-  std::atomic<int32_t> m_answer{-1};
-  std::mutex m_mutex;
-  std::vector<Prompt> m_prompts;
-};
 
 // Delete and UploadFile record a line each ("Delete(isDir, id, space)", "UploadFile(id,
 // parent, version, fullPath, source, async)") and answer S_OK, or the failure set for

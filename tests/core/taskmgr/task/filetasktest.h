@@ -10,7 +10,6 @@
 
 #include <chrono>
 #include <memory>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -25,21 +24,10 @@
 #include "support/filefault.h"
 #include "support/fsseed.h"
 #include "support/serviceclient.h"
+#include "support/tempfolder.h"
+#include "support/textlike.h"
 
 inline constexpr size_t kMiB = size_t(1) << 20;
-
-// Text-like bytes (words in pseudo-random order): content the compress policy packs.
-inline std::string TextLike(size_t n, uint32_t seed) {
-  static const char* const kWords[] = {"int ", "return ", "if (", "x", ") {\n", "}\n", "for ", "// note\n"};
-  std::string out;
-  uint32_t s = seed * 2654435761u + 1;
-  while (out.size() < n) {
-    s = s * 1664525u + 1013904223u;
-    out += kWords[(s >> 24) % 8];
-  }
-  out.resize(n);
-  return out;
-}
 
 inline std::string Sha1Of(const std::string& s) { return Sha1Hex(s.data(), s.size()); }
 
@@ -147,29 +135,8 @@ class FileTaskTest : public ServiceClientTest {
     return at == std::string::npos ? text : text.replace(at, from.size(), to);
   }
 
-  // Every path below the temp folder (relative, sorted), folders with a trailing "/",
-  // but for the store's own work folder and its lock file (what is inside is listed).
-  std::vector<std::string> TempEntries() {
-    std::vector<std::string> out;
-    const std::string temp = m_store->GetTempFolder();
-    const std::string work = FolderOfPath(m_store->GetTempFilePath()).substr(temp.size());
-    WalkFolder(temp, "*", [&](WalkKind kind, const std::string& folder, const std::string& name) {
-      std::string rel = folder.substr(temp.size());
-      if (kind == kWalkFile && rel + name != work + ".lock") out.push_back(rel + name);
-      if (kind == kWalkEnter && !rel.empty() && rel != work + "/") out.push_back(rel);
-      return true;
-    });
-    return out;
-  }
-  // What a task must never leave behind: anything but resume folders of block
-  // downloads and the blocks they keep.
-  std::vector<std::string> Leftovers() {
-    static const std::regex kept("resume-[^/]*/([0-9a-f]{46}\\.done)?");
-    std::vector<std::string> out;
-    for (const std::string& e : TempEntries())
-      if (!std::regex_match(e, kept)) out.push_back(e);
-    return out;
-  }
+  // What a task must never leave behind in the temp folder.
+  std::vector<std::string> Leftovers() { return TempLeftovers(m_store.get()); }
 
   FaultFileEnv m_env;
   RefPtr<ILocalStorage> m_store;
