@@ -7,7 +7,7 @@ Runs ours and peer alternately RUNS times (after one untimed warm-up run each) a
 prints
   NAME ratio <our median / peer median> (ours <t> s, peer <t> s, <n> runs)
 and, with --rss, also
-  NAME peak-rss <MB>
+  NAME peak-rss <n> MB
 for our program's largest resident set over the runs. Each command is a shell
 command line. A command that fails aborts the comparison with exit status 1.
 """
@@ -52,7 +52,7 @@ def main():
     mo, mp = statistics.median(t_ours), statistics.median(t_peer)
     print(f"{name} ratio {mo / mp:.3f} (ours {mo:.3f} s, peer {mp:.3f} s, {runs} runs)")
     if rss:
-        print(f"{name} peak-rss {peak / 1024:.1f}")
+        print(f"{name} peak-rss {peak / 1024:.1f} MB")
     sys.stdout.flush()
 
 

@@ -1,0 +1,99 @@
+// The session commands: login, logout, whoami, quota.
+#include <cstdint>
+#include <string>
+
+#include "app/commands.h"
+#include "app/itemoutput.h"
+#include "core/logicadapter/logicadapter.h"
+#include "core/synccenter.h"
+
+namespace {
+
+// Overwrites a secret before its memory is given back.
+void Wipe(std::string* secret) {
+  volatile char* p = secret->data();
+  for (size_t i = 0; i < secret->size(); ++i) p[i] = 0;
+  secret->clear();
+}
+
+}  // namespace
+
+int CmdLogin(AppContext& ctx, const ParsedCommandLine& cmd) {
+  const std::string& user = cmd.args[0];
+  const bool notMine = cmd.Has("--not-my-computer");
+  if (notMine && !ctx.inShell)
+    return FailUsage(ctx, "login",
+                     "--not-my-computer forgets you when the process ends, so it is offered for \"ostrel shell\" "
+                     "only (ostrel shell --login USER --not-my-computer)");
+  if (ctx.adapter->IsLoggedIn()) {
+    std::string current;
+    ctx.adapter->GetUserInfo(&current, nullptr, nullptr, nullptr);
+    return Fail(ctx, "login", "already signed in as " + PrintableText(current) + "; log out first");
+  }
+  std::string password;
+  bool got = false;
+  if (cmd.Has("--password-stdin")) {
+    got = ctx.input->AskSecret("", &password);
+  } else if (ctx.input->IsTerminal()) {
+    got = ctx.input->AskSecret("Password for " + PrintableText(user) + ": ", &password);
+  } else {
+    return FailUsage(ctx, "login", "no terminal to read the password from; use --password-stdin");
+  }
+  if (!got || password.empty()) {
+    Wipe(&password);
+    return Fail(ctx, "login", "no password given");
+  }
+  const HRESULT hr =
+      ctx.adapter->Login(user, password, static_cast<int32_t>(notMine ? kLoginModeNotMyComputer : kLoginModeMyComputer));
+  Wipe(&password);
+  if (FAILED(hr)) return FailResult(ctx, "login", hr);
+  std::string name, nick;
+  ctx.adapter->GetUserInfo(&name, nullptr, nullptr, &nick);
+  ctx.window->Say("Signed in as " + PrintableText(name.empty() ? user : name) +
+                  (nick.empty() ? std::string() : " (" + PrintableText(nick) + ")"));
+  if (notMine)
+    ctx.window->Say(
+        "This is not your computer: your cached files, your data and the sign-in are deleted when this shell ends.");
+  return kExitOk;
+}
+
+int CmdLogout(AppContext& ctx, const ParsedCommandLine&) {
+  if (!ctx.adapter->IsLoggedIn()) ctx.adapter->TryLogin(0);
+  std::string name;
+  ctx.adapter->GetUserInfo(&name, nullptr, nullptr, nullptr);
+  const HRESULT hr = ctx.adapter->UnBind();
+  if (ctx.newPass) {
+    const HRESULT hrPass = ctx.newPass();
+    if (FAILED(hrPass)) return FailResult(ctx, "logout", hrPass);
+  }
+  if (FAILED(hr)) return FailResult(ctx, "logout", hr);
+  ctx.window->Say(name.empty() ? std::string("Signed out") : "Signed out " + PrintableText(name));
+  return kExitOk;
+}
+
+int CmdWhoami(AppContext& ctx, const ParsedCommandLine&) {
+  std::string name, userId, nick;
+  const HRESULT hr = ctx.adapter->GetUserInfo(&name, nullptr, &userId, &nick);
+  if (FAILED(hr)) return FailResult(ctx, "whoami", hr);
+  if (ctx.global.json)
+    WriteOut(ctx, "{\"user\":" + JsonQuote(name) + ",\"nickName\":" + JsonQuote(nick) + ",\"userId\":" +
+                      JsonQuote(userId) + "}\n");
+  else
+    WriteOut(ctx, PrintableText(name) + (nick.empty() ? "" : " (" + PrintableText(nick) + ")") + "  id " +
+                      PrintableText(userId) + "\n");
+  return kExitOk;
+}
+
+int CmdQuota(AppContext& ctx, const ParsedCommandLine&) {
+  int64_t used = 0, total = 0;
+  const HRESULT hr = ctx.adapter->GetSpaceInfo(&used, &total, true);
+  if (FAILED(hr)) return FailResult(ctx, "quota", hr);
+  if (ctx.global.json) {
+    WriteOut(ctx, "{\"used\":" + std::to_string(used) + ",\"total\":" + std::to_string(total) + "}\n");
+  } else {
+    std::string line = HumanBytes(used) + " used of " + HumanBytes(total);
+    if (total > 0) line += " (" + std::to_string(used * 100 / total) + "%)";
+    WriteOut(ctx, line + "\n");
+  }
+  return kExitOk;
+}

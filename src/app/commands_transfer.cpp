@@ -1,0 +1,321 @@
+// The transfer commands: put, get, edit, and the task list's tasks, cancel, retry.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <condition_variable>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/cloudresolver.h"
+#include "app/commands.h"
+#include "app/itemoutput.h"
+#include "app/progressbar.h"
+#include "app/resultmessages.h"
+#include "app/transferwait.h"
+#include "common/pathcheck.h"
+#include "core/interfaces/taskdata.h"
+#include "core/logicadapter/logicadapter.h"
+
+namespace {
+
+// How long edit waits for what the engine does at once after a step it has seen end:
+// the opener's start after the download, the upload of a changed file after the
+// program is done. Past it, edit says that it did not happen.
+constexpr std::chrono::milliseconds kEditUploadQueueWait{10000};
+
+bool ResolveItem(const AppContext& ctx, const std::string& command, const std::string& typed, ResolvedItem* item) {
+  CloudPath path;
+  std::string error;
+  if (!CloudPath::Parse(typed, &path, &error)) {
+    Fail(ctx, command, "\"" + PrintableText(typed) + "\": " + error);
+    return false;
+  }
+  const HRESULT hr = ResolveCloudPath(*ctx.adapter, ItemSpace::MyFile, path, item, &error);
+  if (FAILED(hr)) {
+    Fail(ctx, command, error.empty() ? ResultMessage(hr) : error);
+    return false;
+  }
+  return true;
+}
+
+// The last element of a local path ("a/b/" -> "b"); "" for "/".
+std::string LocalName(std::string path) {
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  size_t slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string JoinLocal(const std::string& folder, const std::string& name) {
+  return folder.empty() || folder.back() == '/' ? folder + name : folder + "/" + name;
+}
+
+CProgressBar MakeBar(const AppContext& ctx) {
+  return CProgressBar(ctx.outFd, isatty(ctx.outFd) == 1, std::chrono::milliseconds(ctx.global.progressDelayMs));
+}
+
+// Reports the ended tasks: a line per failure; the exit status.
+int ReportTasks(const AppContext& ctx, const std::string& command, const std::vector<TaskListEntry>& tasks,
+                const char* verb) {
+  int status = kExitOk;
+  int64_t bytes = 0;
+  size_t ok = 0;
+  for (const auto& task : tasks) {
+    if (task.hrResult == S_OK) {
+      ++ok;
+      bytes += task.nTotalSize;
+    } else {
+      status = Fail(ctx, command, PrintableText(DisplayFromEngineForm(task.strFullPath)) + ": " +
+                                      ResultMessage(task.hrResult));
+    }
+  }
+  if (ok) ctx.window->Say(std::string(verb) + " " + std::to_string(ok) + (ok == 1 ? " file" : " files") + " (" +
+                          HumanBytes(bytes) + ")");
+  return status;
+}
+
+bool IsOwnerWritable(const std::string& path) {
+  struct stat st {};
+  return lstat(path.c_str(), &st) == 0 && (st.st_mode & S_IWUSR) != 0;
+}
+
+bool HasOpenEntry(CLogicAdapter& adapter, const std::string& fileId) {
+  std::vector<TaskListEntry> files;
+  adapter.GetOpenFileList(&files);
+  for (const auto& file : files)
+    if (file.strId == fileId) return true;
+  return false;
+}
+
+}  // namespace
+
+int CmdPut(AppContext& ctx, const ParsedCommandLine& cmd) {
+  ResolvedItem folder;
+  if (!ResolveItem(ctx, "put", cmd.args.back(), &folder)) return kExitFailed;
+  if (!folder.isDir) return Fail(ctx, "put", folder.path.Display() + " is not a folder");
+  int status = kExitOk;
+  const TaskListSnapshot before = TaskListSnapshot::Take(*ctx.adapter);
+  for (size_t i = 0; i + 1 < cmd.args.size(); ++i) {
+    const std::string& local = cmd.args[i];
+    const std::string name = LocalName(local);
+    struct stat st {};
+    if (stat(local.c_str(), &st) != 0) {
+      status = Fail(ctx, "put", PrintableText(local) + ": no such file or folder");
+      continue;
+    }
+    if (!IsValidCloudName(name)) {
+      status = Fail(ctx, "put", PrintableText(local) + ": \"" + PrintableText(name) +
+                                    "\" cannot be a cloud name (no \"\\\" or control characters)");
+      continue;
+    }
+    const CloudPath target = folder.path.Child(name);
+    HRESULT hr;
+    if (S_ISDIR(st.st_mode)) {
+      hr = ctx.adapter->UploadFolder(folder.id, std::string(), target.EngineForm(), local);
+    } else if (S_ISREG(st.st_mode)) {
+      hr = ctx.adapter->UploadFile(std::string(), folder.id, 0, target.EngineForm(), local, true);
+    } else {
+      status = Fail(ctx, "put", PrintableText(local) + ": not a file or folder");
+      continue;
+    }
+    if (FAILED(hr)) status = Fail(ctx, "put", PrintableText(local) + ": " + ResultMessage(hr));
+  }
+  CProgressBar bar = MakeBar(ctx);
+  const std::vector<TaskListEntry> tasks = WaitForNewTasks(*ctx.adapter, before, &bar);
+  const int taskStatus = ReportTasks(ctx, "put", tasks, "Uploaded");
+  return status != kExitOk ? status : taskStatus;
+}
+
+int CmdGet(AppContext& ctx, const ParsedCommandLine& cmd) {
+  const bool destGiven = cmd.args.size() >= 2;
+  const std::string dest = destGiven ? cmd.args.back() : ".";
+  const size_t sources = destGiven ? cmd.args.size() - 1 : 1;
+  struct stat st {};
+  const bool destIsFolder = stat(dest.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+  int status = kExitOk;
+  const TaskListSnapshot before = TaskListSnapshot::Take(*ctx.adapter);
+  for (size_t i = 0; i < sources; ++i) {
+    ResolvedItem item;
+    if (!ResolveItem(ctx, "get", cmd.args[i], &item)) {
+      status = kExitFailed;
+      continue;
+    }
+    if (item.isRoot) {
+      status = Fail(ctx, "get", "name a folder or file to download, not \"/\"");
+      continue;
+    }
+    std::string target;
+    if (destIsFolder) {
+      const std::string& name = item.item.strName;
+      if (!IsSafePathComponent(name)) {
+        status = Fail(ctx, "get", item.path.Display() + ": its name cannot be a local name");
+        continue;
+      }
+      target = JoinLocal(dest, name);
+    } else if (sources == 1 && !item.isDir) {
+      target = dest;
+    } else {
+      return Fail(ctx, "get", PrintableText(dest) + " is not a folder");
+    }
+    const HRESULT hr = item.isDir ? ctx.adapter->DownloadFolder(item.id, item.parentId, item.path.EngineForm(), target, 1)
+                                  : ctx.adapter->DownloadFile(item.id, item.parentId, item.path.EngineForm(), target,
+                                                              true, ItemSpace::MyFile);
+    if (FAILED(hr)) status = Fail(ctx, "get", item.path.Display() + ": " + ResultMessage(hr));
+  }
+  CProgressBar bar = MakeBar(ctx);
+  const std::vector<TaskListEntry> tasks = WaitForNewTasks(*ctx.adapter, before, &bar);
+  const int taskStatus = ReportTasks(ctx, "get", tasks, "Downloaded");
+  return status != kExitOk ? status : taskStatus;
+}
+
+int CmdEdit(AppContext& ctx, const ParsedCommandLine& cmd) {
+  ResolvedItem item;
+  if (!ResolveItem(ctx, "edit", cmd.args[0], &item)) return kExitFailed;
+  if (item.isDir) return Fail(ctx, "edit", item.path.Display() + " is a folder");
+  if (HasOpenEntry(*ctx.adapter, item.id)) return Fail(ctx, "edit", item.path.Display() + " is open already");
+
+  // The opener tells which local file was opened, and whether a program started.
+  struct Opened {
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool seen = false, started = false;
+    std::string path;
+  };
+  auto opened = std::make_shared<Opened>();
+  ctx.window->SetOpenObserver([opened](const std::string& path, bool started) {
+    std::lock_guard<std::mutex> guard(opened->mutex);
+    opened->seen = true;
+    opened->started = started;
+    opened->path = path;
+    opened->changed.notify_all();
+  });
+  struct ObserverReset {
+    CTerminalWindow* window;
+    ~ObserverReset() { window->SetOpenObserver(nullptr); }
+  } reset{ctx.window};
+
+  const TransferWaitPolicy policy;
+  const TaskListSnapshot before = TaskListSnapshot::Take(*ctx.adapter);
+  ctx.adapter->OpenFile(item.id, item.parentId, item.path.EngineForm(), ItemSpace::MyFile);
+  // Until the file is opened, or its download has ended without an open.
+  CProgressBar bar = MakeBar(ctx);
+  const std::vector<TaskListEntry> downloads = WaitForNewTasks(*ctx.adapter, before, &bar, policy);
+  std::string localPath;
+  bool started = false;
+  {
+    std::unique_lock<std::mutex> lock(opened->mutex);
+    // A finished download has called (or is calling) the opener: wait for it a little.
+    opened->changed.wait_for(lock, kEditUploadQueueWait, [&] { return opened->seen; });
+    localPath = opened->path;
+    started = opened->started;
+  }
+  if (localPath.empty()) {
+    for (const auto& task : downloads)
+      if (task.hrResult != S_OK) return Fail(ctx, "edit", item.path.Display() + ": " + ResultMessage(task.hrResult));
+    return Fail(ctx, "edit", item.path.Display() + ": the file was not opened");
+  }
+  if (!started || !HasOpenEntry(*ctx.adapter, item.id))
+    return Fail(ctx, "edit", item.path.Display() + ": the opener did not start");
+  ctx.window->Say("Editing " + item.path.Display() + " (" + PrintableText(localPath) +
+                  "); waiting for the program to finish, then the changes are uploaded");
+  while (HasOpenEntry(*ctx.adapter, item.id)) std::this_thread::sleep_for(policy.pollPeriod);
+
+  // Done: a changed file gets an upload; an unchanged one is made read-only again.
+  const TaskListSnapshot afterEdit = TaskListSnapshot::Take(*ctx.adapter);
+  const auto deadline = std::chrono::steady_clock::now() + kEditUploadQueueWait;
+  for (;;) {
+    std::vector<TaskListEntry> running, finished, mineRunning, mineFinished;
+    ctx.adapter->GetTaskList(&running, &finished);
+    afterEdit.NewTasks(running, finished, &mineRunning, &mineFinished);
+    bool uploading = false;
+    for (const auto* list : {&mineRunning, &mineFinished})
+      for (const auto& task : *list)
+        if (task.nDirection == 1 && task.strFullPath == item.path.EngineForm()) uploading = true;
+    if (uploading) break;
+    if (!IsOwnerWritable(localPath)) {
+      ctx.window->Say("No changes to " + item.path.Display());
+      return kExitOk;
+    }
+    if (std::chrono::steady_clock::now() >= deadline)
+      return Fail(ctx, "edit", "the changes of " + item.path.Display() + " were not uploaded; they stay in " +
+                                   PrintableText(localPath));
+    std::this_thread::sleep_for(policy.pollPeriod);
+  }
+  CProgressBar uploadBar = MakeBar(ctx);
+  const std::vector<TaskListEntry> uploads = WaitForNewTasks(*ctx.adapter, afterEdit, &uploadBar, policy);
+  for (const auto& task : uploads)
+    if (task.hrResult != S_OK) return Fail(ctx, "edit", item.path.Display() + ": " + ResultMessage(task.hrResult));
+  ctx.window->Say("Uploaded the changes of " + item.path.Display());
+  return kExitOk;
+}
+
+int CmdTasks(AppContext& ctx, const ParsedCommandLine&) {
+  std::vector<TaskListEntry> running, finished;
+  const HRESULT hr = ctx.adapter->GetTaskList(&running, &finished);
+  if (FAILED(hr)) return FailResult(ctx, "tasks", hr);
+  if (ctx.global.json) {
+    WriteOut(ctx, FormatTasksJson(running, finished) + "\n");
+  } else if (!running.empty() || !finished.empty()) {
+    WriteOut(ctx, FormatTaskLines(running, finished) + "\n");
+  }
+  return kExitOk;
+}
+
+namespace {
+
+// The task id in the lists: 1 running or waiting, 2 ended, 0 unknown.
+int FindTask(CLogicAdapter& adapter, const std::string& id) {
+  std::vector<TaskListEntry> running, finished;
+  adapter.GetTaskList(&running, &finished);
+  for (const auto& task : running)
+    if (task.strId == id) return 1;
+  for (const auto& task : finished)
+    if (task.strId == id) return 2;
+  return 0;
+}
+
+int UnknownTask(const AppContext& ctx, const std::string& command, const std::string& id) {
+  return Fail(ctx, command, "no task " + PrintableText(id) +
+                                " in this process (the task list lives as long as its process: use \"ostrel shell\")");
+}
+
+}  // namespace
+
+int CmdCancel(AppContext& ctx, const ParsedCommandLine& cmd) {
+  int status = kExitOk;
+  for (const auto& id : cmd.args) {
+    const int where = FindTask(*ctx.adapter, id);
+    if (where == 0) {
+      status = UnknownTask(ctx, "cancel", id);
+    } else if (where == 2) {
+      status = Fail(ctx, "cancel", "task " + PrintableText(id) + " has ended already");
+    } else {
+      const HRESULT hr = ctx.adapter->CancelTask(id);
+      if (FAILED(hr)) status = Fail(ctx, "cancel", PrintableText(id) + ": " + ResultMessage(hr));
+    }
+  }
+  return status;
+}
+
+int CmdRetry(AppContext& ctx, const ParsedCommandLine& cmd) {
+  int status = kExitOk;
+  // A retried task is queued again, possibly under another id: it is found as a new task.
+  const TaskListSnapshot before = TaskListSnapshot::Take(*ctx.adapter);
+  for (const auto& id : cmd.args) {
+    const int where = FindTask(*ctx.adapter, id);
+    if (where == 0) {
+      status = UnknownTask(ctx, "retry", id);
+    } else if (where == 1) {
+      status = Fail(ctx, "retry", "task " + PrintableText(id) + " has not ended yet");
+    } else {
+      const HRESULT hr = ctx.adapter->RetryTask(id);
+      if (FAILED(hr)) status = Fail(ctx, "retry", PrintableText(id) + ": " + ResultMessage(hr));
+    }
+  }
+  // A retried transfer is waited for as the command that queued it was.
+  CProgressBar bar = MakeBar(ctx);
+  const std::vector<TaskListEntry> tasks = WaitForNewTasks(*ctx.adapter, before, &bar);
+  const int taskStatus = ReportTasks(ctx, "retry", tasks, "Transferred");
+  return status != kExitOk ? status : taskStatus;
+}

@@ -1,0 +1,39 @@
+// What listings, the task list and the account commands print: lines for people, one
+// item a line, and JSON for scripts. Texts from the service are printed as they are in
+// JSON (escaped), and with control characters shown as "?" in lines, so that one item
+// always stays one line.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "app/cloudpath.h"
+#include "core/interfaces/fileitemrecord.h"
+#include "core/interfaces/itaskmgr.h"
+
+// A JSON string literal of text (quotes included); bytes that are not UTF-8 become
+// U+FFFD.
+std::string JsonQuote(const std::string& text);
+
+// The text with every control character (and DEL) replaced by "?".
+std::string PrintableText(const std::string& text);
+
+// One line per item, no trailing newline after the last: the name ("/" after a
+// folder's); with longFormat kind ("d" folder, "s" a sharer's folder, "-" file), size,
+// modification time, name and id, in columns.
+std::string FormatItemLines(const std::vector<CFileItemRecord>& items, bool longFormat);
+// A JSON array of objects: name, path (folder joined with the name; for search hits,
+// which have no folder, absent), type ("folder", "file" or "sharer"), id, parentId,
+// size, fileVer, opVer, sha1, modified, created, modifier, shared.
+std::string FormatItemsJson(const std::vector<CFileItemRecord>& items, const CloudPath* folder);
+
+// The task list: running (running, then waiting) and finished. Lines: id, state,
+// direction, bytes done of total, cloud path and, for an ended one, its result.
+std::string FormatTaskLines(const std::vector<TaskListEntry>& running, const std::vector<TaskListEntry>& finished);
+// {"tasks":[{id, path, direction ("upload"/"download"), state ("waiting"/"running"/
+// "finished"), done, total, result (hex text), resultName, ok}]}.
+std::string FormatTasksJson(const std::vector<TaskListEntry>& running, const std::vector<TaskListEntry>& finished);
+
+// "1.5 MiB", "512 B".
+std::string HumanBytes(int64_t bytes);
