@@ -30,15 +30,17 @@ CTerminalInput::CTerminalInput(int inFd, int outFd)
 
 CTerminalInput::~CTerminalInput() = default;
 
-void CTerminalInput::Write(const std::string& text) {
+void WriteAllToFd(int fd, const std::string& text) {
   size_t done = 0;
   while (done < text.size()) {
-    ssize_t n = write(m_outFd, text.data() + done, text.size() - done);
+    ssize_t n = write(fd, text.data() + done, text.size() - done);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return;
     done += static_cast<size_t>(n);
   }
 }
+
+void CTerminalInput::Write(const std::string& text) { WriteAllToFd(m_outFd, text); }
 
 CTerminalInput::ReadResult CTerminalInput::ReadLine(bool yieldable, std::string* line) {
   for (;;) {

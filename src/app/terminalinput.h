@@ -14,6 +14,10 @@
 
 #include "platform/wakefd.h"
 
+// Writes all of text to fd, going on after a signal; stops quietly at the first
+// failed write (a closed terminal or pipe).
+void WriteAllToFd(int fd, const std::string& text);
+
 class CTerminalInput {
  public:
   // inFd: where lines come from; outFd: where prompts and questions are written.

@@ -72,14 +72,7 @@ CTerminalWindow::CTerminalWindow(CTerminalInput* input, int messageFd, TerminalW
 
 void CTerminalWindow::Say(const std::string& line) {
   std::lock_guard<std::mutex> guard(m_writeLock);
-  std::string text = line + "\n";
-  size_t done = 0;
-  while (done < text.size()) {
-    ssize_t n = write(m_messageFd, text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return;
-    done += static_cast<size_t>(n);
-  }
+  WriteAllToFd(m_messageFd, line + "\n");
 }
 
 HRESULT CTerminalWindow::ShowMessage(const std::string& text, const std::string& caption) {
