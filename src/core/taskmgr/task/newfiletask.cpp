@@ -57,12 +57,15 @@ HRESULT NewFileTask::ExecuteLocal() {
   ASSERT(!IsStrEmpty(strFileVer.c_str()));
   // Without an id there is no entry to upload into.
   if (strFileId.empty()) return hr = E_FAIL;
+  // An entry that an earlier try of this task made (the answer to that try was lost) is
+  // this upload's own: there is nothing to ask the user about.
+  const bool ownEntry = targetExists && m_pRecord->strId == strFileId;
   m_pRecord->strId = strFileId;
   const bool emptyEntry = !(strFileVer > "0");
 
   int32_t answer = kAnswerNotAsked;
   if (targetExists) {
-    if (!emptyEntry) answer = _AskAboutExistingFile();
+    if (!emptyEntry && !ownEntry) answer = _AskAboutExistingFile();
     ERROR_CHECK_COM(hr = CancelPoint());
     if (!strSha1.empty()) {
       int64_t size = -1;
