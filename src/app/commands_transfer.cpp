@@ -4,6 +4,7 @@
 
 #include <condition_variable>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -60,18 +61,21 @@ int ReportTasks(const AppContext& ctx, const std::string& command, const std::ve
                 const char* verb) {
   int status = kExitOk;
   int64_t bytes = 0;
-  size_t ok = 0;
+  // A file counts once, also when its task handed it on to another (a replace).
+  std::set<std::string> files;
   for (const auto& task : tasks) {
     if (task.hrResult == S_OK) {
-      ++ok;
+      files.insert(task.strFullPath);
       bytes += task.nTotalSize;
     } else {
       status = Fail(ctx, command, PrintableText(DisplayFromEngineForm(task.strFullPath)) + ": " +
                                       ResultMessage(task.hrResult));
     }
   }
+  // The bytes are those that went over the network (packed and enciphered).
+  const size_t ok = files.size();
   if (ok) ctx.window->Say(std::string(verb) + " " + std::to_string(ok) + (ok == 1 ? " file" : " files") + " (" +
-                          HumanBytes(bytes) + ")");
+                          HumanBytes(bytes) + " transferred)");
   return status;
 }
 

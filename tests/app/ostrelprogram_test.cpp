@@ -121,6 +121,19 @@ TEST_F(OstrelProgramTest, APromptWithoutATerminalCancelsAndAnswerChoosesForScrip
   }
 }
 
+TEST_F(OstrelProgramTest, AReplacedFileCountsOnceInTheSummary) {
+  ASSERT_NO_FATAL_FAILURE(SignIn());
+  WriteFileBytes(PathIn("a.txt"), "first\n");
+  ASSERT_EQ(0, Ostrel({"put", PathIn("a.txt"), "/"}).status);
+  WriteFileBytes(PathIn("a.txt"), "second\n");
+  // The first button replaces: the task that asked hands the file on to another.
+  ProgramRun run = Ostrel({"--answer", "1", "put", PathIn("a.txt"), "/"});
+  ASSERT_EQ(0, run.status) << run.err;
+  const std::string said = run.out + run.err;
+  EXPECT_NE(std::string::npos, said.find("Uploaded 1 file (")) << said;
+  EXPECT_EQ(std::string::npos, said.find("Uploaded 2 files")) << said;
+}
+
 TEST_F(OstrelProgramTest, EveryResultWordOfTheServicePrintsItsLineAndFails) {
   ASSERT_NO_FATAL_FAILURE(SignIn());
   std::vector<std::string> words = {"noSuchWord"};
