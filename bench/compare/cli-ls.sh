@@ -9,9 +9,8 @@ mkdir -p "$ls_dir/cfg" "$ls_dir/peer"
 export OSTREL_REGISTRY="$ls_dir/cfg/registry"
 bench_localsvc_start --push-hold-ms 0
 ls_folder=$(python3 "$top/bench/compare/seed_folder.py" "$BENCH_LOCALSVC_PORT" bench pw-bench bench01 1000)
-ls_root="http://127.0.0.1:$BENCH_LOCALSVC_PORT"
-printf '[Ostrel]\nServerRoot=%s\nPushNotifyRoot=%s\nThumbnailRoot=%s\n' "$ls_root" "$ls_root" "$ls_root" \
-  >"$ls_dir/cfg/config.ini"
+bench_client_config "$ls_dir/cfg"
+ls_root=$BENCH_LOCALSVC_ROOT
 "$build/src/app/ostrel" --config "$ls_dir/cfg" login bench --password-stdin <<<"pw-bench" >/dev/null
 # Fills the cache: the root, then the folder.
 "$build/src/app/ostrel" --config "$ls_dir/cfg" ls /Big >/dev/null

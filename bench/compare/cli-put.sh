@@ -9,9 +9,8 @@ rm -rf "$cli_dir"
 mkdir -p "$cli_dir/cfg" "$cli_dir/files"
 export OSTREL_REGISTRY="$cli_dir/cfg/registry"
 bench_localsvc_start --global-version 3 --account bench:pw-bench
-cli_root="http://127.0.0.1:$BENCH_LOCALSVC_PORT"
-printf '[Ostrel]\nServerRoot=%s\nPushNotifyRoot=%s\nThumbnailRoot=%s\n' "$cli_root" "$cli_root" "$cli_root" \
-  >"$cli_dir/cfg/config.ini"
+bench_client_config "$cli_dir/cfg"
+cli_root=$BENCH_LOCALSVC_ROOT
 "$BENCH_BIN/bench_transfer" setup "$cli_dir/cfg" bench pw-bench
 compare cli-put --rss \
   --ours "f=$cli_dir/files/cli-\$(date +%s%N).bin && $BENCH_BIN/bench_transfer rotate $BENCH_DATA/programs-64m.bin \$f && $build/src/app/ostrel --config $cli_dir/cfg put \$f / && rm -f \$f" \

@@ -9,9 +9,8 @@ mkdir -p "$down_dir/cfg" "$down_dir/files"
 xz --format=lzma --lzma1=preset=5,dict=16MiB -c "$BENCH_DATA/programs-64m.bin" >"$down_dir/files/programs.lzma"
 export OSTREL_REGISTRY="$down_dir/registry"
 bench_localsvc_start --global-version 3 --account bench:pw-bench --data "$down_dir/files"
-down_root="http://127.0.0.1:$BENCH_LOCALSVC_PORT"
-printf '[Ostrel]\nServerRoot=%s\nPushNotifyRoot=%s\nThumbnailRoot=%s\n' "$down_root" "$down_root" "$down_root" \
-  >"$down_dir/cfg/config.ini"
+bench_client_config "$down_dir/cfg"
+down_root=$BENCH_LOCALSVC_ROOT
 "$BENCH_BIN/bench_transfer" setup "$down_dir/cfg" bench pw-bench
 "$BENCH_BIN/bench_transfer" upload "$down_dir/cfg" "$BENCH_DATA/programs-64m.bin" programs.bin as-is
 compare file-download --rss \

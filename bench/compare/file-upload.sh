@@ -10,9 +10,8 @@ rm -rf "$xfer_dir"
 mkdir -p "$xfer_dir/cfg"
 export OSTREL_REGISTRY="$xfer_dir/registry"
 bench_localsvc_start --global-version 3 --account bench:pw-bench
-xfer_root="http://127.0.0.1:$BENCH_LOCALSVC_PORT"
-printf '[Ostrel]\nServerRoot=%s\nPushNotifyRoot=%s\nThumbnailRoot=%s\n' "$xfer_root" "$xfer_root" "$xfer_root" \
-  >"$xfer_dir/cfg/config.ini"
+bench_client_config "$xfer_dir/cfg"
+xfer_root=$BENCH_LOCALSVC_ROOT
 "$BENCH_BIN/bench_transfer" setup "$xfer_dir/cfg" bench pw-bench
 compare file-upload --rss \
   --ours "$BENCH_BIN/bench_transfer upload $xfer_dir/cfg $BENCH_DATA/programs-64m.bin code-\$(date +%s%N).bin" \

@@ -9,9 +9,8 @@ for i in $(seq -w 1 40); do head -c 262144 /dev/urandom >"$folder_dir/forty/part
 head -c 262144 /dev/urandom >"$folder_dir/one/alone.bin"
 export OSTREL_REGISTRY="$folder_dir/registry"
 bench_localsvc_start --account bench:pw-bench
-folder_root="http://127.0.0.1:$BENCH_LOCALSVC_PORT"
-printf '[Ostrel]\nServerRoot=%s\nPushNotifyRoot=%s\nThumbnailRoot=%s\n' "$folder_root" "$folder_root" "$folder_root" \
-  >"$folder_dir/cfg/config.ini"
+bench_client_config "$folder_dir/cfg"
+folder_root=$BENCH_LOCALSVC_ROOT
 "$BENCH_BIN/bench_transfer" setup "$folder_dir/cfg" bench pw-bench
 compare folder-upload \
   --ours "$BENCH_BIN/bench_transfer upload-folder $folder_dir/cfg $folder_dir/forty forty-\$(date +%s%N)" \

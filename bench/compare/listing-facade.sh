@@ -8,9 +8,8 @@ mkdir -p "$facade_dir/cfg"
 export OSTREL_REGISTRY="$facade_dir/registry"
 bench_localsvc_start --push-hold-ms 0
 facade_folder=$(python3 "$top/bench/compare/seed_folder.py" "$BENCH_LOCALSVC_PORT" bench pw-bench bench01 10000)
-facade_root="http://127.0.0.1:$BENCH_LOCALSVC_PORT"
-printf '[Ostrel]\nServerRoot=%s\nPushNotifyRoot=%s\nThumbnailRoot=%s\n' "$facade_root" "$facade_root" \
-  "$facade_root" >"$facade_dir/cfg/config.ini"
+bench_client_config "$facade_dir/cfg"
+facade_root=$BENCH_LOCALSVC_ROOT
 "$BENCH_BIN/bench_facade" login "$facade_dir/cfg" bench pw-bench "$facade_folder" >/dev/null
 "$BENCH_BIN/bench_facade" peer-read "$facade_folder" >"$facade_dir/peer-read.sql"
 compare listing-facade --rss \

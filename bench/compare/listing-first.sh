@@ -9,9 +9,8 @@ mkdir -p "$first_dir/cfg" "$first_dir/peer"
 export OSTREL_REGISTRY="$first_dir/registry"
 bench_localsvc_start --push-hold-ms 0
 first_folder=$(python3 "$top/bench/compare/seed_folder.py" "$BENCH_LOCALSVC_PORT" bench pw-bench bench01 10000)
-first_root="http://127.0.0.1:$BENCH_LOCALSVC_PORT"
-printf '[Ostrel]\nServerRoot=%s\nPushNotifyRoot=%s\nThumbnailRoot=%s\n' "$first_root" "$first_root" \
-  "$first_root" >"$first_dir/cfg/config.ini"
+bench_client_config "$first_dir/cfg"
+first_root=$BENCH_LOCALSVC_ROOT
 "$BENCH_BIN/bench_facade" login "$first_dir/cfg" bench pw-bench "$first_folder" >/dev/null
 "$BENCH_BIN/bench_facade" first "$first_dir/cfg" bench pw-bench "$first_folder" >/dev/null
 sqlite3 "$first_dir/cfg/bench01/tevok.db" ".dump files" >"$first_dir/peer/inserts.sql"
