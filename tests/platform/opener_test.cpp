@@ -225,13 +225,13 @@ TEST_F(OpenerTest, AProgramThatCannotRunFailsTheStartAndLeavesNothing) {
       {"no file", {OSTREL_TEST_EDITOR_PATH}, "", EINVAL},
       {"NUL in the file", {OSTREL_TEST_EDITOR_PATH}, std::string("/tmp/a\0b", 8), EINVAL},
   };
-  const int descriptors = ProcessDescriptorCount();
+  const std::vector<std::string> descriptors = ProcessDescriptors();
   for (const Row& r : rows) {
     int error = 0;
     EXPECT_EQ(StartOpener(r.program, r.file, &error), -1) << r.what;
     EXPECT_EQ(error, r.error) << r.what << ": " << strerror(error);
     EXPECT_TRUE(NoChild()) << r.what;
-    EXPECT_EQ(ProcessDescriptorCount(), descriptors) << r.what;
+    EXPECT_EQ(ProcessDescriptors(), descriptors) << r.what;
   }
   EXPECT_FALSE(FileExists(file));
 }
@@ -256,7 +256,7 @@ TEST_F(OpenerTest, NoDescriptorForTheWatchMeansNoProgram) {
 }
 
 TEST_F(OpenerTest, TwentyStartsAndEndsLeaveNoZombieAndNoDescriptor) {
-  const int descriptors = ProcessDescriptorCount();
+  const std::vector<std::string> descriptors = ProcessDescriptors();
   for (int i = 0; i < 20; ++i) {
     int pidfd = StartOpener(Editor({"--append=.", "--exit=" + std::to_string(i % 3)}), PathIn("doc.txt"));
     ASSERT_GE(pidfd, 0);
@@ -272,14 +272,14 @@ TEST_F(OpenerTest, TwentyStartsAndEndsLeaveNoZombieAndNoDescriptor) {
   }
   EXPECT_EQ(ReadFileBytes(PathIn("doc.txt")), std::string(20, '.'));
   EXPECT_TRUE(NoChild()) << ProcessChildren();
-  EXPECT_EQ(ProcessDescriptorCount(), descriptors);
+  EXPECT_EQ(ProcessDescriptors(), descriptors);
   EXPECT_EQ(ReleasedChildrenRunning(), 0u);
 }
 
 // A watcher that gives up on a program still running (it now follows the file's lock)
 // leaves it running, and it is reaped when it ends.
 TEST_F(OpenerTest, AProgramGivenUpWhileRunningIsReapedWhenItEnds) {
-  const int descriptors = ProcessDescriptorCount();
+  const std::vector<std::string> descriptors = ProcessDescriptors();
   const std::string path = PathIn("doc.txt");
   int pidfd = StartOpener(Talk({"--hold", "--tell=ready", "--wait", "--close", "--tell=closed"}), path);
   ASSERT_GE(pidfd, 0);
@@ -293,7 +293,7 @@ TEST_F(OpenerTest, AProgramGivenUpWhileRunningIsReapedWhenItEnds) {
   EXPECT_EQ(m_said->Line(), "closed");
   EXPECT_TRUE(WaitForReleasedChildren(std::chrono::milliseconds(kEditorGuardMs)));
   EXPECT_TRUE(NoChild()) << ProcessChildren();
-  EXPECT_EQ(ProcessDescriptorCount(), descriptors);
+  EXPECT_EQ(ProcessDescriptors(), descriptors);
 }
 
 // A launcher hands the file to a process that outlives it (an editor's server): the

@@ -11,7 +11,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
+#include <iterator>
 #include <string>
+#include <vector>
 
 // A guard against a program that never answers (the test then fails), never a wait
 // for time to pass.
@@ -55,13 +59,31 @@ class EditorFifo {
   int m_fd = -1;
 };
 
-// The descriptors this process holds open.
-inline int ProcessDescriptorCount() {
+// What the descriptors this process holds open refer to, sorted ("pipe:[123]",
+// "/tmp/x", ...): compared as a whole, a failure names what was left or closed.
+inline std::vector<std::string> ProcessDescriptors() {
+  std::vector<std::string> targets;
   DIR* dir = opendir("/proc/self/fd");
-  int n = 0;
-  while (dirent* e = readdir(dir)) n += e->d_name[0] != '.';
+  const int own = dirfd(dir);
+  while (dirent* e = readdir(dir)) {
+    if (e->d_name[0] == '.' || atoi(e->d_name) == own) continue;
+    char target[4096];
+    const ssize_t n = readlinkat(own, e->d_name, target, sizeof(target) - 1);
+    targets.emplace_back(n < 0 ? std::string("(closed meanwhile)") : std::string(target, static_cast<size_t>(n)));
+  }
   closedir(dir);
-  return n - 1;  // the listing's own
+  std::sort(targets.begin(), targets.end());
+  return targets;
+}
+
+// The descriptors open now that were not open in before (a list of ProcessDescriptors):
+// what was left behind since. One that closed meanwhile (a thread of the code under
+// test finishing its work) is not a leak.
+inline std::vector<std::string> DescriptorsOpenedSince(const std::vector<std::string>& before) {
+  const std::vector<std::string> now = ProcessDescriptors();
+  std::vector<std::string> opened;
+  std::set_difference(now.begin(), now.end(), before.begin(), before.end(), std::back_inserter(opened));
+  return opened;
 }
 
 // The pids of this process's children, running or ended but not reaped, from every
