@@ -37,8 +37,10 @@ HRESULT ResolveCloudPath(CLogicAdapter& adapter, ItemSpace space, const CloudPat
     }
     const CFileItemRecord* found = nullptr;
     std::vector<CFileItemRecord> items;
+    // A stale listing the service did not renew still finds what it holds: the
+    // command's own request then meets the service.
     HRESULT hr = ListCloudFolder(adapter, space, current.id, walked, false, &items);
-    if (SUCCEEDED(hr)) found = FindByName(items, elements[i]);
+    found = FindByName(items, elements[i]);
     if (!found) {
       // The cached listing may be older than the service's: ask the service once.
       items.clear();

@@ -76,7 +76,13 @@ int CmdLs(AppContext& ctx, const ParsedCommandLine& cmd) {
   }
   std::vector<CFileItemRecord> items;
   const HRESULT hr = ListCloudFolder(*ctx.adapter, space, target.id, target.path, cmd.Has("--refresh"), &items);
-  if (FAILED(hr)) return FailResult(ctx, "ls", hr);
+  if (FAILED(hr)) {
+    // What was stored is still of use, but it must not pass for the service's answer.
+    Fail(ctx, "ls", target.path.Display() + ": " + ResultMessage(hr) +
+                        (items.empty() ? "" : "; shown as stored before, it may be out of date"));
+    if (!items.empty()) PrintItems(ctx, items, &target.path, longFormat);
+    return kExitFailed;
+  }
   PrintItems(ctx, items, &target.path, longFormat);
   return kExitOk;
 }
@@ -199,7 +205,12 @@ int CmdSearch(AppContext& ctx, const ParsedCommandLine& cmd) {
   if (cmd.args[0].empty()) return FailUsage(ctx, "search", "give a text to search for");
   std::vector<CFileItemRecord> items;
   const HRESULT hr = ctx.adapter->FullTextSearch(cmd.args[0], 0, &items);
-  if (FAILED(hr)) return FailResult(ctx, "search", hr);
+  if (FAILED(hr)) {
+    Fail(ctx, "search", ResultMessage(hr) +
+                            (items.empty() ? "" : "; only the stored items were searched, they may be out of date"));
+    if (!items.empty()) PrintItems(ctx, items, nullptr, cmd.Has("--long"));
+    return kExitFailed;
+  }
   PrintItems(ctx, items, nullptr, cmd.Has("--long"));
   return kExitOk;
 }

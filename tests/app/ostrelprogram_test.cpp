@@ -191,6 +191,41 @@ TEST_F(OstrelProgramTest, AStoppedServiceAnExpiredTokenAndAFullSpaceEachFailWith
   ASSERT_TRUE(Service().Restart());
 }
 
+TEST_F(OstrelProgramTest, AListingOrSearchTheServiceFailsShowsWhatIsStoredAndFails) {
+  ASSERT_NO_FATAL_FAILURE(SignIn());
+  ASSERT_EQ(0, Ostrel({"mkdir", "/Docs", "/Empty"}).status);
+  WriteFileBytes(PathIn("report.txt"), "r");
+  ASSERT_EQ(0, Ostrel({"put", PathIn("report.txt"), "/Docs"}).status);
+  ASSERT_EQ(0, Ostrel({"ls", "/Docs"}).status);
+  const std::string busy = ResultMessage(ServerResultMap::Instance()["serverBusy"]);
+  const struct {
+    const char* what;
+    const char* faultPath;
+    std::vector<std::string> command;
+    std::string err;  // the line on stderr
+    const char* out;  // a text stdout holds, or "" for no output
+  } rows[] = {
+      {"a stored folder", "/xsvr/dir/", {"ls", "--refresh", "/Docs"},
+       "ostrel: ls: /Docs: " + busy + "; shown as stored before, it may be out of date", "report.txt"},
+      {"a folder never listed", "/xsvr/dir/", {"ls", "--refresh", "/Empty"}, "ostrel: ls: /Empty: " + busy, ""},
+      {"a search", "/xsvr/fullTextSearch", {"search", "report"},
+       "ostrel: search: " + busy + "; only the stored items were searched, they may be out of date", "report.txt"},
+  };
+  for (const auto& r : rows) {
+    Service().Inject(std::string(R"({"path":")") + r.faultPath + R"(","word":"serverBusy"})");
+    ProgramRun run = Ostrel(r.command);
+    EXPECT_EQ(1, run.status) << r.what << ": " << run.err;
+    EXPECT_NE(std::string::npos, run.err.find(r.err)) << r.what << ": " << run.err;
+    if (*r.out)
+      EXPECT_NE(std::string::npos, run.out.find(r.out)) << r.what << ": " << run.out;
+    else
+      EXPECT_EQ("", run.out) << r.what;
+    // Once the service answers again, so does the command.
+    ProgramRun again = Ostrel(r.command);
+    EXPECT_EQ(0, again.status) << r.what << ": " << again.err;
+  }
+}
+
 TEST_F(OstrelProgramTest, ScriptsGetJsonAndExitStatuses) {
   ProgramRun signedOut = Ostrel({"ls"});
   EXPECT_EQ(1, signedOut.status);

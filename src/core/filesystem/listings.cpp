@@ -72,8 +72,9 @@ HRESULT CFileSystem::Dir(const std::string& parentId, std::vector<CFileItemRecor
   RecordTree reply;
   hr = RunTask(CreateTaskData_Dir(Token(), parentId), &reply, FileSystemTries::kListing);
   if (FAILED(hr)) {
-    // No answer: the stored items, whatever their age.
-    hr = Snapshot(parentId, items, readSpace, false);
+    // No answer: the stored items, whatever their age, for the caller to show as such,
+    // and the service's failure, so that it is not taken for a current listing.
+    Snapshot(parentId, items, readSpace, false);
     return hr;
   }
 
@@ -162,9 +163,11 @@ HRESULT CFileSystem::FullTextSearch(const std::string& searchText, int32_t searc
   if (FAILED(hr)) {
     LogStoreFailure(hr);
     // Without local hits the service's stand alone; without either nothing is found.
-    if (FAILED(hrService)) return hr;
+    if (FAILED(hrService)) return hr = hrService;
     localHits.clear();
   }
   MergeSearchHits(std::move(serviceHits), std::move(localHits), items);
-  return hr = S_OK;
+  // Without the service's answer the hits are the stored items' alone: handed out, with
+  // the service's failure.
+  return hr = SUCCEEDED(hrService) ? S_OK : hrService;
 }

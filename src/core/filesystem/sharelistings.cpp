@@ -100,7 +100,11 @@ HRESULT CFileSystem::ListSharedToMe(const std::string& sharer, std::vector<CFile
   const bool root = sharer.empty();
   RecordTree reply;
   HRESULT hr = RunTask(CreateTaskData_GetAllShareFile(Token(), kSharedToMe), &reply, FileSystemTries::kListing);
-  if (FAILED(hr)) return Snapshot(sharer, items, ItemSpace::ShareToMe, root);
+  if (FAILED(hr)) {
+    // As a folder's listing: the stored items, with the service's failure.
+    Snapshot(sharer, items, ItemSpace::ShareToMe, root);
+    return hr;
+  }
 
   std::vector<CFileItemRecord> found;
   for (size_t i = 0; i < reply.GetChildCount(); ++i) {

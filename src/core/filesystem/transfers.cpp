@@ -209,8 +209,13 @@ HRESULT CFileSystem::DownloadFolderWalk(const std::string& fileId, const std::st
   // folders it lies in are made too, so that an empty folder is not lost.
   EnsureDirectory(destFolder, 0777, m_env);
   std::vector<CFileItemRecord> items;
-  Dir(fileId, &items, value != 0, ItemSpace::MyFile);
-  if (items.empty()) return S_FALSE;
+  // A folder the service did not list is downloaded as stored, and the walk fails: what
+  // the folder holds now may differ.
+  const HRESULT listed = Dir(fileId, &items, value != 0, ItemSpace::MyFile);
+  if (FAILED(listed))
+    OSTREL_LOG(kLogWarn, "CFileSystem::DownloadFolder(): %s not listed by the service (hr = %x); %zu stored items",
+               fullPath.c_str(), static_cast<unsigned>(listed), items.size());
+  if (items.empty()) return FAILED(listed) ? listed : S_FALSE;
 
   ancestors->push_back(fileId);
   HRESULT hr = S_OK;
@@ -230,5 +235,5 @@ HRESULT CFileSystem::DownloadFolderWalk(const std::string& fileId, const std::st
     }
   }
   ancestors->pop_back();
-  return hr;
+  return SUCCEEDED(hr) && FAILED(listed) ? listed : hr;
 }

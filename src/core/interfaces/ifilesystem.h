@@ -65,8 +65,8 @@ class IFileSystem : public IUnknown {
   virtual HRESULT GetThumbnail(const std::string& id, const std::string& cachePath, int32_t height,
                                int32_t width) = 0;
   // Slot 17. The service's hits merged with the local ones by fileId, in fileId order (a
-  // fileId in both once, from the service). S_OK when either side answered; else the
-  // local storage's failure, nothing appended.
+  // fileId in both once, from the service). S_OK when the service answered. When its
+  // request failed: the local hits, and the service's failure (they may be out of date).
   virtual HRESULT FullTextSearch(const std::string& searchText, int32_t searchType,
                                  std::vector<CFileItemRecord>* items) = 0;
   // Slots 18 to 20: forwarded to the local storage.
@@ -75,8 +75,10 @@ class IFileSystem : public IUnknown {
   virtual bool FolderNeedUpdate(const std::string& id, ItemSpace space) = 0;
 
   // Slots 21 to 23: the three views. parentId "" is the view's root; fullPath is only
-  // logged. A listing that fails appends nothing; one whose request fails shows the
-  // stored items (the shared-out root excepted), whatever their age.
+  // logged. S_OK only for a current listing. One whose request fails appends the stored
+  // items (the shared-out root excepted), whatever their age, and returns the request's
+  // failure, so that a caller may show them as stored ones; a listing that fails
+  // otherwise appends nothing.
   virtual HRESULT DirMyFile(const std::string& parentId, const std::string& fullPath,
                             std::vector<CFileItemRecord>* items, bool forceRefresh) = 0;
   virtual HRESULT DirShareToOther(const std::string& parentId, const std::string& fullPath,

@@ -131,10 +131,10 @@ TEST_F(ItemOpsServiceTest, SearchMergesTheServicesHitsWithTheStoredOnesMatchingL
   EXPECT_EQ(hits[0].strSvrId, percent);
   EXPECT_FALSE(plain.empty());
 
-  // Without the service the stored hits stand alone.
+  // Without the service the stored hits stand alone, and the failure says so.
   ASSERT_EQ(Service().Stop(), 0);
   hits.clear();
-  ASSERT_EQ(m_fs->FullTextSearch("_", 0, &hits), S_OK);
+  ASSERT_EQ(m_fs->FullTextSearch("_", 0, &hits), E_CV_NETWORK_ERROR2);
   EXPECT_EQ(Names(hits), "report_1.txt;report_gone.txt;");
 }
 

@@ -1,6 +1,7 @@
 // The listings of the file system against the local service: served from the local
-// storage while current, from the stored snapshot while the service is down, the share
-// views with a second account, and what hostile or deep trees leave in the store.
+// storage while current, from the stored snapshot (with the failure) while the service
+// is down, the share views with a second account, and what hostile or deep trees leave
+// in the store.
 #include "core/interfaces/createtaskdata.h"
 #include "servicerig.h"
 #include "support/logcapture.h"
@@ -32,15 +33,18 @@ TEST_F(ListingsServiceTest, ACurrentFolderIsListedWithoutAsking) {
   EXPECT_EQ(Service().Requests("/xsvr/dir/").size(), 1u);
 }
 
-TEST_F(ListingsServiceTest, WithTheServiceDownTheStoredSnapshotIsShown) {
+TEST_F(ListingsServiceTest, WithTheServiceDownTheStoredSnapshotIsShownWithTheFailure) {
   const std::string a = Seed("A", "", true);
   Seed("c.txt", a);
   const auto root = MyFiles("");
   const auto inA = MyFiles(a);
+  Seed("d.txt");
+  CatchUpVersions();  // the stored listings are stale now
   ASSERT_EQ(Service().Stop(), 0);
-  EXPECT_EQ(Shown(MyFiles("", true)), Shown(root));
-  EXPECT_EQ(Shown(MyFiles(a, true)), Shown(inA));
-  EXPECT_EQ(Names(MyFiles("never-listed", true)), "");
+  EXPECT_EQ(Shown(MyFiles("", true, E_CV_NETWORK_ERROR2)), Shown(root));
+  EXPECT_EQ(Shown(MyFiles("", false, E_CV_NETWORK_ERROR2)), Shown(root));
+  EXPECT_EQ(Shown(MyFiles(a, true, E_CV_NETWORK_ERROR2)), Shown(inA));
+  EXPECT_EQ(Names(MyFiles("never-listed", true, E_CV_NETWORK_ERROR2)), "");
   int64_t used = 0, total = 0;
   EXPECT_EQ(m_fs->GetSpaceInfo(&used, &total, true), E_CV_NETWORK_ERROR2);
 }

@@ -113,19 +113,19 @@ TEST_F(ShareListingsTest, ASharersFolderListsOnlyThatSharersItems) {
   EXPECT_EQ(calls.back().method, "GetMaxVers");
 }
 
-TEST_F(ShareListingsTest, WithoutAnAnswerTheStoredLevelIsShown) {
+TEST_F(ShareListingsTest, WithoutAnAnswerTheStoredLevelIsShownWithTheFailure) {
   m_rec->Queue("GetAllShareFile", S_OK, m_toMe);
   ShareToMe("", true);
   m_rec->Queue("GetAllShareFile", S_OK, m_toMe);
   ShareToMe("bob@x", true);
   for (int i = 0; i < 4; ++i) m_rec->Queue("GetAllShareFile", E_CV_NETWORK_ERROR3);
-  const auto root = ShareToMe("", true);
+  const auto root = ShareToMe("", true, E_CV_NETWORK_ERROR3);
   EXPECT_EQ(Names(root), "Bob(bob@x);EVE@Y;");
   EXPECT_EQ(root[1].bIsDir, kItemSharerFolder);
-  EXPECT_EQ(Names(ShareToMe("bob@x", true)), "b one;b two;");
-  // Eve's folder was never listed: nothing stored, nothing shown, the store's answer.
+  EXPECT_EQ(Names(ShareToMe("bob@x", true, E_CV_NETWORK_ERROR3)), "b one;b two;");
+  // Eve's folder was never listed: nothing stored, nothing shown, the service's answer.
   m_rec->Queue("GetAllShareFile", E_CV_TARGET_NOT_EXISTS);
-  EXPECT_EQ(Names(ShareToMe("eve@y", true)), "");
+  EXPECT_EQ(Names(ShareToMe("eve@y", true, E_CV_TARGET_NOT_EXISTS)), "");
 }
 
 TEST_F(ShareListingsTest, TheSharedOutRootComesFromTheServiceWithShareEntriesAndIsNotStored) {

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <map>
+#include <set>
 
 #include "filesyncrig.h"
 
@@ -35,6 +36,7 @@ class TransfersTest : public FileSyncRig {
     // Folder listings from m_folders.
     m_scripted->SetAnswer("Dir", [this](TaskDataBase& record, RecordTree* reply) {
       std::lock_guard<std::mutex> guard(m_lock);
+      if (m_unanswered.count(record.strId)) return E_CV_NETWORK_ERROR2;
       for (const Item& item : m_folders[record.strId]) {
         RecordTree& node = reply->AddChild("item");
         node.AddValue("type", item.folder ? "folder" : "file");
@@ -82,6 +84,7 @@ class TransfersTest : public FileSyncRig {
   std::vector<std::string> m_created;
   std::map<std::string, std::string> m_existing;  // cloud path -> id of a folder that exists
   std::map<std::string, std::vector<Item>> m_folders;
+  std::set<std::string> m_unanswered;  // folders whose listing fails
 };
 
 TEST_F(TransfersTest, AnUploadTakesUpTo300MiBAndTellsOfALargerFileOncePerProcess) {
@@ -279,6 +282,22 @@ TEST_F(TransfersTest, AFolderDownloadEndsAtAnEmptyFolderTheFirstFailureOrAFolder
   EXPECT_EQ(m_fs->DownloadFolder("L1", "", "\\L1", PathIn("l"), 0), E_FAIL);
   EXPECT_TRUE(log.Contains("lies inside itself"));
   EXPECT_EQ(Tree(PathIn("l")), "down/\n");
+}
+
+TEST_F(TransfersTest, AFolderTheServiceDoesNotListIsDownloadedAsStoredAndTheDownloadFails) {
+  m_folders["S"] = {{"F1", "a.txt", false}, {"F2", "b.txt", false}};
+  ASSERT_EQ(m_fs->DownloadFolder("S", "", "\\S", PathIn("first"), 0), S_OK);
+  {
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_unanswered = {"S", "N"};
+  }
+  // Listed before: what was stored comes down, and the failure says it may be old.
+  EXPECT_EQ(m_fs->DownloadFolder("S", "", "\\S", PathIn("again"), 1), E_CV_NETWORK_ERROR2);
+  ASSERT_TRUE(m_scripted->WaitCallbacks(2));
+  EXPECT_EQ(Tree(PathIn("again")), "a.txt\nb.txt\n");
+  // Never listed: nothing is known of it, which is no empty folder.
+  EXPECT_EQ(m_fs->DownloadFolder("N", "", "\\N", PathIn("never"), 1), E_CV_NETWORK_ERROR2);
+  EXPECT_EQ(Tree(PathIn("never")), "");
 }
 
 TEST_F(TransfersTest, AnOpenedFileGoesToItsParentsFolderInTheCacheOnlyWhenTheIdsMakeOneLocalName) {
