@@ -26,14 +26,43 @@ namespace {
 // program is done. Past it, edit says that it did not happen.
 constexpr std::chrono::milliseconds kEditUploadQueueWait{10000};
 
-bool ResolveItem(const AppContext& ctx, const std::string& command, const std::string& typed, ResolvedItem* item) {
+// The view the command's cloud paths are read in: the own files, or with
+// --shared-to-me the items others share with the user.
+ItemSpace ViewOf(const ParsedCommandLine& cmd) {
+  return cmd.Has("--shared-to-me") ? ItemSpace::ShareToMe : ItemSpace::MyFile;
+}
+
+// In the view of items shared with the user, the root lists the people who share
+// something, and each of its folders what one of them shares: neither is a folder or
+// file of its own. When path is one of them: a failure line saying that it is not
+// wanted ("a folder to upload into"), and true. Nothing is asked of the service.
+bool RefuseSharerLevel(const AppContext& ctx, const std::string& command, ItemSpace space, const CloudPath& path,
+                       const std::string& wanted) {
+  if (space != ItemSpace::ShareToMe || path.Elements().size() > 1) return false;
+  if (path.IsRoot()) {
+    Fail(ctx, command, "\"/\" of the items shared with you lists who shares with you; it is not " + wanted +
+                           " (name one of the shared items: \"/SHARER/NAME\")");
+  } else {
+    Fail(ctx, command, "\"" + PrintableText(path.Display()) +
+                           "\" lists what one person shares with you; it is not " + wanted +
+                           " (name one of the shared items in it)");
+  }
+  return true;
+}
+
+// Reads typed as a cloud path of the view and finds its item; a failure line and false
+// when it is no path, names a sharer's level of the shared view (see
+// RefuseSharerLevel), or is not found.
+bool ResolveItem(const AppContext& ctx, const std::string& command, const std::string& typed, ItemSpace space,
+                 const std::string& wanted, ResolvedItem* item) {
   CloudPath path;
   std::string error;
   if (!CloudPath::Parse(typed, &path, &error)) {
     Fail(ctx, command, "\"" + PrintableText(typed) + "\": " + error);
     return false;
   }
-  const HRESULT hr = ResolveCloudPath(*ctx.adapter, ItemSpace::MyFile, path, item, &error);
+  if (RefuseSharerLevel(ctx, command, space, path, wanted)) return false;
+  const HRESULT hr = ResolveCloudPath(*ctx.adapter, space, path, item, &error);
   if (FAILED(hr)) {
     Fail(ctx, command, error.empty() ? ResultMessage(hr) : error);
     return false;
@@ -96,7 +125,7 @@ bool HasOpenEntry(CLogicAdapter& adapter, const std::string& fileId) {
 
 int CmdPut(AppContext& ctx, const ParsedCommandLine& cmd) {
   ResolvedItem folder;
-  if (!ResolveItem(ctx, "put", cmd.args.back(), &folder)) return kExitFailed;
+  if (!ResolveItem(ctx, "put", cmd.args.back(), ViewOf(cmd), "a folder to upload into", &folder)) return kExitFailed;
   if (!folder.isDir) return Fail(ctx, "put", folder.path.Display() + " is not a folder");
   int status = kExitOk;
   const TaskListSnapshot before = TaskListSnapshot::Take(*ctx.adapter);
@@ -137,11 +166,12 @@ int CmdGet(AppContext& ctx, const ParsedCommandLine& cmd) {
   const size_t sources = destGiven ? cmd.args.size() - 1 : 1;
   struct stat st {};
   const bool destIsFolder = stat(dest.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+  const ItemSpace space = ViewOf(cmd);
   int status = kExitOk;
   const TaskListSnapshot before = TaskListSnapshot::Take(*ctx.adapter);
   for (size_t i = 0; i < sources; ++i) {
     ResolvedItem item;
-    if (!ResolveItem(ctx, "get", cmd.args[i], &item)) {
+    if (!ResolveItem(ctx, "get", cmd.args[i], space, "a folder or file to download", &item)) {
       status = kExitFailed;
       continue;
     }
@@ -164,7 +194,7 @@ int CmdGet(AppContext& ctx, const ParsedCommandLine& cmd) {
     }
     const HRESULT hr = item.isDir ? ctx.adapter->DownloadFolder(item.id, item.parentId, item.path.EngineForm(), target, 1)
                                   : ctx.adapter->DownloadFile(item.id, item.parentId, item.path.EngineForm(), target,
-                                                              true, ItemSpace::MyFile);
+                                                              true, space);
     if (FAILED(hr)) status = Fail(ctx, "get", item.path.Display() + ": " + ResultMessage(hr));
   }
   CProgressBar bar = MakeBar(ctx);
@@ -174,8 +204,9 @@ int CmdGet(AppContext& ctx, const ParsedCommandLine& cmd) {
 }
 
 int CmdEdit(AppContext& ctx, const ParsedCommandLine& cmd) {
+  const ItemSpace space = ViewOf(cmd);
   ResolvedItem item;
-  if (!ResolveItem(ctx, "edit", cmd.args[0], &item)) return kExitFailed;
+  if (!ResolveItem(ctx, "edit", cmd.args[0], space, "a file to edit", &item)) return kExitFailed;
   if (item.isDir) return Fail(ctx, "edit", item.path.Display() + " is a folder");
   if (HasOpenEntry(*ctx.adapter, item.id)) return Fail(ctx, "edit", item.path.Display() + " is open already");
 
@@ -201,7 +232,7 @@ int CmdEdit(AppContext& ctx, const ParsedCommandLine& cmd) {
 
   const TransferWaitPolicy policy;
   const TaskListSnapshot before = TaskListSnapshot::Take(*ctx.adapter);
-  ctx.adapter->OpenFile(item.id, item.parentId, item.path.EngineForm(), ItemSpace::MyFile);
+  ctx.adapter->OpenFile(item.id, item.parentId, item.path.EngineForm(), space);
   // Until the file is opened, or its download has ended without an open.
   CProgressBar bar = MakeBar(ctx);
   const std::vector<TaskListEntry> downloads = WaitForNewTasks(*ctx.adapter, before, &bar, policy);

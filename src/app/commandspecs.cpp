@@ -55,23 +55,38 @@ std::vector<CommandSpec> MakeSpecs() {
   specs.push_back({"search", "TEXT", 1, 1, {{"--long", "-l", "", "show kind, size, modification time and id"}, kJson},
                    "search the names and contents of your files",
                    "Prints the items whose name or content holds TEXT.", "ostrel search report"});
-  specs.push_back({"put", "LOCAL... FOLDER", 2, kManyArgs, {}, "upload files and folders",
+  specs.push_back({"put", "LOCAL... FOLDER", 2, kManyArgs,
+                   {{"--shared-to-me", "", "",
+                     "FOLDER is among the items others share with you (see \"ls --shared-to-me\")"}},
+                   "upload files and folders",
                    "Uploads each local file or folder LOCAL into the cloud folder FOLDER and\n"
                    "waits until every transfer has ended. A progress bar shows size, speed and\n"
                    "time left when a transfer takes more than a second and standard output is a\n"
-                   "terminal. An existing folder is merged after a prompt.",
+                   "terminal. An existing folder is merged after a prompt. With --shared-to-me,\n"
+                   "FOLDER is a folder others share with you, or one inside it, as listed by\n"
+                   "\"ls --shared-to-me\" (\"/SHARER/FOLDER\"); the share must allow writing.",
                    "ostrel put ./photos /Pictures"});
-  specs.push_back({"get", "PATH... [LOCAL]", 1, kManyArgs, {}, "download files and folders",
+  specs.push_back({"get", "PATH... [LOCAL]", 1, kManyArgs,
+                   {{"--shared-to-me", "", "",
+                     "each PATH is among the items others share with you (see \"ls --shared-to-me\")"}},
+                   "download files and folders",
                    "Downloads each cloud file or folder PATH into the local folder LOCAL (the\n"
                    "last argument when there are two or more; default \".\") and waits until\n"
                    "every transfer has ended. With one file PATH, LOCAL may also name the new\n"
-                   "file. An existing local file is replaced after a prompt.",
+                   "file. An existing local file is replaced after a prompt. With --shared-to-me,\n"
+                   "each PATH names an item others share with you, or one inside it, as listed\n"
+                   "by \"ls --shared-to-me\" (\"/SHARER/NAME\").",
                    "ostrel get /Docs/a.txt ."});
-  specs.push_back({"edit", "PATH", 1, 1, {}, "open a cloud file for editing and upload the changes",
+  specs.push_back({"edit", "PATH", 1, 1,
+                   {{"--shared-to-me", "", "",
+                     "PATH is among the items others share with you (see \"ls --shared-to-me\")"}},
+                   "open a cloud file for editing and upload the changes",
                    "Downloads the file PATH into the cache folder and opens it with the opener\n"
                    "(see OPENER below), then waits in the foreground while the program has the\n"
                    "file. When the program is done, a changed file is uploaded; the command says\n"
-                   "which happened.",
+                   "which happened. With --shared-to-me, PATH names a file others share with you\n"
+                   "(\"/SHARER/NAME\", as listed by \"ls --shared-to-me\"); its changes are uploaded\n"
+                   "when the share allows writing.",
                    "VISUAL=nano ostrel edit /Docs/notes.txt"});
   specs.push_back({"tasks", "", 0, 0, {kJson}, "list the transfers of this process",
                    "Lists the transfers of this process: running, waiting and ended, with their\n"

@@ -18,6 +18,10 @@ PATHS = {
     "search": ["/xsvr/fullTextSearch"],
 }
 
+# A command in the view of items shared with the user (--shared-to-me) also lists the
+# sharers' items to find its path.
+SHARED_PATHS = ["/xsvr/asmGetAllSharedFiles/"]
+
 # The transfer paths of the other protocol than the service's are never asked for.
 ONLY_V2 = {"/wf/upload", "/wf/download"}
 ONLY_V3 = {"/blk/uploadMetadata", "/blk/uploadBlock", "/xsvr/commit/", "/blk/downloadMetadata",
@@ -35,12 +39,15 @@ WORDS = ["clientBadParams", "clientNoMethod", "accountNotActive", "permissionDen
 RARE = {"accountNotActive", "methodVersionNotMatch", "accountNotMatch", "clientNoLogin"}
 
 
-def arm(run, client, command):
+def arm(run, client, command, acc=None, shared=False):
     """Arms one fault for the command and returns a short description of it (None when
-    nothing was armed)."""
+    nothing was armed). acc: the account whose items the command works on (the client's
+    own unless given); shared: the command names its items in the view of items shared
+    with the client."""
     rng = run.rng
+    acc = acc or client.account
     skip = ONLY_V3 if run.global_version == 2 else ONLY_V2
-    paths = [p for p in PATHS.get(command, []) if p not in skip]
+    paths = [p for p in dict.fromkeys(PATHS.get(command, []) + (SHARED_PATHS if shared else [])) if p not in skip]
     if not paths:
         return None
     kind = rng.choices(["word", "result", "status", "delay", "drop", "corrupt", "token"],
@@ -60,8 +67,8 @@ def arm(run, client, command):
     elif kind == "drop":
         fault = {"path": path, "count": count, "drop": True}
     elif kind == "corrupt":
-        files = [p for p in client.account.tree if client.account.tree[p] is not None]
-        tree = run.service.tree(client.account.user_id)
+        files = [p for p in acc.tree if acc.tree[p] is not None]
+        tree = run.service.tree(acc.user_id)
         if not files:
             return None
         target = getattr(client, "pending_get", None)

@@ -63,6 +63,14 @@ def with_placeholders(before, after):
     return out
 
 
+def without_replaced(before, after):
+    """before, without every file the command was to replace by new content: a replace
+    moves the old file to the recycle bin first and uploads the new one after, so a
+    replace cut in between leaves neither."""
+    return {p: v for p, v in before.items()
+            if not (isinstance(v, bytes) and isinstance(after.get(p), bytes) and after[p] != v)}
+
+
 def children(tree, folder):
     return sorted(name(p) for p in tree if parent(p) == folder)
 

@@ -177,9 +177,11 @@ class CFileSystem final : public CUnknownImpl<IFileSystem> {
   void RefuseName(const std::string& localPath);
   HRESULT UploadFolderWalk(const std::string& parentId, const std::string& value, const std::string& fullPath,
                            const std::string& srcFolder, int depth);
-  // ancestors: the ids of the folders being downloaded around this one.
+  // ancestors: the ids of the folders being downloaded around this one; space: the view
+  // the folder was found in, whose store its listings go to.
   HRESULT DownloadFolderWalk(const std::string& fileId, const std::string& parentId, const std::string& fullPath,
-                             const std::string& destFolder, int32_t value, std::vector<std::string>* ancestors);
+                             const std::string& destFolder, int32_t value, ItemSpace space,
+                             std::vector<std::string>* ancestors);
 
   ISyncCenter* m_pSyncCenter = nullptr;  // the owner; set by Init
   RefPtr<ILocalStorage> m_spLocalStorage;

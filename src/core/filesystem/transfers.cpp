@@ -188,12 +188,19 @@ HRESULT CFileSystem::UploadFolderWalk(const std::string& parentId, const std::st
 
 HRESULT CFileSystem::DownloadFolder(const std::string& fileId, const std::string& parentId,
                                     const std::string& fullPath, const std::string& destFilePath, int32_t value) {
+  // A folder others share with the user is known only in that view: its listings are
+  // stored there, never among the own files.
+  CFileItemRecord known;
+  const bool shared = m_spLocalStorage &&
+                      m_spLocalStorage->GetItemInfo(fileId, &known, ItemSpace::MyFile) != S_OK &&
+                      m_spLocalStorage->GetItemInfo(fileId, &known, ItemSpace::ShareToMe) == S_OK;
   std::vector<std::string> ancestors;
-  return DownloadFolderWalk(fileId, parentId, fullPath, destFilePath, value, &ancestors);
+  return DownloadFolderWalk(fileId, parentId, fullPath, destFilePath, value,
+                            shared ? ItemSpace::ShareToMe : ItemSpace::MyFile, &ancestors);
 }
 
 HRESULT CFileSystem::DownloadFolderWalk(const std::string& fileId, const std::string&, const std::string& fullPath,
-                                        const std::string& destFolder, int32_t value,
+                                        const std::string& destFolder, int32_t value, ItemSpace space,
                                         std::vector<std::string>* ancestors) {
   for (const std::string& id : *ancestors) {
     if (id != fileId) continue;
@@ -211,7 +218,7 @@ HRESULT CFileSystem::DownloadFolderWalk(const std::string& fileId, const std::st
   std::vector<CFileItemRecord> items;
   // A folder the service did not list is downloaded as stored, and the walk fails: what
   // the folder holds now may differ.
-  const HRESULT listed = Dir(fileId, &items, value != 0, ItemSpace::MyFile);
+  const HRESULT listed = Dir(fileId, &items, value != 0, space);
   if (FAILED(listed))
     OSTREL_LOG(kLogWarn, "CFileSystem::DownloadFolder(): %s not listed by the service (hr = %x); %zu stored items",
                fullPath.c_str(), static_cast<unsigned>(listed), items.size());
@@ -227,8 +234,9 @@ HRESULT CFileSystem::DownloadFolderWalk(const std::string& fileId, const std::st
     std::string localPath;
     if (!JoinLocalName(destFolder, item.strName, &localPath)) continue;
     const std::string cloudPath = JoinCloudPath(fullPath, item.strName);
-    hr = item.bIsDir ? DownloadFolderWalk(item.strSvrId, item.strParentId, cloudPath, localPath, value, ancestors)
-                     : DownloadFile(item.strSvrId, item.strParentId, cloudPath, localPath, value != 0, ItemSpace::MyFile);
+    hr = item.bIsDir
+             ? DownloadFolderWalk(item.strSvrId, item.strParentId, cloudPath, localPath, value, space, ancestors)
+             : DownloadFile(item.strSvrId, item.strParentId, cloudPath, localPath, value != 0, space);
     if (FAILED(hr)) {
       OSTREL_LOG(kLogWarn, "ERROR_CHECK_COM hr = %x: hr", static_cast<unsigned>(hr));
       break;

@@ -300,6 +300,31 @@ TEST_F(TransfersTest, AFolderTheServiceDoesNotListIsDownloadedAsStoredAndTheDown
   EXPECT_EQ(Tree(PathIn("never")), "");
 }
 
+TEST_F(TransfersTest, AFolderSharedWithTheUserIsDownloadedInThatViewAndStoredThereOnly) {
+  const struct {
+    const char* what;
+    ItemSpace found;  // the view the folder was listed in before
+  } rows[] = {{"an own folder", ItemSpace::MyFile}, {"a folder shared with the user", ItemSpace::ShareToMe}};
+  for (const auto& r : rows) {
+    const std::string folder = r.found == ItemSpace::MyFile ? "OWN" : "SHR";
+    m_folders[folder] = {{folder + "-f", "a.txt", false}, {folder + "-d", "sub", true}};
+    m_folders[folder + "-d"] = {{folder + "-g", "b.txt", false}};
+    CFileItemRecord dir = SeedItem(folder, "", folder, "", 1, r.found);
+    dir.bIsDir = kItemFolder;
+    ASSERT_EQ(m_store->AddOrUpdateFileItem(dir, r.found), S_OK);
+
+    const std::string dest = PathIn(folder);
+    EXPECT_EQ(m_fs->DownloadFolder(folder, "", "\\" + folder, dest, 0), S_OK) << r.what;
+    EXPECT_EQ(Tree(dest), "a.txt\nsub/\nsub/b.txt\n") << r.what;
+    const ItemSpace other = r.found == ItemSpace::MyFile ? ItemSpace::ShareToMe : ItemSpace::MyFile;
+    for (const std::string& id : {folder + "-f", folder + "-d", folder + "-g"}) {
+      CFileItemRecord item;
+      EXPECT_EQ(m_store->GetItemInfo(id, &item, r.found), S_OK) << r.what << ": " << id;
+      EXPECT_NE(m_store->GetItemInfo(id, &item, other), S_OK) << r.what << ": " << id << " stored in the other view";
+    }
+  }
+}
+
 TEST_F(TransfersTest, AnOpenedFileGoesToItsParentsFolderInTheCacheOnlyWhenTheIdsMakeOneLocalName) {
   m_tasks.SetRemote("F1", "one", 1);
   const struct {
