@@ -28,9 +28,7 @@ class DownloadPowerLossTest : public ServiceClientTest {
   void SetUp() override {
     ServiceClientTest::SetUp();
     const std::string user = Root() + "/user";
-    ASSERT_EQ(0, RunCommand("mkdir -p " + ShellQuote(user)));
-    ASSERT_EQ(S_OK, OpenUserDB(user));
-    GetUserDB()->SetRetryPause(std::chrono::milliseconds(0));
+    ASSERT_NO_FATAL_FAILURE(OpenUserDbIn(user));
     nlohmann::json account = FsAccount(Service(), "ann");
     m_token = account["token"].get<std::string>();
     m_userId = account["userId"].get<std::string>();

@@ -6,9 +6,12 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
 
 #include "common/config.h"
+#include "common/db/dbhelper.h"
+#include "common/filehelper.h"
 #include "common/registry.h"
 #include "core/remotestorage/remotestorage.h"
 #include "support/localservice.h"
@@ -37,6 +40,14 @@ class ServiceClientTest : public LocalServiceTest {
   void TearDown() override {
     remotestoragecontrol::ResetGlobalVersionFlag();
     LocalServiceTest::TearDown();
+  }
+
+  // Opens the user's data base in the folder userFolder (made when missing), with no
+  // pause between the retries of a busy data base. Fatal failures in the calling test.
+  void OpenUserDbIn(const std::string& userFolder) {
+    ASSERT_EQ(S_OK, EnsureDirectory(userFolder));
+    ASSERT_EQ(S_OK, OpenUserDB(userFolder));
+    GetUserDB()->SetRetryPause(std::chrono::milliseconds(0));
   }
 
   RefPtr<IRemoteStorage> m_rs;

@@ -37,14 +37,8 @@ class FileSyncRig : public FileSystemRig<OstrelTest> {
     m_center->SignIn("ann", "session-token");
     m_recording = new RecordingRemoteStorage;
     m_remote = RefPtr<IRemoteStorage>(m_recording);
-    TaskMgrOptions options;
-    options.taskFactory = m_tasks.Factory();
-    options.tickPeriod = std::chrono::milliseconds(1);
-    RefPtr<ITaskMgr> real;
-    ASSERT_EQ(CreateTaskMgr(real.Receive(), options), S_OK);
-    m_scripted = RefPtr<ScriptedTaskMgr>(new ScriptedTaskMgr(real.get()));
-    ASSERT_EQ(m_scripted->Init(m_center.get(), m_store.get(), m_remote.get()), S_OK);
-    ASSERT_EQ(m_scripted->Start(), S_OK);
+    ASSERT_EQ(ScriptedTaskMgr::StartOverReal(m_tasks.Factory(), m_center.get(), m_store.get(), m_remote.get(), &m_scripted),
+              S_OK);
     m_taskMgr = RefPtr<ITaskMgr>(m_scripted.get());
   }
   void TearDown() override {

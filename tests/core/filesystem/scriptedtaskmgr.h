@@ -20,6 +20,7 @@
 #include "common/unknown.h"
 #include "core/interfaces/itaskmgr.h"
 #include "core/interfaces/taskdata.h"
+#include "core/taskmgr/taskmgr.h"
 
 class ScriptedTaskMgr final : public CUnknownImpl<ITaskMgr> {
  public:
@@ -30,6 +31,22 @@ class ScriptedTaskMgr final : public CUnknownImpl<ITaskMgr> {
   };
 
   explicit ScriptedTaskMgr(ITaskMgr* real) : m_real(real) {}
+
+  // A real manager made with taskFactory, ticking every millisecond, under a scripted
+  // one that is initialised and started; the failing step's result otherwise.
+  static HRESULT StartOverReal(TaskFactory taskFactory, ISyncCenter* center, ILocalStorage* local,
+                               IRemoteStorage* remote, RefPtr<ScriptedTaskMgr>* out) {
+    TaskMgrOptions options;
+    options.taskFactory = std::move(taskFactory);
+    options.tickPeriod = std::chrono::milliseconds(1);
+    RefPtr<ITaskMgr> real;
+    HRESULT hr = CreateTaskMgr(real.Receive(), options);
+    if (FAILED(hr)) return hr;
+    RefPtr<ScriptedTaskMgr> scripted(new ScriptedTaskMgr(real.get()));
+    if (FAILED(hr = scripted->Init(center, local, remote)) || FAILED(hr = scripted->Start())) return hr;
+    *out = std::move(scripted);
+    return S_OK;
+  }
 
   // ExecuteTask of records named taskName runs answer instead of the real manager.
   void SetAnswer(const std::string& taskName, Answer answer) {

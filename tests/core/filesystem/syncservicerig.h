@@ -98,14 +98,8 @@ class SyncServiceRig : public FileSystemRig<LocalServiceTest> {
 
     FileTaskOptions tasks;
     tasks.syncCenter = m_center.get();
-    TaskMgrOptions options;
-    options.taskFactory = FileTaskFactory(tasks);
-    options.tickPeriod = std::chrono::milliseconds(1);
-    RefPtr<ITaskMgr> real;
-    ASSERT_EQ(CreateTaskMgr(real.Receive(), options), S_OK);
-    m_scripted = RefPtr<ScriptedTaskMgr>(new ScriptedTaskMgr(real.get()));
-    ASSERT_EQ(m_scripted->Init(m_center.get(), m_store.get(), m_remote.get()), S_OK);
-    ASSERT_EQ(m_scripted->Start(), S_OK);
+    ASSERT_EQ(ScriptedTaskMgr::StartOverReal(FileTaskFactory(tasks), m_center.get(), m_store.get(), m_remote.get(), &m_scripted),
+              S_OK);
     m_taskMgr = RefPtr<ITaskMgr>(m_scripted.get());
 
     FileSyncOptions sync;

@@ -46,9 +46,7 @@ class TransferServiceTest : public ServiceClientTest {
   void SetUp() override {
     ServiceClientTest::SetUp();
     const std::string user = Root() + "/user";
-    ASSERT_EQ(0, RunCommand("mkdir -p " + ShellQuote(user)));
-    ASSERT_EQ(S_OK, OpenUserDB(user));
-    GetUserDB()->SetRetryPause(std::chrono::milliseconds(0));
+    ASSERT_NO_FATAL_FAILURE(OpenUserDbIn(user));
     ASSERT_EQ(S_OK, CreateLocalStorage(m_store.Receive()));
     ASSERT_EQ(S_OK, m_store->Init(user, Root() + "/sync"));
     nlohmann::json account = FsAccount(Service(), "ann");

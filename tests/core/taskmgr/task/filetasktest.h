@@ -37,10 +37,8 @@ class FileTaskTest : public ServiceClientTest {
     ServiceClientTest::SetUp();
     ASSERT_EQ(S_OK, CreateRemoteStorage(m_rs.Receive(), &m_env));
     const std::string user = Root() + "/user";
-    ASSERT_EQ(S_OK, EnsureDirectory(user));
     ASSERT_EQ(S_OK, EnsureDirectory(Root() + "/src"));
-    ASSERT_EQ(S_OK, OpenUserDB(user));
-    GetUserDB()->SetRetryPause(std::chrono::milliseconds(0));
+    ASSERT_NO_FATAL_FAILURE(OpenUserDbIn(user));
     ASSERT_EQ(S_OK, CreateLocalStorage(m_store.Receive(), &m_env));
     ASSERT_EQ(S_OK, m_store->Init(user, Root() + "/sync"));
     const nlohmann::json account = FsAccount(Service(), "ann");
