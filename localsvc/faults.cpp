@@ -31,6 +31,7 @@ bool FaultTable::Add(const nlohmann::json& desc, std::string* error) {
       return false;
     f.remaining = static_cast<int>(count);
     f.drop = desc.value("drop", false);
+    f.hold = desc.value("hold", "");
     if (desc.contains("status")) f.status = static_cast<int>(status);
     if (desc.contains("word")) {
       f.body = "<?xml version=\"1.0\" encoding=\"utf-8\"?><nuvra result=\"" + desc["word"].get<std::string>() + "\"/>";

@@ -4,6 +4,9 @@
 //   path         the request path it applies to, without the query (required)
 //   count        how many requests it applies to (default 1)
 //   delay_ms     wait this long before anything else (ends early when the service stops)
+//   hold         then wait at the gate of this name until a test opens it (POST
+//                /test/release {"hold": NAME}; see gates.h); a service that stops, or an
+//                hour that passes, drops the connection instead
 //   drop         close the connection without a reply
 //   status       the HTTP status of the reply
 //   word         the reply body <?xml ...?><nuvra result="WORD"/> (the endpoint's
@@ -52,6 +55,7 @@ namespace localsvc {
 struct Fault {
   int remaining = 1;
   int64_t delayMs = 0;
+  std::string hold;  // the gate to wait at; "" for none
   bool drop = false;
   std::optional<int> status;
   std::optional<std::string> body;

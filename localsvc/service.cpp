@@ -12,6 +12,7 @@
 #include "bounds.h"
 #include "codec.h"
 #include "connection.h"
+#include "gates.h"
 #include "stopflag.h"
 #include "words.h"
 #include "xmlmsg.h"
@@ -247,6 +248,7 @@ bool Service::Serve() {
 
 void Service::Stop() {
   StopFlag::Get().Set();
+  Gates::Get().Stop();
   m_store.Stop();
   // The server ignores stop() until its loop runs, so a stop that comes right after
   // Serve began is repeated until Serve has returned.
@@ -317,6 +319,10 @@ void Service::Dispatch(const httplib::Request& req, RecordedRequest& rec, httpli
 void Service::ApplyFault(const Fault& fault, const httplib::Request& req, const RecordedRequest& rec,
                          httplib::Response& res, const RouteFn& fn) {
   if (fault.delayMs > 0 && !StopFlag::Get().WaitFor(std::chrono::milliseconds(fault.delayMs))) {
+    DropConnectionOf(req, res);
+    return;
+  }
+  if (!fault.hold.empty() && !Gates::Get().Pass(fault.hold)) {
     DropConnectionOf(req, res);
     return;
   }
@@ -408,6 +414,7 @@ void Service::AddControlRoutes() {
                                        const httplib::ContentReader&) {
     m_log.Clear();
     m_faults.Clear();
+    Gates::Get().CloseAll();
     m_xfer.ResetHooks();
     res.set_content("{}", "application/json");
   });
@@ -428,6 +435,12 @@ void Service::AddControlRoutes() {
     }
     res.status = ok ? 200 : 400;
     res.set_content(ok ? "{}" : JsonText({{"error", error}}), "application/json");
+  });
+  Control("/test/release", [](const nlohmann::json& in) {
+    Require(in.contains("hold") && in["hold"].is_string() && !in["hold"].get<std::string>().empty(),
+            "hold names a gate");
+    Gates::Get().Open(in["hold"].get<std::string>());
+    return nlohmann::json::object();
   });
 }
 

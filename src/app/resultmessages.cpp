@@ -64,6 +64,8 @@ const ResultInfo kResults[] = {
     {E_CV_LOCAL_NOT_EXIST, "localNotExist", "the local file does not exist"},
     {E_CV_LOCAL_LOCKED, "localLocked", "another program holds the local file"},
     {E_CV_LOCAL_EXISTS, "localExists", "the local file exists already"},
+    {E_CV_LOCAL_NOT_FOLDER, "localNotFolder", "a link or something other than a folder is in the way"},
+    {E_CV_LOCAL_IN_EDIT, "localInEdit", "the file is being edited by another program of this user"},
     {E_CV_DB_FULL, "dbFull", "the local data base is full"},
     {E_CV_DB_ERROR, "dbError", "the local data base failed"},
 };

@@ -77,6 +77,11 @@ constexpr bool IsNetworkResult(HRESULT hr) {
 inline constexpr HRESULT E_CV_LOCAL_NOT_EXIST = MakeResult(0x80046001);
 inline constexpr HRESULT E_CV_LOCAL_LOCKED = MakeResult(0x80046002);
 inline constexpr HRESULT E_CV_LOCAL_EXISTS = MakeResult(0x80046003);
+// A link, or anything but a folder, lies where a download makes or enters a folder.
+inline constexpr HRESULT E_CV_LOCAL_NOT_FOLDER = MakeResult(0x80046004);
+// The cache copy is claimed by another process of the user that has it open for
+// editing or is sending its edit.
+inline constexpr HRESULT E_CV_LOCAL_IN_EDIT = MakeResult(0x80046005);
 
 // Data-base failures.
 inline constexpr HRESULT E_CV_DB_FULL = MakeResult(0x80048003);

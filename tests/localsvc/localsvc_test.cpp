@@ -6,6 +6,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <thread>
+
 #include "svcapi.h"
 
 namespace {
@@ -92,6 +94,29 @@ TEST_F(LocalServiceSelfTest, FaultsApplyInTurnThenStopAndMalformedOnesAreRefused
                           R"({"path":"/x","body_base64":"@@@"})", R"({"path":"/x","status":"five"})",
                           R"({"path":"/x","chunk":-1})", R"({"path":"/x","delay_ms":0.5})"})
     EXPECT_EQ(400, HttpExchange(Service().Port(), "POST", "/test/inject", bad).status) << bad;
+}
+
+// A request held at a gate waits there, already in the log, until the gate opens; a
+// reset closes the gates again, and a service that stops lets a held request go
+// without a reply.
+TEST_F(LocalServiceSelfTest, AGateHoldsRequestsUntilReleasedOrStopped) {
+  EXPECT_EQ(400, HttpExchange(Service().Port(), "POST", "/test/release", "{}").status) << "a gate needs a name";
+  Service().Inject(R"({"path":"/test/echo","hold":"one","count":2})");
+  HttpReply held;
+  std::thread first([&] { held = HttpExchange(Service().Port(), "GET", "/test/echo?first"); });
+  ASSERT_TRUE(Service().AwaitRequests("/test/echo", 1));
+  Service().Release("one");
+  first.join();
+  EXPECT_EQ(200, held.status);
+  // The gate stays open for the fault's next request until a reset closes it.
+  EXPECT_EQ(200, HttpExchange(Service().Port(), "GET", "/test/echo?second").status);
+  Service().Reset();
+  Service().Inject(R"({"path":"/test/echo","hold":"one"})");
+  std::thread last([&] { held = HttpExchange(Service().Port(), "GET", "/test/echo?third"); });
+  ASSERT_TRUE(Service().AwaitRequests("/test/echo", 1));
+  EXPECT_EQ(0, Service().Stop());
+  last.join();
+  EXPECT_FALSE(held.ok);
 }
 
 using LocalServiceStartTest = OstrelTest;

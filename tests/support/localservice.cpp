@@ -12,8 +12,10 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <strings.h>
+#include <thread>
 
 #include <nlohmann/json.hpp>
 
@@ -244,6 +246,19 @@ std::vector<RecordedRequest> LocalService::Requests(const std::string& path) {
 }
 
 void LocalService::Reset() { Control("POST", "/test/reset"); }
+
+bool LocalService::AwaitRequests(const std::string& path, size_t count) {
+  const auto guard = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  for (;;) {
+    if (Requests(path).size() >= count) return true;
+    if (std::chrono::steady_clock::now() >= guard) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+}
+
+void LocalService::Release(const std::string& name) {
+  Control("POST", "/test/release", nlohmann::json({{"hold", name}}).dump());
+}
 
 void LocalServiceTest::SetUp() {
   OstrelTest::SetUp();

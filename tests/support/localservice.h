@@ -97,8 +97,15 @@ class LocalService {
   // The recorded requests, oldest first; with a path, only those to that path. A log
   // that cannot be read fails the test and gives none.
   std::vector<RecordedRequest> Requests(const std::string& path = "");
-  // Forgets the recorded requests and the armed faults; a refusal fails the test.
+  // Forgets the recorded requests and the armed faults, and closes every gate; a
+  // refusal fails the test.
   void Reset();
+  // Waits until the log holds at least count requests to path (a request held at a
+  // gate is in it already): true, or false after 30 s. Reads the log again and again;
+  // it waits for the requests, not for time to pass.
+  bool AwaitRequests(const std::string& path, size_t count = 1);
+  // Opens the gate that faults armed with {"hold": name} hold requests at.
+  void Release(const std::string& name);
 
  private:
   pid_t m_pid = -1;
