@@ -232,7 +232,9 @@ int CmdEdit(AppContext& ctx, const ParsedCommandLine& cmd) {
 
   const TransferWaitPolicy policy;
   const TaskListSnapshot before = TaskListSnapshot::Take(*ctx.adapter);
-  ctx.adapter->OpenFile(item.id, item.parentId, item.path.EngineForm(), space);
+  // A file another program of the user edits is not opened: no opener will come.
+  const HRESULT opening = ctx.adapter->OpenFile(item.id, item.parentId, item.path.EngineForm(), space);
+  if (opening == E_CV_LOCAL_IN_EDIT) return Fail(ctx, "edit", item.path.Display() + ": " + ResultMessage(opening));
   // Until the file is opened, or its download has ended without an open.
   CProgressBar bar = MakeBar(ctx);
   const std::vector<TaskListEntry> downloads = WaitForNewTasks(*ctx.adapter, before, &bar, policy);

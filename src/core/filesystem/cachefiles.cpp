@@ -44,6 +44,49 @@ bool IsPathInFolder(const std::string& filePath, const std::string& folderPath) 
   return file.size() > folder.size() && std::equal(folder.begin(), folder.end(), file.begin());
 }
 
+namespace {
+
+std::string JoinElements(const std::vector<std::string_view>& elements, size_t from, size_t to) {
+  std::string path;
+  for (size_t i = from; i < to; ++i) {
+    path += '/';
+    path += elements[i];
+  }
+  return path;
+}
+
+}  // namespace
+
+std::string ResolveLocalPath(const std::string& path, FileEnv* env) {
+  if (path.empty()) return path;
+  // The elements as written; a relative path's folders begin at the working folder.
+  std::vector<std::string_view> elements;
+  size_t at = 0;
+  while (at <= path.size()) {
+    size_t end = path.find('/', at);
+    if (end == std::string::npos) end = path.size();
+    if (end > at) elements.push_back(std::string_view(path).substr(at, end - at));
+    at = end + 1;
+  }
+  const bool relative = path[0] != '/';
+  std::string named;
+  for (size_t folders = elements.empty() ? 0 : elements.size() - 1;; --folders) {
+    std::string folder = JoinElements(elements, 0, folders);
+    if (relative) folder = folder.empty() ? "." : folder.substr(1);
+    std::string resolved;
+    if (env->RealPath(folder.empty() ? "/" : folder, &resolved)) {
+      named = resolved + JoinElements(elements, folders, elements.size());
+      break;
+    }
+    if (folders == 0) {
+      named = relative ? "/" + path : path;
+      break;
+    }
+  }
+  const std::vector<std::string_view> normalised = NormalisedElements(named);
+  return normalised.empty() ? "/" : JoinElements(normalised, 0, normalised.size());
+}
+
 bool JoinLocalName(const std::string& folder, const std::string& name, std::string* path) {
   if (!IsSafePathComponent(name)) {
     OSTREL_LOG(kLogWarn, "skipped \"%s\" in %s: the name cannot be one local path element", name.c_str(),

@@ -18,6 +18,14 @@
 // letter case counts, as it does on this file system. No link is resolved.
 bool IsPathInFolder(const std::string& filePath, const std::string& folderPath);
 
+// One name for the file at path, the same whichever way path reaches it, so that two
+// paths of one file (and two processes) can tell that it is one: absolute (a relative
+// path is taken from the working folder), the longest leading folder that exists
+// resolved through its links (RealPath), the rest normalised as IsPathInFolder does.
+// The last element is not resolved: a file that is a link is named by the link. The
+// normalised path when no leading folder resolves.
+std::string ResolveLocalPath(const std::string& path, FileEnv* env);
+
 // Joins folder and name into *path when name may become one element of a local path:
 // one safe element (see IsSafePathComponent) of at most NAME_MAX bytes, and the joined
 // path shorter than PATH_MAX. Else false, with a log line naming the item, and *path

@@ -1,7 +1,8 @@
 // CFileSyncMgr: the end of a file task, as the task manager reports it on its thread:
 // the offer of the old copy when an open could not download, the download markers,
 // opening a downloaded file with its program, the versions an upload produced, and
-// what the user is told when a task failed.
+// what the user is told when a task failed; the hold on the copy that the task carried
+// passes to the entry of an opened file, or ends with the task.
 #include <sys/stat.h>
 
 #include "common/checks.h"
@@ -19,6 +20,7 @@ void CFileSyncMgr::_OnTaskFinished(TaskDataBase& record) {
     OSTREL_LOG(kLogError, "%s", "*ASSERT*: pTaskData->taskState.eTaskStateType == TS_Finish");
   const bool download = record.TasksName() == "DownloadFile";
   const std::string& localPath = record.strSecondPath;
+  const std::string claim = _TakeCarriedHold(record);
 
   // An open that could not download may show the copy the cache holds, read-only.
   if (state.hrResult != S_OK && state.hrResult != E_CV_TARGET_NOT_EXISTS && download &&
@@ -39,43 +41,46 @@ void CFileSyncMgr::_OnTaskFinished(TaskDataBase& record) {
   // A plain download's marker goes with its end, whatever the outcome.
   if (download && !(record.nOpenFlags & kOpenFlagForEdit)) m_markers.Release(localPath);
 
+  bool kept = false;
   if (state.hrResult == S_OK)
-    _OnTaskSucceeded(record);
+    kept = _OnTaskSucceeded(record, claim);
   else
     _ShowTaskError(record);
+  // Last, so that an open waiting for an upload finds the stored version it made.
+  if (!kept && !claim.empty()) m_claims.Drop(claim);
 }
 
-void CFileSyncMgr::_OnTaskSucceeded(TaskDataBase& record) {
+bool CFileSyncMgr::_OnTaskSucceeded(TaskDataBase& record, const std::string& claim) {
   const std::string& name = record.TasksName();
   if (name == "DownloadFile") {
     // A plain download is done (its marker is its caller's); an open is opened.
-    if (record.nOpenFlags & kOpenFlagForEdit) _OpenDownloadedFile(record);
-    return;
+    return (record.nOpenFlags & kOpenFlagForEdit) && _OpenDownloadedFile(record, claim);
   }
   if (name == "UpdateFile" || name == "UpdateNewFile") {
     _UpdateOpenFile(record.strId, record.nFileVer, record.strSha1);
     _ProtectCachedFile(record.strId, record.strSecondPath);
-    if (name != "UpdateFile") return;
+    if (name != "UpdateFile") return false;
     const auto* upload = dynamic_cast<const TaskData_UpdateFile*>(&record);
     int64_t size = 0;
     if (!upload || !ParsePlainDecimal(upload->strSizeOrg, INT64_MAX, &size) || record.strSha1.empty()) {
       // A wrong size or SHA-1 in the store would make the next open see an edit.
       OSTREL_LOG(kLogWarn, "CFileSyncMgr: the upload of %s reports no size or SHA-1; the stored item is kept",
                  record.strFullPath.c_str());
-      return;
+      return false;
     }
     const HRESULT hr = m_spLocalStorage->UpdateFileVersion(record.strId, size, record.nFileVer, record.strSha1);
     if (FAILED(hr)) OSTREL_LOG(kLogWarn, "ERROR_CHECK_COM hr = %x: hr", static_cast<unsigned>(hr));
-    return;
+    return false;
   }
   OSTREL_LOG(kLogError, "%s", "*ASSERT*: 0");
+  return false;
 }
 
-void CFileSyncMgr::_OpenDownloadedFile(const TaskDataBase& record) {
+bool CFileSyncMgr::_OpenDownloadedFile(const TaskDataBase& record, const std::string& claim) {
   const std::string& localPath = record.strSecondPath;
   if (m_stopped) {
     OSTREL_LOG(kLogInfo, "CFileSyncMgr: stopped; %s is not opened", localPath.c_str());
-    return;
+    return false;
   }
   // A file shared to the user by one person without the write right is read-only.
   std::vector<ShareEntry> entries;
@@ -91,22 +96,22 @@ void CFileSyncMgr::_OpenDownloadedFile(const TaskDataBase& record) {
   }
   if (!m_pSyncCenter) OSTREL_LOG(kLogError, "%s", "*ASSERT*: m_pSyncCenter");
   RefPtr<IShellAdapter> shell = _Shell();
-  if (!shell) return;
+  if (!shell) return false;
   const ShellProcess process = shell->ShellOpen(localPath);
   if (process == kShellOpenFailed) {
     OSTREL_LOG(kLogWarn, "CFileSyncMgr: no program could open %s; it is not watched", localPath.c_str());
     _Notify(TransferFailedText("打开", TaskPathLastElement(record.strFullPath), E_FAIL));
-    return;
+    return false;
   }
   std::shared_ptr<CWatchedProgram> program;
   if (process >= 0) program = std::make_shared<CWatchedProgram>(process);
-  _AddOpenFile(record.nOpenFlags, record.strId, record.nFileVer, record.strFullPath, localPath, sha1,
-               std::move(program));
+  return _AddOpenFile(record.nOpenFlags, record.strId, record.nFileVer, record.strFullPath, localPath, sha1,
+                      std::move(program), claim);
 }
 
 bool CFileSyncMgr::_AddOpenFile(int32_t flags, const std::string& fileId, int64_t fileVer,
                                 const std::string& fullPath, const std::string& localPath, const std::string& sha1,
-                                std::shared_ptr<CWatchedProgram> process) {
+                                std::shared_ptr<CWatchedProgram> process, const std::string& claim) {
   {
     std::lock_guard<std::mutex> guard(m_tableLock);
     if (!m_table.count(fileId)) {
@@ -119,6 +124,7 @@ bool CFileSyncMgr::_AddOpenFile(int32_t flags, const std::string& fileId, int64_
       entry.sha1AtOpen = sha1;
       entry.process = std::move(process);
       entry.serial = m_nextSerial++;
+      entry.claim = claim;
       return true;
     }
   }

@@ -58,6 +58,15 @@ class LiveManagers {
   }
 };
 
+// Set on the task manager's thread while it runs one of our completions: an open made
+// there must not wait for an upload's end, which that very thread is to report.
+thread_local bool t_inTaskEnd = false;
+
+// What the user is told when a copy in the cache folder is claimed elsewhere.
+std::string InEditText(const std::string& name) {
+  return "文件“" + name + "”正在被您的另一个程序编辑，请等编辑结束后再试。";
+}
+
 }  // namespace
 
 void CFileSyncMgr::_OnTaskFinish(TaskDataBase* record, void* context) {
@@ -68,13 +77,16 @@ void CFileSyncMgr::_OnTaskFinish(TaskDataBase* record, void* context) {
                record->TasksName().c_str(), record->strFullPath.c_str());
     return;
   }
+  t_inTaskEnd = true;
   self->_OnTaskFinished(*record);
+  t_inTaskEnd = false;
 }
 
 CFileSyncMgr::CFileSyncMgr(FileSyncOptions options)
     : m_options(std::move(options)),
       m_clock(m_options.clock ? m_options.clock : Clock::System()),
       m_env(m_options.env ? m_options.env : FileEnv::Default()),
+      m_claims(m_env),
       m_markers(m_env),
       m_notify(m_options.notify, m_clock, m_env) {}
 
@@ -104,6 +116,8 @@ HRESULT CFileSyncMgr::Init(ISyncCenter* syncCenter, ILocalStorage* localStorage,
     OSTREL_LOG(kLogWarn, "%s", "ERROR_CHECK_BOOLEX:m_pathCache.FileExists()");
     return E_FAIL;
   }
+  if (!m_env->RealPath(m_pathCache, &m_cacheClaimPath)) m_cacheClaimPath = _ClaimPath(m_pathCache);
+  m_claims.SetFolder(localStorage->GetTempFolder());
   m_anchor = LiveManagers::Add(weak_from_this());
 
   const HRESULT hrNotify = m_notify.Start(&CFileSyncMgr::_OnFileNotify, this, syncCenter, m_pathCache);
@@ -124,6 +138,9 @@ HRESULT CFileSyncMgr::UnInit() {
   const auto wait = m_options.stopWait;
   if (!m_thread.Join(wait))
     OSTREL_LOG(kLogError, "CFileSyncMgr::UnInit: 线程退出超时，TimeOut = %d", static_cast<int>(wait.count()));
+  // An open that waits for an upload gives up; the copies are claimed no more.
+  m_claims.Stop();
+  m_claims.ReleaseAll();
   // Told after the lock: a log line may wait for other processes.
   std::vector<std::string> stillOpen;
   {
@@ -154,13 +171,17 @@ HRESULT CFileSyncMgr::GetOpenFileList(std::vector<TaskListEntry>* files) {
 }
 
 HRESULT CFileSyncMgr::RemoveOpenFile(const std::string& fileId) {
-  std::map<std::string, OpenFileEntry> removed;  // their programs are given up after the lock
-  std::lock_guard<std::mutex> guard(m_tableLock);
-  if (fileId.empty()) {
-    removed.swap(m_table);
-  } else if (auto node = m_table.extract(fileId)) {
-    removed.insert(std::move(node));
+  std::map<std::string, OpenFileEntry> removed;  // their programs and claims are given up after the lock
+  {
+    std::lock_guard<std::mutex> guard(m_tableLock);
+    if (fileId.empty()) {
+      removed.swap(m_table);
+    } else if (auto node = m_table.extract(fileId)) {
+      removed.insert(std::move(node));
+    }
   }
+  for (const auto& [id, entry] : removed)
+    if (!entry.claim.empty()) m_claims.Drop(entry.claim);
   return S_OK;
 }
 
@@ -188,9 +209,64 @@ HRESULT CFileSyncMgr::ReopenFile(const std::string& fileId) {
     if (it == m_table.end()) return E_FAIL;
     entry = it->second;
   }
-  const HRESULT hr = _AddFileTask(entry.fileId, std::string(), entry.fileVer, entry.fullPath, entry.localPath,
-                                  true, true);
+  // The upload holds the copy's claim of its own until it ends.
+  const std::string claim = entry.claim.empty() ? _ClaimPath(entry.localPath) : entry.claim;
+  HRESULT hr = m_claims.Hold(claim);
+  if (SUCCEEDED(hr)) {
+    _CarryHold(&m_uploadHolds, claim);
+    hr = _AddFileTask(entry.fileId, std::string(), entry.fileVer, entry.fullPath, entry.localPath, true, true);
+    if (FAILED(hr)) {
+      _UncarryHold(&m_uploadHolds, claim);
+      m_claims.Drop(claim);
+    }
+  }
   if (FAILED(hr)) OSTREL_LOG(kLogError, "%s", "*ASSERT*: (((HRESULT)(hr)) >= 0)");
+  return hr;
+}
+
+// --- claims ------------------------------------------------------------------------
+
+bool CFileSyncMgr::_IsBeingSentLocked(const std::string& claim) const {
+  auto it = m_uploadHolds.find(claim);
+  return it != m_uploadHolds.end() && it->second > 0;
+}
+
+void CFileSyncMgr::_CarryHold(std::map<std::string, int>* carried, const std::string& claim) {
+  std::lock_guard<std::mutex> guard(m_tableLock);
+  ++(*carried)[claim];
+}
+
+void CFileSyncMgr::_UncarryHold(std::map<std::string, int>* carried, const std::string& claim) {
+  std::lock_guard<std::mutex> guard(m_tableLock);
+  auto it = carried->find(claim);
+  if (it != carried->end() && --it->second <= 0) carried->erase(it);
+}
+
+std::string CFileSyncMgr::_TakeCarriedHold(const TaskDataBase& record) {
+  const std::string& name = record.TasksName();
+  std::map<std::string, int>* carried =
+      name == "DownloadFile" ? &m_downloadHolds : name == "UpdateFile" ? &m_uploadHolds : nullptr;
+  if (!carried || record.strSecondPath.empty()) return std::string();
+  const std::string claim = _ClaimPath(record.strSecondPath);
+  std::lock_guard<std::mutex> guard(m_tableLock);
+  auto it = carried->find(claim);
+  if (it == carried->end()) return std::string();  // a task that took no hold (a retry, a plain upload)
+  if (--it->second <= 0) carried->erase(it);
+  return claim;
+}
+
+HRESULT CFileSyncMgr::_HoldCopy(const std::string& claim, const std::string& fullPath, bool open) {
+  // A plain download never replaces a copy this process holds: a program edits it, or
+  // its edit is being sent.
+  const HRESULT hr = !open && m_claims.HeldHere(claim) ? E_CV_LOCAL_IN_EDIT : m_claims.Hold(claim);
+  const std::string name = TaskPathLastElement(fullPath);
+  if (hr == E_CV_LOCAL_IN_EDIT) {
+    OSTREL_LOG(kLogInfo, "CFileSyncMgr: %s is being edited by another program of the user; it is left as it is",
+               claim.c_str());
+    _Notify(InEditText(name));
+  } else if (FAILED(hr)) {
+    _Notify(TransferFailedText(open ? "打开" : "下载", name, hr));
+  }
   return hr;
 }
 
@@ -227,10 +303,32 @@ HRESULT CFileSyncMgr::_AddFileTask(const std::string& fileId, const std::string&
 
 HRESULT CFileSyncMgr::OpenFile(const std::string& fileId, const std::string& fullPath,
                                const std::string& localPath, ItemSpace space) {
-  if (IsFileOpen(fileId)) {
-    if (RefPtr<IShellAdapter> shell = _Shell())
-      shell->ShowMessage("文件“" + TaskPathLastElement(fullPath) + "”已处于打开状态，不能重复打开。", kPromptCaption);
-    return S_OK;
+  const std::string claim = _ClaimPath(localPath);
+  for (;;) {
+    bool isOpen = false, beingSent = false;
+    {
+      std::lock_guard<std::mutex> guard(m_tableLock);
+      isOpen = m_table.count(fileId) != 0;
+      beingSent = !isOpen && _IsBeingSentLocked(claim);
+    }
+    if (isOpen) {
+      if (RefPtr<IShellAdapter> shell = _Shell())
+        shell->ShowMessage("文件“" + TaskPathLastElement(fullPath) + "”已处于打开状态，不能重复打开。", kPromptCaption);
+      return S_OK;
+    }
+    if (!beingSent) break;
+    // The copy holds the last edit until its upload has ended: after a success it is
+    // the stored version, after a failure the conflict question keeps it safe.
+    if (t_inTaskEnd) {
+      OSTREL_LOG(kLogWarn, "CFileSyncMgr: %s is not opened: its last edit is still being sent", localPath.c_str());
+      _Notify(InEditText(TaskPathLastElement(fullPath)));
+      return E_CV_LOCAL_IN_EDIT;
+    }
+    OSTREL_LOG(kLogInfo, "CFileSyncMgr: the open of %s waits for the upload of its last edit", localPath.c_str());
+    if (!m_claims.WaitUntilDropped(claim)) {
+      OSTREL_LOG(kLogInfo, "CFileSyncMgr: stopped; %s is not opened", localPath.c_str());
+      return E_ABORT;
+    }
   }
   return _DownloadFile(fileId, fullPath, localPath, true, true, true, space);
 }
@@ -248,6 +346,23 @@ HRESULT CFileSyncMgr::_DownloadFile(const std::string& fileId, const std::string
     return E_FAIL;
   }
   if (localPath.empty()) return E_INVALIDARG;
+  // The copy is claimed before anything touches it: an open's, and a download's into
+  // the cache folder.
+  std::string claim = _ClaimPath(localPath);
+  if (!open && !IsPathInFolder(claim, m_cacheClaimPath)) claim.clear();
+  if (!claim.empty()) {
+    const HRESULT held = _HoldCopy(claim, fullPath, open);
+    if (FAILED(held)) return held;
+  }
+  // Dropped on every way out that leaves no task or entry to keep it.
+  struct HoldGuard {
+    CEditClaims* claims;
+    std::string claim;
+    ~HoldGuard() {
+      if (!claim.empty()) claims->Drop(claim);
+    }
+  } hold{&m_claims, claim};
+
   const bool isFile = IsRegularFile(localPath, m_env);
   if (isFile && !SetFileWritable(localPath, m_env)) OSTREL_LOG(kLogError, "%s", "*ASSERT*: bRet");
   if (!open) m_markers.Acquire(localPath);
@@ -263,7 +378,7 @@ HRESULT CFileSyncMgr::_DownloadFile(const std::string& fileId, const std::string
         record->nFileVer = item.fileVer;
         record->strSha1 = item.strSha1;
         record->taskState.eTaskStateType = TS_Finish;
-        _OnTaskSucceeded(*record);
+        if (_OnTaskSucceeded(*record, claim)) hold.claim.clear();
         if (!open) m_markers.Release(localPath);
         return S_OK;
       }
@@ -286,10 +401,15 @@ HRESULT CFileSyncMgr::_DownloadFile(const std::string& fileId, const std::string
   }
   HRESULT hr = E_FAIL;
   if (async) {
+    // The task carries the hold until it ends (see _OnTaskFinished).
+    if (!claim.empty()) _CarryHold(&m_downloadHolds, claim);
     hr = m_spTaskMgr->AddTask(record, force, &CFileSyncMgr::_OnTaskFinish, _Context());
     if (FAILED(hr)) {
       OSTREL_LOG(kLogWarn, "ERROR_CHECK_COM hr = %x: hr", static_cast<unsigned>(hr));
+      if (!claim.empty()) _UncarryHold(&m_downloadHolds, claim);
       if (!open) m_markers.Release(localPath);
+    } else {
+      hold.claim.clear();
     }
     return hr;
   }

@@ -23,6 +23,14 @@
 // watch stopped at sign-out) stay in the cache folder, writable; the next open of the
 // file finds the difference and asks the user what to do with it. The log says so
 // each time.
+//
+// Claims: a cache copy is claimed (CEditClaims) from the start of its open until its
+// editing is over and, when it changed, until its upload has ended; a plain download
+// into the cache folder claims its destination while it runs. A copy another process
+// of the user claims is neither opened nor downloaded into: nothing is changed, the
+// user is told, and E_CV_LOCAL_IN_EDIT is returned. An open of a copy whose last edit
+// this process is still sending waits for that upload's end first (never on the task
+// manager's thread, which ends it). The claims still held go at UnInit.
 #pragma once
 
 #include <atomic>
@@ -36,7 +44,9 @@
 #include <vector>
 
 #include "common/unknown.h"
+#include "core/filesystem/cachefiles.h"
 #include "core/filesystem/downloadmarker.h"
+#include "core/filesystem/editclaims.h"
 #include "core/filesystem/filesyncnotify.h"
 #include "core/filesystem/filesyncoptions.h"
 #include "core/filesystem/watchedprogram.h"
@@ -67,6 +77,8 @@ struct OpenFileEntry {
   // When the file was first seen free of other programs since it was last seen held.
   std::optional<Clock::Ticks> unlockedSince;
   uint64_t serial = 0;  // tells an entry from a later one of the same file
+  // The copy's claim that the entry holds (ResolveLocalPath of localPath); "" for none.
+  std::string claim;
 };
 
 class CFileSyncMgr : public std::enable_shared_from_this<CFileSyncMgr> {
@@ -100,7 +112,10 @@ class CFileSyncMgr : public std::enable_shared_from_this<CFileSyncMgr> {
 
   // Opens the file for editing: when it has an entry already, the message
   // "文件“%s”已处于打开状态，不能重复打开。" and S_OK; else a forced background download
-  // of it to localPath (see DownloadFile), which the completion opens and watches.
+  // of it to localPath (see DownloadFile), which the completion opens and watches. When
+  // this process is still sending the last edit of that copy, waits for the upload's
+  // end first (E_ABORT when UnInit ends the wait). E_CV_LOCAL_IN_EDIT when another
+  // process claims the copy (see the claims above).
   HRESULT OpenFile(const std::string& fileId, const std::string& fullPath, const std::string& localPath,
                    ItemSpace space);
   // Downloads the file to destPath, in the background (async) or on this thread with
@@ -110,7 +125,9 @@ class CFileSyncMgr : public std::enable_shared_from_this<CFileSyncMgr> {
   // ("Wizard_OpenConflict") whether to save it elsewhere first (a folder picker), and
   // it goes to the trash before anything is downloaded. When it cannot go to the
   // trash, nothing is downloaded, the edit stays, the user is told and E_FAIL returned.
-  // Else the task manager's result (AddTask's, or the transfer's).
+  // A destination in the cache folder that a program is editing (in this process or
+  // another), or whose edit is being sent, is left alone: E_CV_LOCAL_IN_EDIT, and the
+  // user is told. Else the task manager's result (AddTask's, or the transfer's).
   HRESULT DownloadFile(const std::string& fileId, const std::string& fullPath, const std::string& destPath,
                        bool async, ItemSpace space);
   // Uploads srcPath: a new file into parentId when fileId is "", else a new version of
@@ -127,8 +144,9 @@ class CFileSyncMgr : public std::enable_shared_from_this<CFileSyncMgr> {
   // nothing written, when the file has no entry.
   HRESULT GetOpenFileInfo(const std::string& fileId, std::string* localPath, std::string* fullPath,
                           int64_t* fileVer);
-  // Uploads the opened file's current content as a forced background "UpdateFile".
-  // E_FAIL when it has no entry; else AddTask's result.
+  // Uploads the opened file's current content as a forced background "UpdateFile",
+  // which holds the copy's claim until it ends. E_FAIL when it has no entry; the
+  // claim's failure; else AddTask's result.
   HRESULT ReopenFile(const std::string& fileId);
   bool IsFileOpen(const std::string& fileId);
 
@@ -163,6 +181,22 @@ class CFileSyncMgr : public std::enable_shared_from_this<CFileSyncMgr> {
                        const std::string& fullPath, const std::string& srcPath, bool force, bool async);
   HRESULT _DownloadFile(const std::string& fileId, const std::string& fullPath, const std::string& localPath,
                         bool force, bool open, bool async, ItemSpace space);
+  // The key of the copy at localPath among the claims.
+  std::string _ClaimPath(const std::string& localPath) { return ResolveLocalPath(localPath, m_env); }
+  // Takes a hold on the copy claim for an open or a download of fileId: S_OK, or the
+  // failure after the user was told (nothing held then).
+  HRESULT _HoldCopy(const std::string& claim, const std::string& fullPath, bool open);
+  // Whether a close or an upload of this process carries a hold on the copy claim:
+  // its last edit is being sent. Under the table lock.
+  bool _IsBeingSentLocked(const std::string& claim) const;
+  // Counts one hold more, or one less, that a close or a task carries, in carried
+  // (m_downloadHolds or m_uploadHolds); takes the table lock. The hold itself is the
+  // caller's to take or drop.
+  void _CarryHold(std::map<std::string, int>* carried, const std::string& claim);
+  void _UncarryHold(std::map<std::string, int>* carried, const std::string& claim);
+  // The hold the finished task carried, taken off its count: its claim, or "" when it
+  // carried none.
+  std::string _TakeCarriedHold(const TaskDataBase& record);
   // Whether the service still has the item at fileVer ("GetFileInfo", one try).
   bool _IsCurrentOnService(const std::string& fileId, int64_t fileVer);
   // The local edit at localPath (of the cached item named name) is kept safe: the user
@@ -170,13 +204,16 @@ class CFileSyncMgr : public std::enable_shared_from_this<CFileSyncMgr> {
   HRESULT _PutLocalEditAside(const std::string& localPath, const std::string& name);
 
   void _OnTaskFinished(TaskDataBase& record);
-  void _OnTaskSucceeded(TaskDataBase& record);
+  // claim: the hold on the copy that the task carried ("" for none). True when an
+  // entry was made that keeps it; else the caller drops it.
+  bool _OnTaskSucceeded(TaskDataBase& record, const std::string& claim);
   void _ShowTaskError(const TaskDataBase& record);
-  void _OpenDownloadedFile(const TaskDataBase& record);
-  // Inserts an entry (with passes 0) when the file has none; false, "*ASSERT*: 0",
-  // when it has one (the program given is then given up).
+  bool _OpenDownloadedFile(const TaskDataBase& record, const std::string& claim);
+  // Inserts an entry (with passes 0, keeping the hold claim) when the file has none;
+  // false, "*ASSERT*: 0", when it has one (the program given is then given up).
   bool _AddOpenFile(int32_t flags, const std::string& fileId, int64_t fileVer, const std::string& fullPath,
-                    const std::string& localPath, const std::string& sha1, std::shared_ptr<CWatchedProgram> process);
+                    const std::string& localPath, const std::string& sha1, std::shared_ptr<CWatchedProgram> process,
+                    const std::string& claim);
   void _UpdateOpenFile(const std::string& fileId, int64_t fileVer, const std::string& sha1);
   void _ProtectCachedFile(const std::string& fileId, const std::string& localPath);
   void _OnEditedFileClosed(const OpenFileEntry& closed);
@@ -197,11 +234,17 @@ class CFileSyncMgr : public std::enable_shared_from_this<CFileSyncMgr> {
   RefPtr<IRemoteStorage> m_spRemoteStorage;
   RefPtr<ITaskMgr> m_spTaskMgr;
   std::string m_pathCache;
+  std::string m_cacheClaimPath;  // m_pathCache as ResolveLocalPath names it
   uintptr_t m_anchor = 0;  // this manager's name for the completion callbacks
 
-  std::mutex m_tableLock;  // m_table and m_nextSerial
+  std::mutex m_tableLock;  // m_table, m_nextSerial, m_downloadHolds and m_uploadHolds
   std::map<std::string, OpenFileEntry> m_table;
   uint64_t m_nextSerial = 1;
+  // The holds on copies (by claim) that downloads in flight carry, and those that
+  // closes and uploads in flight carry (a close's hold passes to its upload).
+  std::map<std::string, int> m_downloadHolds;
+  std::map<std::string, int> m_uploadHolds;
+  CEditClaims m_claims;
 
   std::mutex m_passLock;  // one watch pass at a time
   CDownloadMarkers m_markers;

@@ -5,6 +5,8 @@
 // once with success (it handed the file to a program that ran already). Its editing is
 // over when the program has ended, or when no program has held the file for
 // releaseWait; then the file is uploaded when its content changed, else made read-only.
+// The entry's hold on its copy passes to the close and, when the file is uploaded, to
+// the upload; it ends with the close otherwise.
 #include <sys/stat.h>
 
 #include "common/checks.h"
@@ -91,10 +93,14 @@ void CFileSyncMgr::CheckEditedFiles() {
         continue;
       }
       ended = m_table.extract(it);
+      // Counted with the entry's removal, so that no open finds the copy without its
+      // entry and without a close that sends it.
+      if (verdict.kind == Verdict::kOver && !ended.mapped().claim.empty()) ++m_uploadHolds[ended.mapped().claim];
     }
     if (verdict.kind == Verdict::kGone) {
       OSTREL_LOG(kLogError, "%s", "*ASSERT*: 0");
       OSTREL_LOG(kLogInfo, "CFileSyncMgr: %s is gone; it is no longer watched", judged.localPath.c_str());
+      if (!ended.mapped().claim.empty()) m_claims.Drop(ended.mapped().claim);
     } else {
       _OnEditedFileClosed(ended.mapped());
     }
@@ -103,6 +109,16 @@ void CFileSyncMgr::CheckEditedFiles() {
 }
 
 void CFileSyncMgr::_OnEditedFileClosed(const OpenFileEntry& closed) {
+  // The close's hold ends here unless an upload carries it on.
+  struct CloseHold {
+    CFileSyncMgr* self;
+    std::string claim;
+    ~CloseHold() {
+      if (claim.empty()) return;
+      self->_UncarryHold(&self->m_uploadHolds, claim);
+      self->m_claims.Drop(claim);
+    }
+  } hold{this, closed.claim};
   if (closed.flags & kOpenFlagOpenedCached) return;  // the old copy, opened read-only
   if (!m_spTaskMgr) {
     OSTREL_LOG(kLogError, "%s", "*ASSERT*: m_pTaskMgr");
@@ -127,6 +143,8 @@ void CFileSyncMgr::_OnEditedFileClosed(const OpenFileEntry& closed) {
     OSTREL_LOG(kLogWarn, "ERROR_CHECK_COM hr = %x: hr", static_cast<unsigned>(hr));
     OSTREL_LOG(kLogWarn, "CFileSyncMgr: the edit of %s could not be sent; it stays in the cache folder",
                closed.localPath.c_str());
+  } else {
+    hold.claim.clear();  // the upload carries it (see _OnTaskFinished)
   }
 }
 

@@ -78,9 +78,10 @@ class CFileSystem final : public CUnknownImpl<IFileSystem> {
   // goes from the local storage; a failure there is logged, the result is the service's.
   HRESULT Delete(bool isDir, const std::string& fileId, ItemSpace space) override;
 
-  // Transfers (transfers.cpp). OpenFile always answers S_OK: the file sync manager
-  // tells the user what happens. A parent id or name that cannot become one local path
-  // element skips the open with a log line.
+  // Transfers (transfers.cpp). OpenFile answers S_OK, whatever happens, the file sync
+  // manager telling the user, except E_CV_LOCAL_IN_EDIT when another program of the
+  // user edits the file's cache copy (nothing is opened then). A parent id or name that
+  // cannot become one local path element skips the open with a log line.
   HRESULT OpenFile(const std::string& fileId, const std::string& parentId, const std::string& fullPath,
                    ItemSpace space) override;
   // Asks "Wizard_DownLoadFileExist" first when something lies at destFilePath; a

@@ -88,9 +88,10 @@ HRESULT CFileSystem::OpenFile(const std::string& fileId, const std::string& pare
   const std::string folder = m_spLocalStorage->GetFullPath(parentId);
   std::string localPath;
   if (folder.empty() || !JoinLocalName(folder, TaskPathLastElement(fullPath), &localPath)) return S_OK;
-  // Whatever happens is told to the user by the file sync manager.
-  m_spFileSyncMgr->OpenFile(fileId, fullPath, localPath, space);
-  return S_OK;
+  // Whatever happens is told to the user by the file sync manager. A copy that another
+  // program of the user edits is not opened: the caller must not wait for an opener.
+  const HRESULT hr = m_spFileSyncMgr->OpenFile(fileId, fullPath, localPath, space);
+  return hr == E_CV_LOCAL_IN_EDIT ? hr : S_OK;
 }
 
 HRESULT CFileSystem::DownloadFile(const std::string& fileId, const std::string&, const std::string& fullPath,

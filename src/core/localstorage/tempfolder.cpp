@@ -16,6 +16,8 @@ namespace {
 
 // The name the block download gives a file's resume folder, before the SHA-1 text.
 constexpr std::string_view kResumePrefix = "resume-";
+// The name of a cache copy's claim, before the SHA-1 text (CEditClaims).
+constexpr std::string_view kEditPrefix = "edit-";
 
 bool RemoveEntry(FileEnv* env, const std::string& path) {
   struct stat st {};
@@ -44,6 +46,7 @@ void CleanTempFolder(const std::string& tempFolder, std::chrono::seconds resumeK
   const std::string folder = WithoutTrailingSlash(tempFolder);
   const auto now = std::chrono::system_clock::now();
   for (const std::string& name : EntryNames(env, folder)) {
+    if (name.starts_with(kEditPrefix)) continue;
     const std::string path = JoinPath(folder, name);
     CTempClaim claim(env);
     int err = claim.TryClaim(path) ? 0 : errno;

@@ -6,7 +6,11 @@
 //   "resume-<SHA-1 of a file id>"   the verified blocks a block download keeps between
 //                   attempts; claimed during each attempt, unclaimed in between;
 //   "{GUID}"        the private folder of a download while another download of the
-//                   same file holds that file's resume folder.
+//                   same file holds that file's resume folder;
+//   "edit-<SHA-1 of a local path>"   a cache copy opened for editing or downloaded
+//                   into (core/filesystem/editclaims.h): only its lock file, which
+//                   its claim removes when it ends; one left by a killed process is
+//                   reused by the next claim of that copy.
 #pragma once
 
 #include <chrono>
@@ -21,7 +25,8 @@ inline constexpr std::chrono::seconds kResumeFolderKeep = std::chrono::hours(7 *
 
 // Removes from the temp folder every entry that no live process claims, except resume
 // folders whose last change (their modification time) lies less than resumeKeep from
-// now; lock files of ended claims go too. Each entry is claimed while it is judged and
+// now and the "edit-" claims, which it never touches (even a passing claim of the
+// clean-up would make a user's open fail); lock files of ended claims go too. Each entry is claimed while it is judged and
 // removed. Trees are never followed through links. An entry that cannot be claimed for
 // another cause than a claim elsewhere is kept, with a log line. Goes on past
 // failures, logging each entry that could not be removed (a link goes as a link, a

@@ -2,8 +2,9 @@
 // ends tasks into the same table and the windows read it: a task that ends while a
 // watch pass is under way is handled at once (the pass holds no lock the end needs),
 // the watch hands an upload on while a task's end is under way, and many opens, closes
-// and uploads at once all finish. A watchdog ends the process when they do not: a
-// deadlock would otherwise hang the run.
+// and uploads at once all finish; an open of a file whose last edit is still being sent
+// waits for that upload. A watchdog ends the process when they do not: a deadlock would
+// otherwise hang the run.
 #include <atomic>
 #include <condition_variable>
 #include <cstdio>
@@ -258,6 +259,127 @@ TEST_F(FileSyncConcurrencyTest, ManyOpensClosesAndUploadsAtOnceAllFinish) {
     EXPECT_EQ(m_tasks.RemoteContent(id), "content " + id + " edited");
     EXPECT_FALSE(m_mgr->IsFileOpen(id));
   }
+}
+
+// The user closes an edited file and opens it again at once, while its upload is still
+// under way: the open waits for the upload's end and never takes the edit for one that
+// was never sent.
+TEST_F(FileSyncConcurrencyTest, AnOpenWhileTheLastEditIsSentWaitsForTheUpload) {
+  enum End { kUploadEnds, kManagerStops };
+  const struct {
+    const char* what;
+    HRESULT upload;
+    End end;
+    HRESULT opened;  // the second open's result
+    bool downloads;  // the second open downloads again (after the conflict question)
+  } rows[] = {
+      {"the upload succeeds: the copy is the stored version, opened as it is", S_OK, kUploadEnds, S_OK, false},
+      {"the upload fails: the edit goes to the trash only after the question", E_CV_NETWORK_ERROR, kUploadEnds, S_OK,
+       true},
+      {"the manager stops meanwhile: nothing is opened", S_OK, kManagerStops, E_ABORT, false},
+  };
+  StartManager();  // the test runs the watch passes
+  int ends = 0;
+  int n = 0;
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    const std::string fileId = "F" + std::to_string(++n), name = fileId + ".txt";
+    const std::string local = Sync("P/" + name);
+    SeedItem(fileId, "P", name, "v1", 1);
+    ServiceVersion(2);  // once uploaded
+    m_window.SetOnShellOpen([local](const std::string& path) {
+      if (path == local) WriteFileBytes(path, "v1 edited");
+    });
+    ASSERT_EQ(m_mgr->OpenFile(fileId, "\\P\\" + name, local, ItemSpace::MyFile), S_OK);
+    Watchdog(++ends, "the first open");
+    m_window.SetOnShellOpen(nullptr);
+    m_tasks.SetResult("*UpdateFile", row.upload);
+    m_tasks.Hold("UpdateFile");
+    for (int pass = 0; pass < 3 && m_mgr->IsFileOpen(fileId); ++pass) {
+      m_clock.Advance(std::chrono::seconds(10));
+      m_mgr->CheckEditedFiles();  // no program holds it: its editing is over
+    }
+    Stuck(m_tasks.WaitWaiting(1), "the upload of the edit");
+    const size_t calls = m_window.Script().Calls().size();
+    const size_t downloads = m_scripted->AddedOf("DownloadFile").size();
+    const size_t questions = m_window.Texts("ShowWizard").size();
+
+    LogCapture log;
+    HRESULT second = E_UNEXPECTED;
+    std::thread opening([&] {
+      second = m_mgr->OpenFile(fileId, "\\P\\" + name, local, ItemSpace::MyFile);
+      OSTREL_LOG(kLogInfo, "%s", "test: the second open returned");
+    });
+    Stuck(log.WaitFor({"waits for the upload of its last edit", "test: the second open returned"}, kBound),
+          "the second open");
+    EXPECT_FALSE(log.Contains("test: the second open returned")) << "it did not wait";
+    EXPECT_EQ(m_window.Script().Calls().size(), calls) << "nothing asked or told meanwhile";
+    EXPECT_EQ(ReadFileBytes(local), "v1 edited");
+    EXPECT_FALSE(FileExists(PathIn("data/Trash/files/" + name)));
+
+    if (row.end == kManagerStops) {
+      m_mgr->UnInit();
+      opening.join();
+      m_tasks.Release("UpdateFile");
+      Watchdog(++ends, "the upload");
+    } else {
+      if (row.downloads) m_window.Script().QueueWizardChoice(1);  // 放弃
+      m_tasks.Release("UpdateFile");
+      opening.join();
+      Watchdog(++ends, "the upload");
+    }
+    EXPECT_EQ(second, row.opened);
+    if (row.downloads) Watchdog(++ends, "the second open's download");
+    EXPECT_EQ(m_scripted->AddedOf("DownloadFile").size() - downloads, row.downloads ? 1u : 0u);
+    EXPECT_EQ(m_mgr->IsFileOpen(fileId), row.opened == S_OK);
+    EXPECT_EQ(m_window.Texts("ShowWizard").size() - questions, row.downloads ? 1u : 0u);
+    if (row.downloads) {
+      EXPECT_EQ(ReadFileBytes(PathIn("data/Trash/files/" + name)), "v1 edited") << "the edit is kept";
+      EXPECT_EQ(ReadFileBytes(local), "v1");
+    } else {
+      EXPECT_EQ(ReadFileBytes(local), "v1 edited");
+    }
+    if (row.upload == S_OK) {
+      EXPECT_EQ(m_tasks.RemoteContent(fileId), "v1 edited");
+    }
+    m_mgr->RemoveOpenFile(fileId);
+  }
+}
+
+// A program opened by a task's end (on the task manager's thread) asks to open a file
+// whose last edit is being sent: that thread is to report the upload's end, so it never
+// waits for it; the copy is left as it is.
+TEST_F(FileSyncConcurrencyTest, AnOpenOnTheTaskManagersThreadNeverWaitsForAnUpload) {
+  StartManager();
+  SeedItem("F1", "P", "F1.txt", "v1", 1);
+  SeedItem("F2", "P", "F2.txt", "two", 1);
+  const std::string first = Sync("P/F1.txt"), second = Sync("P/F2.txt");
+  m_window.SetOnShellOpen([first](const std::string& path) {
+    if (path == first) WriteFileBytes(path, "v1 edited");
+  });
+  ASSERT_EQ(m_mgr->OpenFile("F1", "\\P\\F1.txt", first, ItemSpace::MyFile), S_OK);
+  Watchdog(1, "the first open");
+  m_tasks.Hold("UpdateFile");
+  for (int pass = 0; pass < 3 && m_mgr->IsFileOpen("F1"); ++pass) {
+    m_clock.Advance(std::chrono::seconds(10));
+    m_mgr->CheckEditedFiles();
+  }
+  Stuck(m_tasks.WaitWaiting(1), "the upload of the edit");
+
+  std::shared_ptr<CFileSyncMgr> mgr = m_mgr;
+  auto reopened = std::make_shared<std::atomic<HRESULT>>(E_UNEXPECTED);
+  m_window.SetOnShellOpen([mgr, first, second, reopened](const std::string& path) {
+    if (path == second) *reopened = mgr->OpenFile("F1", "\\P\\F1.txt", first, ItemSpace::MyFile);
+  });
+  ASSERT_EQ(m_mgr->OpenFile("F2", "\\P\\F2.txt", second, ItemSpace::MyFile), S_OK);
+  Watchdog(2, "the second file's open");
+  EXPECT_EQ(reopened->load(), E_CV_LOCAL_IN_EDIT);
+  EXPECT_EQ(ReadFileBytes(first), "v1 edited");
+  EXPECT_TRUE(m_window.Texts("ShowWizard").empty());
+  m_tasks.Release("UpdateFile");
+  Watchdog(3, "the upload");
+  EXPECT_EQ(m_tasks.RemoteContent("F1"), "v1 edited");
+  m_window.SetOnShellOpen(nullptr);
 }
 
 }  // namespace
