@@ -3,7 +3,9 @@
 // the copy that keeps an edit aside, and the ".otl" markers that only ever remove
 // what they made.
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <filesystem>
 #include <string>
 
 #include "core/filesystem/cachefiles.h"
@@ -40,6 +42,32 @@ TEST(IsPathInFolderTest, InsideMeansBelowTheFolderComparedExactly) {
   };
   for (const auto& row : rows)
     EXPECT_EQ(IsPathInFolder(row.file, row.folder), row.inside) << row.file << " in " << row.folder;
+}
+
+// Two processes must name one cache copy alike, however its path was typed.
+TEST_F(CacheFilesTest, AResolvedPathNamesTheFileWhicheverWayThePathReachesIt) {
+  const std::string root = std::filesystem::canonical(PathIn("")).string();
+  std::filesystem::create_directories(root + "/real/sub");
+  std::filesystem::create_directory_symlink(root + "/real", root + "/link");
+  std::filesystem::create_symlink(root + "/elsewhere", root + "/real/sub/linked.txt");
+  const std::string file = root + "/real/sub/f.txt";
+  const struct {
+    std::string path;
+    std::string named;
+  } rows[] = {
+      {file, file},
+      {root + "/link/sub/f.txt", file},                                 // a folder's link is resolved
+      {root + "//real/./sub/f.txt", file},                              // normalised
+      {root + "/real/none/../sub/f.txt", file},                         // ".." past a missing folder
+      {root + "/link/new/deeper/f.txt", root + "/real/new/deeper/f.txt"},  // missing folders are kept
+      {"sub/f.txt", file},                                              // from the working folder
+      {"./sub/../sub/f.txt", file},
+      {root + "/real/sub/linked.txt", root + "/real/sub/linked.txt"},  // the file's own link is not
+  };
+  const std::string before = std::filesystem::current_path().string();
+  ASSERT_EQ(chdir((root + "/real").c_str()), 0);
+  for (const auto& row : rows) EXPECT_EQ(ResolveLocalPath(row.path, FileEnv::Default()), row.named) << row.path;
+  ASSERT_EQ(chdir(before.c_str()), 0);
 }
 
 TEST_F(CacheFilesTest, JoinLocalNameTakesOnlyOneSafeElementThatFitsTheFileSystem) {

@@ -118,4 +118,22 @@ TEST_F(TempFolderTest, TheCleanUpGoesOnPastWhatItCannotRemove) {
   EXPECT_EQ(Names(), std::set<std::string>{}) << "its claim ended with it";
 }
 
+// The claims of cache copies opened for editing are never touched, held or not: even a
+// passing claim of the clean-up would make the user's open of that copy fail meanwhile.
+TEST_F(TempFolderTest, TheCleanUpLeavesTheClaimsOfOpenedCopiesAlone) {
+  CTempClaim held;
+  ASSERT_TRUE(held.TryClaim(m_temp + "/edit-1111"));
+  WriteFileBytes(m_temp + "/edit-2222.lock", "");  // left by a killed process
+  WriteFileBytes(m_temp + "/loose", "x");
+  FaultFileEnv env;
+  std::string touched;
+  env.SetHook([&](FileOp, const std::string& path) {
+    if (path.find("/edit-") != std::string::npos) touched += path + " ";
+    return 0;
+  });
+  CleanTempFolder(m_temp, kResumeFolderKeep, &env);
+  EXPECT_EQ(Names(), (std::set<std::string>{"edit-1111.lock", "edit-2222.lock"}));
+  EXPECT_EQ(touched, "");
+}
+
 }  // namespace
