@@ -183,7 +183,8 @@ class CFileSyncMgr : public std::enable_shared_from_this<CFileSyncMgr> {
                         bool force, bool open, bool async, ItemSpace space);
   // The key of the copy at localPath among the claims.
   std::string _ClaimPath(const std::string& localPath) { return ResolveLocalPath(localPath, m_env); }
-  // Takes a hold on the copy claim for an open or a download of fileId: S_OK, or the
+  // Takes a hold on the copy claim for an open, or for a plain download into the
+  // cache folder (refused when this process holds the copy already): S_OK, or the
   // failure after the user was told (nothing held then).
   HRESULT _HoldCopy(const std::string& claim, const std::string& fullPath, bool open);
   // Whether a close or an upload of this process carries a hold on the copy claim:
@@ -244,7 +245,7 @@ class CFileSyncMgr : public std::enable_shared_from_this<CFileSyncMgr> {
   // closes and uploads in flight carry (a close's hold passes to its upload).
   std::map<std::string, int> m_downloadHolds;
   std::map<std::string, int> m_uploadHolds;
-  CEditClaims m_claims;
+  CEditClaims m_claims;  // thread-safe by itself; never called under the table lock
 
   std::mutex m_passLock;  // one watch pass at a time
   CDownloadMarkers m_markers;
