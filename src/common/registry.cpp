@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <functional>
 #include <utility>
 #include <vector>
 
@@ -65,15 +66,11 @@ uint32_t DwordOr(const CRegistryData& data, const std::string& subKey, const std
   return v ? v->number : defaultValue;
 }
 
-// Writes every value under one key in one replace of the store.
-HRESULT WriteValues(FileEnv* env, const std::string& subKey,
-                    const std::vector<std::pair<std::string, RegValue>>& values) {
+// Applies change in one replace of the store, under its lock; logs a failure, naming
+// the value firstName in the line of a failed write.
+HRESULT UpdateStore(FileEnv* env, const std::function<void(CRegistryData&)>& change, const std::string& firstName) {
   CRegistryStore store(CRegistryStore::DefaultPath(), env);
-  std::string key = RegKeyPath(subKey);
-  CRegistryStore::UpdateResult r = store.Update([&](CRegistryData& data) {
-    data.CreateKey(key);
-    for (const auto& [name, value] : values) data.Set(key, name, value);
-  });
+  CRegistryStore::UpdateResult r = store.Update(change);
   int err = errno;
   for (const auto& left : store.UnremovedTemps())
     OSTREL_LOG(kLogWarn, "registry store %s: stale temp file %s cannot be removed (%s)", store.Path().c_str(),
@@ -91,8 +88,21 @@ HRESULT WriteValues(FileEnv* env, const std::string& subKey,
   OSTREL_LOG(kLogError,
              "ERROR_CHECK_BOOLEX:lResult == ERROR_SUCCESSL\"Set Register Key/Value "
              "HKEY_CURRENT_USER\\\\Software\\\\Ostrel\\\\%s Failed!\" (%s: %s)",
-             values.empty() ? "" : values.front().first.c_str(), store.Path().c_str(), std::strerror(err));
+             firstName.c_str(), store.Path().c_str(), std::strerror(err));
   return E_FAIL;
+}
+
+// Writes every value under one key in one replace of the store.
+HRESULT WriteValues(FileEnv* env, const std::string& subKey,
+                    const std::vector<std::pair<std::string, RegValue>>& values) {
+  const std::string key = RegKeyPath(subKey);
+  return UpdateStore(
+      env,
+      [&](CRegistryData& data) {
+        data.CreateKey(key);
+        for (const auto& [name, value] : values) data.Set(key, name, value);
+      },
+      values.empty() ? std::string() : values.front().first);
 }
 
 }  // namespace
@@ -135,6 +145,34 @@ HRESULT SetRegString(const std::string& subKey, const std::string& name, const s
 HRESULT SetRegDWORD(const std::string& subKey, const std::string& name, uint32_t number, FileEnv* env) {
   AssertName(name);
   return WriteValues(env, subKey, {{name, RegValue::Dword(number)}});
+}
+
+HRESULT CompareAndSetRegStrings(const std::vector<RegString>& expected, const std::vector<RegString>& writes,
+                                std::vector<std::string>* current, FileEnv* env) {
+  std::vector<std::string> seen;
+  bool matched = false;
+  const HRESULT hr = UpdateStore(
+      env,
+      [&](CRegistryData& data) {
+        seen.clear();
+        matched = true;
+        for (const RegString& value : expected) {
+          const RegValue* stored = data.Find(RegKeyPath(value.subKey), value.name);
+          seen.push_back(stored && stored->type == RegValue::Type::kString ? stored->text : std::string());
+          matched = matched && seen.back() == value.text;
+        }
+        if (!matched) return;
+        for (const RegString& value : writes) {
+          const std::string key = RegKeyPath(value.subKey);
+          data.CreateKey(key);
+          data.Set(key, value.name, RegValue::String(value.text));
+        }
+      },
+      writes.empty() ? std::string() : writes.front().name);
+  if (FAILED(hr)) seen.clear();
+  if (current) *current = std::move(seen);
+  if (FAILED(hr)) return hr;
+  return matched ? S_OK : S_FALSE;
 }
 
 HRESULT LoadProxySettings(std::string* address, std::string* port, std::string* userName, std::string* password,

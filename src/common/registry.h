@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "common/resultcodes.h"
 #include "platform/fileenv.h"
@@ -57,6 +58,23 @@ HRESULT SetRegString(const std::string& subKey, const std::string& name, const s
                      FileEnv* env = FileEnv::Default());
 HRESULT SetRegDWORD(const std::string& subKey, const std::string& name, uint32_t number,
                     FileEnv* env = FileEnv::Default());
+
+// One string value of the store: its sub-key (as for GetRegValue: "" is the root key),
+// its name and a text.
+struct RegString {
+  std::string subKey;
+  std::string name;
+  std::string text;
+};
+
+// Compare-and-set over string values, under the store's lock and in one atomic
+// replace: when every value of expected is stored with its text (a missing value, or
+// one that is no string, counts as ""), writes every value of writes and returns S_OK;
+// otherwise writes nothing and returns S_FALSE. current, when given, receives the texts
+// of expected as they were stored at that moment, in order. When the store cannot be
+// read or written: E_FAIL after a level-0 log line, nothing written, current emptied.
+HRESULT CompareAndSetRegStrings(const std::vector<RegString>& expected, const std::vector<RegString>& writes,
+                                std::vector<std::string>* current = nullptr, FileEnv* env = FileEnv::Default());
 
 // The five proxy values (strings default empty, the type kProxyTypeNone); read from
 // one reading of the store. Returns 0.

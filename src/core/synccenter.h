@@ -12,7 +12,9 @@
 // id from the service that is not one safe path element (IsSafeUserId) fails the
 // sign-in before anything is created. When building the components fails, what was
 // built is torn down again and nobody is signed in. A rejected stored token
-// (clientNoLogin, clientTokenExpired) forgets the user.
+// (clientNoLogin, clientTokenExpired) forgets the user. A sign-in from the stored token
+// saves what it brought only while the stored sign-in is still the one it read: one
+// that another process signed out meanwhile leaves this process signed out too.
 //
 // Tear-down (UnInit, and log-out through UnBind) stops the components, uninitialises
 // and releases them (file system, event centre, task manager, local storage, remote
@@ -92,7 +94,21 @@ class CSyncCenter final : public CUnknownImpl<ISyncCenter> {
   HRESULT _SignInAndStart(const std::string& userName, const std::string& password, const std::string& token);
   HRESULT _Login(const std::string& szUserName, const std::string& szPassword, const std::string& szSID);
   HRESULT _LoginToServer(const std::string& userName, const std::string& password, const std::string& token);
-  HRESULT _PrepareUserEnv(const std::string& userId);
+  // Makes the user's folder, opens the data base and makes the sync folder. Stores the
+  // user id and the sync folder (SyncRoot) on the way, unless unsavedSyncRoot is given:
+  // then it writes nothing and *unsavedSyncRoot receives the sync folder, for the
+  // caller to save with the rest of the sign-in.
+  HRESULT _PrepareUserEnv(const std::string& userId, std::string* unsavedSyncRoot = nullptr);
+  // Saves a sign-in from the stored token, as one compare-and-set in the registry store
+  // (under its lock): the user id, sync folder, names and the reply's new token are
+  // written only while the stored sign-in is still the one read (root UserId readUserId
+  // with the token readToken). When another process stored a newer token of that user
+  // meanwhile, the sign-in stands with it and nothing is written (S_OK). When the stored
+  // sign-in was signed out or is another user's, nothing is written and the result is
+  // E_FAIL: this process is not signed in (and forgets nobody: the other process did).
+  // A store that cannot be read or written leaves the sign-in standing (S_OK).
+  HRESULT _SaveTokenSignIn(const std::string& readUserId, const std::string& readToken, const std::string& syncRoot,
+                           const RecordTree& reply);
   HRESULT _InitUserEnv();
   // Stops what runs, uninitialises and releases the components (every one, also after
   // a failure) and ends the data base session; the first failure.

@@ -1,5 +1,6 @@
 // CSyncCenter: sign-in, the per-user environment, log-out and forgetting the user.
 #include <utility>
+#include <vector>
 
 #include "common/cachecleaner.h"
 #include "common/db/dbhelper.h"
@@ -121,6 +122,8 @@ HRESULT CSyncCenter::_LoginToServer(const std::string& userName, const std::stri
   const std::string strComputerId = GetComputerId();
   ERROR_CHECK_BOOLEX_TEXT(!strComputerId.empty(), "!IsStrEmpty(strComputerId)");
   const std::string clientVersion = GetClientVersionString();
+  // The user whose token this is, as TryLogin read it with the token from the store.
+  const std::string readUserId = bReLogin ? _UserId() : std::string();
   {
     // A remote storage for this request alone, released right after it.
     RefPtr<IRemoteStorage> remoteStorage;
@@ -146,22 +149,54 @@ HRESULT CSyncCenter::_LoginToServer(const std::string& userName, const std::stri
     OSTREL_LOG(kLogWarn, "%s", "ERROR_CHECK_BOOLEX:IsSafeUserId(strUserId)");
     return hr;
   }
-  hr = _PrepareUserEnv(strUserId);
+  std::string syncRoot;
+  hr = _PrepareUserEnv(strUserId, bReLogin ? &syncRoot : nullptr);
   if (FAILED(hr)) {
     LogComMessage(hr, "_PrepareUserEnv Failed!");
     CloseUserDB();
     return hr;
   }
-  _SaveUserInfo(reply.GetValue("nickName"), reply.GetValue("email"), strUserId, reply.GetValue("token"));
-  hr = S_OK;
+  if (!bReLogin) {
+    // A password sign-in replaces whatever sign-in is stored.
+    _SaveUserInfo(reply.GetValue("nickName"), reply.GetValue("email"), strUserId, reply.GetValue("token"));
+    hr = S_OK;
+    return hr;
+  }
+  hr = _SaveTokenSignIn(readUserId, token, syncRoot, reply);
+  if (FAILED(hr)) CloseUserDB();
   return hr;
 }
 
-HRESULT CSyncCenter::_PrepareUserEnv(const std::string& userId) {
+HRESULT CSyncCenter::_SaveTokenSignIn(const std::string& readUserId, const std::string& readToken,
+                                      const std::string& syncRoot, const RecordTree& reply) {
+  const std::string userId = reply.GetValue("userId");
+  std::vector<std::string> stored;
+  const HRESULT hr = CompareAndSetRegStrings({{"", kRegUserId, readUserId}, {readUserId, kRegToken, readToken}},
+                                             {{"", kRegUserId, userId},
+                                              {userId, kRegSyncRoot, syncRoot},
+                                              {userId, kRegNickName, reply.GetValue("nickName")},
+                                              {userId, kRegUserName, reply.GetValue("email")},
+                                              {userId, kRegToken, reply.GetValue("token")}},
+                                             &stored, m_env);
+  // A store that cannot be written fails no sign-in (the registry layer logged it).
+  if (hr != S_FALSE) return S_OK;
+  // Another process changed the stored sign-in while the request ran.
+  if (stored.size() == 2 && stored[0] == readUserId && !stored[1].empty()) {
+    OSTREL_LOG(kLogInfo, "%s",
+               "CSyncCenter: another process stored a newer token of this user meanwhile; it is kept and used");
+    return S_OK;
+  }
+  OSTREL_LOG(kLogWarn, "%s",
+             "CSyncCenter: the stored sign-in was signed out or replaced while this process signed in with it; "
+             "nothing is saved and this process is not signed in");
+  return E_FAIL;
+}
+
+HRESULT CSyncCenter::_PrepareUserEnv(const std::string& userId, std::string* unsavedSyncRoot) {
   HRESULT hr = S_OK;
   TRACE_SCOPE_DETAIL("CSyncCenter::_PrepareUserEnv()", &hr, "szUserId:%s", userId.c_str());
   _SetUserId(userId);
-  SetRegString("", kRegUserId, userId, m_env);
+  if (!unsavedSyncRoot) SetRegString("", kRegUserId, userId, m_env);
 
   m_pathUseConfigRoot = UserFolderPath(m_pathConfigRoot, userId);
   hr = EnsureDirectory(m_pathUseConfigRoot, 0700, m_env);
@@ -174,7 +209,10 @@ HRESULT CSyncCenter::_PrepareUserEnv(const std::string& userId) {
   if (szCachePath.empty()) szCachePath = JoinPath(m_pathUseConfigRoot, kDefaultSyncFolderName);
   hr = EnsureDirectory(szCachePath, 0700, m_env);
   ERROR_CHECK_COM_MSG(hr, "%s", "szCachePath no Exist, Nuvra want to CreateDir Failed!");
-  SetRegString(userId, kRegSyncRoot, szCachePath, m_env);
+  if (unsavedSyncRoot)
+    *unsavedSyncRoot = szCachePath;
+  else
+    SetRegString(userId, kRegSyncRoot, szCachePath, m_env);
   return hr;
 }
 

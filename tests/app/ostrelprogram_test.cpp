@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/resultmessages.h"
@@ -225,6 +226,56 @@ TEST_F(OstrelProgramTest, AListingOrSearchTheServiceFailsShowsWhatIsStoredAndFai
     ProgramRun again = Ostrel(r.command);
     EXPECT_EQ(0, again.status) << r.what << ": " << again.err;
   }
+}
+
+// Two processes of one user: the request log shows when the background command's
+// sign-in request is held at the gate; the test then runs the other command to its end.
+TEST_F(OstrelProgramTest, ALogoutWhileAnotherCommandSignsInFromTheStoredSignInStays) {
+  ASSERT_NO_FATAL_FAILURE(SignIn());
+  Service().Inject(R"({"path":"/xsvr/forkToken/","hold":"fork"})");
+  ProgramRun held;
+  std::thread background([&] { held = Ostrel({"whoami"}); });
+  const bool atGate = Service().AwaitRequests("/xsvr/forkToken/");
+  ProgramRun logout;
+  if (atGate) logout = Ostrel({"logout"});
+  Service().Release("fork");
+  background.join();
+  ASSERT_TRUE(atGate) << "the background command never asked for its token";
+  EXPECT_EQ(0, logout.status) << logout.err;
+  EXPECT_NE(std::string::npos, logout.err.find("Signed out")) << logout.err;
+  EXPECT_EQ(1, held.status) << held.out << held.err;
+  EXPECT_NE(std::string::npos, held.err.find("ostrel: whoami: not signed in (sign in with \"ostrel login USER\")"))
+      << held.err;
+  ProgramRun after = Ostrel({"whoami"});
+  EXPECT_EQ(1, after.status) << after.out;
+  EXPECT_NE(std::string::npos, after.err.find("not signed in")) << after.err;
+  std::string userId, token;
+  GetRegValue(&userId, "", "UserId", "");
+  GetRegValue(&token, "alice01", "{5f3cde84-0629-43e4-8ec2-98524cf82edf}", "");
+  EXPECT_EQ("", userId);
+  EXPECT_EQ("", token);
+}
+
+TEST_F(OstrelProgramTest, TwoCommandsSigningInFromTheStoredSignInAtOnceBothWork) {
+  ASSERT_NO_FATAL_FAILURE(SignIn());
+  Service().Inject(R"({"path":"/xsvr/forkToken/","hold":"fork","count":2})");
+  ProgramRun first, second;
+  std::thread one([&] { first = Ostrel({"whoami"}); });
+  bool atGate = Service().AwaitRequests("/xsvr/forkToken/", 1);
+  std::thread two([&] { second = Ostrel({"ls", "/"}); });
+  atGate = Service().AwaitRequests("/xsvr/forkToken/", 2) && atGate;
+  Service().Release("fork");
+  one.join();
+  two.join();
+  ASSERT_TRUE(atGate) << "the commands never asked for their tokens";
+  EXPECT_EQ(0, first.status) << first.err;
+  EXPECT_NE(std::string::npos, first.out.find("id alice01")) << first.out;
+  EXPECT_EQ(0, second.status) << second.err;
+  // The sign-in left behind works, at this process and at the service.
+  ProgramRun whoami = Ostrel({"whoami"});
+  EXPECT_EQ(0, whoami.status) << whoami.err;
+  EXPECT_NE(std::string::npos, whoami.out.find("id alice01")) << whoami.out;
+  EXPECT_EQ(0, Ostrel({"mkdir", "/After"}).status);
 }
 
 TEST_F(OstrelProgramTest, ScriptsGetJsonAndExitStatuses) {

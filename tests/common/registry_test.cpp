@@ -131,6 +131,45 @@ TEST_F(RegistryTest, AStaleCopyThatCannotBeRemovedIsLoggedAndTheWriteSucceeds) {
   EXPECT_FALSE(FileExists(stale)) << "the next write removes it";
 }
 
+TEST_F(RegistryTest, ACompareAndSetWritesAllOnlyWhenEveryExpectedValueIsStored) {
+  const struct {
+    const char* what;
+    std::vector<RegString> expected;
+    HRESULT result;
+    std::vector<std::string> current;
+  } rows[] = {
+      {"all as stored, names in any case", {{"", "USERID", "u1"}, {"U1", kRegToken, "tok"}}, S_OK, {"u1", "tok"}},
+      {"one differs", {{"", kRegUserId, "u1"}, {"u1", kRegToken, "older"}}, S_FALSE, {"u1", "tok"}},
+      {"a missing value is empty", {{"u9", kRegToken, ""}}, S_OK, {""}},
+      {"a number is no text", {{"", kRegLoginMode, "1"}}, S_FALSE, {""}},
+      {"nothing expected", {}, S_OK, {}},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    ASSERT_EQ(SetRegString("", kRegUserId, "u1"), S_OK);
+    ASSERT_EQ(SetRegString("u1", kRegToken, "tok"), S_OK);
+    ASSERT_EQ(SetRegDWORD("", kRegLoginMode, 1), S_OK);
+    const std::string before = ReadFileBytes(CRegistryStore::DefaultPath());
+    std::vector<std::string> current = {"<unset>"};
+    EXPECT_EQ(CompareAndSetRegStrings(row.expected, {{"u1", kRegToken, "new"}, {"", "Other", "x"}}, &current),
+              row.result);
+    EXPECT_EQ(current, row.current);
+    if (row.result == S_OK) {
+      EXPECT_EQ(Get("u1", kRegToken), "new");
+      EXPECT_EQ(Get("", "Other"), "x");
+    } else {
+      EXPECT_EQ(ReadFileBytes(CRegistryStore::DefaultPath()), before) << "nothing may be written";
+    }
+    ASSERT_EQ(SetRegString("", "Other", ""), S_OK);
+  }
+  BreakStore();
+  LogCapture cap;
+  std::vector<std::string> current = {"<unset>"};
+  EXPECT_EQ(CompareAndSetRegStrings({}, {{"", kRegUserId, "u2"}}, &current), E_FAIL);
+  EXPECT_TRUE(current.empty());
+  EXPECT_EQ(cap.Count("\tE \t"), 1) << cap.All();
+}
+
 TEST_F(RegistryTest, ReadFailuresAreLoggedOnlyWhenAsked) {
   LogCapture cap;
   std::string out;

@@ -6,10 +6,12 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "common/db/dbhelper.h"
+#include "platform/registrystore.h"
 #include "core/synccentertest.h"
 #include "support/filefault.h"
 #include "support/logcapture.h"
@@ -304,20 +306,77 @@ TEST_F(SignInTest, TryLoginWithoutAStoredUserFailsWithoutARequest) {
   EXPECT_EQ(kNuvraStateCreated, StateKind());
 }
 
-TEST_F(SignInTest, TryLoginSignsTheStoredUserInWithTheStoredToken) {
-  ASSERT_EQ(S_OK, LoginAnn());
-  ASSERT_EQ(S_OK, m_center->Stop());
-  ASSERT_EQ(S_OK, m_center->UnInit());
-  FakeSignIn renewed;
-  renewed.token = "tok-renewed";
-  m_fakes.SetSignIn(renewed);
-  RefPtr<ISyncCenter> next = NewCenter();
-  ASSERT_EQ(S_OK, next->Init(m_config, m_shell.get()));
-  ASSERT_EQ(S_OK, next->TryLogin(0));
-  EXPECT_EQ("Request.ReLogin(tok-1)", m_fakes.Requests().back());
-  EXPECT_EQ("tok-renewed", UserValue("u1001", "{5f3cde84-0629-43e4-8ec2-98524cf82edf}"));
-  next->Stop();
-  next->UnInit();
+// What another process does to the stored sign-in while this one's request runs: the
+// forked token is saved only over the token read, a sibling's newer token stands, and
+// a sign-out (or another user) leaves this process signed out with nothing written.
+TEST_F(SignInTest, TryLoginSavesTheForkedTokenOnlyWhileTheStoredSignInIsTheOneItRead) {
+  const std::string kToken = "{5f3cde84-0629-43e4-8ec2-98524cf82edf}";
+  const struct {
+    const char* what;
+    std::function<void()> meanwhile;  // another process, while the request runs
+    HRESULT result;
+    const char* token;  // the user's stored token afterwards (and the session's, when signed in)
+  } rows[] = {
+      {"nothing changed: the forked token is saved", [] {}, S_OK, "tok-renewed"},
+      {"a sibling saved its own forked token: it stays and is used",
+       [&] { ASSERT_EQ(S_OK, SetRegString("u1001", kToken, "tok-sibling")); }, S_OK, "tok-sibling"},
+      {"signed out (as log-out forgets the user): nothing is written",
+       [&] {
+         ASSERT_EQ(S_OK, SetRegString("u1001", kToken, ""));
+         ASSERT_EQ(S_OK, SetRegString("", "UserName", ""));
+         ASSERT_EQ(S_OK, SetRegString("", "NickName", ""));
+         ASSERT_EQ(S_OK, SetRegString("", "userid", ""));
+       },
+       E_FAIL, ""},
+      {"the token alone emptied: nothing is written",
+       [&] { ASSERT_EQ(S_OK, SetRegString("u1001", kToken, "")); }, E_FAIL, ""},
+      {"another user signed in: nothing is written",
+       [&] {
+         ASSERT_EQ(S_OK, SetRegString("u2002", kToken, "tok-bob"));
+         ASSERT_EQ(S_OK, SetRegString("", "UserId", "u2002"));
+       },
+       E_FAIL, "tok-1"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    m_fakes.SetSignIn(FakeSignIn());
+    ASSERT_EQ(S_OK, LoginAnn());
+    ASSERT_EQ(S_OK, m_center->Stop());
+    ASSERT_EQ(S_OK, m_center->UnInit());
+    FakeSignIn renewed;
+    renewed.token = "tok-renewed";
+    m_fakes.SetSignIn(renewed);
+    std::string storeMeanwhile;
+    m_fakes.journal()->SetObserver([&](const std::string& e) {
+      if (e.rfind("Request.ReLogin(", 0) != 0) return;
+      row.meanwhile();
+      storeMeanwhile = ReadFileBytes(CRegistryStore::DefaultPath());
+    });
+    RefPtr<ISyncCenter> next = NewCenter();
+    ASSERT_EQ(S_OK, next->Init(m_config, m_shell.get()));
+    LogCapture log;
+    EXPECT_EQ(row.result, next->TryLogin(0));
+    m_fakes.journal()->SetObserver(nullptr);
+    EXPECT_EQ("Request.ReLogin(tok-1)", m_fakes.Requests().back());
+    EXPECT_EQ(row.token, UserValue("u1001", kToken));
+    std::string token;
+    if (row.result == S_OK) {
+      ASSERT_EQ(S_OK, next->GetUserInfo(nullptr, &token, nullptr, nullptr));
+      EXPECT_EQ(row.token, token);
+      EXPECT_NE(nullptr, GetUserDB());
+    } else {
+      EXPECT_TRUE(log.Contains("LoginToServer Failed!"));
+      EXPECT_EQ(storeMeanwhile, ReadFileBytes(CRegistryStore::DefaultPath())) << "something was written";
+      EXPECT_EQ(S_FALSE, next->GetUserInfo(&token, nullptr, nullptr, nullptr));
+      EXPECT_EQ(nullptr, GetUserDB());
+      NuvraState state;
+      ASSERT_EQ(S_OK, next->GetState(&state));
+      EXPECT_EQ(kNuvraStateNotSignedIn, state.kind);
+      EXPECT_EQ(0, m_fakes.Alive());
+    }
+    next->Stop();
+    next->UnInit();
+  }
 }
 
 TEST_F(SignInTest, TryLoginNeedsTheSyncFolder) {

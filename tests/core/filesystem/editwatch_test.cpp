@@ -123,6 +123,36 @@ TEST_F(EditWatchTest, AProgramThatKeepsTheFileOpenIsFollowedByTheFilesLock) {
   ASSERT_TRUE(m_window.WaitExited(0));
 }
 
+TEST_F(EditWatchTest, OnlyALockTakenWithinTheFirstPassesTurnsTheWatchToTheLock) {
+  StartManager();
+  const struct {
+    const char* what;
+    int freePasses;       // passes that find the file free before the editor takes it
+    bool openAfterExit;   // still watched at the pass after the editor's end
+  } rows[] = {
+      {"held at the last of the first five passes: the lock is followed", 4, true},
+      {"held only after them: the program is still followed", 5, false},
+  };
+  int started = 0;
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    const std::string fileId = "F" + std::to_string(started + 1);
+    OpenWithEditor(fileId, Steps({Wait(), {"--hold", "--append=!"}, Tell("held"), Wait()}));
+    for (int pass = 0; pass < row.freePasses; ++pass) m_mgr->CheckEditedFiles();
+    m_go->Send("hold");
+    ASSERT_EQ(m_said->Line(), "held");
+    m_mgr->CheckEditedFiles();  // finds the file held
+    m_go->Send("end");
+    ASSERT_TRUE(m_window.WaitExited(started++));
+    m_mgr->CheckEditedFiles();
+    EXPECT_EQ(m_mgr->IsFileOpen(fileId), row.openAfterExit);
+    if (row.openAfterExit) PassAfterReleaseWait();
+    EXPECT_FALSE(m_mgr->IsFileOpen(fileId));
+    ASSERT_TRUE(m_scripted->WaitCallbacks(++m_callbacks));
+    EXPECT_EQ(m_tasks.RemoteContent(fileId), "hello!");
+  }
+}
+
 TEST_F(EditWatchTest, AFileHeldByAChildThatOutlivesTheEditorStaysOpenUntilTheChildClosesIt) {
   StartManager();
   // The editor hands the file to a child of its own and exits at once with success.

@@ -125,6 +125,34 @@ TEST_F(FileSyncNotifyTest, WithoutRootsTheTemporaryHomeFolderIsWatched) {
   EXPECT_EQ(m_shell->Handed()[0].sleptMs, 250);
 }
 
+TEST_F(FileSyncNotifyTest, OnlyTreesOutsideTheClientsOwnFoldersAreWatched) {
+  const struct {
+    const char* root;  // below the test's folder, which holds the sync folder "sync"
+    bool watched;
+  } rows[] = {
+      {"sync", false},
+      {"sync/inner", false},
+      {"sync-old", true},  // beside the sync folder, its name beginning like it
+  };
+  int n = 0;
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.root);
+    const std::string root = m_home + "/" + row.root;
+    MakeFolders(root);
+    if (m_mgr) m_mgr->UnInit();
+    FileSyncOptions options = WatchOptions();
+    options.notify.roots = {root};
+    LogCapture log;
+    StartManager(options);
+    EXPECT_EQ(log.Contains(root + " holds the client's own files; it is not watched"), !row.watched);
+    if (!row.watched) continue;
+    ASSERT_TRUE(log.WaitFor({"CFileNotifyRevicer::On_WatchStarted:err=0, path=" + root}, kMarkerGuard));
+    const std::string marker = root + "/_ostrel_dragdata_" + std::to_string(++n);
+    CreateEmpty(marker);
+    EXPECT_TRUE(m_shell->WaitFor(marker));
+  }
+}
+
 TEST_F(FileSyncNotifyTest, InitOnAThreadThatRunsADispatcherWatchesThere) {
   FileSyncOptions options = WatchOptions();
   options.notify.dispatcher = nullptr;

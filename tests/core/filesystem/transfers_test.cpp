@@ -211,27 +211,38 @@ TEST_F(TransfersTest, AFolderThatExistsIsMergedIntoOnlyWhenTheUserAgrees) {
 TEST_F(TransfersTest, ADownloadOntoAFileAsksBeforeReplacingIt) {
   m_tasks.SetRemote("F1", "from the service", 2);
   const std::string dest = PathIn("a.txt");
-  WriteFileBytes(dest, "mine");
-  m_window.Script().QueueWizardChoice(1);  // 取消
-  EXPECT_EQ(m_fs->DownloadFile("F1", "P", "\\P\\a.txt", dest, true, ItemSpace::MyFile), S_OK);
-  EXPECT_EQ(ReadFileBytes(dest), "mine");
-  EXPECT_TRUE(m_scripted->AddedTasks().empty());
-  EXPECT_FALSE(FileExists(dest + ".otl"));
-  const auto calls = m_window.Script().Calls();
-  ASSERT_EQ(calls.size(), 1u);
-  EXPECT_EQ(calls[0].prompt.text, "\"a.txt\" 已经存在，是否进行文件替换?");
-  EXPECT_EQ(calls[0].prompt.buttons, (std::vector<std::string>{"替换", "取消"}));
-
-  m_window.Script().QueueWizardChoice(0);  // 替换
-  EXPECT_EQ(m_fs->DownloadFile("F1", "P", "\\P\\a.txt", dest, true, ItemSpace::MyFile), S_OK);
-  ASSERT_TRUE(m_scripted->WaitCallbacks(1));
-  EXPECT_EQ(ReadFileBytes(dest), "from the service");
-  EXPECT_FALSE(FileExists(dest + ".otl"));
+  const struct {
+    const char* what;
+    int button;  // of "替换|取消"; kWizardNotShown: the prompt was not shown
+    bool downloaded;
+  } rows[] = {
+      {"取消", 1, false},
+      {"替换", 0, true},
+      {"a prompt that was not shown counts as consent", kWizardNotShown, true},
+  };
+  int downloads = 0;
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    WriteFileBytes(dest, "mine");
+    m_window.Script().QueueWizardChoice(row.button);
+    EXPECT_EQ(m_fs->DownloadFile("F1", "P", "\\P\\a.txt", dest, true, ItemSpace::MyFile), S_OK);
+    downloads += row.downloaded;
+    ASSERT_EQ(m_scripted->AddedTasks().size(), static_cast<size_t>(downloads));
+    if (row.downloaded) {
+      ASSERT_TRUE(m_scripted->WaitCallbacks(downloads));
+    }
+    EXPECT_EQ(ReadFileBytes(dest), row.downloaded ? "from the service" : "mine");
+    EXPECT_FALSE(FileExists(dest + ".otl"));
+    const auto calls = m_window.Script().Calls();
+    ASSERT_FALSE(calls.empty());
+    EXPECT_EQ(calls.back().prompt.text, "\"a.txt\" 已经存在，是否进行文件替换?");
+    EXPECT_EQ(calls.back().prompt.buttons, (std::vector<std::string>{"替换", "取消"}));
+  }
 
   // No question where nothing lies.
   EXPECT_EQ(m_fs->DownloadFile("F1", "P", "\\P\\a.txt", PathIn("b.txt"), false, ItemSpace::MyFile), S_OK);
   EXPECT_EQ(ReadFileBytes(PathIn("b.txt")), "from the service");
-  EXPECT_EQ(m_window.Script().CountOf("ShowWizard"), 2);
+  EXPECT_EQ(m_window.Script().CountOf("ShowWizard"), 3);
 }
 
 TEST_F(TransfersTest, AFolderDownloadRebuildsTheTreeAndSkipsWhatCannotBeALocalName) {

@@ -203,6 +203,10 @@ TEST_F(AsyncTaskMgrTest, TriesPerResultRetryAndRemove) {
   EXPECT_EQ(std::make_pair(std::string("space"), S_OK), m_calls.list.back());
   EXPECT_EQ(S_OK, m_mgr->RemoveFinishedTask("net"));
   EXPECT_EQ((Ids{"exists", "locked", "ok", "space"}), List(true));
+  // After Stop a retry is refused, and the task stays listed as ended.
+  EXPECT_EQ(S_OK, m_mgr->Stop(0xFFFFFFFF));
+  EXPECT_EQ(E_FAIL, m_mgr->RetryTask("locked", Calls::Callback, &m_calls));
+  EXPECT_EQ((Ids{"exists", "locked", "ok", "space"}), List(true));
   EXPECT_EQ(S_OK, m_mgr->RemoveFinishedTask(""));
   EXPECT_TRUE(List(true).empty());
 }

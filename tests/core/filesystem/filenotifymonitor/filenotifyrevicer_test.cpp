@@ -168,6 +168,22 @@ const ChangeCase kChangeCases[] = {
        CreateEmpty(d.home + "/cfg/new/z");
      },
      [](const Dirs&) { return std::vector<Change>{}; }, {"cfg"}},
+    {"a folder beside an excluded one whose name begins like it is watched",
+     [](const Dirs& d) {
+       MakeFolder(d.home + "/a");
+       MakeFolder(d.home + "/a/b");
+       MakeFolder(d.home + "/a/bc");
+     },
+     [](const Dirs& d) {
+       CreateEmpty(d.home + "/a/b/x");
+       CreateEmpty(d.home + "/a/bc/y");
+       MakeFolder(d.home + "/a/bd");
+       CreateEmpty(d.home + "/a/bd/z");
+     },
+     [](const Dirs& d) {
+       return std::vector<Change>{Added(d.home + "/a/bc/y"), Added(d.home + "/a/bd"), Added(d.home + "/a/bd/z")};
+     },
+     {"a/b"}},
 };
 
 class FileNotifyRevicerTest : public OstrelTest {};
