@@ -110,9 +110,11 @@ class CFileSyncMgr : public std::enable_shared_from_this<CFileSyncMgr> {
   // ("Wizard_OpenConflict") whether to save it elsewhere first (a folder picker), and
   // it goes to the trash before anything is downloaded. When it cannot go to the
   // trash, nothing is downloaded, the edit stays, the user is told and E_FAIL returned.
-  // Else the task manager's result (AddTask's, or the transfer's).
+  // Else the task manager's result (AddTask's, or the transfer's). destRoot: for a
+  // file of a folder download, the folder the user chose (see
+  // TaskData_DownloadFile::strDestRoot), else "".
   HRESULT DownloadFile(const std::string& fileId, const std::string& fullPath, const std::string& destPath,
-                       bool async, ItemSpace space);
+                       bool async, ItemSpace space, const std::string& destRoot = std::string());
   // Uploads srcPath: a new file into parentId when fileId is "", else a new version of
   // fileId over fileVer; in the background or on this thread (kFileTransferTries).
   HRESULT UploadFile(const std::string& fileId, const std::string& parentId, int64_t fileVer,
@@ -162,7 +164,8 @@ class CFileSyncMgr : public std::enable_shared_from_this<CFileSyncMgr> {
   HRESULT _AddFileTask(const std::string& fileId, const std::string& parentId, int64_t fileVer,
                        const std::string& fullPath, const std::string& srcPath, bool force, bool async);
   HRESULT _DownloadFile(const std::string& fileId, const std::string& fullPath, const std::string& localPath,
-                        bool force, bool open, bool async, ItemSpace space);
+                        bool force, bool open, bool async, ItemSpace space,
+                        const std::string& destRoot = std::string());
   // Whether the service still has the item at fileVer ("GetFileInfo", one try).
   bool _IsCurrentOnService(const std::string& fileId, int64_t fileVer);
   // The local edit at localPath (of the cached item named name) is kept safe: the user
