@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <string>
 #include <thread>
@@ -134,6 +135,24 @@ TEST_F(OstrelProgramTest, AReplacedFileCountsOnceInTheSummary) {
   const std::string said = run.out + run.err;
   EXPECT_NE(std::string::npos, said.find("Uploaded 1 file (")) << said;
   EXPECT_EQ(std::string::npos, said.find("Uploaded 2 files")) << said;
+}
+
+TEST_F(OstrelProgramTest, AFolderDownloadFailsWhereALinkWasPlantedInItsPlace) {
+  ASSERT_NO_FATAL_FAILURE(SignIn());
+  const std::string up = PathIn("Dir");
+  ASSERT_EQ(0, mkdir(up.c_str(), 0700));
+  WriteFileBytes(up + "/a.txt", "a\n");
+  ASSERT_EQ(0, Ostrel({"put", up, "/"}).status);
+  const std::string dest = PathIn("dest"), other = PathIn("other");
+  ASSERT_EQ(0, mkdir(dest.c_str(), 0700));
+  ASSERT_EQ(0, mkdir(other.c_str(), 0700));
+  ASSERT_EQ(0, symlink(other.c_str(), (dest + "/Dir").c_str()));
+
+  ProgramRun run = Ostrel({"get", "/Dir", dest + "/"});
+  EXPECT_EQ(1, run.status) << run.err;
+  EXPECT_NE(std::string::npos, run.err.find("ostrel: get: /Dir: " + ResultMessage(E_CV_LOCAL_NOT_FOLDER))) << run.err;
+  EXPECT_NE(std::string::npos, run.err.find("不能下载到链接或非文件夹中：“")) << run.err;
+  EXPECT_FALSE(FileExists(other + "/a.txt")) << "written through the link";
 }
 
 TEST_F(OstrelProgramTest, EveryResultWordOfTheServicePrintsItsLineAndFails) {

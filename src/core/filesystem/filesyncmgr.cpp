@@ -334,13 +334,14 @@ HRESULT CFileSyncMgr::OpenFile(const std::string& fileId, const std::string& ful
 }
 
 HRESULT CFileSyncMgr::DownloadFile(const std::string& fileId, const std::string& fullPath,
-                                   const std::string& destPath, bool async, ItemSpace space) {
-  return _DownloadFile(fileId, fullPath, destPath, false, false, async, space);
+                                   const std::string& destPath, bool async, ItemSpace space,
+                                   const std::string& destRoot) {
+  return _DownloadFile(fileId, fullPath, destPath, false, false, async, space, destRoot);
 }
 
 HRESULT CFileSyncMgr::_DownloadFile(const std::string& fileId, const std::string& fullPath,
                                     const std::string& localPath, bool force, bool open, bool async,
-                                    ItemSpace space) {
+                                    ItemSpace space, const std::string& destRoot) {
   if (!m_spTaskMgr || !m_spRemoteStorage) {
     OSTREL_LOG(kLogError, "%s", "*ASSERT*: m_pTaskMgr && m_pRemoteStorage");
     return E_FAIL;
@@ -394,6 +395,7 @@ HRESULT CFileSyncMgr::_DownloadFile(const std::string& fileId, const std::string
 
   TaskData_DownloadFile* record = CreateTaskData_DownloadFile(fileId, fullPath, localPath);
   if (open) record->nOpenFlags |= kOpenFlagForEdit;
+  record->strDestRoot = destRoot;
   if (cached && !item.bIsDir) {
     // What the listing said bounds a download of that version.
     record->nItemSize = item.size;

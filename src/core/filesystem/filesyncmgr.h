@@ -128,8 +128,10 @@ class CFileSyncMgr : public std::enable_shared_from_this<CFileSyncMgr> {
   // A destination in the cache folder that a program is editing (in this process or
   // another), or whose edit is being sent, is left alone: E_CV_LOCAL_IN_EDIT, and the
   // user is told. Else the task manager's result (AddTask's, or the transfer's).
+  // destRoot: for a file of a folder download, the folder the user chose (see
+  // TaskData_DownloadFile::strDestRoot), else "".
   HRESULT DownloadFile(const std::string& fileId, const std::string& fullPath, const std::string& destPath,
-                       bool async, ItemSpace space);
+                       bool async, ItemSpace space, const std::string& destRoot = std::string());
   // Uploads srcPath: a new file into parentId when fileId is "", else a new version of
   // fileId over fileVer; in the background or on this thread (kFileTransferTries).
   HRESULT UploadFile(const std::string& fileId, const std::string& parentId, int64_t fileVer,
@@ -180,7 +182,8 @@ class CFileSyncMgr : public std::enable_shared_from_this<CFileSyncMgr> {
   HRESULT _AddFileTask(const std::string& fileId, const std::string& parentId, int64_t fileVer,
                        const std::string& fullPath, const std::string& srcPath, bool force, bool async);
   HRESULT _DownloadFile(const std::string& fileId, const std::string& fullPath, const std::string& localPath,
-                        bool force, bool open, bool async, ItemSpace space);
+                        bool force, bool open, bool async, ItemSpace space,
+                        const std::string& destRoot = std::string());
   // The key of the copy at localPath among the claims.
   std::string _ClaimPath(const std::string& localPath) { return ResolveLocalPath(localPath, m_env); }
   // Takes a hold on the copy claim for an open, or for a plain download into the

@@ -31,6 +31,7 @@
 #include "core/interfaces/ilocalstorage.h"
 #include "core/interfaces/isynccenter.h"
 #include "core/interfaces/taskdata.h"
+#include "platform/folderhandle.h"
 #include "shell/ishelladapter.h"
 
 // How often each operation sends its request while it fails with a network result.
@@ -93,11 +94,16 @@ class CFileSystem final : public CUnknownImpl<IFileSystem> {
   // E_INVALIDARG and a notice.
   HRESULT UploadFile(const std::string& fileId, const std::string& parentId, int64_t fileVer,
                      const std::string& fullPath, const std::string& srcFilePath, bool async) override;
-  // Makes destFilePath (and the folders it lies in) and downloads the folder's items
-  // into it, folders first-come as listed; stops at the first failure (its code),
-  // S_FALSE for an empty folder. Items whose names cannot be local path elements are
-  // skipped with a log line; a folder that lies inside itself, or deeper than
-  // kMaxFolderWalkDepth, fails.
+  // Makes destFilePath and downloads the folder's items into it, folders first-come as
+  // listed; stops at the first failure (its code), S_FALSE for an empty folder. The
+  // folder destFilePath lies in is the user's choice: it is made with its parents, and
+  // a link there is followed. Every folder below it is made and entered without
+  // following a link (and so are the files' folders when the files are delivered): a
+  // link, or anything else but a folder, in a folder's place fails the download with
+  // E_CV_LOCAL_NOT_FOLDER, a notice names its path, and nothing is written there or
+  // into a link's target. Items whose names cannot be local path elements are skipped
+  // with a log line; a folder that lies inside itself, or deeper than
+  // kMaxFolderWalkDepth, fails. The walk holds one open folder per level it is down.
   HRESULT DownloadFolder(const std::string& fileId, const std::string& parentId, const std::string& fullPath,
                          const std::string& destFilePath, int32_t value) override;
   // Makes the folder (asking "Wizard_UpLoadFolderExist" to merge into one that exists)
@@ -178,11 +184,18 @@ class CFileSystem final : public CUnknownImpl<IFileSystem> {
   void RefuseName(const std::string& localPath);
   HRESULT UploadFolderWalk(const std::string& parentId, const std::string& value, const std::string& fullPath,
                            const std::string& srcFolder, int depth);
-  // ancestors: the ids of the folders being downloaded around this one; space: the view
-  // the folder was found in, whose store its listings go to.
-  HRESULT DownloadFolderWalk(const std::string& fileId, const std::string& parentId, const std::string& fullPath,
-                             const std::string& destFolder, int32_t value, ItemSpace space,
-                             std::vector<std::string>* ancestors);
+  // Tells the user that a download does not go into localPath: a link or no folder.
+  void RefuseNotFolder(const std::string& localPath);
+  // DownloadFile's question and hand-over: probePath tells whether something lies at
+  // destFilePath; destRoot as CFileSyncMgr::DownloadFile takes it.
+  HRESULT DownloadFileTo(const std::string& fileId, const std::string& fullPath, const std::string& destFilePath,
+                         const std::string& probePath, const std::string& destRoot, bool async, ItemSpace space);
+  // One folder download (transfers.cpp).
+  struct DownloadWalk;
+  // Downloads the folder fileId into parent's entry name ("": into parent itself),
+  // whose path is destFolder.
+  HRESULT DownloadFolderWalk(const std::string& fileId, const std::string& fullPath, const FolderHandle& parent,
+                             const std::string& name, const std::string& destFolder, DownloadWalk* walk);
 
   ISyncCenter* m_pSyncCenter = nullptr;  // the owner; set by Init
   RefPtr<ILocalStorage> m_spLocalStorage;

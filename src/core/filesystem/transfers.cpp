@@ -7,10 +7,13 @@
 #include <sys/stat.h>
 
 #include <atomic>
+#include <cerrno>
+#include <cstring>
 #include <vector>
 
 #include "common/checks.h"
 #include "common/filehelper.h"
+#include "common/folderbeneath.h"
 #include "common/pathcheck.h"
 #include "common/strhelper.h"
 #include "common/utf8.h"
@@ -96,13 +99,19 @@ HRESULT CFileSystem::OpenFile(const std::string& fileId, const std::string& pare
 
 HRESULT CFileSystem::DownloadFile(const std::string& fileId, const std::string&, const std::string& fullPath,
                                   const std::string& destFilePath, bool async, ItemSpace space) {
+  return DownloadFileTo(fileId, fullPath, destFilePath, destFilePath, std::string(), async, space);
+}
+
+HRESULT CFileSystem::DownloadFileTo(const std::string& fileId, const std::string& fullPath,
+                                    const std::string& destFilePath, const std::string& probePath,
+                                    const std::string& destRoot, bool async, ItemSpace space) {
   struct stat st {};
-  if (m_env->Lstat(destFilePath, &st)) {
+  if (m_env->Lstat(probePath, &st)) {
     const int32_t answer = Ask("Wizard_DownLoadFileExist",
                                "\"" + GetFileNameFromPath(destFilePath) + "\" 已经存在，是否进行文件替换?", "替换|取消");
     if (!Consents(answer)) return S_OK;
   }
-  return m_spFileSyncMgr->DownloadFile(fileId, fullPath, destFilePath, async, space);
+  return m_spFileSyncMgr->DownloadFile(fileId, fullPath, destFilePath, async, space, destRoot);
 }
 
 HRESULT CFileSystem::UploadFile(const std::string& fileId, const std::string& parentId, int64_t fileVer,
@@ -187,45 +196,97 @@ HRESULT CFileSystem::UploadFolderWalk(const std::string& parentId, const std::st
   return hr;
 }
 
-HRESULT CFileSystem::DownloadFolder(const std::string& fileId, const std::string& parentId,
-                                    const std::string& fullPath, const std::string& destFilePath, int32_t value) {
+struct CFileSystem::DownloadWalk {
+  std::string root;  // the folder the user chose; each file's record carries it
+  int32_t value = 0;
+  ItemSpace space = ItemSpace::MyFile;  // the view the folder was found in, whose store its listings go to
+  std::vector<std::string> ancestors;   // the ids of the folders being downloaded around the one at hand
+};
+
+void CFileSystem::RefuseNotFolder(const std::string& localPath) {
+  const std::string path = ToValidUtf8(localPath);
+  OSTREL_LOG(kLogWarn, "CFileSystem::DownloadFolder(): %s is a link or not a folder; nothing is downloaded into it",
+             path.c_str());
+  if (RefPtr<IShellAdapter> shell = ShellAdapter())
+    shell->ShowNotify("不能下载到链接或非文件夹中：“" + path + "”", kPromptCaption, 1, 30000);
+}
+
+HRESULT CFileSystem::DownloadFolder(const std::string& fileId, const std::string&, const std::string& fullPath,
+                                    const std::string& destFilePath, int32_t value) {
   // A folder others share with the user is known only in that view: its listings are
   // stored there, never among the own files.
   CFileItemRecord known;
   const bool shared = m_spLocalStorage &&
                       m_spLocalStorage->GetItemInfo(fileId, &known, ItemSpace::MyFile) != S_OK &&
                       m_spLocalStorage->GetItemInfo(fileId, &known, ItemSpace::ShareToMe) == S_OK;
-  std::vector<std::string> ancestors;
-  return DownloadFolderWalk(fileId, parentId, fullPath, destFilePath, value,
-                            shared ? ItemSpace::ShareToMe : ItemSpace::MyFile, &ancestors);
+  DownloadWalk walk;
+  walk.value = value;
+  walk.space = shared ? ItemSpace::ShareToMe : ItemSpace::MyFile;
+
+  // The folder the download goes into is the user's choice: made with its parents, and
+  // a link there is followed. Below it nothing is.
+  std::string dest = destFilePath;
+  while (dest.size() > 1 && dest.back() == '/') dest.pop_back();
+  std::string name = GetFileNameFromPath(dest);
+  if (!IsSafePathComponent(name)) {
+    // "/", ".", "..": the folder named is itself the one chosen.
+    walk.root = dest;
+    name.clear();
+  } else {
+    if (dest.find('/') == std::string::npos) dest = "./" + dest;
+    walk.root = FolderOfPath(dest);
+  }
+  EnsureDirectory(walk.root, kDownloadFolderMode, m_env);
+  FolderHandle root(m_env);
+  if (!root.Open(walk.root)) {
+    const HRESULT hr = FolderEntryResult(errno);
+    OSTREL_LOG(kLogWarn, "CFileSystem::DownloadFolder(): %s cannot be opened: %s", walk.root.c_str(),
+               std::strerror(errno));
+    return hr;
+  }
+  return DownloadFolderWalk(fileId, fullPath, root, name, dest, &walk);
 }
 
-HRESULT CFileSystem::DownloadFolderWalk(const std::string& fileId, const std::string&, const std::string& fullPath,
-                                        const std::string& destFolder, int32_t value, ItemSpace space,
-                                        std::vector<std::string>* ancestors) {
-  for (const std::string& id : *ancestors) {
+HRESULT CFileSystem::DownloadFolderWalk(const std::string& fileId, const std::string& fullPath,
+                                        const FolderHandle& parent, const std::string& name,
+                                        const std::string& destFolder, DownloadWalk* walk) {
+  std::vector<std::string>& ancestors = walk->ancestors;
+  for (const std::string& id : ancestors) {
     if (id != fileId) continue;
     OSTREL_LOG(kLogWarn, "CFileSystem::DownloadFolder(): %s lies inside itself; not downloaded again", fullPath.c_str());
     return E_FAIL;
   }
-  if (ancestors->size() >= static_cast<size_t>(kMaxFolderWalkDepth)) {
+  if (ancestors.size() >= static_cast<size_t>(kMaxFolderWalkDepth)) {
     OSTREL_LOG(kLogWarn, "CFileSystem::DownloadFolder(): skipped %s: deeper than %d folders", fullPath.c_str(),
                kMaxFolderWalkDepth);
     return E_FAIL;
   }
-  // An existing folder is no failure; one that cannot be made fails its files. The
-  // folders it lies in are made too, so that an empty folder is not lost.
-  EnsureDirectory(destFolder, 0777, m_env);
+  // An existing folder is no failure; a link or anything else in its place is, and so
+  // is a folder that cannot be made: nothing of it could land.
+  FolderHandle own(m_env);
+  if (!name.empty()) {
+    const HRESULT entered = EnterSubFolder(parent, name, &own);
+    if (entered == E_CV_LOCAL_NOT_FOLDER) {
+      RefuseNotFolder(destFolder);
+      return entered;
+    }
+    if (FAILED(entered)) {
+      OSTREL_LOG(kLogWarn, "CFileSystem::DownloadFolder(): %s cannot be made or opened (hr = %x)", destFolder.c_str(),
+                 static_cast<unsigned>(entered));
+      return entered;
+    }
+  }
+  const FolderHandle& folder = name.empty() ? parent : own;
   std::vector<CFileItemRecord> items;
   // A folder the service did not list is downloaded as stored, and the walk fails: what
   // the folder holds now may differ.
-  const HRESULT listed = Dir(fileId, &items, value != 0, space);
+  const HRESULT listed = Dir(fileId, &items, walk->value != 0, walk->space);
   if (FAILED(listed))
     OSTREL_LOG(kLogWarn, "CFileSystem::DownloadFolder(): %s not listed by the service (hr = %x); %zu stored items",
                fullPath.c_str(), static_cast<unsigned>(listed), items.size());
   if (items.empty()) return FAILED(listed) ? listed : S_FALSE;
 
-  ancestors->push_back(fileId);
+  ancestors.push_back(fileId);
   HRESULT hr = S_OK;
   for (const CFileItemRecord& item : items) {
     if (item.strName.empty() && item.strSvrId.empty()) {
@@ -235,14 +296,14 @@ HRESULT CFileSystem::DownloadFolderWalk(const std::string& fileId, const std::st
     std::string localPath;
     if (!JoinLocalName(destFolder, item.strName, &localPath)) continue;
     const std::string cloudPath = JoinCloudPath(fullPath, item.strName);
-    hr = item.bIsDir
-             ? DownloadFolderWalk(item.strSvrId, item.strParentId, cloudPath, localPath, value, space, ancestors)
-             : DownloadFile(item.strSvrId, item.strParentId, cloudPath, localPath, value != 0, space);
+    hr = item.bIsDir ? DownloadFolderWalk(item.strSvrId, cloudPath, folder, item.strName, localPath, walk)
+                     : DownloadFileTo(item.strSvrId, cloudPath, localPath, folder.EntryPath(item.strName),
+                                      walk->root, walk->value != 0, walk->space);
     if (FAILED(hr)) {
       OSTREL_LOG(kLogWarn, "ERROR_CHECK_COM hr = %x: hr", static_cast<unsigned>(hr));
       break;
     }
   }
-  ancestors->pop_back();
+  ancestors.pop_back();
   return SUCCEEDED(hr) && FAILED(listed) ? listed : hr;
 }

@@ -103,7 +103,8 @@ class ILocalStorage : public IUnknown {
   // source; E_CV_LOCAL_LOCKED when another process holds the target open or locked,
   // or it cannot be replaced; E_FAIL for any other failure, among them a folder that
   // could not be synced after the move (the file is in place then, but may not survive
-  // a power loss); the name is only traced.
+  // a power loss); the name is only traced. cachePath may name an entry of an open
+  // folder (FolderHandle::EntryPath): the file then goes into that very folder.
   virtual HRESULT MoveTempFileToSyncSpace(const std::string& sourcePath, const std::string& cachePath,
                                           const std::string& name) = 0;
   // Slot 31. The sync folder joined with a relative path ("" gives the sync folder).

@@ -205,6 +205,10 @@ struct TaskData_DownloadFile final : TaskDataBaseImpl<TaskData_DownloadFile> {
   // asking the service for it. -1 and 0: not known.
   int64_t nItemSize = -1;
   int64_t nItemFileVer = 0;
+  // The folder a folder download goes into, as the user chose it, for the files of that
+  // download ("" for any other): strSecondPath lies below it, and the folders between
+  // the two are entered without following a link when the file is delivered.
+  std::string strDestRoot;
   bool IsSameKind(const TaskData_DownloadFile& o) const { return IsSameBase(o) && strTempPath == o.strTempPath; }
 };
 

@@ -2,7 +2,8 @@
 // the real task manager running fake file tasks: the upload size limit and its
 // once-per-process message, folder walks both ways (nested, empty, non-ASCII; links,
 // fifos and names the other side cannot take skipped or refused), the merge and replace
-// questions, and where an opened file is put.
+// questions, links or other files in a folder's place of a download, and where an
+// opened file is put.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -12,6 +13,8 @@
 #include <set>
 
 #include "filesyncrig.h"
+#include "support/filefault.h"
+#include "support/inthewaypath.h"
 
 namespace {
 
@@ -293,6 +296,75 @@ TEST_F(TransfersTest, AFolderDownloadEndsAtAnEmptyFolderTheFirstFailureOrAFolder
   EXPECT_EQ(m_fs->DownloadFolder("L1", "", "\\L1", PathIn("l"), 0), E_FAIL);
   EXPECT_TRUE(log.Contains("lies inside itself"));
   EXPECT_EQ(Tree(PathIn("l")), "down/\n");
+}
+
+TEST_F(TransfersTest, AFolderDownloadNeverGoesThroughALinkOrIntoANonFolderInAFoldersPlace) {
+  m_folders["R"] = {{"F1", "a.txt", false}, {"D1", "sub", true}};
+  m_folders["D1"] = {{"F2", "b.txt", false}, {"D2", "deeper", true}};
+  m_folders["D2"] = {{"F3", "c.txt", false}};
+  const std::string outside = PathIn("outside");
+  ASSERT_EQ(mkdir(outside.c_str(), 0700), 0);
+  WriteFileBytes(outside + "/keep.txt", "keep");
+  const struct {
+    const char* what;
+    const char* where;  // below the destination
+    InTheWay kind;
+    const char* after;  // the destination's tree afterwards: what came before the failure
+  } rows[] = {
+      {"a link to another folder at the downloaded folder's own place", "R", InTheWay::kLink, "R\n"},
+      {"a link to another folder at a sub-folder's place", "R/sub", InTheWay::kLink, "R/\nR/a.txt\nR/sub\n"},
+      {"a link at a deeper sub-folder's place", "R/sub/deeper", InTheWay::kLink,
+       "R/\nR/a.txt\nR/sub/\nR/sub/b.txt\nR/sub/deeper\n"},
+      {"a regular file at a sub-folder's place", "R/sub", InTheWay::kFile, "R/\nR/a.txt\nR/sub\n"},
+      {"a fifo at a sub-folder's place", "R/sub", InTheWay::kFifo, "R/\nR/a.txt\nR/sub\n"},
+  };
+  int n = 0;
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    const std::string dest = PathIn("dest" + std::to_string(n++));
+    const std::string inTheWay = dest + "/" + row.where;
+    ASSERT_EQ(RunCommand("mkdir -p " + ShellQuote(FolderOfPath(inTheWay))), 0);
+    ASSERT_NO_FATAL_FAILURE(PlantInTheWay(row.kind, inTheWay, outside));
+    const size_t notices = Notices().size();
+
+    EXPECT_EQ(m_fs->DownloadFolder("R", "", "\\R", dest + "/R", 0), E_CV_LOCAL_NOT_FOLDER);
+    EXPECT_EQ(Tree(outside), "keep.txt\n") << "nothing reached the link's target";
+    EXPECT_EQ(Tree(dest), row.after);
+    EXPECT_TRUE(StillInTheWay(row.kind, inTheWay));
+    // The notice names the path (as much of it as a notice holds).
+    ASSERT_EQ(Notices().size(), notices + 1);
+    const std::string notice = Notices().back(), prefix = "不能下载到链接或非文件夹中：“";
+    EXPECT_GT(notice.size(), prefix.size() + 40) << notice;
+    EXPECT_TRUE((prefix + inTheWay + "”").starts_with(notice)) << notice;
+  }
+}
+
+TEST_F(TransfersTest, AFolderDownloadFollowsTheLinkTheUserChoseAsItsDestination) {
+  m_folders["R"] = {{"F1", "a.txt", false}, {"D1", "sub", true}};
+  m_folders["D1"] = {{"F2", "b.txt", false}};
+  const std::string real = PathIn("real"), chosen = PathIn("chosen");
+  ASSERT_EQ(mkdir(real.c_str(), 0700), 0);
+  ASSERT_EQ(symlink(real.c_str(), chosen.c_str()), 0);
+  EXPECT_EQ(m_fs->DownloadFolder("R", "", "\\R", chosen + "/R/", 1), S_OK);
+  ASSERT_TRUE(m_scripted->WaitCallbacks(2));
+  EXPECT_EQ(Tree(real), "R/\nR/a.txt\nR/sub/\nR/sub/b.txt\n");
+  EXPECT_TRUE(Notices().empty());
+}
+
+TEST_F(TransfersTest, AFolderThatCannotBeMadeEndsTheDownloadThere) {
+  m_folders["R"] = {{"F1", "a.txt", false}, {"D1", "sub", true}, {"F2", "z.txt", false}};
+  m_folders["D1"] = {{"F3", "b.txt", false}};
+  FaultFileEnv env;
+  env.SetHook([](FileOp op, const std::string& path) {
+    return op == FileOp::kMkdir && path.ends_with("/sub") ? EIO : 0;
+  });
+  m_fs->UnInit();
+  FileSyncOptions options = Options();
+  options.env = &env;
+  MakeFacade(options);
+  EXPECT_EQ(m_fs->DownloadFolder("R", "", "\\R", PathIn("dest/R"), 0), E_FAIL);
+  EXPECT_EQ(Tree(PathIn("dest")), "R/\nR/a.txt\n");
+  EXPECT_TRUE(Notices().empty());
 }
 
 TEST_F(TransfersTest, AFolderTheServiceDoesNotListIsDownloadedAsStoredAndTheDownloadFails) {

@@ -277,6 +277,33 @@ TEST_F(TransfersE2eTest, ADownloadOntoALocalFileReplacesItOnlyWhenTheUserSaysSo)
   }
 }
 
+// A folder download whose sub-folder is swapped for a link to another folder after the
+// walk made it, while its file is on the way: the file is not delivered through the
+// link, the task fails, and the other folder is left as it was.
+TEST_F(TransfersE2eTest, AFolderSwappedForALinkBeforeItsFileArrivesIsNotWrittenThrough) {
+  std::string dirId, subId;
+  ASSERT_EQ(S_OK, Adapter().NewFolder("", "\\Dir", &dirId));
+  ASSERT_EQ(S_OK, Adapter().NewFolder(dirId, "\\Dir\\Sub", &subId));
+  FsSeedFile(Service(), UserId(), "a.txt", "the cloud's content", "blocks", subId);
+  const std::string dest = PathIn("dest"), other = PathIn("other");
+  std::filesystem::create_directories(other);
+  WriteFileBytes(other + "/keep.txt", "keep");
+  Service().Inject(R"({"path":"/xsvr/requestDownload/","hold":"swap"})");
+
+  ASSERT_EQ(S_OK, Adapter().DownloadFolder(dirId, "", "\\Dir", dest + "/Dir", 1));
+  ASSERT_TRUE(Service().AwaitRequests("/xsvr/requestDownload/", 1));
+  std::filesystem::rename(dest + "/Dir/Sub", dest + "/Sub walked");
+  std::filesystem::create_directory_symlink(other, dest + "/Dir/Sub");
+  Service().Release("swap");
+
+  const std::vector<TaskListEntry> finished = WaitForFinished(1);
+  ASSERT_EQ(1u, finished.size());
+  EXPECT_EQ(E_CV_LOCAL_NOT_FOLDER, finished[0].hrResult);
+  EXPECT_TRUE(ReadLocalTree(other) == (Tree{{"keep.txt", {false, "keep"}}})) << Describe(ReadLocalTree(other));
+  EXPECT_FALSE(FileExists(dest + "/Sub walked/a.txt"));
+  EXPECT_TRUE(std::filesystem::is_symlink(dest + "/Dir/Sub"));
+}
+
 // One byte over 300 MiB is refused before anything reaches the service, through
 // UploadFile and inside UploadFolder alike; the user is told once per process, by the
 // first refusal, wherever it comes from.

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 
 #include "common/checks.h"
+#include "common/folderbeneath.h"
 #include "common/recordtree.h"
 #include "common/sha1.h"
 #include "common/strhelper.h"
@@ -123,7 +124,25 @@ HRESULT DownloadFileTask::_Deliver(TaskTempFile* plain) {
   ERROR_CHECK_COM(hr);
   // A cancelled download (a sign-out among them) never reaches the sync space.
   ERROR_CHECK_COM(CancelPoint());
-  hr = m_pLocalStorage->MoveTempFileToSyncSpace(plain->Path(), m_pRecord->strSecondPath, m_pRecord->strName);
+  // A file of a folder download goes into its folder as entered below the folder the
+  // user chose, never through a link planted at a folder's place meanwhile; the
+  // handle is held only for the move.
+  FolderHandle folder(Env());
+  std::string target = m_pRecord->strSecondPath;
+  if (!m_pRecord->strDestRoot.empty()) {
+    std::string name, failedAt;
+    hr = OpenFolderOfFileBeneath(m_pRecord->strDestRoot, m_pRecord->strSecondPath, &folder, &name, &failedAt, Env());
+    if (FAILED(hr)) {
+      const std::string why = hr == E_CV_LOCAL_NOT_FOLDER ? failedAt + " is a link or not a folder"
+                              : hr == E_INVALIDARG        ? "it does not lie below " + m_pRecord->strDestRoot
+                                                          : failedAt + " cannot be made or opened";
+      OSTREL_LOG(kLogWarn, "DownloadFileTask: %s is not delivered: %s (hr = %x)", m_pRecord->strSecondPath.c_str(),
+                 why.c_str(), static_cast<unsigned>(hr));
+      return LocalFailure(hr);
+    }
+    target = folder.EntryPath(name);
+  }
+  hr = m_pLocalStorage->MoveTempFileToSyncSpace(plain->Path(), target, m_pRecord->strName);
   if (hr != S_OK) {
     OSTREL_LOG(kLogWarn, "ERROR_CHECK_COM hr = %x: hr", static_cast<unsigned>(hr));
     return hr;

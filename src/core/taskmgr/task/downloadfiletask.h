@@ -9,8 +9,14 @@
 // delivered. The one encoded file's service answers emptyFile for a file it holds
 // empty, and sends nothing: when the record's nItemSize says the file is empty, an
 // empty file is delivered (version nItemFileVer); else emptyFile is the result.
+//
+// A file of a folder download (the record's strDestRoot set) is delivered into its
+// folder entered below strDestRoot without following a link (missing folders are
+// made): a link, or anything else but a folder, at a folder's place fails the task
+// with E_CV_LOCAL_NOT_FOLDER, and nothing is written there or into a link's target.
 // Results: E_CV_TASK_FAILED for content whose SHA-1 differs, E_FAIL for a ticket
 // without a file key, E_CV_LOCAL_LOCKED when another program holds the target,
+// E_CV_LOCAL_NOT_FOLDER (above), E_INVALIDARG for a target not below strDestRoot,
 // E_CV_CURL_CANCEL once cancelled, else the failing step's result (emptyFile,
 // fileMissInAgent and failureToApplyStub of the service among them).
 #pragma once

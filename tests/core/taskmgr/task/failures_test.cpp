@@ -1,8 +1,11 @@
 // The failures of the file tasks, each injected at the service (or on the local disk)
 // on the protocol it belongs to: the result each ends with, that a download's target
-// stays as it was, and that no temporary file remains.
+// stays as it was, and that no temporary file remains; and where a folder download's
+// file may be delivered.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
@@ -10,6 +13,7 @@
 #include "core/taskmgr/task/filetasktest.h"
 #include "platform/posixfile.h"
 #include "support/heldfile.h"
+#include "support/inthewaypath.h"
 
 namespace {
 
@@ -17,6 +21,14 @@ using FileTaskFailureTest = FileTaskTest;
 
 constexpr char kPlain[] = "the file's content, long enough to say something";
 constexpr char kPrevious[] = "what the target held before";
+
+// The names in a folder, sorted.
+std::vector<std::string> Names(const std::string& folder) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) names.push_back(entry.path().filename());
+  std::sort(names.begin(), names.end());
+  return names;
+}
 
 // Arms the service to answer the next request to path with the result word.
 std::function<void()> Word(LocalService& service, const char* path, const char* word) {
@@ -133,6 +145,54 @@ TEST_F(FileTaskFailureTest, DownloadFailuresLeaveTheTargetAsItWasAndNothingBehin
     m_env.SetHook(nullptr);
     held.reset();
     EXPECT_EQ(row.hr == S_OK ? kPlain : kPrevious, ReadFileBytes(Target("a.txt")));
+    EXPECT_TRUE(Leftovers().empty()) << ::testing::PrintToString(Leftovers());
+  }
+}
+
+// A file of a folder download goes into its folder entered below the folder the user
+// chose, never through what lies in a folder's place by the time it arrives.
+TEST_F(FileTaskFailureTest, AFileOfAFolderDownloadIsDeliveredOnlyIntoRealFoldersBelowItsRoot) {
+  const std::string fileId = Seed("a.txt", kPlain);
+  const std::string outside = Root() + "/outside";
+  ASSERT_EQ(S_OK, EnsureDirectory(outside));
+  WriteFileBytes(outside + "/keep.txt", "keep");
+  std::unique_ptr<HeldFile> held;
+  struct Row {
+    const char* what;
+    const char* where;  // below the root
+    InTheWay kind;
+    const char* target;  // below the root ("../x" lies outside it)
+    HRESULT hr;
+  } rows[] = {
+      {"its missing folders are made", "", InTheWay::kNothing, "Dir/Sub/a.txt", S_OK},
+      {"a link at the folder's place", "Dir/Sub", InTheWay::kLink, "Dir/Sub/a.txt", E_CV_LOCAL_NOT_FOLDER},
+      {"a link at an upper folder's place", "Dir", InTheWay::kLink, "Dir/Sub/a.txt", E_CV_LOCAL_NOT_FOLDER},
+      {"a regular file at the folder's place", "Dir/Sub", InTheWay::kFile, "Dir/Sub/a.txt", E_CV_LOCAL_NOT_FOLDER},
+      {"a fifo at an upper folder's place", "Dir", InTheWay::kFifo, "Dir/Sub/a.txt", E_CV_LOCAL_NOT_FOLDER},
+      {"a target not below the root", "", InTheWay::kNothing, "../outside/a.txt", E_INVALIDARG},
+      {"the target held by another program", "", InTheWay::kNothing, "Dir/held.txt", E_CV_LOCAL_LOCKED},
+  };
+  int n = 0;
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    const std::string root = Root() + "/dest" + std::to_string(n++);
+    const std::string inTheWay = root + "/" + row.where, target = root + "/" + row.target;
+    ASSERT_EQ(S_OK, EnsureDirectory(FolderOfPath(inTheWay)));
+    ASSERT_NO_FATAL_FAILURE(PlantInTheWay(row.kind, inTheWay, outside));
+    if (row.hr == E_CV_LOCAL_LOCKED) {
+      ASSERT_EQ(S_OK, EnsureDirectory(FolderOfPath(target)));
+      WriteFileBytes(target, kPrevious);
+      held = std::make_unique<HeldFile>(target, HeldFile::kFlock);
+    }
+    auto record = DownloadRecord(fileId, "a.txt", target);
+    record->strDestRoot = root;
+    EXPECT_EQ(row.hr, Run(record.get()));
+    held.reset();
+    if (row.hr == S_OK || row.hr == E_CV_LOCAL_LOCKED) {
+      EXPECT_EQ(row.hr == S_OK ? kPlain : kPrevious, ReadFileBytes(target));
+    }
+    EXPECT_TRUE(StillInTheWay(row.kind, inTheWay));
+    EXPECT_EQ((std::vector<std::string>{"keep.txt"}), Names(outside)) << "nothing reached the link's target";
     EXPECT_TRUE(Leftovers().empty()) << ::testing::PrintToString(Leftovers());
   }
 }
