@@ -101,7 +101,8 @@ int ReportTasks(const AppContext& ctx, const std::string& command, const std::ve
                                       ResultMessage(task.hrResult));
     }
   }
-  // The bytes are those that went over the network (packed and enciphered).
+  // The bytes are the transfers' own totals: those that went over the network (packed
+  // and enciphered) on the whole-file protocol, the files' sizes on the block protocol.
   const size_t ok = files.size();
   if (ok) ctx.window->Say(std::string(verb) + " " + std::to_string(ok) + (ok == 1 ? " file" : " files") + " (" +
                           HumanBytes(bytes) + " transferred)");

@@ -134,6 +134,24 @@ TEST_F(OstrelProgramTest, AReplacedFileCountsOnceInTheSummary) {
   EXPECT_EQ(std::string::npos, said.find("Uploaded 2 files")) << said;
 }
 
+TEST_F(OstrelProgramTest, TheTransferSummaryCountsTheFilesBytesOnBothServiceVersions) {
+  ASSERT_NO_FATAL_FAILURE(SignIn());
+  // Two blocks on the block protocol; as random bytes, packing does not shrink them.
+  const std::string content = RandomBytes(4194304 + 300000, 17);
+  for (const char* version : {"2", "3"}) {
+    Service().Control("POST", "/test/fs/global-version", std::string(R"({"version":")") + version + "\"}");
+    const std::string name = std::string("v") + version + ".bin";
+    WriteFileBytes(PathIn(name), content);
+    ProgramRun put = Ostrel({"put", PathIn(name), "/"});
+    ASSERT_EQ(0, put.status) << version << ": " << put.err;
+    EXPECT_NE(std::string::npos, put.err.find("Uploaded 1 file (4.3 MiB transferred)")) << version << ": " << put.err;
+    ProgramRun get = Ostrel({"get", "/" + name, PathIn("back-" + name)});
+    ASSERT_EQ(0, get.status) << version << ": " << get.err;
+    EXPECT_NE(std::string::npos, get.err.find("Downloaded 1 file (4.3 MiB transferred)")) << version << ": " << get.err;
+    EXPECT_TRUE(content == ReadFileBytes(PathIn("back-" + name))) << version;
+  }
+}
+
 TEST_F(OstrelProgramTest, EveryResultWordOfTheServicePrintsItsLineAndFails) {
   ASSERT_NO_FATAL_FAILURE(SignIn());
   std::vector<std::string> words = {"noSuchWord"};

@@ -114,9 +114,10 @@ HRESULT CTaskExecuter::OnProgress(void* context, double dlTotal, double dlNow, d
     OSTREL_LOG(kLogError, "%s", "*ASSERT*: pThis");
     return S_OK;
   }
-  // An upload reports in the second pair; a download in the first.
-  const bool upload = ulTotal > 0;
+  // An upload reports in the second pair; a download in the first, whatever the
+  // other pair holds (a block download's request body is counted as sent).
   std::lock_guard<std::mutex> lock(self->m_lock);
+  const bool upload = self->m_record->nDirection != 0;
   self->m_record->taskState.nTotalSize = static_cast<int64_t>(upload ? ulTotal : dlTotal);
   self->m_record->taskState.nDoneSize = static_cast<int64_t>(upload ? ulNow : dlNow);
   return S_OK;
