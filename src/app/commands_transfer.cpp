@@ -85,22 +85,29 @@ CProgressBar MakeBar(const AppContext& ctx) {
   return CProgressBar(ctx.outFd, isatty(ctx.outFd) == 1, std::chrono::milliseconds(ctx.global.progressDelayMs));
 }
 
-// Reports the ended tasks: a line per failure; the exit status.
+// Reports the ended tasks: a line per failure, a line per file the service kept as it
+// was (the task uploaded nothing), and the summary; the exit status.
 int ReportTasks(const AppContext& ctx, const std::string& command, const std::vector<TaskListEntry>& tasks,
                 const char* verb) {
   int status = kExitOk;
   int64_t bytes = 0;
   // A file counts once, also when its task handed it on to another (a replace).
-  std::set<std::string> files;
+  std::set<std::string> files, kept;
   for (const auto& task : tasks) {
     if (task.hrResult == S_OK) {
       files.insert(task.strFullPath);
       bytes += task.nTotalSize;
+    } else if (task.hrResult == S_FALSE) {
+      kept.insert(task.strFullPath);
     } else {
       status = Fail(ctx, command, PrintableText(DisplayFromEngineForm(task.strFullPath)) + ": " +
                                       ResultMessage(task.hrResult));
     }
   }
+  for (const auto& path : kept)
+    if (!files.count(path))
+      ctx.window->Say("Kept " + PrintableText(DisplayFromEngineForm(path)) +
+                      " as it is in the cloud; nothing was uploaded");
   // The bytes are the transfers' own totals: those that went over the network (packed
   // and enciphered) on the whole-file protocol, the files' sizes on the block protocol.
   const size_t ok = files.size();

@@ -121,17 +121,38 @@ TEST_F(OstrelProgramTest, APromptWithoutATerminalCancelsAndAnswerChoosesForScrip
   }
 }
 
-TEST_F(OstrelProgramTest, AReplacedFileCountsOnceInTheSummary) {
+TEST_F(OstrelProgramTest, APutOverAnExistingFileSaysWhatTheAnswerDidWithIt) {
   ASSERT_NO_FATAL_FAILURE(SignIn());
   WriteFileBytes(PathIn("a.txt"), "first\n");
   ASSERT_EQ(0, Ostrel({"put", PathIn("a.txt"), "/"}).status);
-  WriteFileBytes(PathIn("a.txt"), "second\n");
-  // The first button replaces: the task that asked hands the file on to another.
-  ProgramRun run = Ostrel({"--answer", "1", "put", PathIn("a.txt"), "/"});
-  ASSERT_EQ(0, run.status) << run.err;
-  const std::string said = run.out + run.err;
-  EXPECT_NE(std::string::npos, said.find("Uploaded 1 file (")) << said;
-  EXPECT_EQ(std::string::npos, said.find("Uploaded 2 files")) << said;
+  struct Row {
+    std::vector<std::string> answer;
+    const char* said;     // a line the put prints
+    const char* notSaid;  // a text it must not print
+    bool uploaded;        // the cloud's file is the new content afterwards
+  } rows[] = {
+      // The task that asked hands the file on to another: the file counts once.
+      {{"--answer", "1"}, "Uploaded 1 file (", "Uploaded 2 files", true},  // "替换"
+      {{"--answer", "2"}, "Uploaded 1 file (", "Kept", true},              // "更新"
+      {{}, "Kept /a.txt as it is in the cloud; nothing was uploaded", "Uploaded", false},  // no terminal: "取消"
+  };
+  std::string cloud = "first\n";
+  int n = 0;
+  for (const auto& row : rows) {
+    const std::string content = "content " + std::to_string(++n) + "\n";
+    WriteFileBytes(PathIn("a.txt"), content);
+    std::vector<std::string> args = row.answer;
+    args.insert(args.end(), {"put", PathIn("a.txt"), "/"});
+    ProgramRun run = Ostrel(args);
+    EXPECT_EQ(0, run.status) << n << ": " << run.err;
+    EXPECT_NE(std::string::npos, run.err.find(row.said)) << n << ": " << run.err;
+    EXPECT_EQ(std::string::npos, run.err.find(row.notSaid)) << n << ": " << run.err;
+    EXPECT_EQ(std::string::npos, run.err.find("失败")) << n << ": a failure notice: " << run.err;
+    if (row.uploaded) cloud = content;
+    ProgramRun get = Ostrel({"get", "/a.txt", PathIn("back-" + std::to_string(n))});
+    ASSERT_EQ(0, get.status) << get.err;
+    EXPECT_EQ(cloud, ReadFileBytes(PathIn("back-" + std::to_string(n)))) << n;
+  }
 }
 
 TEST_F(OstrelProgramTest, TheTransferSummaryCountsTheFilesBytesOnBothServiceVersions) {

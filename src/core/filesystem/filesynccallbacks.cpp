@@ -39,7 +39,8 @@ void CFileSyncMgr::_OnTaskFinished(TaskDataBase& record) {
   // A plain download's marker goes with its end, whatever the outcome.
   if (download && !(record.nOpenFlags & kOpenFlagForEdit)) m_markers.Release(localPath);
 
-  if (state.hrResult == S_OK)
+  // S_FALSE: done without a transfer (an upload that kept the service's file).
+  if (SUCCEEDED(state.hrResult))
     _OnTaskSucceeded(record);
   else
     _ShowTaskError(record);

@@ -124,8 +124,8 @@ HRESULT CTaskExecuter::OnProgress(void* context, double dlTotal, double dlNow, d
 }
 
 bool CTaskExecuter::IsRetryable(HRESULT hr) {
+  if (SUCCEEDED(hr)) return false;
   switch (static_cast<uint32_t>(hr)) {
-    case 0:
     case 0x80041014:  // cancelled
     case 0x8004101B:  // fileVerConflict
     case 0x8004101D:  // parentNotExist
