@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -152,6 +154,54 @@ TEST_F(OstrelProgramTest, APutOverAnExistingFileSaysWhatTheAnswerDidWithIt) {
     ProgramRun get = Ostrel({"get", "/a.txt", PathIn("back-" + std::to_string(n))});
     ASSERT_EQ(0, get.status) << get.err;
     EXPECT_EQ(cloud, ReadFileBytes(PathIn("back-" + std::to_string(n)))) << n;
+  }
+}
+
+TEST_F(OstrelProgramTest, APutOfAFolderNamesEveryEntryItLeavesOutAndFails) {
+  ASSERT_NO_FATAL_FAILURE(SignIn());
+  struct Row {
+    const char* what;
+    const char* entry;  // below the folder put
+    std::function<bool(const std::string& path)> make;
+    const char* why;
+  } rows[] = {
+      {"a name holding \\", "a\\b.txt", [](const std::string& p) {
+         WriteFileBytes(p, "b");
+         return true;
+       },
+       "its name cannot be a cloud name (no \"\\\" or control characters)"},
+      {"a fifo", "pipe", [](const std::string& p) { return mkfifo(p.c_str(), 0600) == 0; },
+       "not a regular file or folder"},
+      {"a link", "link", [](const std::string& p) { return symlink("good.txt", p.c_str()) == 0; },
+       "a symbolic link (links are not followed)"},
+      // Sparse: nothing is read or sent, the size alone refuses it.
+      {"one byte over the size limit", "sub/huge.bin",
+       [](const std::string& p) {
+         if (mkdir(p.substr(0, p.rfind('/')).c_str(), 0700) != 0) return false;
+         WriteFileBytes(p, "");
+         return truncate(p.c_str(), 314572801) == 0;
+       },
+       "larger than the upload limit of 300 MiB (314572800 bytes)"},
+  };
+  int n = 0;
+  for (const auto& row : rows) {
+    const std::string name = "up-" + std::to_string(++n);
+    const std::string folder = PathIn(name);
+    ASSERT_EQ(0, mkdir(folder.c_str(), 0700));
+    WriteFileBytes(folder + "/good.txt", "good\n");
+    ASSERT_TRUE(row.make(folder + "/" + row.entry)) << row.what;
+    ProgramRun run = Ostrel({"put", folder, "/"});
+    EXPECT_EQ(1, run.status) << row.what << ": " << run.err;
+    EXPECT_NE(std::string::npos, run.err.find("ostrel: put: " + folder + "/" + row.entry + ": " + row.why + "\n"))
+        << row.what << ": " << run.err;
+    EXPECT_NE(std::string::npos, run.err.find("Uploaded 1 file (")) << row.what << ": " << run.err;
+    EXPECT_NE(std::string::npos, run.err.find(" transferred); left out 1 entry (see above)\n"))
+        << row.what << ": " << run.err;
+    const std::string entry = row.entry;
+    ProgramRun ls = Ostrel({"ls", "/" + name + (entry.find('/') == std::string::npos ? "" : "/sub")});
+    EXPECT_EQ(std::string::npos, ls.out.find(entry.substr(entry.rfind('/') + 1))) << row.what << ": " << ls.out;
+    EXPECT_EQ(0, Ostrel({"get", "/" + name + "/good.txt", PathIn(name + ".txt")}).status) << row.what;
+    EXPECT_EQ("good\n", ReadFileBytes(PathIn(name + ".txt"))) << row.what;
   }
 }
 
