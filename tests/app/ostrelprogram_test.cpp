@@ -6,10 +6,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
+#include "app/itemoutput.h"
 #include "app/resultmessages.h"
 #include "common/registry.h"
 #include "core/remotestorage/serverresultmap.h"
@@ -220,6 +224,30 @@ TEST_F(OstrelProgramTest, TheTransferSummaryCountsTheFilesBytesOnBothServiceVers
     ASSERT_EQ(0, get.status) << version << ": " << get.err;
     EXPECT_NE(std::string::npos, get.err.find("Downloaded 1 file (4.3 MiB transferred)")) << version << ": " << get.err;
     EXPECT_TRUE(content == ReadFileBytes(PathIn("back-" + name))) << version;
+  }
+}
+
+TEST_F(OstrelProgramTest, QuotaShowsTheShareUsedAsItIsWhateverTheServiceAnswers) {
+  ASSERT_NO_FATAL_FAILURE(SignIn());
+  struct Row {
+    int64_t used, total;
+    const char* share;  // "" for none
+  } rows[] = {
+      {100000000000000000, 1000000000000, " (10000000%)"},  // used x 100 does not fit in 64 bits
+      {INT64_MAX, 1, " (922337203685477580700%)"},
+      {1536, 1024, " (150%)"},
+      {1023, 1024, " (99%)"},
+      {5, 0, ""},
+  };
+  for (const auto& row : rows) {
+    Service().Inject(nlohmann::json{{"path", "/xsvr/getSpace/"},
+                                    {"body", "<?xml version=\"1.0\" encoding=\"utf-8\" ?><nuvra result=\"ok\"><total>" +
+                                                 std::to_string(row.total) + "</total><used>" +
+                                                 std::to_string(row.used) + "</used></nuvra>"}}
+                         .dump());
+    ProgramRun run = Ostrel({"quota"});
+    EXPECT_EQ(0, run.status) << row.used << ": " << run.err;
+    EXPECT_EQ(HumanBytes(row.used) + " used of " + HumanBytes(row.total) + row.share + "\n", run.out) << row.used;
   }
 }
 
