@@ -44,9 +44,6 @@ TEST_F(FolderUploadCheckTest, EachEntryIsQueuedOrNamedWithItsReason) {
          WriteFileBytes(f + "/x\\y/inner.txt", "i");
        },
        "x\\y", "its name cannot be a cloud name", ""},
-      {"a fifo",
-       [](const std::string& f, FaultFileEnv*) { ASSERT_EQ(0, mkfifo((f + "/fifo").c_str(), 0600)); }, "fifo",
-       "not a regular file or folder", ""},
       {"a file exactly at the limit is taken",
        [](const std::string& f, FaultFileEnv*) {
          WriteFileBytes(f + "/limit.bin", "");
