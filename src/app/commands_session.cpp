@@ -9,6 +9,19 @@
 
 namespace {
 
+// used as a whole percentage of total (total > 0), rounded toward zero: as large as
+// the two numbers make it, never wrapped (a service may answer any 64-bit values).
+std::string PercentText(int64_t used, int64_t total) {
+  const __int128 percent = static_cast<__int128>(used) * 100 / total;
+  unsigned __int128 magnitude = percent < 0 ? -static_cast<unsigned __int128>(percent) : percent;
+  std::string digits;
+  do {
+    digits.insert(digits.begin(), static_cast<char>('0' + static_cast<int>(magnitude % 10)));
+    magnitude /= 10;
+  } while (magnitude);
+  return (percent < 0 ? "-" : "") + digits;
+}
+
 // Overwrites a secret before its memory is given back.
 void Wipe(std::string* secret) {
   volatile char* p = secret->data();
@@ -92,7 +105,7 @@ int CmdQuota(AppContext& ctx, const ParsedCommandLine&) {
     WriteOut(ctx, "{\"used\":" + std::to_string(used) + ",\"total\":" + std::to_string(total) + "}\n");
   } else {
     std::string line = HumanBytes(used) + " used of " + HumanBytes(total);
-    if (total > 0) line += " (" + std::to_string(used * 100 / total) + "%)";
+    if (total > 0) line += " (" + PercentText(used, total) + "%)";
     WriteOut(ctx, line + "\n");
   }
   return kExitOk;

@@ -4,6 +4,7 @@
 
 #include <condition_variable>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 #include <thread>
@@ -11,13 +12,16 @@
 
 #include "app/cloudresolver.h"
 #include "app/commands.h"
+#include "app/folderuploadcheck.h"
 #include "app/itemoutput.h"
 #include "app/progressbar.h"
 #include "app/resultmessages.h"
 #include "app/transferwait.h"
 #include "common/pathcheck.h"
+#include "core/filesystem/transfers.h"
 #include "core/interfaces/taskdata.h"
 #include "core/logicadapter/logicadapter.h"
+#include "platform/fileenv.h"
 
 namespace {
 
@@ -85,27 +89,69 @@ CProgressBar MakeBar(const AppContext& ctx) {
   return CProgressBar(ctx.outFd, isatty(ctx.outFd) == 1, std::chrono::milliseconds(ctx.global.progressDelayMs));
 }
 
-// Reports the ended tasks: a line per failure; the exit status.
+// Reports the ended tasks: a line per failure, a line per file the service kept as it
+// was (the task uploaded nothing), and the summary; the exit status. leftOut, given by
+// put, counts the entries it has reported as left out already: the summary then says
+// how many entries were left out, those and the failed tasks together.
 int ReportTasks(const AppContext& ctx, const std::string& command, const std::vector<TaskListEntry>& tasks,
-                const char* verb) {
+                const char* verb, std::optional<size_t> leftOut = std::nullopt) {
   int status = kExitOk;
   int64_t bytes = 0;
   // A file counts once, also when its task handed it on to another (a replace).
-  std::set<std::string> files;
+  std::set<std::string> files, kept;
+  size_t failed = 0;
   for (const auto& task : tasks) {
     if (task.hrResult == S_OK) {
       files.insert(task.strFullPath);
       bytes += task.nTotalSize;
+    } else if (task.hrResult == S_FALSE) {
+      kept.insert(task.strFullPath);
     } else {
+      ++failed;
       status = Fail(ctx, command, PrintableText(DisplayFromEngineForm(task.strFullPath)) + ": " +
                                       ResultMessage(task.hrResult));
     }
   }
-  // The bytes are those that went over the network (packed and enciphered).
+  for (const auto& path : kept)
+    if (!files.count(path))
+      ctx.window->Say("Kept " + PrintableText(DisplayFromEngineForm(path)) +
+                      " as it is in the cloud; nothing was uploaded");
+  // The bytes are the transfers' own totals: those that went over the network (packed
+  // and enciphered) on the whole-file protocol, the files' sizes on the block protocol.
   const size_t ok = files.size();
-  if (ok) ctx.window->Say(std::string(verb) + " " + std::to_string(ok) + (ok == 1 ? " file" : " files") + " (" +
-                          HumanBytes(bytes) + " transferred)");
+  const size_t left = leftOut ? *leftOut + failed : 0;
+  std::string summary;
+  if (ok || left)
+    summary = std::string(verb) + " " + std::to_string(ok) + (ok == 1 ? " file" : " files") +
+              (ok ? " (" + HumanBytes(bytes) + " transferred)" : std::string());
+  if (left) summary += "; left out " + std::to_string(left) + (left == 1 ? " entry" : " entries") + " (see above)";
+  if (!summary.empty()) ctx.window->Say(summary);
   return status;
+}
+
+// A local folder handed to the folder upload, and what that answered.
+struct FolderUpload {
+  std::string local;
+  std::string cloud;  // engine form
+  HRESULT hr;
+};
+
+// Names, through leaveOut (local path, why), every entry of the folder upload that did
+// not become a transfer, queued holding the cloud paths of the transfers queued. The
+// upload's own code is that of its last entry; it is reported for the folder itself,
+// which then stands for all its entries, when nothing explains it: no entry was left
+// out, or no file of it was queued at all (the folder was not made, or the merge into
+// an existing one was declined).
+template <typename LeaveOut>
+void ReportFolderLeftOut(const FolderUpload& upload, const std::set<std::string>& queued, LeaveOut&& leaveOut) {
+  const FolderUploadCheck check = CheckFolderUpload(FileEnv::Default(), upload.local, upload.cloud, queued);
+  const bool nothingLeftOut = check.refused.empty() && check.unqueued.empty();
+  const bool noneQueued = check.queued == 0 && !check.unqueued.empty();
+  const bool folderFailed = FAILED(upload.hr) && (nothingLeftOut || noneQueued);
+  if (folderFailed) return leaveOut(upload.local, ResultMessage(upload.hr));
+  for (const auto& entry : check.refused) leaveOut(entry.localPath, entry.why);
+  for (const auto& path : check.unqueued)
+    leaveOut(path, "no upload was queued for it (its folder may not have been made; the log says why)");
 }
 
 bool IsOwnerWritable(const std::string& path) {
@@ -128,35 +174,42 @@ int CmdPut(AppContext& ctx, const ParsedCommandLine& cmd) {
   if (!ResolveItem(ctx, "put", cmd.args.back(), ViewOf(cmd), "a folder to upload into", &folder)) return kExitFailed;
   if (!folder.isDir) return Fail(ctx, "put", folder.path.Display() + " is not a folder");
   int status = kExitOk;
+  size_t leftOut = 0;
+  auto leaveOut = [&](const std::string& local, const std::string& why) {
+    status = Fail(ctx, "put", PrintableText(local) + ": " + why);
+    ++leftOut;
+  };
+  std::vector<FolderUpload> folders;
   const TaskListSnapshot before = TaskListSnapshot::Take(*ctx.adapter);
   for (size_t i = 0; i + 1 < cmd.args.size(); ++i) {
     const std::string& local = cmd.args[i];
     const std::string name = LocalName(local);
     struct stat st {};
-    if (stat(local.c_str(), &st) != 0) {
-      status = Fail(ctx, "put", PrintableText(local) + ": no such file or folder");
+    if (!FileEnv::Default()->Stat(local, &st)) {
+      leaveOut(local, "no such file or folder");
       continue;
     }
     if (!IsValidCloudName(name)) {
-      status = Fail(ctx, "put", PrintableText(local) + ": \"" + PrintableText(name) +
-                                    "\" cannot be a cloud name (no \"\\\" or control characters)");
+      leaveOut(local, "\"" + PrintableText(name) + "\" cannot be a cloud name (no \"\\\" or control characters)");
       continue;
     }
     const CloudPath target = folder.path.Child(name);
-    HRESULT hr;
     if (S_ISDIR(st.st_mode)) {
-      hr = ctx.adapter->UploadFolder(folder.id, std::string(), target.EngineForm(), local);
+      const HRESULT hr = ctx.adapter->UploadFolder(folder.id, std::string(), target.EngineForm(), local);
+      folders.push_back(FolderUpload{local, target.EngineForm(), hr});
     } else if (S_ISREG(st.st_mode)) {
-      hr = ctx.adapter->UploadFile(std::string(), folder.id, 0, target.EngineForm(), local, true);
+      const HRESULT hr = ctx.adapter->UploadFile(std::string(), folder.id, 0, target.EngineForm(), local, true);
+      if (FAILED(hr)) leaveOut(local, st.st_size > kMaxUploadSize ? OverUploadLimitReason() : ResultMessage(hr));
     } else {
-      status = Fail(ctx, "put", PrintableText(local) + ": not a file or folder");
-      continue;
+      leaveOut(local, "not a file or folder");
     }
-    if (FAILED(hr)) status = Fail(ctx, "put", PrintableText(local) + ": " + ResultMessage(hr));
   }
   CProgressBar bar = MakeBar(ctx);
   const std::vector<TaskListEntry> tasks = WaitForNewTasks(*ctx.adapter, before, &bar);
-  const int taskStatus = ReportTasks(ctx, "put", tasks, "Uploaded");
+  std::set<std::string> queued;
+  for (const auto& task : tasks) queued.insert(task.strFullPath);
+  for (const auto& upload : folders) ReportFolderLeftOut(upload, queued, leaveOut);
+  const int taskStatus = ReportTasks(ctx, "put", tasks, "Uploaded", leftOut);
   return status != kExitOk ? status : taskStatus;
 }
 

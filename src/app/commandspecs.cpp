@@ -62,7 +62,9 @@ std::vector<CommandSpec> MakeSpecs() {
                    "Uploads each local file or folder LOCAL into the cloud folder FOLDER and\n"
                    "waits until every transfer has ended. A progress bar shows size, speed and\n"
                    "time left when a transfer takes more than a second and standard output is a\n"
-                   "terminal. An existing folder is merged after a prompt. With --shared-to-me,\n"
+                   "terminal. An existing folder is merged after a prompt. Entries that cannot be\n"
+                   "uploaded (links, special files, names with \"\\\", files over 300 MiB) are named\n"
+                   "with the reason and make the exit status 1. With --shared-to-me,\n"
                    "FOLDER is a folder others share with you, or one inside it, as listed by\n"
                    "\"ls --shared-to-me\" (\"/SHARER/FOLDER\"); the share must allow writing.",
                    "ostrel put ./photos /Pictures"});

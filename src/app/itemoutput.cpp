@@ -160,7 +160,9 @@ std::string FormatTaskLines(const std::vector<TaskListEntry>& running, const std
              (task.nDirection ? "upload" : "download") + "  " + HumanBytes(task.nDoneSize) + "/" +
              HumanBytes(task.nTotalSize) + "  " + PrintableText(DisplayFromEngineForm(task.strFullPath));
       if (task.eTaskStateType == TS_Finish)
-        out += "  " + (task.hrResult == S_OK ? std::string("ok") : PrintableText(ResultMessage(task.hrResult)));
+        out += "  " + (task.hrResult == S_OK       ? std::string("ok")
+                       : task.hrResult == S_FALSE ? std::string("kept (nothing uploaded)")
+                                                  : PrintableText(ResultMessage(task.hrResult)));
     }
   }
   return out;
@@ -183,7 +185,7 @@ std::string FormatTasksJson(const std::vector<TaskListEntry>& running, const std
       AppendField(&out, "total", std::to_string(task.nTotalSize), &first);
       AppendField(&out, "result", JsonQuote(Hex(task.hrResult)), &first);
       AppendField(&out, "resultName", JsonQuote(ResultName(task.hrResult)), &first);
-      AppendField(&out, "ok", task.eTaskStateType == TS_Finish && task.hrResult == S_OK ? "true" : "false", &first);
+      AppendField(&out, "ok", task.eTaskStateType == TS_Finish && SUCCEEDED(task.hrResult) ? "true" : "false", &first);
       out += "}";
     }
   }

@@ -29,10 +29,12 @@ std::string FormatItemLines(const std::vector<CFileItemRecord>& items, bool long
 std::string FormatItemsJson(const std::vector<CFileItemRecord>& items, const CloudPath* folder);
 
 // The task list: running (running, then waiting) and finished. Lines: id, state,
-// direction, bytes done of total, cloud path and, for an ended one, its result.
+// direction, bytes done of total, cloud path and, for an ended one, its result ("ok";
+// "kept (nothing uploaded)" for an upload that left the cloud's file as it was).
 std::string FormatTaskLines(const std::vector<TaskListEntry>& running, const std::vector<TaskListEntry>& finished);
 // {"tasks":[{id, path, direction ("upload"/"download"), state ("waiting"/"running"/
-// "finished"), done, total, result (hex text), resultName, ok}]}.
+// "finished"), done, total, result (hex text), resultName, ok (ended with a success,
+// a kept file too)}]}.
 std::string FormatTasksJson(const std::vector<TaskListEntry>& running, const std::vector<TaskListEntry>& finished);
 
 // "1.5 MiB", "512 B".

@@ -6,10 +6,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdint>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
+#include "app/itemoutput.h"
 #include "app/resultmessages.h"
 #include "common/registry.h"
 #include "core/remotestorage/serverresultmap.h"
@@ -124,17 +129,128 @@ TEST_F(OstrelProgramTest, APromptWithoutATerminalCancelsAndAnswerChoosesForScrip
   }
 }
 
-TEST_F(OstrelProgramTest, AReplacedFileCountsOnceInTheSummary) {
+TEST_F(OstrelProgramTest, APutOverAnExistingFileSaysWhatTheAnswerDidWithIt) {
   ASSERT_NO_FATAL_FAILURE(SignIn());
   WriteFileBytes(PathIn("a.txt"), "first\n");
   ASSERT_EQ(0, Ostrel({"put", PathIn("a.txt"), "/"}).status);
-  WriteFileBytes(PathIn("a.txt"), "second\n");
-  // The first button replaces: the task that asked hands the file on to another.
-  ProgramRun run = Ostrel({"--answer", "1", "put", PathIn("a.txt"), "/"});
-  ASSERT_EQ(0, run.status) << run.err;
-  const std::string said = run.out + run.err;
-  EXPECT_NE(std::string::npos, said.find("Uploaded 1 file (")) << said;
-  EXPECT_EQ(std::string::npos, said.find("Uploaded 2 files")) << said;
+  struct Row {
+    std::vector<std::string> answer;
+    const char* said;     // a line the put prints
+    const char* notSaid;  // a text it must not print
+    bool uploaded;        // the cloud's file is the new content afterwards
+  } rows[] = {
+      // The task that asked hands the file on to another: the file counts once.
+      {{"--answer", "1"}, "Uploaded 1 file (", "Uploaded 2 files", true},  // "替换"
+      {{"--answer", "2"}, "Uploaded 1 file (", "Kept", true},              // "更新"
+      {{}, "Kept /a.txt as it is in the cloud; nothing was uploaded", "Uploaded", false},  // no terminal: "取消"
+  };
+  std::string cloud = "first\n";
+  int n = 0;
+  for (const auto& row : rows) {
+    const std::string content = "content " + std::to_string(++n) + "\n";
+    WriteFileBytes(PathIn("a.txt"), content);
+    std::vector<std::string> args = row.answer;
+    args.insert(args.end(), {"put", PathIn("a.txt"), "/"});
+    ProgramRun run = Ostrel(args);
+    EXPECT_EQ(0, run.status) << n << ": " << run.err;
+    EXPECT_NE(std::string::npos, run.err.find(row.said)) << n << ": " << run.err;
+    EXPECT_EQ(std::string::npos, run.err.find(row.notSaid)) << n << ": " << run.err;
+    EXPECT_EQ(std::string::npos, run.err.find("失败")) << n << ": a failure notice: " << run.err;
+    if (row.uploaded) cloud = content;
+    ProgramRun get = Ostrel({"get", "/a.txt", PathIn("back-" + std::to_string(n))});
+    ASSERT_EQ(0, get.status) << get.err;
+    EXPECT_EQ(cloud, ReadFileBytes(PathIn("back-" + std::to_string(n)))) << n;
+  }
+}
+
+TEST_F(OstrelProgramTest, APutOfAFolderNamesEveryEntryItLeavesOutAndFails) {
+  ASSERT_NO_FATAL_FAILURE(SignIn());
+  struct Row {
+    const char* what;
+    const char* entry;  // below the folder put
+    std::function<bool(const std::string& path)> make;
+    const char* why;
+  } rows[] = {
+      {"a name holding \\", "a\\b.txt", [](const std::string& p) {
+         WriteFileBytes(p, "b");
+         return true;
+       },
+       "its name cannot be a cloud name (no \"\\\" or control characters)"},
+      {"a fifo", "pipe", [](const std::string& p) { return mkfifo(p.c_str(), 0600) == 0; },
+       "not a regular file or folder"},
+      {"a link", "link", [](const std::string& p) { return symlink("good.txt", p.c_str()) == 0; },
+       "a symbolic link (links are not followed)"},
+      // Sparse: nothing is read or sent, the size alone refuses it.
+      {"one byte over the size limit", "sub/huge.bin",
+       [](const std::string& p) {
+         if (mkdir(p.substr(0, p.rfind('/')).c_str(), 0700) != 0) return false;
+         WriteFileBytes(p, "");
+         return truncate(p.c_str(), 314572801) == 0;
+       },
+       "larger than the upload limit of 300 MiB (314572800 bytes)"},
+  };
+  int n = 0;
+  for (const auto& row : rows) {
+    const std::string name = "up-" + std::to_string(++n);
+    const std::string folder = PathIn(name);
+    ASSERT_EQ(0, mkdir(folder.c_str(), 0700));
+    WriteFileBytes(folder + "/good.txt", "good\n");
+    ASSERT_TRUE(row.make(folder + "/" + row.entry)) << row.what;
+    ProgramRun run = Ostrel({"put", folder, "/"});
+    EXPECT_EQ(1, run.status) << row.what << ": " << run.err;
+    EXPECT_NE(std::string::npos, run.err.find("ostrel: put: " + folder + "/" + row.entry + ": " + row.why + "\n"))
+        << row.what << ": " << run.err;
+    EXPECT_NE(std::string::npos, run.err.find("Uploaded 1 file (")) << row.what << ": " << run.err;
+    EXPECT_NE(std::string::npos, run.err.find(" transferred); left out 1 entry (see above)\n"))
+        << row.what << ": " << run.err;
+    const std::string entry = row.entry;
+    ProgramRun ls = Ostrel({"ls", "/" + name + (entry.find('/') == std::string::npos ? "" : "/sub")});
+    EXPECT_EQ(std::string::npos, ls.out.find(entry.substr(entry.rfind('/') + 1))) << row.what << ": " << ls.out;
+    EXPECT_EQ(0, Ostrel({"get", "/" + name + "/good.txt", PathIn(name + ".txt")}).status) << row.what;
+    EXPECT_EQ("good\n", ReadFileBytes(PathIn(name + ".txt"))) << row.what;
+  }
+}
+
+TEST_F(OstrelProgramTest, TheTransferSummaryCountsTheFilesBytesOnBothServiceVersions) {
+  ASSERT_NO_FATAL_FAILURE(SignIn());
+  // Two blocks on the block protocol; as random bytes, packing does not shrink them.
+  const std::string content = RandomBytes(4194304 + 300000, 17);
+  for (const char* version : {"2", "3"}) {
+    Service().Control("POST", "/test/fs/global-version", std::string(R"({"version":")") + version + "\"}");
+    const std::string name = std::string("v") + version + ".bin";
+    WriteFileBytes(PathIn(name), content);
+    ProgramRun put = Ostrel({"put", PathIn(name), "/"});
+    ASSERT_EQ(0, put.status) << version << ": " << put.err;
+    EXPECT_NE(std::string::npos, put.err.find("Uploaded 1 file (4.3 MiB transferred)")) << version << ": " << put.err;
+    ProgramRun get = Ostrel({"get", "/" + name, PathIn("back-" + name)});
+    ASSERT_EQ(0, get.status) << version << ": " << get.err;
+    EXPECT_NE(std::string::npos, get.err.find("Downloaded 1 file (4.3 MiB transferred)")) << version << ": " << get.err;
+    EXPECT_TRUE(content == ReadFileBytes(PathIn("back-" + name))) << version;
+  }
+}
+
+TEST_F(OstrelProgramTest, QuotaShowsTheShareUsedAsItIsWhateverTheServiceAnswers) {
+  ASSERT_NO_FATAL_FAILURE(SignIn());
+  struct Row {
+    int64_t used, total;
+    const char* share;  // "" for none
+  } rows[] = {
+      {100000000000000000, 1000000000000, " (10000000%)"},  // used x 100 does not fit in 64 bits
+      {INT64_MAX, 1, " (922337203685477580700%)"},
+      {1536, 1024, " (150%)"},
+      {1023, 1024, " (99%)"},
+      {5, 0, ""},
+  };
+  for (const auto& row : rows) {
+    Service().Inject(nlohmann::json{{"path", "/xsvr/getSpace/"},
+                                    {"body", "<?xml version=\"1.0\" encoding=\"utf-8\" ?><nuvra result=\"ok\"><total>" +
+                                                 std::to_string(row.total) + "</total><used>" +
+                                                 std::to_string(row.used) + "</used></nuvra>"}}
+                         .dump());
+    ProgramRun run = Ostrel({"quota"});
+    EXPECT_EQ(0, run.status) << row.used << ": " << run.err;
+    EXPECT_EQ(HumanBytes(row.used) + " used of " + HumanBytes(row.total) + row.share + "\n", run.out) << row.used;
+  }
 }
 
 TEST_F(OstrelProgramTest, AFolderDownloadFailsWhereALinkWasPlantedInItsPlace) {

@@ -50,11 +50,13 @@ TEST(ItemOutputTest, JsonKeepsNamesExactlyAndEscapesThem) {
 TEST(ItemOutputTest, TasksShowTheirStateAndResult) {
   TaskListEntry running{"7", "\\Docs\\a.txt", 1, TS_Running, S_OK, 512, 1024, 0};
   TaskListEntry failed{"8", "\\b.txt", 0, TS_Finish, E_CV_SRV_OVER_SPACE, 0, 10, 0};
-  const std::string lines = FormatTaskLines({running}, {failed});
+  TaskListEntry kept{"9", "\\c.txt", 1, TS_Finish, S_FALSE, 0, 0, 0};
+  const std::string lines = FormatTaskLines({running}, {failed, kept});
   EXPECT_EQ("7  running  upload  512 B/1.0 KiB  /Docs/a.txt\n8  finished  download  0 B/10 B  /b.txt  " +
-                ResultMessage(E_CV_SRV_OVER_SPACE),
+                ResultMessage(E_CV_SRV_OVER_SPACE) + "\n9  finished  upload  0 B/0 B  /c.txt  kept (nothing uploaded)",
             lines);
-  const std::string json = FormatTasksJson({running}, {failed});
+  const std::string json = FormatTasksJson({running}, {failed, kept});
+  EXPECT_NE(std::string::npos, json.find(R"("result":"0x00000001","resultName":"S_FALSE","ok":true)")) << json;
   EXPECT_NE(std::string::npos, json.find(R"("id":"8","path":"/b.txt","direction":"download","state":"finished")"));
   EXPECT_NE(std::string::npos, json.find(R"("result":"0x8004101A","resultName":"overSpace","ok":false)")) << json;
 }

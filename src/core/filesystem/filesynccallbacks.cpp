@@ -42,7 +42,8 @@ void CFileSyncMgr::_OnTaskFinished(TaskDataBase& record) {
   if (download && !(record.nOpenFlags & kOpenFlagForEdit)) m_markers.Release(localPath);
 
   bool kept = false;
-  if (state.hrResult == S_OK)
+  // S_FALSE: done without a transfer (an upload that kept the service's file).
+  if (SUCCEEDED(state.hrResult))
     kept = _OnTaskSucceeded(record, claim);
   else
     _ShowTaskError(record);

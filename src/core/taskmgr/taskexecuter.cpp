@@ -114,17 +114,18 @@ HRESULT CTaskExecuter::OnProgress(void* context, double dlTotal, double dlNow, d
     OSTREL_LOG(kLogError, "%s", "*ASSERT*: pThis");
     return S_OK;
   }
-  // An upload reports in the second pair; a download in the first.
-  const bool upload = ulTotal > 0;
+  // An upload reports in the second pair; a download in the first, whatever the
+  // other pair holds (a block download's request body is counted as sent).
   std::lock_guard<std::mutex> lock(self->m_lock);
+  const bool upload = self->m_record->nDirection != 0;
   self->m_record->taskState.nTotalSize = static_cast<int64_t>(upload ? ulTotal : dlTotal);
   self->m_record->taskState.nDoneSize = static_cast<int64_t>(upload ? ulNow : dlNow);
   return S_OK;
 }
 
 bool CTaskExecuter::IsRetryable(HRESULT hr) {
+  if (SUCCEEDED(hr)) return false;
   switch (static_cast<uint32_t>(hr)) {
-    case 0:
     case 0x80041014:  // cancelled
     case 0x8004101B:  // fileVerConflict
     case 0x8004101D:  // parentNotExist

@@ -60,11 +60,14 @@ class CTaskExecuter : public std::enable_shared_from_this<CTaskExecuter> {
   TaskListEntry Entry(const std::string& id) const;
   const SharedTaskData& Record() const { return m_record; }
 
-  // The progress function handed to the task; context is the executer.
+  // The progress function handed to the task; context is the executer. The task's
+  // sizes become the pair of its direction: bytes sent for an upload, received for a
+  // download. Takes the executer's lock.
   static HRESULT OnProgress(void* context, double dlTotal, double dlNow, double ulTotal, double ulNow, double);
-  // Whether another try may change the result: false for success and for the results
-  // no further try can change (cancelled, fileVerConflict, parentNotExist,
-  // targetNotExist, emptyFile, overSpace, serverDenyReadOnly, a locked local file);
+  // Whether another try may change the result: false for every success (S_FALSE too:
+  // done without a transfer) and for the results no further try can change
+  // (cancelled, fileVerConflict, parentNotExist, targetNotExist, emptyFile, overSpace,
+  // serverDenyReadOnly, a locked local file);
   // true for every other failure (network failures, other service words, local
   // errors), which the executer tries again at once while tries are left.
   static bool IsRetryable(HRESULT hr);

@@ -183,8 +183,8 @@ TEST_F(AsyncTaskMgrTest, FiveRunAForcedOneStartsAtOnceAndWaitingOnesStartOnePerT
 
 TEST_F(AsyncTaskMgrTest, TriesPerResultRetryAndRemove) {
   const std::map<std::string, std::pair<HRESULT, int>> cases = {
-      {"ok", {S_OK, 1}}, {"space", {E_CV_SRV_OVER_SPACE, 1}}, {"locked", {E_CV_LOCAL_LOCKED, 1}},
-      {"net", {E_CV_NETWORK_ERROR, 5}}, {"exists", {E_CV_TARGET_EXISTS, 5}}};
+      {"ok", {S_OK, 1}}, {"kept", {S_FALSE, 1}}, {"space", {E_CV_SRV_OVER_SPACE, 1}},
+      {"locked", {E_CV_LOCAL_LOCKED, 1}}, {"net", {E_CV_NETWORK_ERROR, 5}}, {"exists", {E_CV_TARGET_EXISTS, 5}}};
   LogCapture log;
   for (const auto& [id, c] : cases) m_script.results[id] = c.first;
   for (const auto& [id, c] : cases) ASSERT_EQ(S_OK, Add(id));
@@ -202,11 +202,11 @@ TEST_F(AsyncTaskMgrTest, TriesPerResultRetryAndRemove) {
   TickUntil(cases.size() + 1);
   EXPECT_EQ(std::make_pair(std::string("space"), S_OK), m_calls.list.back());
   EXPECT_EQ(S_OK, m_mgr->RemoveFinishedTask("net"));
-  EXPECT_EQ((Ids{"exists", "locked", "ok", "space"}), List(true));
+  EXPECT_EQ((Ids{"exists", "kept", "locked", "ok", "space"}), List(true));
   // After Stop a retry is refused, and the task stays listed as ended.
   EXPECT_EQ(S_OK, m_mgr->Stop(0xFFFFFFFF));
   EXPECT_EQ(E_FAIL, m_mgr->RetryTask("locked", Calls::Callback, &m_calls));
-  EXPECT_EQ((Ids{"exists", "locked", "ok", "space"}), List(true));
+  EXPECT_EQ((Ids{"exists", "kept", "locked", "ok", "space"}), List(true));
   EXPECT_EQ(S_OK, m_mgr->RemoveFinishedTask(""));
   EXPECT_TRUE(List(true).empty());
 }

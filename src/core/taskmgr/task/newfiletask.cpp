@@ -74,10 +74,11 @@ HRESULT NewFileTask::ExecuteLocal() {
       if (hr == E_CV_CURL_CANCEL) return hr;
       ASSERT(!IsStrEmpty(szOrgFileSha1.c_str()));
       if (!szOrgFileSha1.empty() && SameSha1(szOrgFileSha1, strSha1) && answer != kAnswerReplace) {
-        // The service holds this content already.
+        // The service holds this content already: put there by an earlier try of this
+        // task (an upload), or by someone else (nothing is uploaded).
         ReadFileVersion(strFileVer, &m_pRecord->nFileVer);
         m_pRecord->strSha1 = strSha1;
-        return hr = S_OK;
+        return hr = ownEntry ? S_OK : S_FALSE;
       }
     }
   }
@@ -120,7 +121,7 @@ int32_t NewFileTask::_AskAboutExistingFile() {
 }
 
 HRESULT NewFileTask::_HandOn(int32_t answer, const std::string& fileId, const std::string& fileVer) {
-  if (answer != kAnswerReplace && answer != kAnswerUpdate && answer != kAnswerNotAsked) return S_OK;
+  if (answer != kAnswerReplace && answer != kAnswerUpdate && answer != kAnswerNotAsked) return S_FALSE;
   RefPtr<IFileSystem> fileSystem;
   if (m_pSyncCenter)
     CHECK_COM(m_pSyncCenter->GetInterface(IID_IFileSystem, reinterpret_cast<void**>(fileSystem.Receive())));
