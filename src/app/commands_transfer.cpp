@@ -64,7 +64,7 @@ bool ResolveItem(const AppContext& ctx, const std::string& command, const std::s
   if (RefuseSharerLevel(ctx, command, space, path, wanted)) return false;
   const HRESULT hr = ResolveCloudPath(*ctx.adapter, space, path, item, &error);
   if (FAILED(hr)) {
-    Fail(ctx, command, error.empty() ? ResultMessage(hr) : error);
+    Fail(ctx, command, error.empty() ? ResultLine(ctx, hr) : error);
     return false;
   }
   return true;
@@ -79,6 +79,13 @@ std::string LocalName(std::string path) {
 
 std::string JoinLocal(const std::string& folder, const std::string& name) {
   return folder.empty() || folder.back() == '/' ? folder + name : folder + "/" + name;
+}
+
+// The wait for the command's transfers, which its Ctrl-C cancels.
+TransferWaitPolicy WaitPolicy(const AppContext& ctx) {
+  TransferWaitPolicy policy;
+  policy.interrupt = ctx.interrupt;
+  return policy;
 }
 
 CProgressBar MakeBar(const AppContext& ctx) {
@@ -106,6 +113,14 @@ int ReportTasks(const AppContext& ctx, const std::string& command, const std::ve
   if (ok) ctx.window->Say(std::string(verb) + " " + std::to_string(ok) + (ok == 1 ? " file" : " files") + " (" +
                           HumanBytes(bytes) + " transferred)");
   return status;
+}
+
+// The failure line of an edit that Ctrl-C stopped while the program had the file or
+// before its upload began.
+int EditInterrupted(const AppContext& ctx, const std::string& display, const std::string& localPath) {
+  return Fail(ctx, "edit", display + ": cancelled; " +
+                               (ctx.inShell ? std::string("the changes are uploaded when the program is done (see \"tasks\")")
+                                            : "changes not uploaded stay in " + PrintableText(localPath)));
 }
 
 bool IsOwnerWritable(const std::string& path) {
@@ -152,10 +167,10 @@ int CmdPut(AppContext& ctx, const ParsedCommandLine& cmd) {
       status = Fail(ctx, "put", PrintableText(local) + ": not a file or folder");
       continue;
     }
-    if (FAILED(hr)) status = Fail(ctx, "put", PrintableText(local) + ": " + ResultMessage(hr));
+    if (FAILED(hr)) status = Fail(ctx, "put", PrintableText(local) + ": " + ResultLine(ctx, hr));
   }
   CProgressBar bar = MakeBar(ctx);
-  const std::vector<TaskListEntry> tasks = WaitForNewTasks(*ctx.adapter, before, &bar);
+  const std::vector<TaskListEntry> tasks = WaitForNewTasks(*ctx.adapter, before, &bar, WaitPolicy(ctx));
   const int taskStatus = ReportTasks(ctx, "put", tasks, "Uploaded");
   return status != kExitOk ? status : taskStatus;
 }
@@ -195,10 +210,10 @@ int CmdGet(AppContext& ctx, const ParsedCommandLine& cmd) {
     const HRESULT hr = item.isDir ? ctx.adapter->DownloadFolder(item.id, item.parentId, item.path.EngineForm(), target, 1)
                                   : ctx.adapter->DownloadFile(item.id, item.parentId, item.path.EngineForm(), target,
                                                               true, space);
-    if (FAILED(hr)) status = Fail(ctx, "get", item.path.Display() + ": " + ResultMessage(hr));
+    if (FAILED(hr)) status = Fail(ctx, "get", item.path.Display() + ": " + ResultLine(ctx, hr));
   }
   CProgressBar bar = MakeBar(ctx);
-  const std::vector<TaskListEntry> tasks = WaitForNewTasks(*ctx.adapter, before, &bar);
+  const std::vector<TaskListEntry> tasks = WaitForNewTasks(*ctx.adapter, before, &bar, WaitPolicy(ctx));
   const int taskStatus = ReportTasks(ctx, "get", tasks, "Downloaded");
   return status != kExitOk ? status : taskStatus;
 }
@@ -230,7 +245,7 @@ int CmdEdit(AppContext& ctx, const ParsedCommandLine& cmd) {
     ~ObserverReset() { window->SetOpenObserver(nullptr); }
   } reset{ctx.window};
 
-  const TransferWaitPolicy policy;
+  const TransferWaitPolicy policy = WaitPolicy(ctx);
   const TaskListSnapshot before = TaskListSnapshot::Take(*ctx.adapter);
   ctx.adapter->OpenFile(item.id, item.parentId, item.path.EngineForm(), space);
   // Until the file is opened, or its download has ended without an open.
@@ -241,7 +256,9 @@ int CmdEdit(AppContext& ctx, const ParsedCommandLine& cmd) {
   {
     std::unique_lock<std::mutex> lock(opened->mutex);
     // A finished download has called (or is calling) the opener: wait for it a little.
-    opened->changed.wait_for(lock, kEditUploadQueueWait, [&] { return opened->seen; });
+    // A download cancelled by Ctrl-C opens nothing.
+    if (!CancelledByInterrupt(policy, downloads))
+      opened->changed.wait_for(lock, kEditUploadQueueWait, [&] { return opened->seen; });
     localPath = opened->path;
     started = opened->started;
   }
@@ -254,7 +271,8 @@ int CmdEdit(AppContext& ctx, const ParsedCommandLine& cmd) {
     return Fail(ctx, "edit", item.path.Display() + ": the opener did not start");
   ctx.window->Say("Editing " + item.path.Display() + " (" + PrintableText(localPath) +
                   "); waiting for the program to finish, then the changes are uploaded");
-  while (HasOpenEntry(*ctx.adapter, item.id)) std::this_thread::sleep_for(policy.pollPeriod);
+  while (HasOpenEntry(*ctx.adapter, item.id))
+    if (PauseUnlessInterrupted(policy)) return EditInterrupted(ctx, item.path.Display(), localPath);
 
   // Done: a changed file gets an upload; an unchanged one is made read-only again.
   const TaskListSnapshot afterEdit = TaskListSnapshot::Take(*ctx.adapter);
@@ -275,7 +293,7 @@ int CmdEdit(AppContext& ctx, const ParsedCommandLine& cmd) {
     if (std::chrono::steady_clock::now() >= deadline)
       return Fail(ctx, "edit", "the changes of " + item.path.Display() + " were not uploaded; they stay in " +
                                    PrintableText(localPath));
-    std::this_thread::sleep_for(policy.pollPeriod);
+    if (PauseUnlessInterrupted(policy)) return EditInterrupted(ctx, item.path.Display(), localPath);
   }
   CProgressBar uploadBar = MakeBar(ctx);
   const std::vector<TaskListEntry> uploads = WaitForNewTasks(*ctx.adapter, afterEdit, &uploadBar, policy);
@@ -350,7 +368,7 @@ int CmdRetry(AppContext& ctx, const ParsedCommandLine& cmd) {
   }
   // A retried transfer is waited for as the command that queued it was.
   CProgressBar bar = MakeBar(ctx);
-  const std::vector<TaskListEntry> tasks = WaitForNewTasks(*ctx.adapter, before, &bar);
+  const std::vector<TaskListEntry> tasks = WaitForNewTasks(*ctx.adapter, before, &bar, WaitPolicy(ctx));
   const int taskStatus = ReportTasks(ctx, "retry", tasks, "Transferred");
   return status != kExitOk ? status : taskStatus;
 }
