@@ -66,7 +66,7 @@ class CInterruptWatch {
   // Whether a Ctrl-C at the prompt has ended the input.
   bool Ending() const;
   // Waits until timeout has passed or the running command is interrupted (at once
-  // when it is already); true when it is.
+  // when it is already); true when it is. One thread at a time (the command's).
   bool Pause(std::chrono::milliseconds timeout) const;
 
   // What the watch does with one Ctrl-C; the watch's thread calls it, tests may too.

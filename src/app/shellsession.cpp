@@ -81,6 +81,7 @@ int RunShellSession(AppContext& ctx, const ParsedCommandLine& shellCmd) {
   const std::string prompt = ctx.input->IsTerminal() ? "ostrel> " : "";
   // Ctrl-C at the prompt ends the shell; while a command runs, it cancels the command.
   if (ctx.interrupt) ctx.interrupt->SetIdleAction(CInterruptWatch::IdleAction::kEndInput);
+  // The tasks ended so far are not this session's news.
   TaskListSnapshot tasksSeen = TaskListSnapshot::Of({}, {});
   TaskSessionRefused(*ctx.adapter, &tasksSeen);
   std::string line;

@@ -1,12 +1,11 @@
 // Which Ctrl-C belongs to the running command (it cancels the command) and which ends
-// the shell's input or the process; a command's Ctrl-C wakes the command's waits and
-// takes the terminal's question away from whoever asks it.
+// the shell's input or the process; a command's Ctrl-C takes the terminal's question
+// away from whoever asks it.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <string>
 #include <thread>
 
@@ -83,18 +82,6 @@ TEST(InterruptWatchConcurrencyTest, EachCtrlCDoesWhatItsMomentCallsFor) {
   }
 }
 
-TEST(InterruptWatchConcurrencyTest, ACommandsCtrlCEndsItsPause) {
-  Rig rig;
-  ASSERT_TRUE(rig.watch.BeginCommand());
-  bool interrupted = false;
-  std::thread waiter([&] { interrupted = rig.watch.Pause(std::chrono::hours(1)); });
-  rig.watch.OnInterrupt();
-  waiter.join();
-  EXPECT_TRUE(interrupted);
-  EXPECT_TRUE(rig.watch.EndCommand());
-  EXPECT_FALSE(rig.watch.Pause(std::chrono::milliseconds(0))) << "the next command is not interrupted";
-}
-
 TEST(InterruptWatchConcurrencyTest, ACommandsCtrlCLeavesItsQuestionUnanswered) {
   Rig rig;
   ASSERT_TRUE(rig.watch.BeginCommand());
@@ -111,20 +98,6 @@ TEST(InterruptWatchConcurrencyTest, ACommandsCtrlCLeavesItsQuestionUnanswered) {
   ASSERT_EQ(2, write(rig.in[1], "2\n", 2));
   EXPECT_TRUE(rig.input.Ask("Choose: ", &answer));
   EXPECT_EQ("2", answer);
-}
-
-TEST(InterruptWatchConcurrencyTest, CtrlCAtThePromptEndsTheShellsReading) {
-  Rig rig;
-  rig.watch.SetIdleAction(Idle::kEndInput);
-  std::string line;
-  bool read = true;
-  std::thread shell([&] { read = rig.input.ReadCommandLine("ostrel> ", &line); });
-  ReadUntil(rig.out[0], "ostrel> ");
-  rig.watch.OnInterrupt();
-  shell.join();
-  EXPECT_FALSE(read);
-  EXPECT_TRUE(rig.watch.Ending());
-  EXPECT_EQ(0, rig.ends);
 }
 
 }  // namespace
