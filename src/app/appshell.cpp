@@ -10,6 +10,7 @@
 #include "app/appcontext.h"
 #include "app/argparse.h"
 #include "app/commands.h"
+#include "app/interruptwatch.h"
 #include "app/resultmessages.h"
 #include "app/shellsession.h"
 #include "app/terminalinput.h"
@@ -86,6 +87,12 @@ std::string StartUp(const GlobalSettings& settings) {
   return folder;
 }
 
+// The commands whose transfers a Ctrl-C cancels outside the shell, before the process
+// ends; any other ends at once.
+bool CancelsOnInterrupt(const std::string& command) {
+  return command == "put" || command == "get" || command == "edit" || command == "retry";
+}
+
 }  // namespace
 
 int RunOstrel(const std::vector<std::string>& words) {
@@ -113,12 +120,17 @@ int RunOstrel(const std::vector<std::string>& words) {
     return kExitUsage;
   }
 
+  // Ctrl-C is heard by the interrupt watch: every thread started from here on has it
+  // blocked.
+  BlockInterruptSignal();
   const std::string configFolder = StartUp(parsed.global);
   if (configFolder.empty()) {
     WriteError("ostrel: the configuration folder cannot be made");
     return kExitFailed;
   }
   CTerminalInput input(0, 2);
+  CInterruptWatch interrupt(&input);
+  interrupt.Start();
   TerminalWindowSettings windowSettings;
   windowSettings.answer = parsed.global.answer;
   windowSettings.opener = SplitProgramWords(parsed.global.opener);
@@ -142,6 +154,7 @@ int RunOstrel(const std::vector<std::string>& words) {
   ctx.adapter = &adapter;
   ctx.window = &window;
   ctx.input = &input;
+  ctx.interrupt = &interrupt;
   ctx.global = parsed.global;
   if (parsed.command->name == "shell") {
     // A log-out ends the pass; the next one starts on the same folder and window.
@@ -153,7 +166,15 @@ int RunOstrel(const std::vector<std::string>& words) {
   // The command runs on its own thread while this one runs the dispatcher loop.
   int status = kExitFailed;
   std::thread worker([&]() {
-    status = parsed.command->name == "shell" ? RunShellSession(ctx, parsed) : RunCommand(ctx, parsed);
+    if (parsed.command->name == "shell") {
+      status = RunShellSession(ctx, parsed);
+    } else if (CancelsOnInterrupt(parsed.command->name)) {
+      interrupt.BeginCommand();
+      status = RunCommand(ctx, parsed);
+      if (interrupt.EndCommand() && status != kExitOk) status = kExitInterrupted;
+    } else {
+      status = RunCommand(ctx, parsed);
+    }
     if (dispatcher) dispatcher->Quit(status);
   });
   if (dispatcher) dispatcher->Run();

@@ -23,8 +23,14 @@ int Fail(const AppContext& ctx, const std::string& command, const std::string& t
   return kExitFailed;
 }
 
+std::string ResultLine(const AppContext& ctx, HRESULT result) {
+  if ((result == E_CV_SRV_CLIENT_TOKEN_EXPIRED || result == E_CV_SRV_CLIENT_NO_LOGIN) && ctx.sessionRefused)
+    *ctx.sessionRefused = true;
+  return ResultMessage(result);
+}
+
 int FailResult(const AppContext& ctx, const std::string& command, HRESULT result) {
-  return Fail(ctx, command, ResultMessage(result));
+  return Fail(ctx, command, ResultLine(ctx, result));
 }
 
 int FailUsage(const AppContext& ctx, const std::string& command, const std::string& text) {

@@ -6,7 +6,6 @@
 #include "app/cloudresolver.h"
 #include "app/commands.h"
 #include "app/itemoutput.h"
-#include "app/resultmessages.h"
 #include "core/logicadapter/logicadapter.h"
 
 namespace {
@@ -78,7 +77,7 @@ int CmdLs(AppContext& ctx, const ParsedCommandLine& cmd) {
   const HRESULT hr = ListCloudFolder(*ctx.adapter, space, target.id, target.path, cmd.Has("--refresh"), &items);
   if (FAILED(hr)) {
     // What was stored is still of use, but it must not pass for the service's answer.
-    Fail(ctx, "ls", target.path.Display() + ": " + ResultMessage(hr) +
+    Fail(ctx, "ls", target.path.Display() + ": " + ResultLine(ctx, hr) +
                         (items.empty() ? "" : "; shown as stored before, it may be out of date"));
     if (!items.empty()) PrintItems(ctx, items, &target.path, longFormat);
     return kExitFailed;
@@ -110,7 +109,7 @@ int CmdMkdir(AppContext& ctx, const ParsedCommandLine& cmd) {
     }
     std::string newId;
     const HRESULT hr = ctx.adapter->NewFolder(parent.id, path.EngineForm(), &newId);
-    if (FAILED(hr)) status = Fail(ctx, "mkdir", path.Display() + ": " + ResultMessage(hr));
+    if (FAILED(hr)) status = Fail(ctx, "mkdir", path.Display() + ": " + ResultLine(ctx, hr));
   }
   return status;
 }
@@ -131,7 +130,7 @@ int CmdMv(AppContext& ctx, const ParsedCommandLine& cmd) {
       continue;
     }
     const HRESULT hr = ctx.adapter->Move(item.isDir, item.id, folder.id);
-    if (FAILED(hr)) status = Fail(ctx, "mv", item.path.Display() + ": " + ResultMessage(hr));
+    if (FAILED(hr)) status = Fail(ctx, "mv", item.path.Display() + ": " + ResultLine(ctx, hr));
   }
   return status;
 }
@@ -144,7 +143,7 @@ int CmdRename(AppContext& ctx, const ParsedCommandLine& cmd) {
   if (!Resolve(ctx, "rename", cmd.args[0], &item)) return kExitFailed;
   if (item.isRoot) return Fail(ctx, "rename", "\"/\" cannot be renamed");
   const HRESULT hr = ctx.adapter->Rename(item.isDir, item.id, item.path.EngineForm(), newName);
-  if (FAILED(hr)) return Fail(ctx, "rename", item.path.Display() + ": " + ResultMessage(hr));
+  if (FAILED(hr)) return Fail(ctx, "rename", item.path.Display() + ": " + ResultLine(ctx, hr));
   return kExitOk;
 }
 
@@ -161,7 +160,7 @@ int CmdRm(AppContext& ctx, const ParsedCommandLine& cmd) {
       continue;
     }
     const HRESULT hr = ctx.adapter->Delete(item.isDir, item.id, item.path.EngineForm(), ItemSpace::MyFile);
-    if (FAILED(hr)) status = Fail(ctx, "rm", item.path.Display() + ": " + ResultMessage(hr));
+    if (FAILED(hr)) status = Fail(ctx, "rm", item.path.Display() + ": " + ResultLine(ctx, hr));
   }
   return status;
 }
@@ -190,7 +189,7 @@ int CmdRestore(AppContext& ctx, const ParsedCommandLine& cmd) {
       continue;
     }
     const HRESULT hr = ctx.adapter->Recover(chosen->strSvrId, std::string());
-    if (FAILED(hr)) status = Fail(ctx, "restore", PrintableText(wanted) + ": " + ResultMessage(hr));
+    if (FAILED(hr)) status = Fail(ctx, "restore", PrintableText(wanted) + ": " + ResultLine(ctx, hr));
   }
   return status;
 }
@@ -206,7 +205,7 @@ int CmdSearch(AppContext& ctx, const ParsedCommandLine& cmd) {
   std::vector<CFileItemRecord> items;
   const HRESULT hr = ctx.adapter->FullTextSearch(cmd.args[0], 0, &items);
   if (FAILED(hr)) {
-    Fail(ctx, "search", ResultMessage(hr) +
+    Fail(ctx, "search", ResultLine(ctx, hr) +
                             (items.empty() ? "" : "; only the stored items were searched, they may be out of date"));
     if (!items.empty()) PrintItems(ctx, items, nullptr, cmd.Has("--long"));
     return kExitFailed;

@@ -36,8 +36,8 @@ int CmdLogin(AppContext& ctx, const ParsedCommandLine& cmd) {
   const bool notMine = cmd.Has("--not-my-computer");
   if (notMine && !ctx.inShell)
     return FailUsage(ctx, "login",
-                     "--not-my-computer forgets you when the process ends, so it is offered for \"ostrel shell\" "
-                     "only (ostrel shell --login USER --not-my-computer)");
+                     "--not-my-computer deletes your cached files and the sign-in when the shell ends, so it is "
+                     "offered for \"ostrel shell\" only (ostrel shell --login USER --not-my-computer)");
   if (ctx.adapter->IsLoggedIn()) {
     std::string current;
     ctx.adapter->GetUserInfo(&current, nullptr, nullptr, nullptr);
@@ -66,7 +66,8 @@ int CmdLogin(AppContext& ctx, const ParsedCommandLine& cmd) {
                   (nick.empty() ? std::string() : " (" + PrintableText(nick) + ")"));
   if (notMine)
     ctx.window->Say(
-        "This is not your computer: your cached files, your data and the sign-in are deleted when this shell ends.");
+        "This is not your computer: your cached files and the sign-in are deleted when this shell ends; your "
+        "e-mail, nick name and user id stay in the registry store (see \"ostrel shell --help\").");
   return kExitOk;
 }
 

@@ -68,7 +68,7 @@ bool ResolveItem(const AppContext& ctx, const std::string& command, const std::s
   if (RefuseSharerLevel(ctx, command, space, path, wanted)) return false;
   const HRESULT hr = ResolveCloudPath(*ctx.adapter, space, path, item, &error);
   if (FAILED(hr)) {
-    Fail(ctx, command, error.empty() ? ResultMessage(hr) : error);
+    Fail(ctx, command, error.empty() ? ResultLine(ctx, hr) : error);
     return false;
   }
   return true;
@@ -83,6 +83,13 @@ std::string LocalName(std::string path) {
 
 std::string JoinLocal(const std::string& folder, const std::string& name) {
   return folder.empty() || folder.back() == '/' ? folder + name : folder + "/" + name;
+}
+
+// The wait for the command's transfers, which its Ctrl-C cancels.
+TransferWaitPolicy WaitPolicy(const AppContext& ctx) {
+  TransferWaitPolicy policy;
+  policy.interrupt = ctx.interrupt;
+  return policy;
 }
 
 CProgressBar MakeBar(const AppContext& ctx) {
@@ -154,6 +161,14 @@ void ReportFolderLeftOut(const FolderUpload& upload, const std::set<std::string>
     leaveOut(path, "no upload was queued for it (its folder may not have been made; the log says why)");
 }
 
+// The failure line of an edit that Ctrl-C stopped while the program had the file or
+// before its upload began.
+int EditInterrupted(const AppContext& ctx, const std::string& display, const std::string& localPath) {
+  return Fail(ctx, "edit", display + ": cancelled; " +
+                               (ctx.inShell ? std::string("the changes are uploaded when the program is done (see \"tasks\")")
+                                            : "changes not uploaded stay in " + PrintableText(localPath)));
+}
+
 bool IsOwnerWritable(const std::string& path) {
   struct stat st {};
   return lstat(path.c_str(), &st) == 0 && (st.st_mode & S_IWUSR) != 0;
@@ -199,13 +214,13 @@ int CmdPut(AppContext& ctx, const ParsedCommandLine& cmd) {
       folders.push_back(FolderUpload{local, target.EngineForm(), hr});
     } else if (S_ISREG(st.st_mode)) {
       const HRESULT hr = ctx.adapter->UploadFile(std::string(), folder.id, 0, target.EngineForm(), local, true);
-      if (FAILED(hr)) leaveOut(local, st.st_size > kMaxUploadSize ? OverUploadLimitReason() : ResultMessage(hr));
+      if (FAILED(hr)) leaveOut(local, st.st_size > kMaxUploadSize ? OverUploadLimitReason() : ResultLine(ctx, hr));
     } else {
       leaveOut(local, "not a file or folder");
     }
   }
   CProgressBar bar = MakeBar(ctx);
-  const std::vector<TaskListEntry> tasks = WaitForNewTasks(*ctx.adapter, before, &bar);
+  const std::vector<TaskListEntry> tasks = WaitForNewTasks(*ctx.adapter, before, &bar, WaitPolicy(ctx));
   std::set<std::string> queued;
   for (const auto& task : tasks) queued.insert(task.strFullPath);
   for (const auto& upload : folders) ReportFolderLeftOut(upload, queued, leaveOut);
@@ -248,10 +263,10 @@ int CmdGet(AppContext& ctx, const ParsedCommandLine& cmd) {
     const HRESULT hr = item.isDir ? ctx.adapter->DownloadFolder(item.id, item.parentId, item.path.EngineForm(), target, 1)
                                   : ctx.adapter->DownloadFile(item.id, item.parentId, item.path.EngineForm(), target,
                                                               true, space);
-    if (FAILED(hr)) status = Fail(ctx, "get", item.path.Display() + ": " + ResultMessage(hr));
+    if (FAILED(hr)) status = Fail(ctx, "get", item.path.Display() + ": " + ResultLine(ctx, hr));
   }
   CProgressBar bar = MakeBar(ctx);
-  const std::vector<TaskListEntry> tasks = WaitForNewTasks(*ctx.adapter, before, &bar);
+  const std::vector<TaskListEntry> tasks = WaitForNewTasks(*ctx.adapter, before, &bar, WaitPolicy(ctx));
   const int taskStatus = ReportTasks(ctx, "get", tasks, "Downloaded");
   return status != kExitOk ? status : taskStatus;
 }
@@ -283,7 +298,7 @@ int CmdEdit(AppContext& ctx, const ParsedCommandLine& cmd) {
     ~ObserverReset() { window->SetOpenObserver(nullptr); }
   } reset{ctx.window};
 
-  const TransferWaitPolicy policy;
+  const TransferWaitPolicy policy = WaitPolicy(ctx);
   const TaskListSnapshot before = TaskListSnapshot::Take(*ctx.adapter);
   // A file another program of the user edits is not opened: no opener will come.
   const HRESULT opening = ctx.adapter->OpenFile(item.id, item.parentId, item.path.EngineForm(), space);
@@ -296,7 +311,9 @@ int CmdEdit(AppContext& ctx, const ParsedCommandLine& cmd) {
   {
     std::unique_lock<std::mutex> lock(opened->mutex);
     // A finished download has called (or is calling) the opener: wait for it a little.
-    opened->changed.wait_for(lock, kEditUploadQueueWait, [&] { return opened->seen; });
+    // A download cancelled by Ctrl-C opens nothing.
+    if (!CancelledByInterrupt(policy, downloads))
+      opened->changed.wait_for(lock, kEditUploadQueueWait, [&] { return opened->seen; });
     localPath = opened->path;
     started = opened->started;
   }
@@ -309,7 +326,8 @@ int CmdEdit(AppContext& ctx, const ParsedCommandLine& cmd) {
     return Fail(ctx, "edit", item.path.Display() + ": the opener did not start");
   ctx.window->Say("Editing " + item.path.Display() + " (" + PrintableText(localPath) +
                   "); waiting for the program to finish, then the changes are uploaded");
-  while (HasOpenEntry(*ctx.adapter, item.id)) std::this_thread::sleep_for(policy.pollPeriod);
+  while (HasOpenEntry(*ctx.adapter, item.id))
+    if (PauseUnlessInterrupted(policy)) return EditInterrupted(ctx, item.path.Display(), localPath);
 
   // Done: a changed file gets an upload; an unchanged one is made read-only again.
   const TaskListSnapshot afterEdit = TaskListSnapshot::Take(*ctx.adapter);
@@ -330,7 +348,7 @@ int CmdEdit(AppContext& ctx, const ParsedCommandLine& cmd) {
     if (std::chrono::steady_clock::now() >= deadline)
       return Fail(ctx, "edit", "the changes of " + item.path.Display() + " were not uploaded; they stay in " +
                                    PrintableText(localPath));
-    std::this_thread::sleep_for(policy.pollPeriod);
+    if (PauseUnlessInterrupted(policy)) return EditInterrupted(ctx, item.path.Display(), localPath);
   }
   CProgressBar uploadBar = MakeBar(ctx);
   const std::vector<TaskListEntry> uploads = WaitForNewTasks(*ctx.adapter, afterEdit, &uploadBar, policy);
@@ -405,7 +423,7 @@ int CmdRetry(AppContext& ctx, const ParsedCommandLine& cmd) {
   }
   // A retried transfer is waited for as the command that queued it was.
   CProgressBar bar = MakeBar(ctx);
-  const std::vector<TaskListEntry> tasks = WaitForNewTasks(*ctx.adapter, before, &bar);
+  const std::vector<TaskListEntry> tasks = WaitForNewTasks(*ctx.adapter, before, &bar, WaitPolicy(ctx));
   const int taskStatus = ReportTasks(ctx, "retry", tasks, "Transferred");
   return status != kExitOk ? status : taskStatus;
 }

@@ -11,8 +11,8 @@ std::vector<CommandSpec> MakeSpecs() {
   specs.push_back({"login", "USER", 1, 1,
                    {{"--password-stdin", "", "", "read the password from the first line of standard input"},
                     {"--not-my-computer", "", "",
-                     "inside \"ostrel shell\" only: forget the user, the cached files and the sign-in when the shell "
-                     "ends"}},
+                     "inside \"ostrel shell\" only: delete the user's cached files and the sign-in when the shell "
+                     "ends (see \"ostrel shell --help\" for what stays)"}},
                    "sign in and keep the sign-in for the commands that follow",
                    "Signs USER in. The password is read from the terminal without echo, or with\n"
                    "--password-stdin from standard input; never from the command line or the\n"
@@ -103,15 +103,33 @@ std::vector<CommandSpec> MakeSpecs() {
                    {{"--login", "", "USER", "sign USER in first (the password is asked for)"},
                     {"--password-stdin", "", "", "with --login: read the password from standard input"},
                     {"--not-my-computer", "", "",
-                     "with --login: this is not your computer; the user, the cached files and the sign-in are "
-                     "forgotten when the shell ends"}},
+                     "with --login: this is not your computer; the user's cached files and the sign-in are "
+                     "deleted when the shell ends (what stays: see below)"}},
                    "run many commands in one session",
                    "Reads commands, one a line, and runs them in one session, so that the task\n"
                    "list, \"tasks\", \"cancel\" and \"retry\" keep their meaning between commands.\n"
                    "Type \"help\" for the commands and \"exit\" (or end of input) to leave. Questions\n"
                    "are asked on the terminal between commands; without a terminal they are\n"
                    "answered as --answer says, else cancelled. The shell ends with status 1 when\n"
-                   "a command failed, else 0.",
+                   "a command failed, else 0.\n"
+                   "\n"
+                   "Ctrl-C while a command runs cancels its transfers, waits until they have\n"
+                   "ended, reports them as cancelled and returns to the prompt. Ctrl-C at the\n"
+                   "prompt ends the shell (status 130) as \"exit\" does; a second Ctrl-C while a\n"
+                   "command is being cancelled ends it at once.\n"
+                   "\n"
+                   "When the service ends the session (it expired, or the service refuses it),\n"
+                   "the user is signed out; sign in again with \"login USER\".\n"
+                   "\n"
+                   "With --not-my-computer, \"logout\" and the end of the shell (\"exit\", end of\n"
+                   "input, Ctrl-C at the prompt) delete the user's folder in the configuration\n"
+                   "folder (its data base and cached files) and the stored sign-in. What stays is\n"
+                   "in the registry store (see \"ostrel --help\"), under the key\n"
+                   "\"Software\\Ostrel\\USERID\" (USERID: the service's id of the user): UserName\n"
+                   "(the e-mail), NickName and SyncRoot (the path of the deleted cache folder).\n"
+                   "To forget them too, delete that key's lines from the file while no ostrel\n"
+                   "runs. A shell that is killed, or ended by a second Ctrl-C, deletes nothing:\n"
+                   "\"ostrel logout\" then does.",
                    "ostrel shell --login alice --not-my-computer"});
   specs.back().notInShell = true;
   specs.push_back({"help", "[COMMAND]", 0, 1, {}, "show the help of ostrel or of a command",
@@ -208,8 +226,13 @@ std::string ProgramHelp() {
       "OPENER: \"edit\" opens a file with --opener, else with $VISUAL or $EDITOR (the\n"
       "terminal waits for it), else with xdg-open.\n"
       "\n"
+      "Ctrl-C during put, get, edit or retry cancels the transfers and waits for them\n"
+      "to end before ostrel ends (status 130); a second Ctrl-C ends it at once, as\n"
+      "Ctrl-C does during the other commands.\n"
+      "\n"
       "Exit status: 0 success; 1 the operation failed (a line on standard error says\n"
-      "why); 2 the command line was wrong; 253 this version is too old for the service.\n"
+      "why); 2 the command line was wrong; 130 Ctrl-C cancelled the command or ended\n"
+      "the shell; 253 this version is too old for the service.\n"
       "\n"
       "Examples:\n";
   for (const auto& spec : CommandSpecs())

@@ -17,13 +17,17 @@ struct termios g_savedTermios;
 std::atomic<int> g_echoOffFd{-1};
 
 void RestoreEchoAndReraise(int sig) {
-  int fd = g_echoOffFd.load();
-  if (fd >= 0) tcsetattr(fd, TCSANOW, &g_savedTermios);
+  RestoreTerminalEcho();
   signal(sig, SIG_DFL);
   raise(sig);
 }
 
 }  // namespace
+
+void RestoreTerminalEcho() {
+  const int fd = g_echoOffFd.load();
+  if (fd >= 0) tcsetattr(fd, TCSANOW, &g_savedTermios);
+}
 
 CTerminalInput::CTerminalInput(int inFd, int outFd)
     : m_inFd(inFd), m_outFd(outFd), m_isTerminal(isatty(inFd) == 1) {}
@@ -57,9 +61,10 @@ CTerminalInput::ReadResult CTerminalInput::ReadLine(bool yieldable, std::string*
       m_buffer.clear();
       return ReadResult::kLine;
     }
-    if (yieldable && m_wake.Valid()) {
-      CWakeFd::WaitResult waited = m_wake.Wait(m_inFd, kWaitForever);
-      if (waited.woken) return ReadResult::kYielded;
+    const CWakeFd& wake = yieldable ? m_wake : m_interruptWake;
+    if (wake.Valid()) {
+      CWakeFd::WaitResult waited = wake.Wait(m_inFd, kWaitForever);
+      if (waited.woken) return yieldable ? ReadResult::kYielded : ReadResult::kInterrupted;
       if (waited.error && waited.error != EINTR) {
         m_ended = true;
         continue;
@@ -88,6 +93,7 @@ CTerminalInput::ReadResult CTerminalInput::ReadLine(bool yieldable, std::string*
 bool CTerminalInput::AskLocked(const std::string& question, std::string* line, bool secret) {
   {
     std::unique_lock<std::mutex> lock(m_mutex);
+    if (m_interrupted) return false;
     ++m_questions;
     m_wake.Signal();
     m_changed.wait(lock, [&] { return !m_reading; });
@@ -112,7 +118,9 @@ bool CTerminalInput::AskLocked(const std::string& question, std::string* line, b
     echoOff = tcsetattr(m_inFd, TCSANOW, &quiet) == 0;
   }
   Write(question);
-  const bool got = ReadLine(false, line) == ReadResult::kLine;
+  const ReadResult result = ReadLine(false, line);
+  if (result == ReadResult::kInterrupted) Write("\n");
+  const bool got = result == ReadResult::kLine;
   if (echoOff) tcsetattr(m_inFd, TCSANOW, &saved);
   if (secret && m_isTerminal) {
     g_echoOffFd.store(-1);
@@ -123,7 +131,7 @@ bool CTerminalInput::AskLocked(const std::string& question, std::string* line, b
   {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_reading = false;
-    if (--m_questions == 0) m_wake.Clear();
+    if (--m_questions == 0 && !m_interrupted) m_wake.Clear();
   }
   m_changed.notify_all();
   return got;
@@ -140,19 +148,40 @@ bool CTerminalInput::ReadCommandLine(const std::string& prompt, std::string* lin
     {
       std::unique_lock<std::mutex> lock(m_mutex);
       m_changed.wait(lock, [&] { return m_questions == 0 && !m_reading; });
+      if (m_interrupted) return false;
       m_reading = true;
     }
     Write(prompt);
     ReadResult result = ReadLine(true, line);
+    bool interrupted;
     {
       std::lock_guard<std::mutex> lock(m_mutex);
       m_reading = false;
+      interrupted = m_interrupted;
     }
     m_changed.notify_all();
     if (result == ReadResult::kYielded) {
       Write("\n");
+      if (interrupted) return false;
       continue;
     }
     return result == ReadResult::kLine;
   }
+}
+
+void CTerminalInput::SetInterrupted(bool on) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  m_interrupted = on;
+  if (on) {
+    m_wake.Signal();
+    m_interruptWake.Signal();
+  } else {
+    m_interruptWake.Clear();
+    if (m_questions == 0) m_wake.Clear();
+  }
+}
+
+bool CTerminalInput::Interrupted() const {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  return m_interrupted;
 }

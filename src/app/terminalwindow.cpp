@@ -102,6 +102,11 @@ WizardChoice CTerminalWindow::ShowWizard(const WizardPrompt& prompt) {
     return choice;
   }
   const int defaultButton = ButtonOfAnswer(count, prompt.defaultAnswer);
+  if (m_input->Interrupted()) {
+    Say(head + list + "\n  -> " + PrintableText(prompt.buttons[count - 1]) + " (Ctrl-C)");
+    choice.button = static_cast<int>(count - 1);
+    return choice;
+  }
   for (;;) {
     std::string question = head + list;
     if (hasCheck)
@@ -112,7 +117,9 @@ WizardChoice CTerminalWindow::ShowWizard(const WizardPrompt& prompt) {
                 std::to_string(defaultButton + 1) + "]: ";
     std::string typed;
     if (!m_input->Ask(question, &typed)) {
-      Say("  -> " + PrintableText(prompt.buttons[count - 1]) + " (end of input)");
+      // Ctrl-C cancels the command that asks, and with it the question.
+      Say("  -> " + PrintableText(prompt.buttons[count - 1]) +
+          (m_input->Interrupted() ? " (Ctrl-C)" : " (end of input)"));
       choice.button = static_cast<int>(count - 1);
       return choice;
     }

@@ -3,7 +3,9 @@
 #include <thread>
 
 #include "app/cloudpath.h"
+#include "app/interruptwatch.h"
 #include "app/progressbar.h"
+#include "core/interfaces/taskdata.h"
 #include "core/logicadapter/logicadapter.h"
 
 TaskListSnapshot TaskListSnapshot::Take(CLogicAdapter& adapter) {
@@ -53,18 +55,56 @@ void ShowProgress(CProgressBar* bar, const std::vector<TaskListEntry>& running,
 
 }  // namespace
 
+bool PauseUnlessInterrupted(const TransferWaitPolicy& policy) {
+  if (policy.interrupt) return policy.interrupt->Pause(policy.pollPeriod);
+  std::this_thread::sleep_for(policy.pollPeriod);
+  return false;
+}
+
+bool CancelledByInterrupt(const TransferWaitPolicy& policy, const std::vector<TaskListEntry>& tasks) {
+  if (!policy.interrupt || !policy.interrupt->Interrupted()) return false;
+  for (const auto& task : tasks)
+    if (task.hrResult == S_OK) return false;
+  return true;
+}
+
 std::vector<TaskListEntry> WaitForNewTasks(CLogicAdapter& adapter, const TaskListSnapshot& before, CProgressBar* bar,
                                            const TransferWaitPolicy& policy) {
   if (bar) bar->Start();
+  // The tasks cancelled, as they were listed last.
+  std::map<std::string, TaskListEntry> cancelled;
+  bool interrupted = false;
   for (;;) {
     std::vector<TaskListEntry> running, finished, mineRunning, mineFinished;
     adapter.GetTaskList(&running, &finished);
     before.NewTasks(running, finished, &mineRunning, &mineFinished);
+    if (interrupted) {
+      bool cancelledNow = false;
+      for (const auto& task : mineRunning) {
+        if (cancelled.count(task.strId)) continue;
+        cancelled[task.strId] = task;
+        adapter.CancelTask(task.strId);
+        cancelledNow = true;
+      }
+      // A task may have queued another meanwhile: the list is read again.
+      if (cancelledNow) continue;
+    }
     ShowProgress(bar, mineRunning, mineFinished);
     if (mineRunning.empty()) {
       if (bar) bar->Finish();
+      std::set<std::string> ended;
+      for (const auto& task : mineFinished) ended.insert(task.strId);
+      for (auto& [id, task] : cancelled) {
+        if (ended.count(id)) continue;
+        task.eTaskStateType = TS_Finish;
+        task.hrResult = E_CV_CURL_CANCEL;
+        mineFinished.push_back(task);
+      }
       return mineFinished;
     }
-    std::this_thread::sleep_for(policy.pollPeriod);
+    if (interrupted)
+      std::this_thread::sleep_for(policy.pollPeriod);
+    else
+      interrupted = PauseUnlessInterrupted(policy);
   }
 }

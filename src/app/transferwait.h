@@ -1,6 +1,7 @@
 // Waiting for the transfers that one command queued: the task list is read before the
 // command queues anything and then polled until every task that was not there before
-// has ended, drawing the progress bar meanwhile.
+// has ended, drawing the progress bar meanwhile. A Ctrl-C that interrupts the command
+// cancels those tasks through the engine, which ends them as cancelled.
 #pragma once
 
 #include <chrono>
@@ -11,13 +12,22 @@
 
 #include "core/interfaces/itaskmgr.h"
 
+class CInterruptWatch;
 class CLogicAdapter;
 class CProgressBar;
 
-// How often the task list is read while waiting.
 struct TransferWaitPolicy {
+  // How often the task list is read while waiting.
   std::chrono::milliseconds pollPeriod{100};
+  // Where the command's Ctrl-C is heard (borrowed); null: the wait is not interrupted.
+  const CInterruptWatch* interrupt = nullptr;
 };
+
+// Waits one poll period, less when the command is interrupted meanwhile; true when it
+// has been interrupted.
+bool PauseUnlessInterrupted(const TransferWaitPolicy& policy);
+// Whether the command has been interrupted and none of tasks succeeded.
+bool CancelledByInterrupt(const TransferWaitPolicy& policy, const std::vector<TaskListEntry>& tasks);
 
 // The task list as it was before a command queued its transfers.
 class TaskListSnapshot {
@@ -38,6 +48,10 @@ class TaskListSnapshot {
 };
 
 // Waits until no new task of before is running (or waiting); returns the new tasks,
-// all ended. bar (may be null) shows the bytes of the new tasks meanwhile.
+// all ended. bar (may be null) shows the bytes of the new tasks meanwhile. Once the
+// command is interrupted, every new task that runs or waits is cancelled (CancelTask,
+// which returns when the task has ended) and the wait goes on until none is left; a
+// waiting task that a cancel drops from the lists is returned as ended with
+// E_CV_CURL_CANCEL, as a running one ends.
 std::vector<TaskListEntry> WaitForNewTasks(CLogicAdapter& adapter, const TaskListSnapshot& before, CProgressBar* bar,
                                            const TransferWaitPolicy& policy = {});

@@ -18,32 +18,13 @@
 #include "app/resultmessages.h"
 #include "common/registry.h"
 #include "core/remotestorage/serverresultmap.h"
+#include "ostrelprogramtest.h"
+#include "platform/registrystore.h"
 #include "ptysession.h"
 #include "support/editorprogram.h"
 #include "support/serviceclient.h"
 
 namespace {
-
-class OstrelProgramTest : public LocalServiceTest {
- protected:
-  std::vector<std::string> ServiceArgs() override { return {"--push-hold-ms", "200"}; }
-  void SetUp() override {
-    LocalServiceTest::SetUp();
-    AimClientAtService(Service(), Root());
-    Service().Control("POST", "/test/fs/account", R"({"user":"alice","password":"pw-alice","userId":"alice01"})");
-  }
-  std::vector<std::string> Args(std::vector<std::string> args) {
-    args.insert(args.begin(), {"--config", Root()});
-    return args;
-  }
-  ProgramRun Ostrel(const std::vector<std::string>& args, const std::string& input = "") {
-    return RunProgram(OstrelProgramPath(), Args(args), input);
-  }
-  void SignIn() {
-    ProgramRun run = Ostrel({"login", "alice", "--password-stdin"}, "pw-alice\n");
-    ASSERT_EQ(0, run.status) << run.err;
-  }
-};
 
 TEST_F(OstrelProgramTest, AUserWorksInATerminalSession) {
   const std::string up = PathIn("up");
@@ -583,6 +564,106 @@ TEST_F(OstrelProgramTest, ANotMyComputerShellForgetsTheUserWhenItEnds) {
   ProgramRun refused = Ostrel({"login", "alice", "--not-my-computer", "--password-stdin"}, "pw-alice\n");
   EXPECT_EQ(2, refused.status);
   EXPECT_NE(std::string::npos, refused.err.find("ostrel shell")) << refused.err;
+}
+
+// With "not my computer" the shell deletes the user's folder and the sign-in however it
+// ends, and the registry store keeps exactly the values its help names, under the key
+// it names.
+TEST_F(OstrelProgramTest, ANotMyComputerShellLeavesInTheRegistryWhatItsHelpSays) {
+  const ProgramRun help = Ostrel({"shell", "--help"});
+  ASSERT_EQ(0, help.status);
+  const std::string store = CRegistryStore::DefaultPath();
+  const std::string before = FileExists(store) ? ReadFileBytes(store) : "";
+  const struct {
+    const char* ending;
+    const char* keys;  // typed at the prompt
+    int status;
+  } rows[] = {
+      {"exit", "exit\n", 0},
+      {"logout, then exit", "logout\n", -1},
+      {"Ctrl-C at the prompt", "\x03", 130},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.ending);
+    WriteFileBytes(store, before);
+    PtySession pty;
+    ASSERT_NO_FATAL_FAILURE(Start(&pty, {"shell", "--login", "alice", "--not-my-computer"}, "Password for alice: "));
+    ASSERT_NO_FATAL_FAILURE(Type(&pty, "pw-alice\n", "ostrel> "));
+    if (row.status < 0) {
+      ASSERT_NO_FATAL_FAILURE(Type(&pty, row.keys, "Signed out"));
+      ASSERT_NO_FATAL_FAILURE(Type(&pty, "", "ostrel> "));
+      pty.Send("exit\n");
+      EXPECT_EQ(0, pty.Wait()) << pty.Output();
+    } else {
+      pty.Send(row.keys);
+      EXPECT_EQ(row.status, pty.Wait()) << pty.Output();
+    }
+    EXPECT_FALSE(FileExists(PathIn("alice01"))) << "the user's folder stays behind";
+
+    CRegistryData was, now;
+    was.Parse(before);
+    ASSERT_TRUE(CRegistryStore(store).Read(&now));
+    const std::string user = RegKeyPath("alice01");
+    CRegistryData expected = was;
+    // What stays of the user, each named by the help.
+    for (const char* name : {kRegUserName, kRegNickName, kRegSyncRoot}) {
+      const RegValue* value = now.Find(user, name);
+      ASSERT_NE(nullptr, value) << name;
+      EXPECT_FALSE(value->text.empty()) << name;
+      expected.Set(user, name, *value);
+      EXPECT_NE(std::string::npos, help.out.find(name)) << name << " is not in the help:\n" << help.out;
+    }
+    EXPECT_EQ(PathIn("alice01/Cache"), now.Find(user, kRegSyncRoot)->text);
+    EXPECT_NE(std::string::npos, help.out.find("\"Software\\Ostrel\\USERID\"")) << help.out;
+    // Nothing else holds anything of the user: the token and the global values are
+    // emptied, and the mode of the last sign-in is kept.
+    expected.Set(user, kRegToken, RegValue::String(""));
+    for (const char* name : {kRegUserId, kRegUserName, kRegNickName})
+      expected.Set(RegKeyPath(""), name, RegValue::String(""));
+    // Written empty a second time with no user id, the token lands in the global key.
+    if (now.Find(RegKeyPath(""), kRegToken)) expected.Set(RegKeyPath(""), kRegToken, RegValue::String(""));
+    expected.Set(RegKeyPath(""), kRegLoginMode, RegValue::Dword(2));
+    EXPECT_EQ(expected.Serialize(), now.Serialize());
+  }
+}
+
+// When the service ends the session, the shell signs the user out, as a new process
+// finds it: whoami says nobody is signed in, and login works.
+TEST_F(OstrelProgramTest, ASessionTheServiceEndsSignsTheShellOut) {
+  WriteFileBytes(PathIn("a.txt"), "abc");
+  const struct {
+    const char* what;
+    bool expire;        // the token expires; otherwise one request is refused
+    std::string line;   // the command that meets the service
+  } rows[] = {
+      {"an expired token, met by a listing", true, "ls --refresh /\n"},
+      {"an expired token, met by an upload", true, "put " + PathIn("a.txt") + " /\n"},
+      {"a request refused as not signed in", false, "mkdir /New\n"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    ASSERT_NO_FATAL_FAILURE(SignIn());
+    PtySession pty;
+    ASSERT_NO_FATAL_FAILURE(Start(&pty, {"shell"}, "ostrel> "));
+    if (row.expire) {
+      std::string token;
+      GetRegValue(&token, "alice01", kRegToken, "");
+      ASSERT_FALSE(token.empty());
+      Service().Control("POST", "/test/fs/token", "{\"token\":\"" + token + "\",\"expired\":true}");
+    } else {
+      Service().Inject(R"({"path":"/xsvr/newFolder/","word":"clientNoLogin"})");
+    }
+    ASSERT_NO_FATAL_FAILURE(Type(&pty, row.line, "您的会话已经过期，为了您的安全，请重新登录Vendro。"));
+    ASSERT_NO_FATAL_FAILURE(Type(&pty, "", "ostrel> "));
+    ASSERT_NO_FATAL_FAILURE(Type(&pty, "whoami\n", "ostrel: whoami: not signed in"));
+    ASSERT_NO_FATAL_FAILURE(Type(&pty, "", "ostrel> "));
+    ASSERT_NO_FATAL_FAILURE(Type(&pty, "login alice\n", "Password for alice: "));
+    ASSERT_NO_FATAL_FAILURE(Type(&pty, "pw-alice\n", "Signed in as"));
+    ASSERT_NO_FATAL_FAILURE(Type(&pty, "", "ostrel> "));
+    ASSERT_NO_FATAL_FAILURE(Type(&pty, "whoami\n", "id alice01"));
+    pty.Send("exit\n");
+    EXPECT_EQ(1, pty.Wait()) << pty.Output();
+  }
 }
 
 }  // namespace

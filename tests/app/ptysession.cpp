@@ -5,6 +5,7 @@
 #include <pty.h>
 #include <signal.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -145,4 +146,9 @@ int PtySession::Wait() {
   m_pid = -1;
   if (waitpid(pid, &raw, 0) != pid) return -1;
   return StatusOf(raw);
+}
+
+bool PtySession::EchoOn() const {
+  struct termios state {};
+  return m_master >= 0 && tcgetattr(m_master, &state) == 0 && (state.c_lflag & ECHO) != 0;
 }

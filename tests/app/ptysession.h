@@ -44,6 +44,8 @@ class PtySession {
   int Wait();
   // Everything read so far.
   const std::string& Output() const { return m_output; }
+  // Whether the terminal echoes what is typed (its state as the program left it).
+  bool EchoOn() const;
 
  private:
   // Reads what is there, waiting up to timeoutMs; false at the end of the output.
