@@ -31,7 +31,8 @@ inline constexpr int kExitUsage = 2;
 
 // Writes text to the result output as it is.
 void WriteOut(const AppContext& ctx, const std::string& text);
-// "ostrel: <command>: <text>" on the message output; returns kExitFailed.
+// "ostrel: <command>: <text>" on the message output, text as PrintableText shows it
+// (itemoutput.h); returns kExitFailed.
 int Fail(const AppContext& ctx, const std::string& command, const std::string& text);
 // Fail with the result's message.
 int FailResult(const AppContext& ctx, const std::string& command, HRESULT result);

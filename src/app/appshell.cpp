@@ -10,6 +10,7 @@
 #include "app/appcontext.h"
 #include "app/argparse.h"
 #include "app/commands.h"
+#include "app/itemoutput.h"
 #include "app/resultmessages.h"
 #include "app/shellsession.h"
 #include "app/terminalinput.h"
@@ -24,8 +25,9 @@
 
 namespace {
 
+// Writes line, as PrintableText shows it, and a newline to standard error.
 void WriteError(const std::string& line) {
-  const std::string text = line + "\n";
+  const std::string text = PrintableText(line) + "\n";
   if (write(2, text.data(), text.size()) < 0) return;
 }
 
