@@ -1,6 +1,7 @@
-// The ostrel program against a service that chooses hostile names: a name that holds
-// terminal controls or direction overrides must reach the terminal only as visible
-// text in every line that quotes it (JSON keeps it exact, escaped).
+// The ostrel program against a service that chooses hostile names, and fed input
+// without end: a name that holds terminal controls or direction overrides must reach
+// the terminal only as visible text in every line that quotes it (JSON keeps it exact,
+// escaped), and a line past the input's bound is refused at once.
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
@@ -165,6 +166,45 @@ TEST_F(OstrelHostileTest, EveryLineThatQuotesAServiceChosenNameShowsItVisibly) {
     EXPECT_EQ("", FirstRawControl(pty.Output())) << pty.Output();
     EXPECT_NE(std::string::npos, pty.Output().find("\r/" + row.shown + "  ")) << pty.Output();
   }
+}
+
+TEST_F(OstrelHostileTest, APasswordLineHasABoundAndALongerOneFailsBeforeAnyRequest) {
+  const std::string bound(4096, 'p');
+  struct Row {
+    const char* what;
+    std::string input;
+    int status;
+  } rows[] = {
+      {"exactly the bound", bound + "\n", 0},
+      {"the bound ended by CR LF", bound + "\r\n", 0},
+      {"one byte more", bound + "p\n", 2},
+      {"8 MiB of NULs with no newline, as from /dev/zero", std::string(8 << 20, '\0'), 2},
+  };
+  FsControl(Service(), "/test/fs/account", {{"user", "long"}, {"password", bound}, {"userId", "long01"}});
+  for (const auto& row : rows) {
+    Service().Reset();
+    ProgramRun run = Ostrel({"login", "long", "--password-stdin"}, row.input);
+    EXPECT_EQ(row.status, run.status) << row.what << ": " << run.err;
+    if (row.status == 0) {
+      EXPECT_NE(std::string::npos, run.err.find("Signed in as")) << row.what << ": " << run.err;
+      EXPECT_EQ(0, Ostrel({"logout"}).status) << row.what;
+    } else {
+      EXPECT_EQ("ostrel: login: the password is longer than 4096 bytes\n", run.err) << row.what;
+      EXPECT_EQ(0u, Service().Requests("/xsvr/login/").size()) << row.what;
+    }
+  }
+}
+
+TEST_F(OstrelHostileTest, AShellLinePastItsBoundIsRefusedWholeAndTheNextRuns) {
+  ASSERT_NO_FATAL_FAILURE(SignIn());
+  // A line of exactly the bound runs; the refused line ends in a command of its own:
+  // none of the line may run.
+  const std::string fits = std::string(65536 - 11, ' ') + "mkdir /Fits";
+  const std::string tooLong = std::string(65536 - 10, ' ') + "mkdir /Tail";
+  ProgramRun run = Ostrel({"shell"}, fits + "\n" + tooLong + "\nmkdir /Next\nls\n");
+  EXPECT_EQ(2, run.status) << run.err;
+  EXPECT_EQ("ostrel: shell: a line is longer than 65536 bytes; it was not run\n", run.err);
+  EXPECT_EQ("Fits/\nNext/\n", run.out);
 }
 
 }  // namespace
