@@ -39,7 +39,8 @@ inline constexpr int kExitInterrupted = 130;  // Ctrl-C cancelled the command or
 
 // Writes text to the result output as it is.
 void WriteOut(const AppContext& ctx, const std::string& text);
-// "ostrel: <command>: <text>" on the message output; returns kExitFailed.
+// "ostrel: <command>: <text>" on the message output, text as PrintableText shows it
+// (itemoutput.h); returns kExitFailed.
 int Fail(const AppContext& ctx, const std::string& command, const std::string& text);
 // ResultMessage(result). A result by which the service refused the session
 // (clientTokenExpired, clientNoLogin) also sets *ctx.sessionRefused.

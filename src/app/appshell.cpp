@@ -11,6 +11,7 @@
 #include "app/argparse.h"
 #include "app/commands.h"
 #include "app/interruptwatch.h"
+#include "app/itemoutput.h"
 #include "app/resultmessages.h"
 #include "app/shellsession.h"
 #include "app/terminalinput.h"
@@ -25,8 +26,9 @@
 
 namespace {
 
+// Writes line, as PrintableText shows it, and a newline to standard error.
 void WriteError(const std::string& line) {
-  const std::string text = line + "\n";
+  const std::string text = PrintableText(line) + "\n";
   if (write(2, text.data(), text.size()) < 0) return;
 }
 

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <map>
 
+#include "app/itemoutput.h"
 #include "app/resultmessages.h"
 #include "core/logicadapter/logicadapter.h"
 
@@ -19,7 +20,7 @@ void WriteOut(const AppContext& ctx, const std::string& text) {
 }
 
 int Fail(const AppContext& ctx, const std::string& command, const std::string& text) {
-  ctx.window->Say("ostrel: " + command + ": " + text);
+  ctx.window->Say("ostrel: " + command + ": " + PrintableText(text));
   return kExitFailed;
 }
 

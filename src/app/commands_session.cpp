@@ -44,7 +44,7 @@ int CmdLogin(AppContext& ctx, const ParsedCommandLine& cmd) {
     return Fail(ctx, "login", "already signed in as " + PrintableText(current) + "; log out first");
   }
   std::string password;
-  bool got = false;
+  InputLine got = InputLine::kEnd;
   if (cmd.Has("--password-stdin")) {
     got = ctx.input->AskSecret("", &password);
   } else if (ctx.input->IsTerminal()) {
@@ -52,7 +52,9 @@ int CmdLogin(AppContext& ctx, const ParsedCommandLine& cmd) {
   } else {
     return FailUsage(ctx, "login", "no terminal to read the password from; use --password-stdin");
   }
-  if (!got || password.empty()) {
+  if (got == InputLine::kTooLong)
+    return FailUsage(ctx, "login", "the password is longer than " + std::to_string(kMaxAnswerBytes) + " bytes");
+  if (got != InputLine::kLine || password.empty()) {
     Wipe(&password);
     return Fail(ctx, "login", "no password given");
   }

@@ -324,7 +324,7 @@ int CmdEdit(AppContext& ctx, const ParsedCommandLine& cmd) {
   }
   if (!started || !HasOpenEntry(*ctx.adapter, item.id))
     return Fail(ctx, "edit", item.path.Display() + ": the opener did not start");
-  ctx.window->Say("Editing " + item.path.Display() + " (" + PrintableText(localPath) +
+  ctx.window->Say("Editing " + PrintableText(item.path.Display()) + " (" + PrintableText(localPath) +
                   "); waiting for the program to finish, then the changes are uploaded");
   while (HasOpenEntry(*ctx.adapter, item.id))
     if (PauseUnlessInterrupted(policy)) return EditInterrupted(ctx, item.path.Display(), localPath);
@@ -342,7 +342,7 @@ int CmdEdit(AppContext& ctx, const ParsedCommandLine& cmd) {
         if (task.nDirection == 1 && task.strFullPath == item.path.EngineForm()) uploading = true;
     if (uploading) break;
     if (!IsOwnerWritable(localPath)) {
-      ctx.window->Say("No changes to " + item.path.Display());
+      ctx.window->Say("No changes to " + PrintableText(item.path.Display()));
       return kExitOk;
     }
     if (std::chrono::steady_clock::now() >= deadline)
@@ -354,7 +354,7 @@ int CmdEdit(AppContext& ctx, const ParsedCommandLine& cmd) {
   const std::vector<TaskListEntry> uploads = WaitForNewTasks(*ctx.adapter, afterEdit, &uploadBar, policy);
   for (const auto& task : uploads)
     if (task.hrResult != S_OK) return Fail(ctx, "edit", item.path.Display() + ": " + ResultMessage(task.hrResult));
-  ctx.window->Say("Uploaded the changes of " + item.path.Display());
+  ctx.window->Say("Uploaded the changes of " + PrintableText(item.path.Display()));
   return kExitOk;
 }
 

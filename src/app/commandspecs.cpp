@@ -1,6 +1,9 @@
 #include "app/commandspecs.h"
 
 #include <algorithm>
+#include <string>
+
+#include "app/terminalinput.h"
 
 namespace {
 
@@ -9,7 +12,9 @@ const OptionSpec kJson{"--json", "", "", "print listings and the task list as JS
 std::vector<CommandSpec> MakeSpecs() {
   std::vector<CommandSpec> specs;
   specs.push_back({"login", "USER", 1, 1,
-                   {{"--password-stdin", "", "", "read the password from the first line of standard input"},
+                   {{"--password-stdin", "", "",
+                     "read the password from the first line of standard input (at most " +
+                         std::to_string(kMaxAnswerBytes) + " bytes)"},
                     {"--not-my-computer", "", "",
                      "inside \"ostrel shell\" only: delete the user's cached files and the sign-in when the shell "
                      "ends (see \"ostrel shell --help\" for what stays)"}},
@@ -108,6 +113,7 @@ std::vector<CommandSpec> MakeSpecs() {
                    "run many commands in one session",
                    "Reads commands, one a line, and runs them in one session, so that the task\n"
                    "list, \"tasks\", \"cancel\" and \"retry\" keep their meaning between commands.\n"
+                   "A line longer than " + std::to_string(kMaxCommandLineBytes) + " bytes is refused and not run.\n"
                    "Type \"help\" for the commands and \"exit\" (or end of input) to leave. Questions\n"
                    "are asked on the terminal between commands; without a terminal they are\n"
                    "answered as --answer says, else cancelled. The shell ends with status 1 when\n"

@@ -40,13 +40,30 @@ void AppendField(std::string* out, const char* key, const std::string& jsonValue
   *out += "\":" + jsonValue;
 }
 
+// The character that starts at text[at] of valid UTF-8, and its length in bytes.
+char32_t CodePointAt(const std::string& text, size_t at, size_t* length) {
+  const unsigned char lead = static_cast<unsigned char>(text[at]);
+  *length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+  char32_t cp = *length == 1 ? lead : lead & (0x7F >> *length);
+  for (size_t k = 1; k < *length; ++k) cp = (cp << 6) | (static_cast<unsigned char>(text[at + k]) & 0x3F);
+  return cp;
+}
+
+// C0 controls, DEL and C1 controls: a terminal acts on them instead of showing them.
+bool IsControl(char32_t cp) { return cp < 0x20 || (cp >= 0x7F && cp <= 0x9F); }
+
+// The bidirectional embeddings, overrides and isolates: they reorder the text after them.
+bool IsBidiControl(char32_t cp) { return (cp >= 0x202A && cp <= 0x202E) || (cp >= 0x2066 && cp <= 0x2069); }
+
 }  // namespace
 
 std::string JsonQuote(const std::string& text) {
   const std::string valid = IsValidUtf8(text) ? text : ToValidUtf8(text);
   std::string out = "\"";
-  for (unsigned char c : valid) {
-    switch (c) {
+  for (size_t i = 0; i < valid.size();) {
+    size_t length = 0;
+    const char32_t cp = CodePointAt(valid, i, &length);
+    switch (cp) {
       case '"':
         out += "\\\"";
         break;
@@ -63,23 +80,36 @@ std::string JsonQuote(const std::string& text) {
         out += "\\t";
         break;
       default:
-        if (c < 0x20 || c == 0x7F) {
-          char escaped[8];
-          std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+        if (IsControl(cp) || IsBidiControl(cp)) {
+          char escaped[16];
+          std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(cp));
           out += escaped;
         } else {
-          out += static_cast<char>(c);
+          out.append(valid, i, length);
         }
     }
+    i += length;
   }
   return out + "\"";
 }
 
 std::string PrintableText(const std::string& text) {
-  std::string out = IsValidUtf8(text) ? text : ToValidUtf8(text);
-  for (char& c : out) {
-    unsigned char u = static_cast<unsigned char>(c);
-    if (u < 0x20 || u == 0x7F) c = '?';
+  const std::string valid = IsValidUtf8(text) ? text : ToValidUtf8(text);
+  std::string out;
+  out.reserve(valid.size());
+  for (size_t i = 0; i < valid.size();) {
+    size_t length = 0;
+    const char32_t cp = CodePointAt(valid, i, &length);
+    if (IsControl(cp)) {
+      out += '?';
+    } else if (IsBidiControl(cp)) {
+      char shown[16];
+      std::snprintf(shown, sizeof shown, "<U+%04X>", static_cast<unsigned>(cp));
+      out += shown;
+    } else {
+      out.append(valid, i, length);
+    }
+    i += length;
   }
   return out;
 }

@@ -1,7 +1,7 @@
 // What listings, the task list and the account commands print: lines for people, one
 // item a line, and JSON for scripts. Texts from the service are printed as they are in
-// JSON (escaped), and with control characters shown as "?" in lines, so that one item
-// always stays one line.
+// JSON (escaped), and in lines as PrintableText shows them, so that one item always
+// stays one line and no name can drive the terminal or reorder the text around it.
 #pragma once
 
 #include <cstdint>
@@ -13,10 +13,17 @@
 #include "core/interfaces/itaskmgr.h"
 
 // A JSON string literal of text (quotes included); bytes that are not UTF-8 become
-// U+FFFD.
+// U+FFFD. Control characters (C0, DEL, C1) and the bidirectional controls that
+// PrintableText shows are escaped as "\uXXXX", so that the literal is safe on a
+// terminal and parses back to the exact text.
 std::string JsonQuote(const std::string& text);
 
-// The text with every control character (and DEL) replaced by "?".
+// The text as a terminal line may show it: bytes that are not UTF-8 become U+FFFD;
+// every control character, C0 (below U+0020), DEL and C1 (U+0080 to U+009F, among
+// them the one-character CSI U+009B and NEL U+0085), becomes "?"; each bidirectional
+// embedding, override or isolate (U+202A to U+202E, U+2066 to U+2069) is shown as
+// "<U+XXXX>" (e.g. "<U+202E>"). Every other character stays as it is. Applying it
+// twice changes nothing more.
 std::string PrintableText(const std::string& text);
 
 // One line per item, no trailing newline after the last: the name ("/" after a

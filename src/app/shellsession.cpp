@@ -85,7 +85,14 @@ int RunShellSession(AppContext& ctx, const ParsedCommandLine& shellCmd) {
   TaskListSnapshot tasksSeen = TaskListSnapshot::Of({}, {});
   TaskSessionRefused(*ctx.adapter, &tasksSeen);
   std::string line;
-  while (ctx.input->ReadCommandLine(prompt, &line)) {
+  for (;;) {
+    const InputLine got = ctx.input->ReadCommandLine(prompt, &line);
+    if (got == InputLine::kEnd) break;
+    if (got == InputLine::kTooLong) {
+      worst = FailUsage(ctx, "shell",
+                        "a line is longer than " + std::to_string(kMaxCommandLineBytes) + " bytes; it was not run");
+      continue;
+    }
     std::vector<std::string> words;
     std::string error;
     if (!SplitShellLine(line, &words, &error)) {

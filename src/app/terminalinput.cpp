@@ -46,21 +46,50 @@ void WriteAllToFd(int fd, const std::string& text) {
 
 void CTerminalInput::Write(const std::string& text) { WriteAllToFd(m_outFd, text); }
 
-CTerminalInput::ReadResult CTerminalInput::ReadLine(bool yieldable, std::string* line) {
+InputLine CTerminalInput::Outcome(ReadResult result) {
+  if (result == ReadResult::kLine) return InputLine::kLine;
+  return result == ReadResult::kTooLong ? InputLine::kTooLong : InputLine::kEnd;
+}
+
+bool CTerminalInput::TakeBufferedLine(size_t maxBytes, ReadResult* result, std::string* line) {
+  if (m_dropping) {
+    const size_t newline = m_buffer.find('\n');
+    m_dropping = newline == std::string::npos && !m_ended;
+    m_buffer.erase(0, newline == std::string::npos ? m_buffer.size() : newline + 1);
+    m_scanned = 0;
+    if (m_dropping) return false;
+  }
+  const size_t newline = m_buffer.find('\n', m_scanned);
+  if (newline != std::string::npos) {
+    const size_t length = newline > 0 && m_buffer[newline - 1] == '\r' ? newline - 1 : newline;
+    *result = length > maxBytes ? ReadResult::kTooLong : ReadResult::kLine;
+    line->assign(m_buffer, 0, *result == ReadResult::kLine ? length : 0);
+    m_buffer.erase(0, newline + 1);
+    m_scanned = 0;
+    return true;
+  }
+  m_scanned = m_buffer.size();
+  // Past the bound even if a CR and the newline come next: refused before its end.
+  if (m_buffer.size() > maxBytes + 1 || (m_ended && m_buffer.size() > maxBytes)) {
+    *result = ReadResult::kTooLong;
+    line->clear();
+    m_dropping = !m_ended;
+    m_buffer.clear();
+    m_scanned = 0;
+    return true;
+  }
+  if (!m_ended) return false;
+  *result = m_buffer.empty() ? ReadResult::kEnd : ReadResult::kLine;
+  line->swap(m_buffer);
+  m_buffer.clear();
+  m_scanned = 0;
+  return true;
+}
+
+CTerminalInput::ReadResult CTerminalInput::ReadLine(bool yieldable, size_t maxBytes, std::string* line) {
   for (;;) {
-    size_t newline = m_buffer.find('\n');
-    if (newline != std::string::npos) {
-      *line = m_buffer.substr(0, newline);
-      m_buffer.erase(0, newline + 1);
-      if (!line->empty() && line->back() == '\r') line->pop_back();
-      return ReadResult::kLine;
-    }
-    if (m_ended) {
-      if (m_buffer.empty()) return ReadResult::kEnd;
-      *line = std::move(m_buffer);
-      m_buffer.clear();
-      return ReadResult::kLine;
-    }
+    ReadResult result;
+    if (TakeBufferedLine(maxBytes, &result, line)) return result;
     const CWakeFd& wake = yieldable ? m_wake : m_interruptWake;
     if (wake.Valid()) {
       CWakeFd::WaitResult waited = wake.Wait(m_inFd, kWaitForever);
@@ -90,10 +119,10 @@ CTerminalInput::ReadResult CTerminalInput::ReadLine(bool yieldable, std::string*
   }
 }
 
-bool CTerminalInput::AskLocked(const std::string& question, std::string* line, bool secret) {
+InputLine CTerminalInput::AskLocked(const std::string& question, std::string* line, bool secret) {
   {
     std::unique_lock<std::mutex> lock(m_mutex);
-    if (m_interrupted) return false;
+    if (m_interrupted) return InputLine::kEnd;
     ++m_questions;
     m_wake.Signal();
     m_changed.wait(lock, [&] { return !m_reading; });
@@ -118,9 +147,8 @@ bool CTerminalInput::AskLocked(const std::string& question, std::string* line, b
     echoOff = tcsetattr(m_inFd, TCSANOW, &quiet) == 0;
   }
   Write(question);
-  const ReadResult result = ReadLine(false, line);
-  if (result == ReadResult::kInterrupted) Write("\n");
-  const bool got = result == ReadResult::kLine;
+  const ReadResult got = ReadLine(false, kMaxAnswerBytes, line);
+  if (got == ReadResult::kInterrupted) Write("\n");
   if (echoOff) tcsetattr(m_inFd, TCSANOW, &saved);
   if (secret && m_isTerminal) {
     g_echoOffFd.store(-1);
@@ -134,25 +162,27 @@ bool CTerminalInput::AskLocked(const std::string& question, std::string* line, b
     if (--m_questions == 0 && !m_interrupted) m_wake.Clear();
   }
   m_changed.notify_all();
-  return got;
+  return Outcome(got);
 }
 
-bool CTerminalInput::Ask(const std::string& question, std::string* line) { return AskLocked(question, line, false); }
+InputLine CTerminalInput::Ask(const std::string& question, std::string* line) {
+  return AskLocked(question, line, false);
+}
 
-bool CTerminalInput::AskSecret(const std::string& question, std::string* line) {
+InputLine CTerminalInput::AskSecret(const std::string& question, std::string* line) {
   return AskLocked(question, line, true);
 }
 
-bool CTerminalInput::ReadCommandLine(const std::string& prompt, std::string* line) {
+InputLine CTerminalInput::ReadCommandLine(const std::string& prompt, std::string* line) {
   for (;;) {
     {
       std::unique_lock<std::mutex> lock(m_mutex);
       m_changed.wait(lock, [&] { return m_questions == 0 && !m_reading; });
-      if (m_interrupted) return false;
+      if (m_interrupted) return InputLine::kEnd;
       m_reading = true;
     }
     Write(prompt);
-    ReadResult result = ReadLine(true, line);
+    const ReadResult result = ReadLine(true, kMaxCommandLineBytes, line);
     bool interrupted;
     {
       std::lock_guard<std::mutex> lock(m_mutex);
@@ -162,10 +192,10 @@ bool CTerminalInput::ReadCommandLine(const std::string& prompt, std::string* lin
     m_changed.notify_all();
     if (result == ReadResult::kYielded) {
       Write("\n");
-      if (interrupted) return false;
+      if (interrupted) return InputLine::kEnd;
       continue;
     }
-    return result == ReadResult::kLine;
+    return Outcome(result);
   }
 }
 

@@ -9,9 +9,16 @@
 //
 // Threads: any thread may ask a question; questions are asked one at a time. One
 // thread at a time reads command lines. The input descriptor is borrowed.
+//
+// Lines have a bound: an answer or a password kMaxAnswerBytes, a command line
+// kMaxCommandLineBytes (without the newline and a CR before it). A longer line is
+// refused as soon as the bound is passed, without waiting for its end, so that endless
+// input is never held; the rest of it, up to its newline, is dropped by the reads that
+// follow. Reading takes time and memory linear in the input.
 #pragma once
 
 #include <condition_variable>
+#include <cstddef>
 #include <mutex>
 #include <string>
 
@@ -25,6 +32,17 @@ void WriteAllToFd(int fd, const std::string& text);
 // is being asked. Any thread may call it, also a signal handler.
 void RestoreTerminalEcho();
 
+// The longest answer to a question, or password, and the longest command line.
+inline constexpr size_t kMaxAnswerBytes = 4096;
+inline constexpr size_t kMaxCommandLineBytes = 65536;
+
+// What reading one line gave.
+enum class InputLine {
+  kLine,     // a line (without its newline)
+  kEnd,      // the end of the input (or a read error), or an interrupt (see Interrupted)
+  kTooLong,  // a line past the bound; the line given back is empty
+};
+
 class CTerminalInput {
  public:
   // inFd: where lines come from; outFd: where prompts and questions are written.
@@ -36,30 +54,35 @@ class CTerminalInput {
   // Whether the input is a terminal (a user can answer).
   bool IsTerminal() const { return m_isTerminal; }
 
-  // Writes question and reads one line (without its newline). False at the end of
-  // the input (or on a read error).
-  bool Ask(const std::string& question, std::string* line);
+  // Writes question and reads one line of at most kMaxAnswerBytes.
+  InputLine Ask(const std::string& question, std::string* line);
   // As Ask, with the terminal's echo off while the line is typed (restored also when
   // the process is interrupted meanwhile).
-  bool AskSecret(const std::string& question, std::string* line);
-  // The shell's reader: writes prompt and reads one line, stepping back while a
-  // question is asked (and writing prompt again after it). False at the end of the
-  // input, and while interrupted.
-  bool ReadCommandLine(const std::string& prompt, std::string* line);
+  InputLine AskSecret(const std::string& question, std::string* line);
+  // The shell's reader: writes prompt and reads one line of at most
+  // kMaxCommandLineBytes, stepping back while a question is asked (and writing prompt
+  // again after it). kEnd at the end of the input, and while interrupted.
+  InputLine ReadCommandLine(const std::string& prompt, std::string* line);
 
-  // While on, ReadCommandLine returns false (at once, or as soon as it waits), and
-  // Ask and AskSecret return false without an answer, also for a question being
-  // asked, whose echo state is put back. Never blocks; any thread may call it.
+  // While on, ReadCommandLine returns kEnd (at once, or as soon as it waits), and Ask
+  // and AskSecret return kEnd without an answer, also for a question being asked,
+  // whose echo state is put back. Never blocks; any thread may call it.
   void SetInterrupted(bool on);
   bool Interrupted() const;
 
  private:
-  enum class ReadResult { kLine, kEnd, kYielded, kInterrupted };
-  // Reads up to a newline, from the buffer first. yieldable: returns kYielded when a
-  // question wants the input (or an interrupt ends the reading); otherwise
-  // kInterrupted when the input is interrupted.
-  ReadResult ReadLine(bool yieldable, std::string* line);
-  bool AskLocked(const std::string& question, std::string* line, bool secret);
+  enum class ReadResult { kLine, kEnd, kTooLong, kYielded, kInterrupted };
+  // Reads up to a newline, from the buffer first, a line of at most maxBytes.
+  // yieldable: returns kYielded when a question wants the input (or an interrupt ends
+  // the reading); otherwise kInterrupted when the input is interrupted. Only the
+  // reader (m_reading) calls it.
+  ReadResult ReadLine(bool yieldable, size_t maxBytes, std::string* line);
+  // Takes the line at the head of the buffer into *result (kLine, kEnd or kTooLong)
+  // once the buffer decides it; false when more input is needed first.
+  bool TakeBufferedLine(size_t maxBytes, ReadResult* result, std::string* line);
+  InputLine AskLocked(const std::string& question, std::string* line, bool secret);
+  // What a read that did not yield gave.
+  static InputLine Outcome(ReadResult result);
   void Write(const std::string& text);
 
   const int m_inFd;
@@ -71,7 +94,10 @@ class CTerminalInput {
   std::condition_variable m_changed;
   int m_questions = 0;     // questions waiting or being asked
   bool m_reading = false;  // someone reads the input now
-  std::string m_buffer;    // read but not yet taken (only the reader touches it)
-  bool m_ended = false;
   bool m_interrupted = false;
+  // Touched by the reader only:
+  std::string m_buffer;     // read but not yet taken
+  size_t m_scanned = 0;     // the first m_scanned bytes of m_buffer hold no newline
+  bool m_dropping = false;  // the rest of a refused line is still to be dropped
+  bool m_ended = false;
 };

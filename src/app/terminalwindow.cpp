@@ -116,13 +116,14 @@ WizardChoice CTerminalWindow::ShowWizard(const WizardPrompt& prompt) {
                 (hasCheck ? " (" + std::to_string(count + 1) + " ticks the box)" : std::string()) + " [" +
                 std::to_string(defaultButton + 1) + "]: ";
     std::string typed;
-    if (!m_input->Ask(question, &typed)) {
-      // Ctrl-C cancels the command that asks, and with it the question.
+    const InputLine got = m_input->Ask(question, &typed);
+    if (got == InputLine::kEnd) {
       Say("  -> " + PrintableText(prompt.buttons[count - 1]) +
           (m_input->Interrupted() ? " (Ctrl-C)" : " (end of input)"));
       choice.button = static_cast<int>(count - 1);
       return choice;
     }
+    if (got == InputLine::kTooLong) continue;  // picks nothing, as any other wrong answer
     const int button = ButtonForTypedAnswer(typed, count, hasCheck, prompt.defaultAnswer);
     if (button == -2) {
       choice.checked = !choice.checked;
@@ -169,6 +170,10 @@ std::string CTerminalWindow::PickFolder(const std::string& title) {
     return std::string();
   }
   std::string typed;
-  if (!m_input->Ask("[" + PrintableText(title) + "] folder (empty: cancel): ", &typed)) return std::string();
+  const InputLine got = m_input->Ask("[" + PrintableText(title) + "] folder (empty: cancel): ", &typed);
+  if (got == InputLine::kTooLong)
+    Say("[" + PrintableText(title) + "] no folder chosen (the answer is longer than " +
+        std::to_string(kMaxAnswerBytes) + " bytes)");
+  if (got != InputLine::kLine) return std::string();
   return Trim(typed);
 }

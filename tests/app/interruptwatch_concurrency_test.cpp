@@ -86,17 +86,17 @@ TEST(InterruptWatchConcurrencyTest, ACommandsCtrlCLeavesItsQuestionUnanswered) {
   Rig rig;
   ASSERT_TRUE(rig.watch.BeginCommand());
   std::string answer;
-  bool answered = true;
+  InputLine answered = InputLine::kLine;
   std::thread asker([&] { answered = rig.input.Ask("Choose: ", &answer); });
   ReadUntil(rig.out[0], "Choose: ");
   rig.watch.OnInterrupt();
   asker.join();
-  EXPECT_FALSE(answered);
-  EXPECT_FALSE(rig.input.Ask("Again? ", &answer)) << "no question is asked while the command is cancelled";
+  EXPECT_EQ(InputLine::kEnd, answered);
+  EXPECT_EQ(InputLine::kEnd, rig.input.Ask("Again? ", &answer)) << "no question is asked while the command is cancelled";
   // Once the command has ended, questions are asked again.
   rig.watch.EndCommand();
   ASSERT_EQ(2, write(rig.in[1], "2\n", 2));
-  EXPECT_TRUE(rig.input.Ask("Choose: ", &answer));
+  EXPECT_EQ(InputLine::kLine, rig.input.Ask("Choose: ", &answer));
   EXPECT_EQ("2", answer);
 }
 

@@ -28,6 +28,27 @@ TEST(ItemOutputTest, EveryItemStaysOneLineWhateverItsName) {
   EXPECT_EQ("", FormatItemLines({}, true));
 }
 
+TEST(ItemOutputTest, LinesShowControlsAsQuestionMarksAndDirectionMarksByNumber) {
+  struct Row {
+    const char* text;
+    const char* shown;
+  } rows[] = {
+      {"tab\there", "tab?here"},
+      {"esc\x1b[2J", "esc?[2J"},
+      {"del\x7f", "del?"},
+      {"c1 \xC2\x80 \xC2\x85 \xC2\x9B \xC2\x9F", "c1 ? ? ? ?"},
+      {"after c1: \xC2\xA0\xC2\xA9", "after c1: \xC2\xA0\xC2\xA9"},  // NBSP and the copyright sign stay
+      {"\xE2\x80\xAA\xE2\x80\xAE\xE2\x81\xA6\xE2\x81\xA9", "<U+202A><U+202E><U+2066><U+2069>"},
+      {"\xE2\x80\xAF\xE2\x81\xA5\xE2\x81\xAA", "\xE2\x80\xAF\xE2\x81\xA5\xE2\x81\xAA"},  // their neighbours stay
+      {"lone \x9B and \xC2", "lone \xEF\xBF\xBD and \xEF\xBF\xBD"},
+      {"名字 é 😀", "名字 é 😀"},
+  };
+  for (const auto& row : rows) {
+    EXPECT_EQ(row.shown, PrintableText(row.text)) << row.text;
+    EXPECT_EQ(row.shown, PrintableText(PrintableText(row.text))) << "twice: " << row.text;
+  }
+}
+
 TEST(ItemOutputTest, JsonKeepsNamesExactlyAndEscapesThem) {
   struct Row {
     std::string text;
@@ -38,6 +59,10 @@ TEST(ItemOutputTest, JsonKeepsNamesExactlyAndEscapesThem) {
       {"n\nt\tc\x01", "\"n\\nt\\tc\\u0001\""},
       {"名字", "\"名字\""},
       {"bad\xff", "\"bad\xef\xbf\xbd\""},  // not UTF-8: U+FFFD
+      // C1 controls and bidirectional controls are escaped, so that the text stays exact.
+      {"csi\xC2\x9B" "1m", "\"csi\\u009b1m\""},
+      {"rlo\xE2\x80\xAE" "txt", "\"rlo\\u202etxt\""},
+      {"nbsp\xC2\xA0", "\"nbsp\xC2\xA0\""},
   };
   for (const auto& row : rows) EXPECT_EQ(row.json, JsonQuote(row.text)) << row.text;
   CloudPath folder;

@@ -60,6 +60,12 @@ ProgramRun RunProgram(const std::string& program, const std::vector<std::string>
   close(out[1]);
   close(err[1]);
   std::thread feeder([&] {
+    // A program that ends before it has read all its input fails the write here
+    // (EPIPE) instead of ending the test with SIGPIPE.
+    sigset_t pipeSignal;
+    sigemptyset(&pipeSignal);
+    sigaddset(&pipeSignal, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipeSignal, nullptr);
     size_t done = 0;
     while (done < input.size()) {
       ssize_t n = write(in[1], input.data() + done, input.size() - done);

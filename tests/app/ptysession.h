@@ -18,8 +18,9 @@ struct ProgramRun {
   std::string err;  // standard error
 };
 
-// Runs program with args, input as its standard input (then closed), and the extra
-// environment entries ("NAME=value"); waits for its end.
+// Runs program with args, input as its standard input (then closed; the program may
+// end before it has read it all), and the extra environment entries ("NAME=value");
+// waits for its end.
 ProgramRun RunProgram(const std::string& program, const std::vector<std::string>& args, const std::string& input = "",
                       const std::vector<std::string>& env = {});
 
