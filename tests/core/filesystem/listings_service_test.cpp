@@ -2,6 +2,9 @@
 // storage while current, from the stored snapshot (with the failure) while the service
 // is down, the share views with a second account, and what hostile or deep trees leave
 // in the store.
+#include <functional>
+#include <thread>
+
 #include "core/interfaces/createtaskdata.h"
 #include "servicerig.h"
 #include "support/logcapture.h"
@@ -112,6 +115,60 @@ TEST_F(ListingsServiceTest, ItemsSharedBothWaysWithASecondAccount) {
   ASSERT_EQ(m_fs->DirShareToMe(bobEmail, "", &shared, false), S_OK);
   EXPECT_EQ(ApiRequests(), 0u);
   EXPECT_EQ(sharers[0].bIsDir, kItemSharerFolder);
+}
+
+// Another client's change made while a listing is under way, and pushed to the store
+// before the listing is stored: the listing's mark must not count the change unless its
+// rows hold it, so the next listing without a refresh shows it. Own folders ask the
+// version before their listing; the share listings keep the share version stored before
+// theirs.
+TEST_F(ListingsServiceTest, AChangeMadeDuringAListingShowsInTheNextListing) {
+  const nlohmann::json bob = FsAccount(Service(), "bob"), carol = FsAccount(Service(), "carol");
+  FsControl(Service(), "/test/fs/share", {{"fileId", Seed("h.txt", "", false, bob["userId"])}, {"to", "ann"}});
+  Seed("old.txt");
+  CatchUpVersions();
+  auto sharedWithMe = [&](bool force) {
+    std::vector<CFileItemRecord> items;
+    EXPECT_EQ(m_fs->DirShareToMe("", "", &items, force), S_OK);
+    return Names(items);
+  };
+  const struct {
+    const char* what;
+    const char* heldPath;  // the request held while the change is made
+    bool answeredBefore;   // its reply is the one the service gave before the change
+    std::function<void()> change;
+    std::function<std::string(bool force)> list;
+    std::string shown;
+  } rows[] = {
+      {"own folder: its version query", "/xsvr/getMaxVers/", false, [&] { Seed("new.txt"); },
+       [&](bool force) { return Names(MyFiles("", force)); }, "new.txt;"},
+      {"shared-with-me root: its listing", "/xsvr/asmGetAllSharedFiles/", true,
+       [&] {
+         FsControl(Service(), "/test/fs/share",
+                   {{"fileId", Seed("c.txt", "", false, carol["userId"])}, {"to", "ann"}});
+       },
+       sharedWithMe, carol["nickName"].get<std::string>() + "("},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    Service().Reset();
+    nlohmann::json fault{{"path", row.heldPath}, {"hold", "listing"}};
+    if (row.answeredBefore) {
+      fault["body"] = HttpExchange(Service().Port(), "POST", row.heldPath,
+                                   "<?xml version=\"1.0\"?><nuvra><token>" + m_ann["token"].get<std::string>() +
+                                       "</token><type>toMe</type></nuvra>",
+                                   {"v: 2"})
+                          .body;
+    }
+    Service().Inject(fault.dump());
+    std::thread listing([&] { row.list(true); });
+    EXPECT_TRUE(Service().AwaitRequests(row.heldPath));
+    row.change();
+    CatchUpVersions();  // as the push of the change would
+    Service().Release("listing");
+    listing.join();
+    EXPECT_NE(row.list(false).find(row.shown), std::string::npos);
+  }
 }
 
 // Every path under the test's folder, except the user's folder (the data base) and the log.
