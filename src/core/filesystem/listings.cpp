@@ -42,10 +42,11 @@ HRESULT CFileSystem::Snapshot(const std::string& parentId, std::vector<CFileItem
 
 void CFileSystem::StoreListing(const std::string& folderId, const std::vector<CFileItemRecord>& items,
                                ItemSpace space, int64_t listedAt) {
-  // One transaction: the rows carry one stamp and the sweep uses it; the folder's mark
-  // is the version the listing was asked at (never above the stamp). When a write
+  // One transaction: the rows, the sweep and the folder's mark all carry the version
+  // the listing was asked at (or the store's, when lower): a change that reached the
+  // store while the listing was under way is never counted as held by it. When a write
   // fails, nothing of it is kept and the folder stays stale.
-  m_spLocalStorage->BeginTransaction();
+  m_spLocalStorage->BeginListingTransaction(space, listedAt);
   for (const CFileItemRecord& item : items) LogStoreFailure(m_spLocalStorage->AddOrUpdateFileItem(item, space));
   LogStoreFailure(m_spLocalStorage->ClearOldFileItem(folderId, space));
   LogStoreFailure(m_spLocalStorage->UpdateFolderCacheVesion(folderId, space, listedAt));

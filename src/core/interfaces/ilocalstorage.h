@@ -134,4 +134,11 @@ class ILocalStorage : public IUnknown {
   // so). S_OK; on a failure nothing changes and the data base's failure is returned.
   // Not for a thread inside a transaction of this store.
   virtual HRESULT AdoptServiceVersions(int64_t opVer, int64_t shareVer) = 0;
+  // A listing's BeginTransaction: the same, except that the rows of space written and
+  // swept until the commit are stamped with listedAt (the space's version read before
+  // the listing was asked for), or with the space's current version when that is
+  // lower. A listing's rows then never carry a version its reply may not hold, and the
+  // next listing's sweep removes what vanished after that reply. Ended by
+  // CommitTransaction; nested in an open transaction it keeps that one's stamps.
+  virtual HRESULT BeginListingTransaction(ItemSpace space, int64_t listedAt) = 0;
 };

@@ -267,6 +267,15 @@ HRESULT CLocalStorage::BeginTransaction() {
   return S_OK;
 }
 
+HRESULT CLocalStorage::BeginListingTransaction(ItemSpace space, int64_t listedAt) {
+  BeginTransaction();
+  if (m_txnDepth == 1) {
+    int64_t* stamp = space == ItemSpace::ShareToMe ? &m_txnShareStamp : &m_txnCacheStamp;
+    *stamp = std::min(*stamp, listedAt);
+  }
+  return S_OK;
+}
+
 HRESULT CLocalStorage::CommitTransaction() {
   // Only the thread inside the transaction holds the storage lock then.
   if (!m_storageLock.try_lock()) {

@@ -102,6 +102,7 @@ class CLocalStorage final : public CUnknownImpl<ILocalStorage> {
   HRESULT SetFolderViewMode(const std::string& id, int viewMode, int rootKey, ItemSpace space) override;
   int GetFolderViewMode(const std::string& id, int rootKey, ItemSpace space) override;
   HRESULT AdoptServiceVersions(int64_t opVer, int64_t shareVer) override;
+  HRESULT BeginListingTransaction(ItemSpace space, int64_t listedAt) override;
 
  private:
   ~CLocalStorage() override = default;

@@ -202,6 +202,7 @@ class VersionRecorder final : public CUnknownImpl<ILocalStorage> {
   EC_FAKE_NOTIMPL(UpdateFileVersion, const std::string&, int64_t, int64_t, const std::string&)
   EC_FAKE_NOTIMPL(ClearOldFileItem, const std::string&, ItemSpace)
   EC_FAKE_NOTIMPL(UpdateFolderCacheVesion, const std::string&, ItemSpace, int64_t)
+  EC_FAKE_NOTIMPL(BeginListingTransaction, ItemSpace, int64_t)
   EC_FAKE_NOTIMPL(GetFileSha1ByPath, const std::string&, std::string*, bool)
   EC_FAKE_NOTIMPL(GetFileSizeByPath, const std::string&, int64_t*, bool)
   EC_FAKE_NOTIMPL(GetFileTimeByPath, const std::string&, std::string*, std::string*, bool)

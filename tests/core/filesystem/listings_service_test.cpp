@@ -118,15 +118,24 @@ TEST_F(ListingsServiceTest, ItemsSharedBothWaysWithASecondAccount) {
 }
 
 // Another client's change made while a listing is under way, and pushed to the store
-// before the listing is stored: the listing's mark must not count the change unless its
-// rows hold it, so the next listing without a refresh shows it. Own folders ask the
-// version before their listing; the share listings keep the share version stored before
-// theirs.
-TEST_F(ListingsServiceTest, AChangeMadeDuringAListingShowsInTheNextListing) {
+// before the listing is stored: the listing must not count as holding the change unless
+// its rows hold it, so the next listings without a refresh show it, from the service and
+// then from the store. Own folders ask the version before their listing; the share
+// listings keep the share version stored before theirs.
+TEST_F(ListingsServiceTest, AChangeMadeDuringAListingShowsInTheNextListings) {
   const nlohmann::json bob = FsAccount(Service(), "bob"), carol = FsAccount(Service(), "carol");
   FsControl(Service(), "/test/fs/share", {{"fileId", Seed("h.txt", "", false, bob["userId"])}, {"to", "ann"}});
   Seed("old.txt");
+  const std::string doomed = Seed("doomed.txt");
   CatchUpVersions();
+  const std::string token = m_ann["token"].get<std::string>();
+  // A request of ann's to the file-system API, as another client sends it.
+  auto ask = [&](const std::string& path, const std::string& params) {
+    return HttpExchange(Service().Port(), "POST", path,
+                        "<?xml version=\"1.0\"?><nuvra><token>" + token + "</token>" + params + "</nuvra>", {"v: 2"})
+        .body;
+  };
+  auto ownRoot = [&](bool force) { return Names(MyFiles("", force)); };
   auto sharedWithMe = [&](bool force) {
     std::vector<CFileItemRecord> items;
     EXPECT_EQ(m_fs->DirShareToMe("", "", &items, force), S_OK);
@@ -134,32 +143,28 @@ TEST_F(ListingsServiceTest, AChangeMadeDuringAListingShowsInTheNextListing) {
   };
   const struct {
     const char* what;
-    const char* heldPath;  // the request held while the change is made
-    bool answeredBefore;   // its reply is the one the service gave before the change
+    const char* heldPath;       // the request held while the change is made
+    const char* answeredBefore; // its parameters when its reply is the one given before the change
     std::function<void()> change;
     std::function<std::string(bool force)> list;
-    std::string shown;
+    std::string shown, gone;
   } rows[] = {
-      {"own folder: its version query", "/xsvr/getMaxVers/", false, [&] { Seed("new.txt"); },
-       [&](bool force) { return Names(MyFiles("", force)); }, "new.txt;"},
-      {"shared-with-me root: its listing", "/xsvr/asmGetAllSharedFiles/", true,
+      {"own folder, a new item: its version query", "/xsvr/getMaxVers/", nullptr, [&] { Seed("new.txt"); }, ownRoot,
+       "new.txt;", ""},
+      {"own folder, an item deleted: its listing", "/xsvr/dir/", "<fileId></fileId>",
+       [&] { ask("/xsvr/delete/", "<fileId>" + doomed + "</fileId>"); }, ownRoot, "old.txt;", "doomed.txt;"},
+      {"shared-with-me root, a new sharer: its listing", "/xsvr/asmGetAllSharedFiles/", "<type>toMe</type>",
        [&] {
          FsControl(Service(), "/test/fs/share",
                    {{"fileId", Seed("c.txt", "", false, carol["userId"])}, {"to", "ann"}});
        },
-       sharedWithMe, carol["nickName"].get<std::string>() + "("},
+       sharedWithMe, carol["nickName"].get<std::string>() + "(", ""},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.what);
-    Service().Reset();
     nlohmann::json fault{{"path", row.heldPath}, {"hold", "listing"}};
-    if (row.answeredBefore) {
-      fault["body"] = HttpExchange(Service().Port(), "POST", row.heldPath,
-                                   "<?xml version=\"1.0\"?><nuvra><token>" + m_ann["token"].get<std::string>() +
-                                       "</token><type>toMe</type></nuvra>",
-                                   {"v: 2"})
-                          .body;
-    }
+    if (row.answeredBefore) fault["body"] = ask(row.heldPath, row.answeredBefore);
+    Service().Reset();  // the log then holds the listing's requests alone
     Service().Inject(fault.dump());
     std::thread listing([&] { row.list(true); });
     EXPECT_TRUE(Service().AwaitRequests(row.heldPath));
@@ -167,7 +172,13 @@ TEST_F(ListingsServiceTest, AChangeMadeDuringAListingShowsInTheNextListing) {
     CatchUpVersions();  // as the push of the change would
     Service().Release("listing");
     listing.join();
-    EXPECT_NE(row.list(false).find(row.shown), std::string::npos);
+    for (const char* which : {"the next listing", "the one after"}) {
+      const std::string names = row.list(false);
+      EXPECT_NE(names.find(row.shown), std::string::npos) << which << ": " << names;
+      if (!row.gone.empty()) {
+        EXPECT_EQ(names.find(row.gone), std::string::npos) << which << ": " << names;
+      }
+    }
   }
 }
 

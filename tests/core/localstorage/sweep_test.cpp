@@ -141,6 +141,37 @@ TEST_F(LocalStorageSweepTest, OneStampPerListing) {
   EXPECT_EQ(Cli("SELECT itemversion FROM files WHERE svrid = 'f3'"), "6\n");
 }
 
+// A listing's transaction stamps its rows with the version it was asked at, capped by
+// the store's: listed at 5 while the store reached 6 (a change pushed meanwhile), f1
+// carries 5, so a listing at 6 that no longer holds it sweeps it.
+TEST_F(LocalStorageSweepTest, AListingsRowsCarryTheVersionItWasAskedAt) {
+  const struct {
+    ItemSpace space;
+    int64_t listedAt;
+    const char* stamp;
+  } rows[] = {{ItemSpace::MyFile, 5, "5"}, {ItemSpace::MyFile, 9, "6"}, {ItemSpace::ShareToMe, 2, "2"},
+              {ItemSpace::ShareToMe, 9, "3"}};
+  for (const auto& row : rows) {
+    const std::string where = "row " + std::to_string(&row - rows);
+    Cli("DELETE FROM files; DELETE FROM shareinfiles; DELETE FROM config");
+    ASSERT_EQ(m_store->SetCurCacheVesion(6), S_OK);
+    ASSERT_EQ(m_store->SetCurShareCacheVesion(3), S_OK);
+    const char* table = row.space == ItemSpace::ShareToMe ? "shareinfiles" : "files";
+    ASSERT_EQ(m_store->BeginListingTransaction(row.space, row.listedAt), S_OK);
+    ASSERT_EQ(m_store->AddOrUpdateFileItem(File("f1", "P", "f1"), row.space), S_OK);
+    ASSERT_EQ(m_store->AddOrUpdateFileItem(File("f2", "P", "f2"), row.space), S_OK);
+    ASSERT_EQ(m_store->CommitTransaction(), S_OK);
+    EXPECT_EQ(Cli(std::string("SELECT DISTINCT itemversion FROM ") + table), std::string(row.stamp) + "\n") << where;
+    ASSERT_EQ(m_store->BeginListingTransaction(row.space, 9), S_OK);
+    ASSERT_EQ(m_store->AddOrUpdateFileItem(File("f2", "P", "f2"), row.space), S_OK);
+    ASSERT_EQ(m_store->ClearOldFileItem("P", row.space), S_OK);
+    ASSERT_EQ(m_store->CommitTransaction(), S_OK);
+    const bool swept = std::string(row.stamp) != (row.space == ItemSpace::ShareToMe ? "3" : "6");
+    EXPECT_EQ(Cli(std::string("SELECT svrid FROM ") + table + " ORDER BY svrid"), swept ? "f2\n" : "f1\nf2\n")
+        << where;
+  }
+}
+
 TEST_F(LocalStorageSweepTest, AFailedWriteKeepsNothingOfTheListing) {
   WriteTree();
   // A trigger stands for a write that fails half-way (a full disk, say).
