@@ -132,7 +132,7 @@ class ILocalStorage : public IUnknown {
   // so that each folder's next listing goes to the service once and its sweep removes
   // what that listing no longer holds; the rows themselves stay (and a log line says
   // so). S_OK; on a failure nothing changes and the data base's failure is returned.
-  // Not for a thread inside a transaction of this store.
+  // A thread inside a transaction of this store is refused (E_FAIL, nothing done).
   virtual HRESULT AdoptServiceVersions(int64_t opVer, int64_t shareVer) = 0;
   // A listing's BeginTransaction: the same, except that the rows of space written and
   // swept until the commit are stamped with listedAt (the space's version read before
