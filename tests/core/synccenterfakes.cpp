@@ -102,8 +102,9 @@ class FakeLocalStorageComponent final : public CUnknownImpl<ILocalStorage>, Fake
   FAKE_NOTIMPL(AddOrUpdateFileItem, const CFileItemRecord&, ItemSpace)
   FAKE_NOTIMPL(UpdateFileVersion, const std::string&, int64_t, int64_t, const std::string&)
   FAKE_NOTIMPL(ClearOldFileItem, const std::string&, ItemSpace)
-  FAKE_NOTIMPL(UpdateFolderCacheVesion, const std::string&, ItemSpace)
+  FAKE_NOTIMPL(UpdateFolderCacheVesion, const std::string&, ItemSpace, int64_t)
   FAKE_NOTIMPL(SetCurCacheVesion, int64_t) FAKE_NOTIMPL(SetCurShareCacheVesion, int64_t)
+  FAKE_NOTIMPL(AdoptServiceVersions, int64_t, int64_t) FAKE_NOTIMPL(BeginListingTransaction, ItemSpace, int64_t)
   int64_t GetCurCacheVesion(int64_t defaultValue) override { return defaultValue; }
   int64_t GetCurShareCacheVesion(int64_t defaultValue) override { return defaultValue; }
   FAKE_NOTIMPL(GetFileSha1ByPath, const std::string&, std::string*, bool)

@@ -92,8 +92,9 @@ class FakeLocalStorage final : public CUnknownImpl<ILocalStorage> {
   OSTREL_FAKE_NOTIMPL(AddOrUpdateFileItem, const CFileItemRecord&, ItemSpace)
   OSTREL_FAKE_NOTIMPL(UpdateFileVersion, const std::string&, int64_t, int64_t, const std::string&)
   OSTREL_FAKE_NOTIMPL(ClearOldFileItem, const std::string&, ItemSpace)
-  OSTREL_FAKE_NOTIMPL(UpdateFolderCacheVesion, const std::string&, ItemSpace)
+  OSTREL_FAKE_NOTIMPL(UpdateFolderCacheVesion, const std::string&, ItemSpace, int64_t)
   OSTREL_FAKE_NOTIMPL(SetCurCacheVesion, int64_t) OSTREL_FAKE_NOTIMPL(SetCurShareCacheVesion, int64_t)
+  OSTREL_FAKE_NOTIMPL(AdoptServiceVersions, int64_t, int64_t) OSTREL_FAKE_NOTIMPL(BeginListingTransaction, ItemSpace, int64_t)
   int64_t GetCurCacheVesion(int64_t defaultValue) override { return defaultValue; }
   int64_t GetCurShareCacheVesion(int64_t defaultValue) override { return defaultValue; }
   OSTREL_FAKE_NOTIMPL(GetFileSha1ByPath, const std::string&, std::string*, bool)

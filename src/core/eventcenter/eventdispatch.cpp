@@ -45,8 +45,9 @@ HRESULT CEventDispatch::XSpaceChange(int64_t opVer, int64_t shareVer, int64_t /*
     OSTREL_LOG(kLogWarn, "%s", "ERROR_CHECK_BOOLEX:m_pLocalStorage");
     return hr = E_FAIL;
   }
-  localStorage->SetCurCacheVesion(opVer);
-  localStorage->SetCurShareCacheVesion(shareVer);
+  // An answer is the service's current state: taken as it is, also when it is behind
+  // what is stored.
+  localStorage->AdoptServiceVersions(opVer, shareVer);
   return hr;
 }
 

@@ -1,5 +1,5 @@
 // CEventDispatch: the IEventDispatch of the event centre. It writes the versions the
-// heartbeat learns into the local storage as the current cache versions.
+// heartbeat learns into the local storage as the service's current versions.
 //
 // Init runs before the heartbeat starts; XSpaceChange then comes from the heartbeat's
 // thread, UnInit from the owner's. The local storage is held by reference from Init
@@ -27,8 +27,9 @@ class CEventDispatch final : public CUnknownImpl<IEventDispatch> {
   HRESULT Init(IEventCenter* pEvnetCenter, ISyncCenter* syncCenter) override;
   // Writes its trace only. S_OK.
   HRESULT UnInit() override;
-  // SetCurCacheVesion(opVer), then SetCurShareCacheVesion(shareVer); their results are
-  // not read. S_OK; E_FAIL before a successful Init. Any thread.
+  // Hands both versions to the local storage's AdoptServiceVersions (versions behind
+  // the stored ones make every stored listing stale); its result is not read. S_OK;
+  // E_FAIL before a successful Init. Any thread.
   HRESULT XSpaceChange(int64_t opVer, int64_t shareVer, int64_t unused) override;
 
  private:

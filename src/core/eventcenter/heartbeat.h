@@ -4,9 +4,9 @@
 // retried after the policy's back-off; answered ones after its poll pause.
 //
 // An answer is used only when its "opVer" and "shareVer" are both plain decimals of at
-// most 2^53 (ParseServiceVersion): the local storage never lowers a stored version, so
-// one bad value would hold the cache stale for ever. A reply without them counts as a
-// failed poll and writes nothing.
+// most 2^53 (ParseServiceVersion): anything else is no version of the service, and
+// stored listings would be marked against it. A reply without them counts as a failed
+// poll and writes nothing.
 //
 // Life: Init, StartWork, StopWork, UnInit, all from one thread (the event centre's
 // owner). A heartbeat runs once: after StopWork it does not start again.

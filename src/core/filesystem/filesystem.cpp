@@ -4,6 +4,7 @@
 
 #include <limits>
 #include <new>
+#include <vector>
 
 #include "common/checks.h"
 #include "common/strhelper.h"
@@ -59,7 +60,10 @@ HRESULT CFileSystem::Init(ISyncCenter* syncCenter, ILocalStorage* localStorage, 
     return hr;
   }
 
-  hr = RefreshCacheVersion(true, true, FileSystemTries::kOperation);
+  // A fresh answer: when the service's versions are behind the stored ones (a faulty
+  // answer stored before, a restored service), they are taken and every stored listing
+  // goes stale.
+  hr = RefreshCacheVersion(true, true, FileSystemTries::kOperation, VersionStore::kAdopt);
   return hr;
 }
 
@@ -85,34 +89,41 @@ HRESULT CFileSystem::RunTask(TaskDataBase* record, RecordTree* reply, int32_t tr
   return hr;
 }
 
-HRESULT CFileSystem::RefreshCacheVersion(bool opVer, bool shareVer, int32_t tries) {
+namespace {
+
+// The reply's version under key; false, with a log line, when it is not one.
+bool ReadVersion(const RecordTree& reply, const char* key, int64_t* version) {
+  const std::string text = reply.GetValue(key);
+  if (ParseServiceVersion(text, version)) return true;
+  OSTREL_LOG(kLogWarn, "CFileSystem: the service's %s \"%s\" is not a version; nothing stored", key, text.c_str());
+  return false;
+}
+
+}  // namespace
+
+HRESULT CFileSystem::RefreshCacheVersion(bool opVer, bool shareVer, int32_t tries, VersionStore how) {
   RecordTree reply;
   HRESULT hr = RunTask(CreateTaskData_GetRemoteOptVer(Token()), &reply, tries);
   if (FAILED(hr)) return hr;
-  // A late answer never lowers what is stored (the local storage keeps the higher).
-  const struct {
-    bool wanted;
-    const char* key;
-    HRESULT (ILocalStorage::*store)(int64_t);
-  } versions[] = {{opVer, "opVer", &ILocalStorage::SetCurCacheVesion},
-                  {shareVer, "shareVer", &ILocalStorage::SetCurShareCacheVesion}};
-  for (const auto& v : versions) {
-    if (!v.wanted) continue;
-    const std::string text = reply.GetValue(v.key);
-    int64_t version = 0;
-    if (!ParseServiceVersion(text, &version)) {
-      OSTREL_LOG(kLogWarn, "CFileSystem: the service's %s \"%s\" is not a version; nothing stored", v.key,
-                 text.c_str());
-      if (SUCCEEDED(hr)) hr = E_FAIL;
-      continue;
-    }
-    HRESULT hrStore = (m_spLocalStorage.get()->*v.store)(version);
+  int64_t op = 0, share = 0;
+  const bool opValid = !opVer || ReadVersion(reply, "opVer", &op);
+  const bool shareValid = !shareVer || ReadVersion(reply, "shareVer", &share);
+  hr = opValid && shareValid ? S_OK : E_FAIL;
+  std::vector<HRESULT> stored;
+  if (how == VersionStore::kAdopt) {
+    if (opValid && shareValid) stored.push_back(m_spLocalStorage->AdoptServiceVersions(op, share));
+  } else {
+    // A late answer never lowers what is stored (the local storage keeps the higher).
+    if (opVer && opValid) stored.push_back(m_spLocalStorage->SetCurCacheVesion(op));
+    if (shareVer && shareValid) stored.push_back(m_spLocalStorage->SetCurShareCacheVesion(share));
+  }
+  for (HRESULT hrStore : stored) {
     if (FAILED(hrStore)) {
       OSTREL_LOG(kLogError, "%s", "*ASSERT*: (((HRESULT)(hr)) >= 0)");
       if (SUCCEEDED(hr)) hr = hrStore;
     }
   }
-  return SUCCEEDED(hr) ? S_OK : hr;
+  return hr;
 }
 
 HRESULT CFileSystem::GetMaxVer(std::string* opVer) {

@@ -54,8 +54,8 @@ class CFileSystem final : public CUnknownImpl<IFileSystem> {
 
   // Keeps a reference to the local storage and the task manager and a pointer to the
   // sync centre (which owns this object and outlives it), reads the session token,
-  // starts the file sync manager and stores the service's operation and share
-  // versions. E_POINTER when one of the four is missing; E_FAIL when Init ran before or
+  // starts the file sync manager and takes the service's operation and share versions
+  // as they are (see ILocalStorage::AdoptServiceVersions). E_POINTER when one of the four is missing; E_FAIL when Init ran before or
   // nobody is signed in; else the failure of the file sync manager's Init, of the
   // version query or of storing a version, or S_OK.
   HRESULT Init(ISyncCenter* syncCenter, ILocalStorage* localStorage, IRemoteStorage* remoteStorage,
@@ -159,13 +159,23 @@ class CFileSystem final : public CUnknownImpl<IFileSystem> {
   // One folder's listing in a space: from the local storage while it is current and
   // readable, else from the service (written back), else the stored snapshot.
   HRESULT Dir(const std::string& parentId, std::vector<CFileItemRecord>* items, bool forceRefresh, ItemSpace space);
+  // How RefreshCacheVersion stores what the service answers.
+  enum class VersionStore {
+    kNeverLower,  // a listing's own query: a late answer never lowers the stored versions
+    kAdopt,       // the sign-in's fresh query: both taken as the service's (AdoptServiceVersions)
+  };
   // Asks the service's versions and stores those wanted: opVer as the cache version,
   // shareVer as the share cache version. A version that is not a plain decimal of at
-  // most 2^53 is refused and stores nothing (E_FAIL). S_OK, or the first failure.
-  HRESULT RefreshCacheVersion(bool opVer, bool shareVer, int32_t tries);
+  // most 2^53 is refused and stores nothing (E_FAIL); kAdopt wants both and stores
+  // nothing unless both are valid. S_OK, or the first failure.
+  HRESULT RefreshCacheVersion(bool opVer, bool shareVer, int32_t tries, VersionStore how = VersionStore::kNeverLower);
+  // The stored version a listing of the space is marked against (0 when none).
+  int64_t StoredVersion(ItemSpace space);
   // Stores a listing of folderId in one transaction: every item, the sweep of the rows
-  // the listing no longer holds, and the folder's mark. Failures are logged only.
-  void StoreListing(const std::string& folderId, const std::vector<CFileItemRecord>& items, ItemSpace space);
+  // the listing no longer holds, and the folder's mark at listedAt (the space's version
+  // read before the listing was asked for). Failures are logged only.
+  void StoreListing(const std::string& folderId, const std::vector<CFileItemRecord>& items, ItemSpace space,
+                    int64_t listedAt);
   // The stored children of the folder appended to *items (nothing on failure); at the
   // shared-with-me root each as a sharer's pseudo-folder.
   HRESULT Snapshot(const std::string& parentId, std::vector<CFileItemRecord>* items, ItemSpace space,

@@ -41,15 +41,21 @@ HRESULT CFileSystem::Snapshot(const std::string& parentId, std::vector<CFileItem
 }
 
 void CFileSystem::StoreListing(const std::string& folderId, const std::vector<CFileItemRecord>& items,
-                               ItemSpace space) {
-  // One transaction: the rows carry one stamp, the sweep uses it, and the folder's mark
-  // is that same version (no version can be stored meanwhile). When a write fails,
-  // nothing of it is kept and the folder stays stale.
-  m_spLocalStorage->BeginTransaction();
+                               ItemSpace space, int64_t listedAt) {
+  // One transaction: the rows, the sweep and the folder's mark all carry the version
+  // the listing was asked at (or the store's, when lower): a change that reached the
+  // store while the listing was under way is never counted as held by it. When a write
+  // fails, nothing of it is kept and the folder stays stale.
+  m_spLocalStorage->BeginListingTransaction(space, listedAt);
   for (const CFileItemRecord& item : items) LogStoreFailure(m_spLocalStorage->AddOrUpdateFileItem(item, space));
   LogStoreFailure(m_spLocalStorage->ClearOldFileItem(folderId, space));
-  LogStoreFailure(m_spLocalStorage->UpdateFolderCacheVesion(folderId, space));
+  LogStoreFailure(m_spLocalStorage->UpdateFolderCacheVesion(folderId, space, listedAt));
   LogStoreFailure(m_spLocalStorage->CommitTransaction());
+}
+
+int64_t CFileSystem::StoredVersion(ItemSpace space) {
+  return space == ItemSpace::ShareToMe ? m_spLocalStorage->GetCurShareCacheVesion(0)
+                                       : m_spLocalStorage->GetCurCacheVesion(0);
 }
 
 HRESULT CFileSystem::Dir(const std::string& parentId, std::vector<CFileItemRecord>* items, bool forceRefresh,
@@ -68,6 +74,23 @@ HRESULT CFileSystem::Dir(const std::string& parentId, std::vector<CFileItemRecor
     hr = Snapshot(parentId, items, readSpace, false);
     if (hr == S_OK) return hr;
   }
+
+  // The version first: whatever it says was so before the listing is asked for, so the
+  // listing holds at least that much (a failed query leaves the stored version, which
+  // is older still). A later version would take in changes the rows may miss.
+  switch (space) {
+    case ItemSpace::MyFile:
+    case ItemSpace::ShareToOther:
+      RefreshCacheVersion(true, false, FileSystemTries::kListing);
+      break;
+    case ItemSpace::ShareToMe:
+      RefreshCacheVersion(false, true, FileSystemTries::kListing);
+      break;
+    default:
+      OSTREL_LOG(kLogError, "%s", "*ASSERT*: 0");
+      break;
+  }
+  const int64_t listedAt = StoredVersion(space);
 
   RecordTree reply;
   hr = RunTask(CreateTaskData_Dir(Token(), parentId), &reply, FileSystemTries::kListing);
@@ -99,21 +122,7 @@ HRESULT CFileSystem::Dir(const std::string& parentId, std::vector<CFileItemRecor
     found.push_back(std::move(fileInfo));
   }
 
-  // The version first, so that the rows, the sweep and the folder's mark all carry the
-  // version the service has now; a failed query leaves the stored one.
-  switch (space) {
-    case ItemSpace::MyFile:
-    case ItemSpace::ShareToOther:
-      RefreshCacheVersion(true, false, FileSystemTries::kListing);
-      break;
-    case ItemSpace::ShareToMe:
-      RefreshCacheVersion(false, true, FileSystemTries::kListing);
-      break;
-    default:
-      OSTREL_LOG(kLogError, "%s", "*ASSERT*: 0");
-      break;
-  }
-  StoreListing(parentId, found, space);
+  StoreListing(parentId, found, space, listedAt);
   AppendAll(std::move(found), items);
   return hr = S_OK;
 }

@@ -61,6 +61,9 @@ HRESULT CFileSystem::DirShareToOther(const std::string& parentId, const std::str
     if (hr == S_OK) return hr;
   }
 
+  // The root is marked against the share version: the one stored before the request,
+  // no later than the listing.
+  const int64_t listedAt = m_spLocalStorage->GetCurShareCacheVesion(0);
   RecordTree reply;
   hr = RunTask(CreateTaskData_GetAllShareFile(Token(), kSharedOut), &reply, FileSystemTries::kListing);
   if (FAILED(hr)) return hr;
@@ -69,7 +72,7 @@ HRESULT CFileSystem::DirShareToOther(const std::string& parentId, const std::str
   for (size_t i = 0; i < reply.GetChildCount(); ++i)
     found.push_back(ConvertReplyItem(reply.GetChild(i), kSharedItemRule));
   // The items themselves are not stored here; the root's mark is.
-  HRESULT hrStore = m_spLocalStorage->UpdateFolderCacheVesion(parentId, ItemSpace::ShareToOther);
+  HRESULT hrStore = m_spLocalStorage->UpdateFolderCacheVesion(parentId, ItemSpace::ShareToOther, listedAt);
   if (FAILED(hrStore)) OSTREL_LOG(kLogError, "%s", "*ASSERT*: (((HRESULT)(hr)) >= 0)");
   for (CFileItemRecord& item : found) items->push_back(std::move(item));
   return hr = S_OK;
@@ -98,6 +101,9 @@ HRESULT CFileSystem::DirShareToMe(const std::string& parentId, const std::string
 
 HRESULT CFileSystem::ListSharedToMe(const std::string& sharer, std::vector<CFileItemRecord>* items) {
   const bool root = sharer.empty();
+  // The listing's mark is the share version stored before the request: no later than
+  // the listing.
+  const int64_t listedAt = StoredVersion(ItemSpace::ShareToMe);
   RecordTree reply;
   HRESULT hr = RunTask(CreateTaskData_GetAllShareFile(Token(), kSharedToMe), &reply, FileSystemTries::kListing);
   if (FAILED(hr)) {
@@ -134,7 +140,7 @@ HRESULT CFileSystem::ListSharedToMe(const std::string& sharer, std::vector<CFile
     }
     found.push_back(std::move(item));
   }
-  StoreListing(sharer, found, ItemSpace::ShareToMe);
+  StoreListing(sharer, found, ItemSpace::ShareToMe, listedAt);
   for (CFileItemRecord& item : found) items->push_back(std::move(item));
   return S_OK;
 }

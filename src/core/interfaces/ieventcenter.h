@@ -45,7 +45,8 @@ class IEventDispatch : public IUnknown {
   // Takes the sync centre's local storage; fails when it or the task manager is missing.
   virtual HRESULT Init(IEventCenter* eventCenter, ISyncCenter* syncCenter) = 0;
   virtual HRESULT UnInit() = 0;
-  // Stores the service's versions as the cache versions; the third value is not read.
+  // Takes the service's versions as the cache versions, also when they are behind the
+  // stored ones (ILocalStorage::AdoptServiceVersions); the third value is not read.
   // Called on the heartbeat's thread.
   virtual HRESULT XSpaceChange(int64_t opVer, int64_t shareVer, int64_t unused) = 0;
 

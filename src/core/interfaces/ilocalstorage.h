@@ -63,11 +63,16 @@ class ILocalStorage : public IUnknown {
   // Slot 14. Removes the children of parentId that carry an older stamp than the
   // current one (vanished files, and vanished folders with everything below them).
   virtual HRESULT ClearOldFileItem(const std::string& parentId, ItemSpace space) = 0;
-  // Slot 15. Marks the folder's listing (id "" = root) fresh at the current version.
-  virtual HRESULT UpdateFolderCacheVesion(const std::string& id, ItemSpace space) = 0;
+  // Slot 15. Marks the folder's listing (id "" = root) fresh at listedAt, the space's
+  // version read before the listing was asked for (so no later than the listing
+  // itself), or at the space's current version when that is lower: a mark never says
+  // more than the listing holds, nor more than the store has reached. A listing newer
+  // than its mark is asked for once more when it is next wanted.
+  virtual HRESULT UpdateFolderCacheVesion(const std::string& id, ItemSpace space, int64_t listedAt) = 0;
   // Slots 16 to 19. The service's operation and share versions. A setter never lowers
-  // the stored value (S_FALSE when it keeps a higher one). A getter returns the default
-  // when nothing is stored or the read fails.
+  // the stored value (S_FALSE when it keeps a higher one): it is for the late answers
+  // of a listing's own version query. A getter returns the default when nothing is
+  // stored or the read fails.
   virtual HRESULT SetCurCacheVesion(int64_t version) = 0;
   virtual int64_t GetCurCacheVesion(int64_t defaultValue) = 0;
   virtual HRESULT SetCurShareCacheVesion(int64_t version) = 0;
@@ -118,4 +123,23 @@ class ILocalStorage : public IUnknown {
   // view named by rootKey); 0 when unknown.
   virtual HRESULT SetFolderViewMode(const std::string& id, int viewMode, int rootKey, ItemSpace space) = 0;
   virtual int GetFolderViewMode(const std::string& id, int rootKey, ItemSpace space) = 0;
+
+  // The versions the service has now (a push answer, the sign-in's fresh query), taken
+  // as they are, in one step for every process of the user. When both are at least the
+  // stored ones they are stored as the setters store them. When either is lower
+  // (the service went back: a faulty answer before, or a restore from a backup), both
+  // are stored all the same and every stored listing becomes stale: the roots' marks
+  // and every folder's mark are cleared and every row's stamp is set below any version,
+  // so that each folder's next listing goes to the service once and its sweep removes
+  // what that listing no longer holds; the rows themselves stay (and a log line says
+  // so). S_OK; on a failure nothing changes and the data base's failure is returned.
+  // A thread inside a transaction of this store is refused (E_FAIL, nothing done).
+  virtual HRESULT AdoptServiceVersions(int64_t opVer, int64_t shareVer) = 0;
+  // A listing's BeginTransaction: the same, except that the rows of space written and
+  // swept until the commit are stamped with listedAt (the space's version read before
+  // the listing was asked for), or with the space's current version when that is
+  // lower. A listing's rows then never carry a version its reply may not hold, and the
+  // next listing's sweep removes what vanished after that reply. Ended by
+  // CommitTransaction; nested in an open transaction it keeps that one's stamps.
+  virtual HRESULT BeginListingTransaction(ItemSpace space, int64_t listedAt) = 0;
 };

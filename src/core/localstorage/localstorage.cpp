@@ -1,6 +1,7 @@
 // CLocalStorage: creation, tables, version counters, transactions and freshness.
 #include "core/localstorage/localstorage.h"
 
+#include <algorithm>
 #include <initializer_list>
 #include <new>
 #include <vector>
@@ -266,6 +267,15 @@ HRESULT CLocalStorage::BeginTransaction() {
   return S_OK;
 }
 
+HRESULT CLocalStorage::BeginListingTransaction(ItemSpace space, int64_t listedAt) {
+  BeginTransaction();
+  if (m_txnDepth == 1) {
+    int64_t* stamp = space == ItemSpace::ShareToMe ? &m_txnShareStamp : &m_txnCacheStamp;
+    *stamp = std::min(*stamp, listedAt);
+  }
+  return S_OK;
+}
+
 HRESULT CLocalStorage::CommitTransaction() {
   // Only the thread inside the transaction holds the storage lock then.
   if (!m_storageLock.try_lock()) {
@@ -337,9 +347,10 @@ bool CLocalStorage::FolderNeedUpdate(const std::string& id, ItemSpace space) {
   return need;
 }
 
-HRESULT CLocalStorage::UpdateFolderCacheVesion(const std::string& id, ItemSpace space) {
+HRESULT CLocalStorage::UpdateFolderCacheVesion(const std::string& id, ItemSpace space, int64_t listedAt) {
   HRESULT hr = E_FAIL;
-  TRACE_SCOPE_DETAIL("CLocalStorage::UpdateFolderCacheVesion()", &hr, "szId = %s", id.c_str());
+  TRACE_SCOPE_DETAIL("CLocalStorage::UpdateFolderCacheVesion()", &hr, "szId = %s, listedAt = %lld", id.c_str(),
+                     static_cast<long long>(listedAt));
   std::lock_guard<std::recursive_mutex> storage(m_storageLock);
   if (RefusedByFailedTransaction(&hr)) return hr;
   if (id.empty()) {
@@ -363,7 +374,7 @@ HRESULT CLocalStorage::UpdateFolderCacheVesion(const std::string& id, ItemSpace 
         hr = S_OK;
         return hr;
     }
-    hr = TrackWrite(m_pConfig->SetInt64Item(kSection, field, version));
+    hr = TrackWrite(m_pConfig->SetInt64Item(kSection, field, std::min(listedAt, version)));
     ERROR_CHECK_COM(hr);
     return hr;
   }
@@ -372,8 +383,54 @@ HRESULT CLocalStorage::UpdateFolderCacheVesion(const std::string& id, ItemSpace 
     hr = S_FALSE;
     return hr;
   }
-  hr = TrackWrite(m_pDB->UpdateRows(table, "cacheversion = ?", "svrid = ? and isdir = 1", {CurrentVersion(space), id}));
+  hr = TrackWrite(m_pDB->UpdateRows(table, "cacheversion = ?", "svrid = ? and isdir = 1",
+                                    {std::min(listedAt, CurrentVersion(space)), id}));
   ERROR_CHECK_COM(hr);
+  return hr;
+}
+
+HRESULT CLocalStorage::AdoptServiceVersions(int64_t opVer, int64_t shareVer) {
+  HRESULT hr = E_FAIL;
+  TRACE_SCOPE_DETAIL("CLocalStorage::AdoptServiceVersions()", &hr, "opVer = %lld, shareVer = %lld",
+                     static_cast<long long>(opVer), static_cast<long long>(shareVer));
+  std::lock_guard<std::recursive_mutex> storage(m_storageLock);
+  // Under the storage lock a transaction can only be the calling thread's own: its
+  // rows would keep a stamp from before the reset.
+  if (m_txnDepth > 0) {
+    OSTREL_LOG(kLogError, "%s", "*ASSERT*: AdoptServiceVersions inside a transaction");
+    return hr;
+  }
+  // One data-base transaction: no other process of the user stores a version or a
+  // listing between the comparison and the writes.
+  hr = m_pDB->BeginTransaction();
+  ERROR_CHECK_COM(hr);
+  // Nothing stored yet counts as no higher than what the service says.
+  int64_t storedOp = opVer, storedShare = shareVer;
+  hr = m_pConfig->GetInt64Item(kSection, kCacheVersion, &storedOp, opVer);
+  if (SUCCEEDED(hr)) hr = m_pConfig->GetInt64Item(kSection, kShareCacheVersion, &storedShare, shareVer);
+  const bool wentBack = opVer < storedOp || shareVer < storedShare;
+  if (SUCCEEDED(hr)) hr = m_pConfig->SetInt64Item(kSection, kCacheVersion, opVer);
+  if (SUCCEEDED(hr)) hr = m_pConfig->SetInt64Item(kSection, kShareCacheVersion, shareVer);
+  if (wentBack) {
+    // As ClearLastSnapshot marks the roots; the rows stay, stale and below any stamp.
+    for (const char* field : {kRootCacheVersion, kRootShareCacheVersion, kRootShareOutCacheVersion})
+      if (SUCCEEDED(hr)) hr = m_pConfig->SetInt64Item(kSection, field, -1);
+    for (const char* table : {kFilesTable, kShareInFilesTable})
+      if (SUCCEEDED(hr))
+        hr = m_pDB->ExecDMLRetry(StringFormat("UPDATE %s SET cacheversion = NULL, itemversion = -1", table));
+  }
+  if (FAILED(hr)) {
+    m_pDB->RollbackTransaction();
+    ERROR_CHECK_COM(hr);
+  }
+  hr = m_pDB->CommitTransaction();
+  ERROR_CHECK_COM(hr);
+  if (wentBack)
+    OSTREL_LOG(kLogWarn,
+               "CLocalStorage: the service's versions went back (opVer %lld to %lld, shareVer %lld to %lld); every "
+               "stored listing is stale",
+               static_cast<long long>(storedOp), static_cast<long long>(opVer), static_cast<long long>(storedShare),
+               static_cast<long long>(shareVer));
   return hr;
 }
 

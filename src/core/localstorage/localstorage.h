@@ -78,7 +78,7 @@ class CLocalStorage final : public CUnknownImpl<ILocalStorage> {
   HRESULT UpdateFileVersion(const std::string& fileId, int64_t size, int64_t fileVersion,
                             const std::string& sha1) override;
   HRESULT ClearOldFileItem(const std::string& parentId, ItemSpace space) override;
-  HRESULT UpdateFolderCacheVesion(const std::string& id, ItemSpace space) override;
+  HRESULT UpdateFolderCacheVesion(const std::string& id, ItemSpace space, int64_t listedAt) override;
   HRESULT SetCurCacheVesion(int64_t version) override;
   int64_t GetCurCacheVesion(int64_t defaultValue) override;
   HRESULT SetCurShareCacheVesion(int64_t version) override;
@@ -101,6 +101,8 @@ class CLocalStorage final : public CUnknownImpl<ILocalStorage> {
   HRESULT LocalFullTextSearch(const std::string& searchText, std::vector<CFileItemRecord>* items) override;
   HRESULT SetFolderViewMode(const std::string& id, int viewMode, int rootKey, ItemSpace space) override;
   int GetFolderViewMode(const std::string& id, int rootKey, ItemSpace space) override;
+  HRESULT AdoptServiceVersions(int64_t opVer, int64_t shareVer) override;
+  HRESULT BeginListingTransaction(ItemSpace space, int64_t listedAt) override;
 
  private:
   ~CLocalStorage() override = default;

@@ -163,9 +163,10 @@ class ScriptedPushStorage final : public CUnknownImpl<IRemoteStorage> {
   int m_holding = 0;
 };
 
-// The local storage: records the version writes in order ("cache 5", "share 3") and
-// keeps the highest of each, as the store does (S_FALSE for a lower one); the rest
-// answers E_NOTIMPL or an empty value.
+// The local storage: records the version writes in order ("cache 5", "share 3",
+// "adopt 5 3"); the setters keep the highest of each, as the store does (S_FALSE for a
+// lower one), and an adoption keeps both as given; the rest answers E_NOTIMPL or an
+// empty value.
 class VersionRecorder final : public CUnknownImpl<ILocalStorage> {
  public:
   std::vector<std::string> Writes() {
@@ -180,6 +181,14 @@ class VersionRecorder final : public CUnknownImpl<ILocalStorage> {
 
   HRESULT SetCurCacheVesion(int64_t version) override { return Write("cache", version, &m_cache); }
   HRESULT SetCurShareCacheVesion(int64_t version) override { return Write("share", version, &m_share); }
+  HRESULT AdoptServiceVersions(int64_t opVer, int64_t shareVer) override {
+    std::lock_guard<std::mutex> guard(m_mutex);
+    m_writes.push_back("adopt " + std::to_string(opVer) + " " + std::to_string(shareVer));
+    m_cache = opVer;
+    m_share = shareVer;
+    m_changed.notify_all();
+    return S_OK;
+  }
   int64_t GetCurCacheVesion(int64_t defaultValue) override { return Read(m_cache, defaultValue); }
   int64_t GetCurShareCacheVesion(int64_t defaultValue) override { return Read(m_share, defaultValue); }
 
@@ -192,7 +201,8 @@ class VersionRecorder final : public CUnknownImpl<ILocalStorage> {
   EC_FAKE_NOTIMPL(AddOrUpdateFileItem, const CFileItemRecord&, ItemSpace)
   EC_FAKE_NOTIMPL(UpdateFileVersion, const std::string&, int64_t, int64_t, const std::string&)
   EC_FAKE_NOTIMPL(ClearOldFileItem, const std::string&, ItemSpace)
-  EC_FAKE_NOTIMPL(UpdateFolderCacheVesion, const std::string&, ItemSpace)
+  EC_FAKE_NOTIMPL(UpdateFolderCacheVesion, const std::string&, ItemSpace, int64_t)
+  EC_FAKE_NOTIMPL(BeginListingTransaction, ItemSpace, int64_t)
   EC_FAKE_NOTIMPL(GetFileSha1ByPath, const std::string&, std::string*, bool)
   EC_FAKE_NOTIMPL(GetFileSizeByPath, const std::string&, int64_t*, bool)
   EC_FAKE_NOTIMPL(GetFileTimeByPath, const std::string&, std::string*, std::string*, bool)

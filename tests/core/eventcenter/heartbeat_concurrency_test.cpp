@@ -27,7 +27,7 @@ TEST_F(HeartbeatThreadTest, AnAnswerMovesBothCacheVersions) {
   m_remote->Answer(S_OK, PushReply("57", "12"));
   RefPtr<IEventCenter> center = Make(RecordedPauses());
   RunScript(center.get());
-  EXPECT_EQ((Writes{"cache 57", "share 12"}), m_store->Writes());
+  EXPECT_EQ((Writes{"adopt 57 12"}), m_store->Writes());
   // Each poll asks for the signed-in user's changes; the token is never sent.
   const auto polls = m_remote->Polls();
   ASSERT_EQ(2u, polls.size());
@@ -81,8 +81,8 @@ TEST_F(HeartbeatThreadTest, RepliesWithoutTwoValidVersionsWriteNothing) {
     ASSERT_EQ(S_OK, center->Start());
     EXPECT_TRUE(remote->WaitHeld());
     UnderWatchdog([&] { EXPECT_EQ(S_OK, center->Stop()); });
-    const Writes expected = row.writes ? Writes{std::string("cache ") + std::to_string(std::stoll(row.opVer)),
-                                                std::string("share ") + std::to_string(std::stoll(row.shareVer))}
+    const Writes expected = row.writes ? Writes{"adopt " + std::to_string(std::stoll(row.opVer)) + " " +
+                                                std::to_string(std::stoll(row.shareVer))}
                                        : Writes{};
     EXPECT_EQ(expected, store->Writes());
   }
@@ -94,7 +94,7 @@ TEST_F(HeartbeatThreadTest, AReplyWithoutDeviceIdStillWrites) {
   LogCapture log;
   RunScript(center.get());
   EXPECT_TRUE(log.Contains("*ASSERT*: !IsStrEmpty(strDeviceIdRemote)"));
-  EXPECT_EQ((Writes{"cache 4", "share 2"}), m_store->Writes());
+  EXPECT_EQ((Writes{"adopt 4 2"}), m_store->Writes());
 }
 
 TEST_F(HeartbeatThreadTest, FailedPollsBackOffAndAnAnswerStartsOver) {
@@ -114,7 +114,7 @@ TEST_F(HeartbeatThreadTest, FailedPollsBackOffAndAnAnswerStartsOver) {
                     200, 400, 800,                                                            // 3 failures
                     200}),                                                                    // answer
             m_pauses.Pauses());
-  EXPECT_EQ((Writes{"cache 1", "share 1", "cache 2", "share 2"}), m_store->Writes());
+  EXPECT_EQ((Writes{"adopt 1 1", "adopt 2 2"}), m_store->Writes());
   EXPECT_GE(log.Count("CHECK_COM hr = 80044001: hr"), 3) << "a failed poll is logged";
 }
 

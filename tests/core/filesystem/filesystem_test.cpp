@@ -174,7 +174,7 @@ TEST_F(FileSystemTest, ServiceVersionsThatAreNotPlainDecimalsStoreNothing) {
   EXPECT_EQ(maxVer, "9007199254740992");
 }
 
-TEST_F(FileSystemTest, AListingRowsSweepAndMarkCarryTheVersionAskedAfterTheListing) {
+TEST_F(FileSystemTest, AListingIsStampedAndMarkedWithTheVersionAskedBeforeIt) {
   RecordingRemoteStorage& remote = Make();
   remote.Queue("Dir", S_OK, Listing({"a", "b"}));
   remote.Queue("GetMaxVers", S_OK, Versions("8", "7"));
@@ -186,7 +186,29 @@ TEST_F(FileSystemTest, AListingRowsSweepAndMarkCarryTheVersionAskedAfterTheListi
   remote.Queue("GetMaxVers", S_OK, Versions("9", "7"));
   ASSERT_EQ(m_fs->DirMyFile("P", "\\p", &items, true), S_OK);
   EXPECT_EQ(Cli("SELECT svrid, itemversion FROM files ORDER BY svrid"), "a|9\n");
-  EXPECT_EQ(remote.Methods(), (std::vector<std::string>{"GetMaxVers", "Dir", "GetMaxVers", "Dir", "GetMaxVers"}));
+  EXPECT_EQ(remote.Methods(), (std::vector<std::string>{"GetMaxVers", "GetMaxVers", "Dir", "GetMaxVers", "Dir"}));
+}
+
+TEST_F(FileSystemTest, SignInTakesTheServicesVersionsAlsoWhenBehindAndTheStoreGoesStale) {
+  RecordingRemoteStorage& remote = Make();
+  // Listed while a faulty answer put the versions far ahead.
+  ASSERT_EQ(m_store->SetCurCacheVesion(9007199254740992), S_OK);
+  remote.Queue("Dir", S_OK, Listing({"a"}));
+  remote.Queue("GetMaxVers", S_OK, Versions("6", "7"));
+  std::vector<CFileItemRecord> items;
+  ASSERT_EQ(m_fs->DirMyFile("", "\\", &items, false), S_OK);
+  ASSERT_FALSE(m_fs->FolderNeedUpdate("", ItemSpace::MyFile));
+  // The next sign-in's fresh query is the service's word.
+  auto* next = new RecordingRemoteStorage;
+  next->Queue("GetMaxVers", S_OK, Versions("6", "7"));
+  ASSERT_EQ(MakeFileSystem(next), S_OK);
+  EXPECT_EQ(m_store->GetCurCacheVesion(0), 6);
+  EXPECT_TRUE(m_fs->FolderNeedUpdate("", ItemSpace::MyFile));
+  // Two versions, one of them unreadable: nothing is stored.
+  auto* bad = new RecordingRemoteStorage;
+  bad->Queue("GetMaxVers", S_OK, Versions("5", "x"));
+  EXPECT_EQ(MakeFileSystem(bad), E_FAIL);
+  EXPECT_EQ(m_store->GetCurCacheVesion(0), 6);
 }
 
 TEST_F(FileSystemTest, AFailedAttemptAppendsNothing) {

@@ -2,6 +2,9 @@
 // storage while current, from the stored snapshot (with the failure) while the service
 // is down, the share views with a second account, and what hostile or deep trees leave
 // in the store.
+#include <functional>
+#include <thread>
+
 #include "core/interfaces/createtaskdata.h"
 #include "servicerig.h"
 #include "support/logcapture.h"
@@ -112,6 +115,71 @@ TEST_F(ListingsServiceTest, ItemsSharedBothWaysWithASecondAccount) {
   ASSERT_EQ(m_fs->DirShareToMe(bobEmail, "", &shared, false), S_OK);
   EXPECT_EQ(ApiRequests(), 0u);
   EXPECT_EQ(sharers[0].bIsDir, kItemSharerFolder);
+}
+
+// Another client's change made while a listing is under way, and pushed to the store
+// before the listing is stored: the listing must not count as holding the change unless
+// its rows hold it, so the next listings without a refresh show it, from the service and
+// then from the store. Own folders ask the version before their listing; the share
+// listings keep the share version stored before theirs.
+TEST_F(ListingsServiceTest, AChangeMadeDuringAListingShowsInTheNextListings) {
+  const nlohmann::json bob = FsAccount(Service(), "bob"), carol = FsAccount(Service(), "carol");
+  FsControl(Service(), "/test/fs/share", {{"fileId", Seed("h.txt", "", false, bob["userId"])}, {"to", "ann"}});
+  Seed("old.txt");
+  const std::string doomed = Seed("doomed.txt");
+  CatchUpVersions();
+  const std::string token = m_ann["token"].get<std::string>();
+  // A request of ann's to the file-system API, as another client sends it.
+  auto ask = [&](const std::string& path, const std::string& params) {
+    return HttpExchange(Service().Port(), "POST", path,
+                        "<?xml version=\"1.0\"?><nuvra><token>" + token + "</token>" + params + "</nuvra>", {"v: 2"})
+        .body;
+  };
+  auto ownRoot = [&](bool force) { return Names(MyFiles("", force)); };
+  auto sharedWithMe = [&](bool force) {
+    std::vector<CFileItemRecord> items;
+    EXPECT_EQ(m_fs->DirShareToMe("", "", &items, force), S_OK);
+    return Names(items);
+  };
+  const struct {
+    const char* what;
+    const char* heldPath;       // the request held while the change is made
+    const char* answeredBefore; // its parameters when its reply is the one given before the change
+    std::function<void()> change;
+    std::function<std::string(bool force)> list;
+    std::string shown, gone;
+  } rows[] = {
+      {"own folder, a new item: its version query", "/xsvr/getMaxVers/", nullptr, [&] { Seed("new.txt"); }, ownRoot,
+       "new.txt;", ""},
+      {"own folder, an item deleted: its listing", "/xsvr/dir/", "<fileId></fileId>",
+       [&] { ask("/xsvr/delete/", "<fileId>" + doomed + "</fileId>"); }, ownRoot, "old.txt;", "doomed.txt;"},
+      {"shared-with-me root, a new sharer: its listing", "/xsvr/asmGetAllSharedFiles/", "<type>toMe</type>",
+       [&] {
+         FsControl(Service(), "/test/fs/share",
+                   {{"fileId", Seed("c.txt", "", false, carol["userId"])}, {"to", "ann"}});
+       },
+       sharedWithMe, carol["nickName"].get<std::string>() + "(", ""},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    nlohmann::json fault{{"path", row.heldPath}, {"hold", "listing"}};
+    if (row.answeredBefore) fault["body"] = ask(row.heldPath, row.answeredBefore);
+    Service().Reset();  // the log then holds the listing's requests alone
+    Service().Inject(fault.dump());
+    std::thread listing([&] { row.list(true); });
+    EXPECT_TRUE(Service().AwaitRequests(row.heldPath));
+    row.change();
+    CatchUpVersions();  // as the push of the change would
+    Service().Release("listing");
+    listing.join();
+    for (const char* which : {"the next listing", "the one after"}) {
+      const std::string names = row.list(false);
+      EXPECT_NE(names.find(row.shown), std::string::npos) << which << ": " << names;
+      if (!row.gone.empty()) {
+        EXPECT_EQ(names.find(row.gone), std::string::npos) << which << ": " << names;
+      }
+    }
+  }
 }
 
 // Every path under the test's folder, except the user's folder (the data base) and the log.

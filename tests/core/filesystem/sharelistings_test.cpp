@@ -109,8 +109,8 @@ TEST_F(ShareListingsTest, ASharersFolderListsOnlyThatSharersItems) {
   EXPECT_EQ(m_rec->Methods().back(), "GetAllShareFile");
   ShareToMe("b1", true);
   const auto calls = m_rec->Calls();
-  EXPECT_EQ(calls[calls.size() - 2].method, "Dir");
-  EXPECT_EQ(calls.back().method, "GetMaxVers");
+  EXPECT_EQ(calls[calls.size() - 2].method, "GetMaxVers");
+  EXPECT_EQ(calls.back().method, "Dir");
 }
 
 TEST_F(ShareListingsTest, WithoutAnAnswerTheStoredLevelIsShownWithTheFailure) {

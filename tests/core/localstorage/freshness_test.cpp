@@ -79,28 +79,45 @@ TEST_F(LocalStorageFreshnessTest, FolderRules) {
   }
 }
 
-// Marks are written from the version of the folder's space, each root's into its own
-// field (what the marks then mean is the rules above). Clearing the last snapshot empties
-// the store, and the roots go stale although the versions stay.
-TEST_F(LocalStorageFreshnessTest, MarksTakeTheVersionOfTheirSpaceAndClearingMakesTheRootsStale) {
+// A folder is marked at the version its listing was asked at, never above what the
+// store has reached of its space (each root into its own field). Clearing the last
+// snapshot empties the store, and the roots go stale although the versions stay.
+TEST_F(LocalStorageFreshnessTest, MarksAreTheListingsVersionCappedByTheSpacesAndClearingMakesTheRootsStale) {
   ASSERT_EQ(m_store->AddOrUpdateFileItem(Folder("D", "", "d"), ItemSpace::MyFile), S_OK);
   ASSERT_EQ(m_store->AddOrUpdateFileItem(Folder("S", "x@y", "s"), ItemSpace::ShareToMe), S_OK);
   ASSERT_EQ(m_store->SetCurCacheVesion(7), S_OK);
   ASSERT_EQ(m_store->SetCurShareCacheVesion(3), S_OK);
-  const std::pair<const char*, ItemSpace> marked[] = {{"D", ItemSpace::MyFile}, {"S", ItemSpace::ShareToMe},
-                                                      {"nothere", ItemSpace::MyFile}, {"", ItemSpace::MyFile},
-                                                      {"", ItemSpace::ShareToMe}, {"", ItemSpace::ShareToOther}};
-  for (const auto& [id, space] : marked) {
-    if (space == ItemSpace::ShareToOther) {
-      EXPECT_TRUE(m_store->FolderNeedUpdate("", space)) << "the other roots' marks left this one alone";
-    }
-    ASSERT_EQ(m_store->UpdateFolderCacheVesion(id, space), S_OK);
+  const std::string dMark = "SELECT cacheversion FROM files WHERE svrid = 'D'";
+  const std::string sMark = "SELECT cacheversion FROM shareinfiles WHERE svrid = 'S'";
+  const std::string rootMark = "SELECT value FROM config WHERE field = 'RootCacheVersion'";
+  const std::string shareRootMark = "SELECT value FROM config WHERE field = 'RootShareCacheVersion'";
+  const std::string outRootMark = "SELECT value FROM config WHERE field = 'RootShareOutCacheVersion'";
+  const struct {
+    const char* id;
+    ItemSpace space;
+    int64_t listedAt;
+    const std::string& markSql;
+    const char* mark;
+    bool stale;
+  } rows[] = {
+      {"D", ItemSpace::MyFile, 5, dMark, "5\n", true},  // the version moved on after the listing was asked
+      {"D", ItemSpace::MyFile, 7, dMark, "7\n", false},
+      {"D", ItemSpace::MyFile, 9, dMark, "7\n", false},  // never above the store's version
+      {"S", ItemSpace::ShareToMe, 2, sMark, "2\n", true},
+      {"S", ItemSpace::ShareToMe, 8, sMark, "3\n", false},  // its space's version, not the own one
+      {"", ItemSpace::MyFile, 6, rootMark, "6\n", true},
+      {"", ItemSpace::MyFile, 70, rootMark, "7\n", false},
+      {"", ItemSpace::ShareToMe, 4, shareRootMark, "3\n", false},
+      {"", ItemSpace::ShareToOther, 1, outRootMark, "1\n", true},
+      {"", ItemSpace::ShareToOther, 3, outRootMark, "3\n", false},
+  };
+  for (const auto& row : rows) {
+    const std::string where = std::string("row ") + std::to_string(&row - rows);
+    ASSERT_EQ(m_store->UpdateFolderCacheVesion(row.id, row.space, row.listedAt), S_OK) << where;
+    EXPECT_EQ(Cli(row.markSql), row.mark) << where;
+    EXPECT_EQ(m_store->FolderNeedUpdate(row.id, row.space), row.stale) << where;
   }
-  EXPECT_EQ(Cli("SELECT cacheversion FROM files WHERE svrid = 'D'"), "7\n");
-  EXPECT_EQ(Cli("SELECT cacheversion FROM shareinfiles WHERE svrid = 'S'"), "3\n");
-  EXPECT_EQ(Field(CLocalStorage::kRootCacheVersion), "7\n");
-  EXPECT_EQ(Field(CLocalStorage::kRootShareCacheVersion), "3\n");
-  EXPECT_EQ(Field(CLocalStorage::kRootShareOutCacheVersion), "3\n");
+  EXPECT_EQ(m_store->UpdateFolderCacheVesion("nothere", ItemSpace::MyFile, 7), S_OK);
   EXPECT_TRUE(m_store->FolderNeedUpdate("nothere", ItemSpace::MyFile)) << "marking creates no row";
   EXPECT_EQ(Ids(), "D\n");
 
@@ -128,6 +145,91 @@ TEST_F(LocalStorageFreshnessTest, VersionsNeverGoBack) {
   EXPECT_EQ(m_store->SetCurCacheVesion(12), S_OK);
   EXPECT_EQ(Field(CLocalStorage::kCacheVersion), "12\n");
   EXPECT_EQ(Field(CLocalStorage::kShareCacheVersion), "3000000000\n");
+}
+
+// The versions the service has now: taken as they are. Behind the stored ones, every
+// stored listing goes stale at once, roots and folders, and the rows stay with a stamp
+// below any version (so the next listing's sweep can remove what vanished).
+TEST_F(LocalStorageFreshnessTest, AdoptedVersionsBehindTheStoredOnesMakeEveryListingStale) {
+  const struct {
+    const char* what;
+    int64_t opVer, shareVer;
+    bool reset;
+  } rows[] = {
+      {"both ahead", 12, 6, false},
+      {"both equal", 10, 5, false},
+      {"operation version behind", 9, 6, true},
+      {"share version behind", 11, 4, true},
+      {"both behind, a service restored from a backup", 3, 1, true},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    Cli("DELETE FROM files; DELETE FROM shareinfiles; DELETE FROM config");
+    // Listed at 10 (own) and 5 (shared): the root of each view, one folder and its file.
+    ASSERT_EQ(m_store->SetCurCacheVesion(10), S_OK);
+    ASSERT_EQ(m_store->SetCurShareCacheVesion(5), S_OK);
+    ASSERT_EQ(m_store->AddOrUpdateFileItem(Folder("D", "", "d"), ItemSpace::MyFile), S_OK);
+    ASSERT_EQ(m_store->AddOrUpdateFileItem(File("f", "D", "f"), ItemSpace::MyFile), S_OK);
+    ASSERT_EQ(m_store->AddOrUpdateFileItem(Folder("S", "x@y", "s"), ItemSpace::ShareToMe), S_OK);
+    ASSERT_EQ(m_store->SetFolderViewMode("D", 4, 0, ItemSpace::MyFile), S_OK);
+    ASSERT_EQ(m_store->UpdateFolderCacheVesion("D", ItemSpace::MyFile, 10), S_OK);
+    ASSERT_EQ(m_store->UpdateFolderCacheVesion("S", ItemSpace::ShareToMe, 5), S_OK);
+    for (ItemSpace space : {ItemSpace::MyFile, ItemSpace::ShareToMe, ItemSpace::ShareToOther})
+      ASSERT_EQ(m_store->UpdateFolderCacheVesion("", space, 10), S_OK);
+
+    LogCapture log;
+    EXPECT_EQ(m_store->AdoptServiceVersions(row.opVer, row.shareVer), S_OK);
+    EXPECT_EQ(Field(CLocalStorage::kCacheVersion), std::to_string(row.opVer) + "\n");
+    EXPECT_EQ(Field(CLocalStorage::kShareCacheVersion), std::to_string(row.shareVer) + "\n");
+    EXPECT_EQ(log.Count("went back"), row.reset ? 1 : 0) << log.All();
+    const std::string marks = "SELECT svrid, cacheversion, itemversion FROM files UNION ALL "
+                              "SELECT svrid, cacheversion, itemversion FROM shareinfiles ORDER BY 1";
+    const std::string rootMarks = "SELECT group_concat(value, ' ') FROM (SELECT value FROM config WHERE field "
+                                  "LIKE 'Root%' ORDER BY field)";
+    if (row.reset) {
+      EXPECT_EQ(Cli(marks), "D||-1\nf||-1\nS||-1\n");
+      EXPECT_EQ(Cli(rootMarks), "-1 -1 -1\n");
+    } else {
+      EXPECT_EQ(Cli(marks), "D|10|10\nf||10\nS|5|5\n");
+      EXPECT_EQ(Cli(rootMarks), "10 5 5\n");
+    }
+    const bool opMoved = row.opVer != 10, shareMoved = row.shareVer != 5;
+    EXPECT_EQ(m_store->FolderNeedUpdate("", ItemSpace::MyFile), opMoved);
+    EXPECT_EQ(m_store->FolderNeedUpdate("D", ItemSpace::MyFile), opMoved);
+    EXPECT_EQ(m_store->FolderNeedUpdate("", ItemSpace::ShareToMe), shareMoved);
+    EXPECT_EQ(m_store->FolderNeedUpdate("S", ItemSpace::ShareToMe), shareMoved);
+    EXPECT_EQ(m_store->FolderNeedUpdate("", ItemSpace::ShareToOther), opMoved || shareMoved);
+    // The rows stay: a view mode, and what a listing from the store would show.
+    EXPECT_EQ(m_store->GetFolderViewMode("D", 0, ItemSpace::MyFile), 4);
+    std::vector<CFileItemRecord> inD;
+    ASSERT_EQ(m_store->GetLastSyncSnapshot("D", &inD, ItemSpace::MyFile), S_OK);
+    EXPECT_EQ(inD.size(), 1u);
+  }
+}
+
+TEST_F(LocalStorageFreshnessTest, AdoptingIntoAnEmptyStoreOrFailingHalfWayResetsNothing) {
+  // Nothing stored yet: any version is the first, nothing went back.
+  LogCapture log;
+  ASSERT_EQ(m_store->AdoptServiceVersions(0, 0), S_OK);
+  EXPECT_EQ(Field(CLocalStorage::kCacheVersion), "0\n");
+  EXPECT_EQ(log.Count("went back"), 0) << log.All();
+
+  // A write of the reset that fails (a trigger stands for a full disk) keeps the
+  // versions, the marks and the stamps as they were.
+  ASSERT_EQ(m_store->AdoptServiceVersions(10, 5), S_OK);
+  ASSERT_EQ(m_store->AddOrUpdateFileItem(Folder("D", "", "d"), ItemSpace::MyFile), S_OK);
+  ASSERT_EQ(m_store->UpdateFolderCacheVesion("D", ItemSpace::MyFile, 10), S_OK);
+  ASSERT_EQ(m_store->UpdateFolderCacheVesion("", ItemSpace::MyFile, 10), S_OK);
+  Cli("CREATE TRIGGER fail_reset BEFORE UPDATE ON files BEGIN SELECT RAISE(ABORT, 'injected failure'); END");
+  const std::string before = Cli("SELECT * FROM config ORDER BY field; SELECT * FROM files");
+  EXPECT_EQ(m_store->AdoptServiceVersions(2, 5), E_CV_DB_ERROR);
+  EXPECT_EQ(Cli("SELECT * FROM config ORDER BY field; SELECT * FROM files"), before);
+  EXPECT_FALSE(m_store->FolderNeedUpdate("D", ItemSpace::MyFile));
+  // Once the write goes through, the reset is whole.
+  Cli("DROP TRIGGER fail_reset");
+  EXPECT_EQ(m_store->AdoptServiceVersions(2, 5), S_OK);
+  EXPECT_TRUE(m_store->FolderNeedUpdate("D", ItemSpace::MyFile));
+  EXPECT_TRUE(m_store->FolderNeedUpdate("", ItemSpace::MyFile));
 }
 
 }  // namespace

@@ -67,7 +67,7 @@ TEST_F(LocalStorageItemsTest, HostileTextsRoundTripAndHarmNothing) {
     std::vector<ShareEntry> rights;
     ASSERT_EQ(m_store->GetItemShareRight(t, &rights, ItemSpace::ShareToMe), S_OK) << t;
     EXPECT_EQ(rights, file.shareEntries);
-    ASSERT_EQ(m_store->UpdateFolderCacheVesion("dir" + t, ItemSpace::MyFile), S_OK) << t;
+    ASSERT_EQ(m_store->UpdateFolderCacheVesion("dir" + t, ItemSpace::MyFile, 3000000000), S_OK) << t;
     EXPECT_FALSE(m_store->FolderNeedUpdate("dir" + t, ItemSpace::MyFile)) << t;
     ASSERT_EQ(m_store->SetFolderViewMode("dir" + t, 3, 0, ItemSpace::MyFile), S_OK) << t;
     EXPECT_EQ(m_store->GetFolderViewMode("dir" + t, 0, ItemSpace::MyFile), 3) << t;
@@ -139,7 +139,7 @@ TEST_F(LocalStorageItemsTest, KeysAreIdAndFolderFlag) {
   EXPECT_EQ(Cli("SELECT isdir, count(*) FROM shareinfiles"), "1|1\n");
   ASSERT_EQ(m_store->SetCurShareCacheVesion(4), S_OK);
   EXPECT_TRUE(m_store->FolderNeedUpdate("ann@x.org", ItemSpace::ShareToMe));
-  ASSERT_EQ(m_store->UpdateFolderCacheVesion("ann@x.org", ItemSpace::ShareToMe), S_OK);
+  ASSERT_EQ(m_store->UpdateFolderCacheVesion("ann@x.org", ItemSpace::ShareToMe, 4), S_OK);
   EXPECT_FALSE(m_store->FolderNeedUpdate("ann@x.org", ItemSpace::ShareToMe));
 }
 

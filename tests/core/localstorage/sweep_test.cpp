@@ -58,6 +58,26 @@ TEST_F(LocalStorageSweepTest, SweepRules) {
   }
 }
 
+// After the service's versions went back, the stored rows carry a stamp below any
+// version: the next listing of a folder removes what it no longer holds, also when the
+// service's version is now lower than the one the rows were written at.
+TEST_F(LocalStorageSweepTest, AListingAfterTheVersionsWentBackSweepsWhatVanished) {
+  WriteTree();
+  ASSERT_EQ(m_store->SetCurCacheVesion(40), S_OK);
+  ASSERT_EQ(m_store->AddOrUpdateFileItem(File("f1", "P", "f1"), ItemSpace::MyFile), S_OK);  // stamped 40
+  ASSERT_EQ(m_store->AdoptServiceVersions(0, 0), S_OK);
+  EXPECT_EQ(Remaining(), "d1 d2 e1 f1 f2 g1 g2 h1 q1 ") << "the rows stay";
+  ASSERT_EQ(m_store->BeginTransaction(), S_OK);
+  ASSERT_EQ(m_store->AddOrUpdateFileItem(File("f2", "P", "f2"), ItemSpace::MyFile), S_OK);
+  ASSERT_EQ(m_store->AddOrUpdateFileItem(Folder("d2", "P", "d2"), ItemSpace::MyFile), S_OK);
+  ASSERT_EQ(m_store->ClearOldFileItem("P", ItemSpace::MyFile), S_OK);
+  ASSERT_EQ(m_store->UpdateFolderCacheVesion("P", ItemSpace::MyFile, 0), S_OK);
+  ASSERT_EQ(m_store->CommitTransaction(), S_OK);
+  // g2 is below d2, which this listing does not look into: it stays until d2 is listed.
+  EXPECT_EQ(Remaining(), "d2 f2 g2 q1 ");
+  EXPECT_EQ(Cli("SELECT svrid, itemversion FROM files WHERE svrparentid = 'P' ORDER BY svrid"), "d2|0\nf2|0\n");
+}
+
 TEST_F(LocalStorageSweepTest, DeleteFolderTrees) {
   WriteTree();
   ASSERT_EQ(m_store->DeleteFoldItem("d1", ItemSpace::MyFile), S_OK);
@@ -121,6 +141,37 @@ TEST_F(LocalStorageSweepTest, OneStampPerListing) {
   EXPECT_EQ(Cli("SELECT itemversion FROM files WHERE svrid = 'f3'"), "6\n");
 }
 
+// A listing's transaction stamps its rows with the version it was asked at, capped by
+// the store's: listed at 5 while the store reached 6 (a change pushed meanwhile), f1
+// carries 5, so a listing at 6 that no longer holds it sweeps it.
+TEST_F(LocalStorageSweepTest, AListingsRowsCarryTheVersionItWasAskedAt) {
+  const struct {
+    ItemSpace space;
+    int64_t listedAt;
+    const char* stamp;
+  } rows[] = {{ItemSpace::MyFile, 5, "5"}, {ItemSpace::MyFile, 9, "6"}, {ItemSpace::ShareToMe, 2, "2"},
+              {ItemSpace::ShareToMe, 9, "3"}};
+  for (const auto& row : rows) {
+    const std::string where = "row " + std::to_string(&row - rows);
+    Cli("DELETE FROM files; DELETE FROM shareinfiles; DELETE FROM config");
+    ASSERT_EQ(m_store->SetCurCacheVesion(6), S_OK);
+    ASSERT_EQ(m_store->SetCurShareCacheVesion(3), S_OK);
+    const char* table = row.space == ItemSpace::ShareToMe ? "shareinfiles" : "files";
+    ASSERT_EQ(m_store->BeginListingTransaction(row.space, row.listedAt), S_OK);
+    ASSERT_EQ(m_store->AddOrUpdateFileItem(File("f1", "P", "f1"), row.space), S_OK);
+    ASSERT_EQ(m_store->AddOrUpdateFileItem(File("f2", "P", "f2"), row.space), S_OK);
+    ASSERT_EQ(m_store->CommitTransaction(), S_OK);
+    EXPECT_EQ(Cli(std::string("SELECT DISTINCT itemversion FROM ") + table), std::string(row.stamp) + "\n") << where;
+    ASSERT_EQ(m_store->BeginListingTransaction(row.space, 9), S_OK);
+    ASSERT_EQ(m_store->AddOrUpdateFileItem(File("f2", "P", "f2"), row.space), S_OK);
+    ASSERT_EQ(m_store->ClearOldFileItem("P", row.space), S_OK);
+    ASSERT_EQ(m_store->CommitTransaction(), S_OK);
+    const bool swept = std::string(row.stamp) != (row.space == ItemSpace::ShareToMe ? "3" : "6");
+    EXPECT_EQ(Cli(std::string("SELECT svrid FROM ") + table + " ORDER BY svrid"), swept ? "f2\n" : "f1\nf2\n")
+        << where;
+  }
+}
+
 TEST_F(LocalStorageSweepTest, AFailedWriteKeepsNothingOfTheListing) {
   WriteTree();
   // A trigger stands for a write that fails half-way (a full disk, say).
@@ -134,7 +185,7 @@ TEST_F(LocalStorageSweepTest, AFailedWriteKeepsNothingOfTheListing) {
   // Everything after the failure is refused, the sweep too.
   EXPECT_EQ(m_store->AddOrUpdateFileItem(File("new", "P", "new"), ItemSpace::MyFile), E_CV_DB_ERROR);
   EXPECT_EQ(m_store->ClearOldFileItem("P", ItemSpace::MyFile), E_CV_DB_ERROR);
-  EXPECT_EQ(m_store->UpdateFolderCacheVesion("P", ItemSpace::MyFile), E_CV_DB_ERROR);
+  EXPECT_EQ(m_store->UpdateFolderCacheVesion("P", ItemSpace::MyFile, 2), E_CV_DB_ERROR);
   EXPECT_EQ(m_store->CommitTransaction(), E_CV_DB_ERROR);
   EXPECT_EQ(Cli("SELECT * FROM files ORDER BY svrid"), before);
 

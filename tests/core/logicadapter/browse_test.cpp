@@ -70,8 +70,8 @@ class BrowseTest : public ServiceClientTest {
   // current operation version into the cache.
   bool CacheCatchesUp(LogCapture& log) {
     const int64_t opVer = FsState(Service(), m_ann["userId"])["opVer"].get<int64_t>();
-    return log.WaitForInOrder({"CLocalStorage::SetCurCacheVesion() : lOptVersion = " + std::to_string(opVer),
-                               "CTraceStack Out,CLocalStorage::SetCurCacheVesion()"},
+    return log.WaitForInOrder({"CLocalStorage::AdoptServiceVersions() : opVer = " + std::to_string(opVer) + ",",
+                               "CTraceStack Out,CLocalStorage::AdoptServiceVersions()"},
                               60s);
   }
 
