@@ -16,6 +16,8 @@
 #include "app/resultmessages.h"
 #include "app/transferwait.h"
 #include "common/pathcheck.h"
+#include "common/sha1.h"
+#include "common/strhelper.h"
 #include "core/interfaces/taskdata.h"
 #include "core/logicadapter/logicadapter.h"
 
@@ -106,11 +108,6 @@ int ReportTasks(const AppContext& ctx, const std::string& command, const std::ve
   if (ok) ctx.window->Say(std::string(verb) + " " + std::to_string(ok) + (ok == 1 ? " file" : " files") + " (" +
                           HumanBytes(bytes) + " transferred)");
   return status;
-}
-
-bool IsOwnerWritable(const std::string& path) {
-  struct stat st {};
-  return lstat(path.c_str(), &st) == 0 && (st.st_mode & S_IWUSR) != 0;
 }
 
 bool HasOpenEntry(CLogicAdapter& adapter, const std::string& fileId) {
@@ -210,24 +207,34 @@ int CmdEdit(AppContext& ctx, const ParsedCommandLine& cmd) {
   if (item.isDir) return Fail(ctx, "edit", item.path.Display() + " is a folder");
   if (HasOpenEntry(*ctx.adapter, item.id)) return Fail(ctx, "edit", item.path.Display() + " is open already");
 
-  // The opener tells which local file was opened, and whether a program started.
+  // The opener tells which local file was opened, what it held before the program
+  // started, and whether a program started.
   struct Opened {
     std::mutex mutex;
     std::condition_variable changed;
     bool seen = false, started = false;
     std::string path;
+    std::string sha1;  // "" when it could not be hashed
   };
   auto opened = std::make_shared<Opened>();
-  ctx.window->SetOpenObserver([opened](const std::string& path, bool started) {
+  CTerminalWindow::OpenObserver observer;
+  observer.starting = [opened](const std::string& path) {
+    std::string sha1;
+    if (FAILED(GetFileSha1(path, nullptr, &sha1))) sha1.clear();
+    std::lock_guard<std::mutex> guard(opened->mutex);
+    opened->sha1 = std::move(sha1);
+  };
+  observer.ended = [opened](const std::string& path, bool started) {
     std::lock_guard<std::mutex> guard(opened->mutex);
     opened->seen = true;
     opened->started = started;
     opened->path = path;
     opened->changed.notify_all();
-  });
+  };
+  ctx.window->SetOpenObserver(std::move(observer));
   struct ObserverReset {
     CTerminalWindow* window;
-    ~ObserverReset() { window->SetOpenObserver(nullptr); }
+    ~ObserverReset() { window->SetOpenObserver({}); }
   } reset{ctx.window};
 
   const TransferWaitPolicy policy;
@@ -238,7 +245,7 @@ int CmdEdit(AppContext& ctx, const ParsedCommandLine& cmd) {
   // Until the file is opened, or its download has ended without an open.
   CProgressBar bar = MakeBar(ctx);
   const std::vector<TaskListEntry> downloads = WaitForNewTasks(*ctx.adapter, before, &bar, policy);
-  std::string localPath;
+  std::string localPath, sha1AtOpen;
   bool started = false;
   {
     std::unique_lock<std::mutex> lock(opened->mutex);
@@ -246,6 +253,7 @@ int CmdEdit(AppContext& ctx, const ParsedCommandLine& cmd) {
     opened->changed.wait_for(lock, kEditUploadQueueWait, [&] { return opened->seen; });
     localPath = opened->path;
     started = opened->started;
+    sha1AtOpen = opened->sha1;
   }
   if (localPath.empty()) {
     for (const auto& task : downloads)
@@ -256,31 +264,35 @@ int CmdEdit(AppContext& ctx, const ParsedCommandLine& cmd) {
     return Fail(ctx, "edit", item.path.Display() + ": the opener did not start");
   ctx.window->Say("Editing " + item.path.Display() + " (" + PrintableText(localPath) +
                   "); waiting for the program to finish, then the changes are uploaded");
+  // Read while the file is open, so that an upload that ends at once still counts as new.
+  const TaskListSnapshot whileOpen = TaskListSnapshot::Take(*ctx.adapter);
   while (HasOpenEntry(*ctx.adapter, item.id)) std::this_thread::sleep_for(policy.pollPeriod);
 
-  // Done: a changed file gets an upload; an unchanged one is made read-only again.
-  const TaskListSnapshot afterEdit = TaskListSnapshot::Take(*ctx.adapter);
+  // Done: the engine uploads a changed file and makes an unchanged one read-only again.
+  std::string sha1Now;
+  if (!sha1AtOpen.empty() && SUCCEEDED(GetFileSha1(localPath, nullptr, &sha1Now)) &&
+      StrCompare(sha1Now, sha1AtOpen, true) == 0) {
+    ctx.window->Say("No changes to " + item.path.Display());
+    return kExitOk;
+  }
+  // A change whose upload does not come could not be read or queued.
   const auto deadline = std::chrono::steady_clock::now() + kEditUploadQueueWait;
   for (;;) {
     std::vector<TaskListEntry> running, finished, mineRunning, mineFinished;
     ctx.adapter->GetTaskList(&running, &finished);
-    afterEdit.NewTasks(running, finished, &mineRunning, &mineFinished);
+    whileOpen.NewTasks(running, finished, &mineRunning, &mineFinished);
     bool uploading = false;
     for (const auto* list : {&mineRunning, &mineFinished})
       for (const auto& task : *list)
         if (task.nDirection == 1 && task.strFullPath == item.path.EngineForm()) uploading = true;
     if (uploading) break;
-    if (!IsOwnerWritable(localPath)) {
-      ctx.window->Say("No changes to " + item.path.Display());
-      return kExitOk;
-    }
     if (std::chrono::steady_clock::now() >= deadline)
       return Fail(ctx, "edit", "the changes of " + item.path.Display() + " were not uploaded; they stay in " +
                                    PrintableText(localPath));
     std::this_thread::sleep_for(policy.pollPeriod);
   }
   CProgressBar uploadBar = MakeBar(ctx);
-  const std::vector<TaskListEntry> uploads = WaitForNewTasks(*ctx.adapter, afterEdit, &uploadBar, policy);
+  const std::vector<TaskListEntry> uploads = WaitForNewTasks(*ctx.adapter, whileOpen, &uploadBar, policy);
   for (const auto& task : uploads)
     if (task.hrResult != S_OK) return Fail(ctx, "edit", item.path.Display() + ": " + ResultMessage(task.hrResult));
   ctx.window->Say("Uploaded the changes of " + item.path.Display());
