@@ -2,6 +2,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <condition_variable>
 #include <mutex>
 #include <set>
@@ -24,8 +25,9 @@
 namespace {
 
 // How long edit waits for what the engine does at once after a step it has seen end:
-// the opener's start after the download, the upload of a changed file after the
-// program is done. Past it, edit says that it did not happen.
+// the opener's start after the download, the listing of the opened file after the
+// opener's return, the upload of a changed file after the program is done. Past it,
+// edit says that it did not happen (a file never seen listed is taken as done).
 constexpr std::chrono::milliseconds kEditUploadQueueWait{10000};
 
 // The view the command's cloud paths are read in: the own files, or with
@@ -77,6 +79,14 @@ std::string LocalName(std::string path) {
   while (path.size() > 1 && path.back() == '/') path.pop_back();
   size_t slash = path.rfind('/');
   return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// The folder of a local path ("a/b" -> "a", "b" -> ".", "/b" -> "/").
+std::string LocalFolderOf(std::string path) {
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  const size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
 }
 
 std::string JoinLocal(const std::string& folder, const std::string& name) {
@@ -185,6 +195,11 @@ int CmdGet(AppContext& ctx, const ParsedCommandLine& cmd) {
       }
       target = JoinLocal(dest, name);
     } else if (sources == 1 && !item.isDir) {
+      // A missing folder is made by the download; something else in its place is refused.
+      const std::string folder = LocalFolderOf(dest);
+      struct stat fst {};
+      if (stat(folder.c_str(), &fst) == 0 ? !S_ISDIR(fst.st_mode) : errno == ENOTDIR)
+        return Fail(ctx, "get", PrintableText(folder) + " is not a folder");
       target = dest;
     } else {
       return Fail(ctx, "get", PrintableText(dest) + " is not a folder");
@@ -260,12 +275,16 @@ int CmdEdit(AppContext& ctx, const ParsedCommandLine& cmd) {
       if (task.hrResult != S_OK) return Fail(ctx, "edit", item.path.Display() + ": " + ResultMessage(task.hrResult));
     return Fail(ctx, "edit", item.path.Display() + ": the file was not opened");
   }
-  if (!started || !HasOpenEntry(*ctx.adapter, item.id))
-    return Fail(ctx, "edit", item.path.Display() + ": the opener did not start");
+  if (!started) return Fail(ctx, "edit", item.path.Display() + ": the opener did not start");
+  // Read before the engine lists the file as open, so that an upload that ends at
+  // once still counts as new.
+  const TaskListSnapshot whileOpen = TaskListSnapshot::Take(*ctx.adapter);
   ctx.window->Say("Editing " + item.path.Display() + " (" + PrintableText(localPath) +
                   "); waiting for the program to finish, then the changes are uploaded");
-  // Read while the file is open, so that an upload that ends at once still counts as new.
-  const TaskListSnapshot whileOpen = TaskListSnapshot::Take(*ctx.adapter);
+  // The engine lists the file once the opener has returned, and until the program is done.
+  const auto listedBy = std::chrono::steady_clock::now() + kEditUploadQueueWait;
+  while (!HasOpenEntry(*ctx.adapter, item.id) && std::chrono::steady_clock::now() < listedBy)
+    std::this_thread::sleep_for(policy.pollPeriod);
   while (HasOpenEntry(*ctx.adapter, item.id)) std::this_thread::sleep_for(policy.pollPeriod);
 
   // Done: the engine uploads a changed file and makes an unchanged one read-only again.
@@ -325,8 +344,9 @@ int FindTask(CLogicAdapter& adapter, const std::string& id) {
 }
 
 int UnknownTask(const AppContext& ctx, const std::string& command, const std::string& id) {
-  return Fail(ctx, command, "no task " + PrintableText(id) +
-                                " in this process (the task list lives as long as its process: use \"ostrel shell\")");
+  const std::string line = "no task " + PrintableText(id) + " in this process";
+  if (ctx.inShell) return Fail(ctx, command, line);
+  return Fail(ctx, command, line + " (the task list lives as long as its process: use \"ostrel shell\")");
 }
 
 }  // namespace
