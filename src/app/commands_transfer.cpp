@@ -2,6 +2,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <condition_variable>
 #include <mutex>
 #include <optional>
@@ -19,6 +20,8 @@
 #include "app/transferwait.h"
 #include "common/pathcheck.h"
 #include "core/filesystem/transfers.h"
+#include "common/sha1.h"
+#include "common/strhelper.h"
 #include "core/interfaces/taskdata.h"
 #include "core/logicadapter/logicadapter.h"
 #include "platform/fileenv.h"
@@ -26,8 +29,9 @@
 namespace {
 
 // How long edit waits for what the engine does at once after a step it has seen end:
-// the opener's start after the download, the upload of a changed file after the
-// program is done. Past it, edit says that it did not happen.
+// the opener's start after the download, the listing of the opened file after the
+// opener's return, the upload of a changed file after the program is done. Past it,
+// edit says that it did not happen (a file never seen listed is taken as done).
 constexpr std::chrono::milliseconds kEditUploadQueueWait{10000};
 
 // The view the command's cloud paths are read in: the own files, or with
@@ -79,6 +83,14 @@ std::string LocalName(std::string path) {
   while (path.size() > 1 && path.back() == '/') path.pop_back();
   size_t slash = path.rfind('/');
   return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// The folder of a local path ("a/b" -> "a", "b" -> ".", "/b" -> "/").
+std::string LocalFolderOf(std::string path) {
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  const size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
 }
 
 std::string JoinLocal(const std::string& folder, const std::string& name) {
@@ -169,11 +181,6 @@ int EditInterrupted(const AppContext& ctx, const std::string& display, const std
                                             : "changes not uploaded stay in " + PrintableText(localPath)));
 }
 
-bool IsOwnerWritable(const std::string& path) {
-  struct stat st {};
-  return lstat(path.c_str(), &st) == 0 && (st.st_mode & S_IWUSR) != 0;
-}
-
 bool HasOpenEntry(CLogicAdapter& adapter, const std::string& fileId) {
   std::vector<TaskListEntry> files;
   adapter.GetOpenFileList(&files);
@@ -256,6 +263,11 @@ int CmdGet(AppContext& ctx, const ParsedCommandLine& cmd) {
       }
       target = JoinLocal(dest, name);
     } else if (sources == 1 && !item.isDir) {
+      // A missing folder is made by the download; something else in its place is refused.
+      const std::string folder = LocalFolderOf(dest);
+      struct stat fst {};
+      if (stat(folder.c_str(), &fst) == 0 ? !S_ISDIR(fst.st_mode) : errno == ENOTDIR)
+        return Fail(ctx, "get", PrintableText(folder) + " is not a folder");
       target = dest;
     } else {
       return Fail(ctx, "get", PrintableText(dest) + " is not a folder");
@@ -278,24 +290,34 @@ int CmdEdit(AppContext& ctx, const ParsedCommandLine& cmd) {
   if (item.isDir) return Fail(ctx, "edit", item.path.Display() + " is a folder");
   if (HasOpenEntry(*ctx.adapter, item.id)) return Fail(ctx, "edit", item.path.Display() + " is open already");
 
-  // The opener tells which local file was opened, and whether a program started.
+  // The opener tells which local file was opened, what it held before the program
+  // started, and whether a program started.
   struct Opened {
     std::mutex mutex;
     std::condition_variable changed;
     bool seen = false, started = false;
     std::string path;
+    std::string sha1;  // "" when it could not be hashed
   };
   auto opened = std::make_shared<Opened>();
-  ctx.window->SetOpenObserver([opened](const std::string& path, bool started) {
+  CTerminalWindow::OpenObserver observer;
+  observer.starting = [opened](const std::string& path) {
+    std::string sha1;
+    if (FAILED(GetFileSha1(path, nullptr, &sha1))) sha1.clear();
+    std::lock_guard<std::mutex> guard(opened->mutex);
+    opened->sha1 = std::move(sha1);
+  };
+  observer.ended = [opened](const std::string& path, bool started) {
     std::lock_guard<std::mutex> guard(opened->mutex);
     opened->seen = true;
     opened->started = started;
     opened->path = path;
     opened->changed.notify_all();
-  });
+  };
+  ctx.window->SetOpenObserver(std::move(observer));
   struct ObserverReset {
     CTerminalWindow* window;
-    ~ObserverReset() { window->SetOpenObserver(nullptr); }
+    ~ObserverReset() { window->SetOpenObserver({}); }
   } reset{ctx.window};
 
   const TransferWaitPolicy policy = WaitPolicy(ctx);
@@ -306,7 +328,7 @@ int CmdEdit(AppContext& ctx, const ParsedCommandLine& cmd) {
   // Until the file is opened, or its download has ended without an open.
   CProgressBar bar = MakeBar(ctx);
   const std::vector<TaskListEntry> downloads = WaitForNewTasks(*ctx.adapter, before, &bar, policy);
-  std::string localPath;
+  std::string localPath, sha1AtOpen;
   bool started = false;
   {
     std::unique_lock<std::mutex> lock(opened->mutex);
@@ -316,42 +338,51 @@ int CmdEdit(AppContext& ctx, const ParsedCommandLine& cmd) {
       opened->changed.wait_for(lock, kEditUploadQueueWait, [&] { return opened->seen; });
     localPath = opened->path;
     started = opened->started;
+    sha1AtOpen = opened->sha1;
   }
   if (localPath.empty()) {
     for (const auto& task : downloads)
       if (task.hrResult != S_OK) return Fail(ctx, "edit", item.path.Display() + ": " + ResultMessage(task.hrResult));
     return Fail(ctx, "edit", item.path.Display() + ": the file was not opened");
   }
-  if (!started || !HasOpenEntry(*ctx.adapter, item.id))
-    return Fail(ctx, "edit", item.path.Display() + ": the opener did not start");
+  if (!started) return Fail(ctx, "edit", item.path.Display() + ": the opener did not start");
+  // Read before the engine lists the file as open, so that an upload that ends at
+  // once still counts as new.
+  const TaskListSnapshot whileOpen = TaskListSnapshot::Take(*ctx.adapter);
   ctx.window->Say("Editing " + PrintableText(item.path.Display()) + " (" + PrintableText(localPath) +
                   "); waiting for the program to finish, then the changes are uploaded");
+  // The engine lists the file once the opener has returned, and until the program is done.
+  const auto listedBy = std::chrono::steady_clock::now() + kEditUploadQueueWait;
+  while (!HasOpenEntry(*ctx.adapter, item.id) && std::chrono::steady_clock::now() < listedBy)
+    if (PauseUnlessInterrupted(policy)) return EditInterrupted(ctx, item.path.Display(), localPath);
   while (HasOpenEntry(*ctx.adapter, item.id))
     if (PauseUnlessInterrupted(policy)) return EditInterrupted(ctx, item.path.Display(), localPath);
 
-  // Done: a changed file gets an upload; an unchanged one is made read-only again.
-  const TaskListSnapshot afterEdit = TaskListSnapshot::Take(*ctx.adapter);
+  // Done: the engine uploads a changed file and makes an unchanged one read-only again.
+  std::string sha1Now;
+  if (!sha1AtOpen.empty() && SUCCEEDED(GetFileSha1(localPath, nullptr, &sha1Now)) &&
+      StrCompare(sha1Now, sha1AtOpen, true) == 0) {
+    ctx.window->Say("No changes to " + PrintableText(item.path.Display()));
+    return kExitOk;
+  }
+  // A change whose upload does not come could not be read or queued.
   const auto deadline = std::chrono::steady_clock::now() + kEditUploadQueueWait;
   for (;;) {
     std::vector<TaskListEntry> running, finished, mineRunning, mineFinished;
     ctx.adapter->GetTaskList(&running, &finished);
-    afterEdit.NewTasks(running, finished, &mineRunning, &mineFinished);
+    whileOpen.NewTasks(running, finished, &mineRunning, &mineFinished);
     bool uploading = false;
     for (const auto* list : {&mineRunning, &mineFinished})
       for (const auto& task : *list)
         if (task.nDirection == 1 && task.strFullPath == item.path.EngineForm()) uploading = true;
     if (uploading) break;
-    if (!IsOwnerWritable(localPath)) {
-      ctx.window->Say("No changes to " + PrintableText(item.path.Display()));
-      return kExitOk;
-    }
     if (std::chrono::steady_clock::now() >= deadline)
       return Fail(ctx, "edit", "the changes of " + item.path.Display() + " were not uploaded; they stay in " +
                                    PrintableText(localPath));
     if (PauseUnlessInterrupted(policy)) return EditInterrupted(ctx, item.path.Display(), localPath);
   }
   CProgressBar uploadBar = MakeBar(ctx);
-  const std::vector<TaskListEntry> uploads = WaitForNewTasks(*ctx.adapter, afterEdit, &uploadBar, policy);
+  const std::vector<TaskListEntry> uploads = WaitForNewTasks(*ctx.adapter, whileOpen, &uploadBar, policy);
   for (const auto& task : uploads)
     if (task.hrResult != S_OK) return Fail(ctx, "edit", item.path.Display() + ": " + ResultMessage(task.hrResult));
   ctx.window->Say("Uploaded the changes of " + PrintableText(item.path.Display()));
@@ -384,8 +415,9 @@ int FindTask(CLogicAdapter& adapter, const std::string& id) {
 }
 
 int UnknownTask(const AppContext& ctx, const std::string& command, const std::string& id) {
-  return Fail(ctx, command, "no task " + PrintableText(id) +
-                                " in this process (the task list lives as long as its process: use \"ostrel shell\")");
+  const std::string line = "no task " + PrintableText(id) + " in this process";
+  if (ctx.inShell) return Fail(ctx, command, line);
+  return Fail(ctx, command, line + " (the task list lives as long as its process: use \"ostrel shell\")");
 }
 
 }  // namespace

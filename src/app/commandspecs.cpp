@@ -90,10 +90,12 @@ std::vector<CommandSpec> MakeSpecs() {
                    "open a cloud file for editing and upload the changes",
                    "Downloads the file PATH into the cache folder and opens it with the opener\n"
                    "(see OPENER below), then waits in the foreground while the program has the\n"
-                   "file. When the program is done, a changed file is uploaded; the command says\n"
-                   "which happened. With --shared-to-me, PATH names a file others share with you\n"
-                   "(\"/SHARER/NAME\", as listed by \"ls --shared-to-me\"); its changes are uploaded\n"
-                   "when the share allows writing.",
+                   "file. When the program is done, a changed file is uploaded and the command\n"
+                   "waits until the upload has ended; it says which happened, and fails when the\n"
+                   "upload did (the change stays in the cache folder for the next edit). With\n"
+                   "--shared-to-me, PATH names a file others share with you (\"/SHARER/NAME\", as\n"
+                   "listed by \"ls --shared-to-me\"); its changes are uploaded when the share\n"
+                   "allows writing.",
                    "VISUAL=nano ostrel edit /Docs/notes.txt"});
   specs.push_back({"tasks", "", 0, 0, {kJson}, "list the transfers of this process",
                    "Lists the transfers of this process: running, waiting and ended, with their\n"

@@ -137,24 +137,25 @@ WizardChoice CTerminalWindow::ShowWizard(const WizardPrompt& prompt) {
 }
 
 ShellProcess CTerminalWindow::ShellOpen(const std::string& path) {
+  OpenObserver observer;
+  {
+    std::lock_guard<std::mutex> guard(m_observerLock);
+    observer = m_openObserver;
+  }
   const std::vector<std::string> program = ChooseOpener(m_settings.opener);
   Say("Opening " + PrintableText(path) + " with " + PrintableText(program[0]));
+  if (observer.starting) observer.starting(path);
   int error = 0;
   const int pidfd = StartOpener(program, path, &error);
   if (pidfd < 0) {
     Say("ostrel: cannot start " + PrintableText(program[0]) + ": " + std::strerror(error));
     OSTREL_LOG(kLogWarn, "CTerminalWindow::ShellOpen: %s could not be started (errno %d)", program[0].c_str(), error);
   }
-  std::function<void(const std::string&, bool)> observer;
-  {
-    std::lock_guard<std::mutex> guard(m_observerLock);
-    observer = m_openObserver;
-  }
-  if (observer) observer(path, pidfd >= 0);
+  if (observer.ended) observer.ended(path, pidfd >= 0);
   return pidfd >= 0 ? pidfd : kShellOpenFailed;
 }
 
-void CTerminalWindow::SetOpenObserver(std::function<void(const std::string& path, bool started)> observer) {
+void CTerminalWindow::SetOpenObserver(OpenObserver observer) {
   std::lock_guard<std::mutex> guard(m_observerLock);
   m_openObserver = std::move(observer);
 }

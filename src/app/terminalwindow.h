@@ -47,11 +47,19 @@ class CTerminalWindow final : public IMainWindow {
   HRESULT OnDragDataFile(const std::string& path) override;
   std::string PickFolder(const std::string& title) override;
 
+  // What is told of every ShellOpen, on the thread that asked to open. Either may be
+  // empty.
+  struct OpenObserver {
+    // Before the program starts: the file is as the engine handed it over.
+    std::function<void(const std::string& path)> starting;
+    // At the end, with whether a program started.
+    std::function<void(const std::string& path, bool started)> ended;
+  };
+
   // Writes one line (a newline is added).
   void Say(const std::string& line);
-  // Called at the end of every ShellOpen with the path and whether a program started
-  // (on the thread that asked to open); empty: none.
-  void SetOpenObserver(std::function<void(const std::string& path, bool started)> observer);
+  // Sets the observer of the opens to come ({} for none).
+  void SetOpenObserver(OpenObserver observer);
 
  private:
   CTerminalInput* const m_input;
@@ -59,5 +67,5 @@ class CTerminalWindow final : public IMainWindow {
   const TerminalWindowSettings m_settings;
   std::mutex m_writeLock;
   std::mutex m_observerLock;
-  std::function<void(const std::string&, bool)> m_openObserver;
+  OpenObserver m_openObserver;
 };

@@ -174,6 +174,37 @@ TEST_F(OstrelSharedTest, BobsEditOfASharedFileChangesAlicesCopy) {
   EXPECT_EQ("line\nBOB", AliceGets("notes.txt"));
 }
 
+// An edit whose upload the service refuses: edit waits until the upload has ended,
+// every try of it, shows the task's end notice and fails; alice's file stays as it was.
+TEST_F(OstrelSharedTest, BobsEditThatTheServiceRefusesEndsWithTheUploadAndFails) {
+  const std::string readOnly = NewFolder("ReadOnly");
+  FsControl(Service(), "/test/fs/share", {{"fileId", readOnly}, {"to", m_bob["email"]}, {"writable", false}});
+  const json seeded = FsSeedFile(Service(), m_aliceId, "notes.txt", "line\n", "blocks", readOnly);
+  const std::string path = m_sharer + "/ReadOnly/notes.txt";
+  const std::string editor = std::string(OSTREL_TEST_EDITOR_PATH) + " --append=BOB";
+  struct Row {
+    std::string fault;  // armed at the service before the edit; "" for none
+    std::string word;   // the refusal the upload ends with
+    size_t tries;       // the upload requests it took
+  } rows[] = {
+      {"", "serverDenyReadOnly", 1},  // the service's own answer: final, tried once
+      {R"({"path":"/xsvr/requestUpload/","word":"permissionDenied","count":5})", "permissionDenied", 5},
+  };
+  for (const auto& row : rows) {
+    Service().Reset();
+    if (!row.fault.empty()) Service().Inject(row.fault);
+    ProgramRun edit = Ostrel("bob", {"--opener", editor, "edit", "--shared-to-me", path});
+    EXPECT_EQ(1, edit.status) << row.word << ": " << edit.err;
+    EXPECT_NE(std::string::npos, edit.err.find("上传“notes.txt”失败")) << row.word << ": " << edit.err;
+    EXPECT_NE(std::string::npos,
+              edit.err.find("ostrel: edit: " + path + ": " + ResultMessage(ServerResultMap::Instance()[row.word])))
+        << row.word << ": " << edit.err;
+    EXPECT_EQ(std::string::npos, edit.err.find("No changes")) << row.word << ": " << edit.err;
+    EXPECT_EQ(row.tries, Service().Requests("/xsvr/requestUpload/").size()) << row.word;
+    EXPECT_EQ("line\n", XferContent(Service(), seeded["fileId"].get<std::string>()).value_or("(none)")) << row.word;
+  }
+}
+
 TEST_F(OstrelSharedTest, AReadOnlyShareRefusesBobsPutWithTheServicesTextAndKeepsNothing) {
   const std::string readOnly = NewFolder("ReadOnly");
   FsControl(Service(), "/test/fs/share", {{"fileId", readOnly}, {"to", m_bob["email"]}, {"writable", false}});

@@ -78,13 +78,15 @@ TEST_F(TerminalWindowTest, MessagesNoticesAndMarkersAreOneLineEach) {
 TEST_F(TerminalWindowTest, AnOpenerThatCannotStartReportsFailure) {
   CTerminalInput input(m_in[0], m_out[1]);
   CTerminalWindow window(&input, m_out[1], {0, {"/nonexistent/opener"}});
-  std::string seenPath;
+  std::string seenPath, startingPath;
   bool seenStarted = true;
-  window.SetOpenObserver([&](const std::string& path, bool started) {
-    seenPath = path;
-    seenStarted = started;
-  });
+  window.SetOpenObserver({[&](const std::string& path) { startingPath = path; },
+                          [&](const std::string& path, bool started) {
+                            seenPath = path;
+                            seenStarted = started;
+                          }});
   EXPECT_EQ(kShellOpenFailed, window.ShellOpen("/tmp/f.txt"));
+  EXPECT_EQ("/tmp/f.txt", startingPath);
   EXPECT_EQ("/tmp/f.txt", seenPath);
   EXPECT_FALSE(seenStarted);
   EXPECT_NE(std::string::npos, Written().find("ostrel: cannot start /nonexistent/opener"));
