@@ -140,10 +140,11 @@ int ReportTasks(const AppContext& ctx, const std::string& command, const std::ve
   const size_t ok = files.size();
   const size_t left = leftOut ? *leftOut + failed : 0;
   std::string summary;
-  if (ok || left)
-    summary = std::string(verb) + " " + std::to_string(ok) + (ok == 1 ? " file" : " files") +
-              (ok ? " (" + HumanBytes(bytes) + " transferred)" : std::string());
-  if (left) summary += "; left out " + std::to_string(left) + (left == 1 ? " entry" : " entries") + " (see above)";
+  if (ok) summary = std::string(verb) + " " + std::to_string(ok) + (ok == 1 ? " file" : " files") + " (" +
+                    HumanBytes(bytes) + " transferred)";
+  if (left)
+    summary += std::string(ok ? "; left" : "Left") + " out " + std::to_string(left) +
+               (left == 1 ? " entry" : " entries") + " (see above)";
   if (!summary.empty()) ctx.window->Say(summary);
   return status;
 }

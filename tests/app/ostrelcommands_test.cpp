@@ -12,6 +12,7 @@
 
 #include "app/resultmessages.h"
 #include "core/remotestorage/serverresultmap.h"
+#include "ostrelprogramtest.h"
 #include "ptysession.h"
 #include "support/fsseed.h"
 #include "support/serviceclient.h"
@@ -22,18 +23,11 @@ using nlohmann::json;
 
 const char kUserId[] = "alice01";
 
-class OstrelCommandsTest : public LocalServiceTest {
+class OstrelCommandsTest : public OstrelProgramTest {
  protected:
   void SetUp() override {
-    LocalServiceTest::SetUp();
-    AimClientAtService(Service(), Root());
-    Service().Control("POST", "/test/fs/account", R"({"user":"alice","password":"pw-alice","userId":"alice01"})");
-    ProgramRun run = Ostrel({"login", "alice", "--password-stdin"}, "pw-alice\n");
-    ASSERT_EQ(0, run.status) << run.err;
-  }
-  ProgramRun Ostrel(std::vector<std::string> args, const std::string& input = "") {
-    args.insert(args.begin(), {"--config", Root()});
-    return RunProgram(OstrelProgramPath(), args, input);
+    OstrelProgramTest::SetUp();
+    ASSERT_NO_FATAL_FAILURE(SignIn());
   }
   // A folder, or an empty file, of alice's, made at the service; its id.
   std::string NewItem(const std::string& name, const std::string& type, const std::string& parentId = "") {

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "ostrelprogramtest.h"
 #include "ptysession.h"
 #include "support/fsseed.h"
 #include "support/serviceclient.h"
@@ -58,24 +59,8 @@ const HostileName kNames[] = {
     {"plain non-ASCII", "名字 é.txt", "名字 é.txt"},
 };
 
-class OstrelHostileTest : public LocalServiceTest {
+class OstrelHostileTest : public OstrelProgramTest {
  protected:
-  void SetUp() override {
-    LocalServiceTest::SetUp();
-    AimClientAtService(Service(), Root());
-    FsControl(Service(), "/test/fs/account", {{"user", "alice"}, {"password", "pw-alice"}, {"userId", "alice01"}});
-  }
-  std::vector<std::string> Args(std::vector<std::string> args) {
-    args.insert(args.begin(), {"--config", Root()});
-    return args;
-  }
-  ProgramRun Ostrel(const std::vector<std::string>& args, const std::string& input = "") {
-    return RunProgram(OstrelProgramPath(), Args(args), input);
-  }
-  void SignIn() {
-    ProgramRun run = Ostrel({"login", "alice", "--password-stdin"}, "pw-alice\n");
-    ASSERT_EQ(0, run.status) << run.err;
-  }
   // An item of alice's made at the service; its id.
   std::string Seed(const std::string& name, const std::string& type = "file", const std::string& parentId = "") {
     json body = {{"userId", "alice01"}, {"name", name}, {"type", type}};
