@@ -163,12 +163,13 @@ struct FolderUpload {
 // out, or no file of it was queued at all (the folder was not made, or the merge into
 // an existing one was declined).
 template <typename LeaveOut>
-void ReportFolderLeftOut(const FolderUpload& upload, const std::set<std::string>& queued, LeaveOut&& leaveOut) {
+void ReportFolderLeftOut(const AppContext& ctx, const FolderUpload& upload, const std::set<std::string>& queued,
+                         LeaveOut&& leaveOut) {
   const FolderUploadCheck check = CheckFolderUpload(FileEnv::Default(), upload.local, upload.cloud, queued);
   const bool nothingLeftOut = check.refused.empty() && check.unqueued.empty();
   const bool noneQueued = check.queued == 0 && !check.unqueued.empty();
   const bool folderFailed = FAILED(upload.hr) && (nothingLeftOut || noneQueued);
-  if (folderFailed) return leaveOut(upload.local, ResultMessage(upload.hr));
+  if (folderFailed) return leaveOut(upload.local, ResultLine(ctx, upload.hr));
   for (const auto& entry : check.refused) leaveOut(entry.localPath, entry.why);
   for (const auto& path : check.unqueued)
     leaveOut(path, "no upload was queued for it (its folder may not have been made; the log says why)");
@@ -231,7 +232,7 @@ int CmdPut(AppContext& ctx, const ParsedCommandLine& cmd) {
   const std::vector<TaskListEntry> tasks = WaitForNewTasks(*ctx.adapter, before, &bar, WaitPolicy(ctx));
   std::set<std::string> queued;
   for (const auto& task : tasks) queued.insert(task.strFullPath);
-  for (const auto& upload : folders) ReportFolderLeftOut(upload, queued, leaveOut);
+  for (const auto& upload : folders) ReportFolderLeftOut(ctx, upload, queued, leaveOut);
   const int taskStatus = ReportTasks(ctx, "put", tasks, "Uploaded", leftOut);
   return status != kExitOk ? status : taskStatus;
 }
